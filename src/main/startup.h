@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QObject>
+#include <QStringList>
+#include <QVariantMap>
+
+#include <memory>
+
+// The testable steps of the entry operation.
+namespace Startup {
+
+// Registers every *.ttf and *.otf in the directory, in name order, and returns the font families
+// they bring, each once, in first-seen order. A file that cannot be registered is skipped.
+QStringList registerBundledFonts(const QString &directory = QStringLiteral(":/fonts"));
+
+// Makes the stack the application's default font; an empty stack leaves the platform's font.
+void installFontStack(const QStringList &families);
+
+// True when an argument is exactly "--tun-enabled".
+bool isTunRequested(const QStringList &arguments);
+
+// The application facts handed to the UI as `appInfo`.
+QVariantMap applicationInfo();
+
+// Second half of the elevated restart: once the version gate says the app may be used, turn TUN
+// mode on and resume the recorded connection. Fires at most once; later notifications are ignored.
+template <typename Gate, typename Service>
+void connectTunResume(Gate *gate, Service *service)
+{
+    auto done = std::make_shared<bool>(false);
+    QObject::connect(
+        gate, &Gate::canUseAppChanged, service,
+        [gate, service, done]() {
+            if (*done || !gate->canUseApp())
+                return;
+            *done = true;
+            service->setTunEnabled(true);
+            service->resumePendingConnection();
+        },
+        Qt::QueuedConnection);
+}
+
+} // namespace Startup
