@@ -11,6 +11,7 @@ readonly WIDTH=96
 readonly HEIGHT=72
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+licenses="$here/../../resources/licenses"
 out="${1:-$here/../../resources/flags}"
 mkdir -p "$out"
 out="$(cd "$out" && pwd)"
@@ -43,6 +44,13 @@ got="$(node -p "require('$work/node_modules/flag-icons/package.json').version")"
 
 # PNG header: width and height are big-endian 32-bit at bytes 16 and 20.
 png_size() { od -An -tu1 -j16 -N8 "$1" | awk '{printf "%dx%d", $1*16777216+$2*65536+$3*256+$4, $5*16777216+$6*65536+$7*256+$8}'; }
+
+# The licence travels with the assets; only refreshed for the tree's own copy.
+if [[ $# -eq 0 ]]; then
+    mkdir -p "$licenses"
+    cp "$work/node_modules/flag-icons/LICENSE" "$licenses/flag-icons.txt"
+    echo "wrote $(cd "$licenses" && pwd)/flag-icons.txt"
+fi
 
 declare -A wanted=()
 for code in "${CODES[@]}"; do
