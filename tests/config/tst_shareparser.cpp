@@ -1,0 +1,158 @@
+#include "base64.h"
+#include "shareparser.h"
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QtTest>
+
+namespace {
+
+// As the subscription store and the tunnel controller feed one line of a subscription.
+bool parseLine(const QString &line, QJsonArray &outbounds, QList<QString> &tags)
+{
+    const QString trimmed = line.trimmed();
+    QUrl url(trimmed, QUrl::TolerantMode);
+    return parseHandler(url, outbounds, tags, trimmed.section(QStringLiteral("://"), 0, 0));
+}
+
+} // namespace
+
+class TestShareParser : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void links_data();
+    void links();
+    void sharedOutputs();
+    void base64Decode_data();
+    void base64Decode();
+    void base64RoundTrip();
+};
+
+// Each case: "link", and the "outbound" it yields, absent when the link is refused. An expected tag
+// ending in "*" stands for a generated one: that prefix and a random 32-bit number.
+void TestShareParser::links_data()
+{
+    QTest::addColumn<QString>("link");
+    QTest::addColumn<QJsonObject>("expected");
+
+    QFile file(QStringLiteral(CONFIG_TEST_DATA "/sharelinks.json"));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QJsonArray cases = QJsonDocument::fromJson(file.readAll()).array();
+    QVERIFY(!cases.isEmpty());
+    for (const QJsonValue &value : cases) {
+        const QJsonObject entry = value.toObject();
+        QTest::newRow(qPrintable(entry[QLatin1String("name")].toString()))
+            << entry[QLatin1String("link")].toString()
+            << entry[QLatin1String("outbound")].toObject();
+    }
+}
+
+void TestShareParser::links()
+{
+    QFETCH(QString, link);
+    QFETCH(QJsonObject, expected);
+
+    // Earlier lines of the same subscription must survive a refusal and stay parallel.
+    const QJsonObject earlier {{QStringLiteral("tag"), QStringLiteral("earlier")}};
+    QJsonArray outbounds {earlier};
+    QList<QString> tags {QStringLiteral("earlier")};
+
+    const bool ok = parseLine(link, outbounds, tags);
+    QCOMPARE(ok, !expected.isEmpty());
+    if (!ok) {
+        QCOMPARE(outbounds, QJsonArray {earlier});
+        QCOMPARE(tags, QList<QString> {QStringLiteral("earlier")});
+        return;
+    }
+    QCOMPARE(outbounds.size(), 2);
+    QCOMPARE(tags.size(), 2);
+    QJsonObject actual = outbounds.at(1).toObject();
+    QCOMPARE(tags.at(1), actual.value(QLatin1String("tag")).toString());
+
+    const QString expectedTag = expected.value(QLatin1String("tag")).toString();
+    if (expectedTag.endsWith(QLatin1Char('*'))) {
+        const QString prefix = expectedTag.chopped(1);
+        const QRegularExpression generated(
+            QStringLiteral("^%1(0|[1-9][0-9]{0,9})$").arg(QRegularExpression::escape(prefix)));
+        const QRegularExpressionMatch match = generated.match(tags.at(1));
+        QVERIFY2(match.hasMatch(), qPrintable(tags.at(1)));
+        QVERIFY(match.captured(1).toULongLong() <= 0xFFFFFFFFull);
+        actual.insert(QStringLiteral("tag"), expectedTag);
+    }
+    QCOMPARE(actual, expected);
+}
+
+void TestShareParser::sharedOutputs()
+{
+    QJsonArray outbounds;
+    QList<QString> tags;
+    const QStringList lines {
+        QStringLiteral("vless://u@a.example:443#Same"),
+        QStringLiteral("trojan://pw@b.example:443#Skipped"),
+        QStringLiteral("  hy2://pw@c.example:443#Same \r"),
+        QStringLiteral("vless://u@d.example:443"),
+        QStringLiteral("vless://u@e.example:443"),
+    };
+    for (const QString &line : lines)
+        parseLine(line, outbounds, tags);
+
+    // Duplicates pass through here; assembly resolves them.
+    QCOMPARE(tags.size(), 4);
+    QCOMPARE(outbounds.size(), 4);
+    QCOMPARE(tags.mid(0, 2), (QList<QString> {QStringLiteral("Same"), QStringLiteral("Same")}));
+    for (int i = 0; i < tags.size(); ++i)
+        QCOMPARE(outbounds.at(i)[QLatin1String("tag")].toString(), tags.at(i));
+    QCOMPARE(outbounds.at(1)[QLatin1String("server")].toString(), QStringLiteral("c.example"));
+    // Two generated tags drawing the same 32-bit number would be a one in four billion event.
+    QVERIFY(tags.at(2) != tags.at(3));
+}
+
+void TestShareParser::base64Decode_data()
+{
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<QByteArray>("expected");
+
+    QTest::newRow("plain") << QByteArray("YWJj") << QByteArray("abc");
+    QTest::newRow("space and line break") << QByteArray("YW Jj\n") << QByteArray("abc");
+    QTest::newRow("CRLF lines") << QByteArray("YWJj\r\nZGVm\r\n") << QByteArray("abcdef");
+    QTest::newRow("= stops") << QByteArray("YWJj=ZGVm") << QByteArray("abc");
+    QTest::newRow("padding") << QByteArray("YWI=") << QByteArray("ab");
+    QTest::newRow("no padding") << QByteArray("YWI") << QByteArray("ab");
+    QTest::newRow("single char is dropped") << QByteArray("Y") << QByteArray();
+    QTest::newRow("url-safe - and _ are dropped") << QByteArray("-_YW-Jj_") << QByteArray("abc");
+    QTest::newRow("+ and / decode") << QByteArray("+/+/") << QByteArray("\xfb\xff\xbf", 3);
+    QTest::newRow("leading =") << QByteArray("=YWJj") << QByteArray();
+    QTest::newRow("high bytes skipped") << QByteArray("\xffYW\x80Jj\x00", 7) << QByteArray("abc");
+    QTest::newRow("empty") << QByteArray() << QByteArray();
+}
+
+void TestShareParser::base64Decode()
+{
+    QFETCH(QByteArray, input);
+    QFETCH(QByteArray, expected);
+    QCOMPARE(base64_decode(input), expected);
+}
+
+// Long bodies: the accumulator must not lose bits however much it has seen.
+void TestShareParser::base64RoundTrip()
+{
+    QRandomGenerator random(20240531);
+    for (const int size : {1, 2, 3, 4, 57, 1000, 65537}) {
+        QByteArray bytes(size, Qt::Uninitialized);
+        for (char &byte : bytes)
+            byte = static_cast<char>(random.bounded(256));
+        QByteArray wrapped = bytes.toBase64();
+        for (qsizetype at = 76; at < wrapped.size(); at += 78)
+            wrapped.insert(at, "\r\n");
+        QCOMPARE(base64_decode(wrapped), bytes);
+        QCOMPARE(base64_decode(bytes.toBase64(QByteArray::OmitTrailingEquals)), bytes);
+    }
+}
+
+QTEST_GUILESS_MAIN(TestShareParser)
+#include "tst_shareparser.moc"
