@@ -1,0 +1,31 @@
+#include "platform.h"
+
+#include <QNetworkInterface>
+
+namespace Platform {
+
+QString userAgent()
+{
+    // Product token, application version, platform word.
+    return QStringLiteral("qivro/1.0.0 (windows)");
+}
+
+QString publicIpAddress()
+{
+    const auto interfaces = QNetworkInterface::allInterfaces();
+    for (const QNetworkInterface &candidate : interfaces) {
+        const auto flags = candidate.flags();
+        if (!flags.testFlag(QNetworkInterface::IsUp)
+            || !flags.testFlag(QNetworkInterface::IsRunning)
+            || flags.testFlag(QNetworkInterface::IsLoopBack))
+            continue;
+        const auto entries = candidate.addressEntries();
+        for (const QNetworkAddressEntry &entry : entries) {
+            if (entry.ip().protocol() == QAbstractSocket::IPv4Protocol)
+                return entry.ip().toString();
+        }
+    }
+    return QStringLiteral("127.0.0.1");
+}
+
+} // namespace Platform
