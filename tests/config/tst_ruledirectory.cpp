@@ -1,0 +1,243 @@
+#include "dnsconfig.h"
+#include "routeconfig.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QStandardPaths>
+#include <QtTest>
+
+namespace {
+
+const QStringList builtIn {QStringLiteral("geoip-cn.srs"), QStringLiteral("geoip-ir.srs"),
+    QStringLiteral("geoip-ru.srs"), QStringLiteral("geosite-cn.srs")};
+
+QString ruleDirectory()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + QDir::separator()
+        + QStringLiteral("rules");
+}
+
+QString rulePath(const QString &name)
+{
+    return ruleDirectory() + QDir::separator() + name;
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+QStringList strings(const QJsonValue &value)
+{
+    QStringList list;
+    for (const QJsonValue &item : value.toArray())
+        list.append(item.toString());
+    return list;
+}
+
+QStringList sorted(QStringList list)
+{
+    list.sort();
+    return list;
+}
+
+} // namespace
+
+class TestRuleDirectory : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void sections_data();
+    void sections();
+    void freshProfile();
+    void changedFileLeftAlone();
+    void deletedFilesRestored();
+    void noRuleFiles();
+};
+
+void TestRuleDirectory::initTestCase()
+{
+    QStandardPaths::setTestModeEnabled(true);
+    QCoreApplication::setOrganizationName(QStringLiteral("qivro"));
+    QCoreApplication::setApplicationName(QStringLiteral("qivro"));
+    QCOMPARE(sorted(QDir(QStringLiteral(":/rules")).entryList(QDir::Files)), builtIn);
+}
+
+void TestRuleDirectory::init()
+{
+    QDir(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)).removeRecursively();
+}
+
+// Files a user adds next to the built-in ones, and where their tags must show up.
+void TestRuleDirectory::sections_data()
+{
+    QTest::addColumn<QStringList>("added");
+    QTest::addColumn<QStringList>("domainTags");
+    QTest::addColumn<QStringList>("addressTags");
+
+    const QStringList geoip {
+        QStringLiteral("geoip-cn"), QStringLiteral("geoip-ir"), QStringLiteral("geoip-ru")};
+    QTest::newRow("built-in only")
+        << QStringList() << QStringList {QStringLiteral("geosite-cn")} << geoip;
+    QTest::newRow("custom.srs defined, unused")
+        << QStringList {QStringLiteral("custom.srs")} << QStringList {QStringLiteral("geosite-cn")}
+        << geoip;
+    QTest::newRow("geosite-ads.srs joins both sections")
+        << QStringList {QStringLiteral("geosite-ads.srs")}
+        << QStringList {QStringLiteral("geosite-ads"), QStringLiteral("geosite-cn")} << geoip;
+    QTest::newRow("geoip-private.srs and two extensions")
+        << QStringList {QStringLiteral("geoip-private.srs"), QStringLiteral("geosite-a.b.srs"),
+               QStringLiteral("notes.txt")}
+        << QStringList {QStringLiteral("geosite-a.b"), QStringLiteral("geosite-cn")}
+        << QStringList {QStringLiteral("geoip-cn"), QStringLiteral("geoip-ir"),
+               QStringLiteral("geoip-private"), QStringLiteral("geoip-ru")};
+}
+
+void TestRuleDirectory::sections()
+{
+    QFETCH(QStringList, added);
+    QFETCH(QStringList, domainTags);
+    QFETCH(QStringList, addressTags);
+
+    QVERIFY(QDir().mkpath(ruleDirectory()));
+    for (const QString &name : added)
+        QVERIFY(writeFile(rulePath(name), "user data"));
+
+    const QJsonObject route = createRoute(QStringLiteral("proxy"));
+    const QJsonObject dns = createDNS();
+
+    // One definition per *.srs file; its order is the directory's, so the rules must follow it.
+    QStringList listed;
+    QStringList definedNames;
+    for (const QJsonValue &value : route[QLatin1String("rule_set")].toArray()) {
+        const QJsonObject definition = value.toObject();
+        const QString tag = definition[QLatin1String("tag")].toString();
+        const QString name = tag + QStringLiteral(".srs");
+        QCOMPARE(definition,
+            (QJsonObject {{QStringLiteral("tag"), tag}, {QStringLiteral("type"), "local"},
+                {QStringLiteral("format"), "binary"},
+                {QStringLiteral("path"), ruleDirectory() + QLatin1Char('/') + name}}));
+        listed.append(tag);
+        definedNames.append(name);
+    }
+    QStringList expectedNames = builtIn + added.filter(QStringLiteral(".srs"));
+    QCOMPARE(sorted(definedNames), sorted(expectedNames));
+    const auto inListingOrder = [&listed](const QStringList &tags) {
+        QStringList ordered;
+        for (const QString &tag : listed) {
+            if (tags.contains(tag))
+                ordered.append(tag);
+        }
+        return ordered;
+    };
+
+    const QJsonArray routeRules {
+        QJsonObject {{QStringLiteral("protocol"), "dns"}, {QStringLiteral("action"), "hijack-dns"}},
+        QJsonObject {
+            {QStringLiteral("ip_is_private"), true}, {QStringLiteral("outbound"), "direct"}},
+        QJsonObject {
+            {QStringLiteral("rule_set"), QJsonArray::fromStringList(inListingOrder(domainTags))},
+            {QStringLiteral("outbound"), "direct"}},
+        QJsonObject {
+            {QStringLiteral("rule_set"), QJsonArray::fromStringList(inListingOrder(addressTags))},
+            {QStringLiteral("outbound"), "direct"}},
+    };
+    QCOMPARE(route[QLatin1String("rules")].toArray(), routeRules);
+    QCOMPARE(route[QLatin1String("final")].toString(), QStringLiteral("proxy"));
+    QCOMPARE(route[QLatin1String("auto_detect_interface")], QJsonValue(true));
+    QCOMPARE(route.size(), 4);
+
+    const QJsonObject expectedDns = QJsonDocument::fromJson(R"({
+        "servers": [
+            {"tag": "dns_fakeip", "address": "fakeip"},
+            {"tag": "dns_proxy", "address": "https://1.1.1.1/dns-query",
+             "address_resolver": "dns_direct", "detour": "proxy"},
+            {"tag": "dns_direct", "address": "223.5.5.5", "detour": "direct"}],
+        "rules": [
+            {"outbound": "any", "server": "dns_direct"},
+            {"rule_set": [], "server": "dns_direct"},
+            {"query_type": ["A", "AAAA"], "server": "dns_fakeip"}],
+        "final": "dns_proxy",
+        "fakeip": {"enabled": true, "inet4_range": "198.18.0.0/15", "inet6_range": "fc00::/18"},
+        "independent_cache": true})")
+                                        .object();
+    QJsonObject actualDns = dns;
+    QJsonArray dnsRules = actualDns[QLatin1String("rules")].toArray();
+    QCOMPARE(strings(dnsRules.at(1)[QLatin1String("rule_set")]), inListingOrder(domainTags));
+    QJsonObject geositeRule = dnsRules.at(1).toObject();
+    geositeRule[QLatin1String("rule_set")] = QJsonArray();
+    dnsRules[1] = geositeRule;
+    actualDns[QLatin1String("rules")] = dnsRules;
+    QCOMPARE(actualDns, expectedDns);
+
+    for (const QString &name : added)
+        QCOMPARE(readFile(rulePath(name)), QByteArray("user data"));
+}
+
+void TestRuleDirectory::freshProfile()
+{
+    QVERIFY(!QDir(ruleDirectory()).exists());
+    QCOMPARE(createRoute(QStringLiteral("proxy"))[QLatin1String("rule_set")].toArray().size(), 4);
+    for (const QString &name : builtIn) {
+        QCOMPARE(readFile(rulePath(name)), readFile(QStringLiteral(":/rules/") + name));
+        const auto permissions = QFile::permissions(rulePath(name))
+            & ~(QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser);
+        QCOMPARE(permissions, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    }
+}
+
+void TestRuleDirectory::changedFileLeftAlone()
+{
+    QVERIFY(QDir().mkpath(ruleDirectory()));
+    QVERIFY(writeFile(rulePath(QStringLiteral("geoip-cn.srs")), "older copy"));
+    QFile::setPermissions(rulePath(QStringLiteral("geoip-cn.srs")), QFileDevice::ReadOwner);
+    createDNS();
+    createRoute(QStringLiteral("proxy"));
+    QCOMPARE(readFile(rulePath(QStringLiteral("geoip-cn.srs"))), QByteArray("older copy"));
+    QCOMPARE(QFile::permissions(rulePath(QStringLiteral("geoip-cn.srs"))) & QFileDevice::WriteOwner,
+        QFileDevice::Permissions());
+    QCOMPARE(readFile(rulePath(QStringLiteral("geoip-ir.srs"))),
+        readFile(QStringLiteral(":/rules/geoip-ir.srs")));
+}
+
+void TestRuleDirectory::deletedFilesRestored()
+{
+    createRoute(QStringLiteral("proxy"));
+    for (const QString &name : builtIn)
+        QVERIFY(QFile::remove(rulePath(name)));
+    QVERIFY(QDir(ruleDirectory()).isEmpty());
+    QCOMPARE(createRoute(QString())[QLatin1String("rule_set")].toArray().size(), 4);
+    for (const QString &name : builtIn)
+        QCOMPARE(readFile(rulePath(name)), readFile(QStringLiteral(":/rules/") + name));
+}
+
+// A folder that cannot be made leaves nothing to define or reference; neither section fails.
+void TestRuleDirectory::noRuleFiles()
+{
+    QVERIFY(QDir().mkpath(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)));
+    QVERIFY(writeFile(ruleDirectory(), "not a folder"));
+
+    const QJsonObject route = createRoute(QStringLiteral("proxy"));
+    QVERIFY(!route.contains(QLatin1String("rule_set")));
+    QCOMPARE(route[QLatin1String("rules")].toArray().size(), 2);
+    const QJsonArray dnsRules = createDNS()[QLatin1String("rules")].toArray();
+    QCOMPARE(dnsRules.size(), 2);
+    QCOMPARE(dnsRules.at(1)[QLatin1String("server")].toString(), QStringLiteral("dns_fakeip"));
+}
+
+QTEST_GUILESS_MAIN(TestRuleDirectory)
+#include "tst_ruledirectory.moc"
