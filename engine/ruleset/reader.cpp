@@ -269,6 +269,9 @@ private:
             if (name.empty() || control)
                 return fail("invalid domain key in matcher");
             if (key[0] == detail::kRootLabel) {
+                // Stored again as "x" plus "\r.x": one byte longer, and "." would mean "below".
+                if (name[0] == '.' || name.size() + 2 > kMaxDomainLength)
+                    return fail("invalid domain key in matcher");
                 suffix.emplace(name);
             } else if (key[0] == detail::kPrefixLabel) {
                 if (name.size() < 2 || name[0] != '.')
@@ -279,7 +282,8 @@ private:
             }
         }
         for (const auto &name : below) {
-            if (exact.erase(name))
+            // A suffix cannot start with a dot: that form means "only below".
+            if (name[0] != '.' && exact.erase(name))
                 suffix.insert(name);
         }
         for (const auto &name : suffix) {
