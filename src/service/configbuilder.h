@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QList>
+#include <QString>
+
+// Assembles the engine configuration from parsed node outbounds. Stateless: every call builds
+// fresh objects. QJsonObject keeps keys sorted, so the written document lists them in ascending
+// order; array order is meaningful and fixed here.
+
+// The whole document; an empty object (and a debug line) when `tags` is empty. An empty
+// `controller` leaves the control API out. `selectorTag` names the selector and the route's final.
+QJsonObject buildConfig(const QJsonArray &outbounds, const QList<QString> &tags,
+    const QString &controller, const QString &secret, const QString &selectorTag, bool tun);
+
+// Nodes, then the selector, "urltest" and "direct". A repeated tag keeps the first place and the
+// last object; so a node tagged like a built-in outbound is replaced by it.
+QJsonArray createOutbounds(
+    const QJsonArray &outbounds, const QList<QString> &tags, const QString &selectorTag);
+QJsonObject createSelector(const QList<QString> &tags, const QString &tag);
+QJsonObject createUrlTest(const QList<QString> &tags, const QString &tag);
+QJsonObject createDirect();
+QJsonObject createLog();
+QJsonArray createInbounds(bool tun);
+QJsonObject createTun();
+QJsonObject createMixedProxy();
+QJsonObject createExperimental(const QString &controller, const QString &secret);

@@ -1,0 +1,197 @@
+#include "configbuilder.h"
+
+#include <QCoreApplication>
+#include <QJsonDocument>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QtTest>
+
+namespace {
+
+// Node i is a minimal outbound whose "server" names its input position.
+QJsonArray nodes(const QStringList &tags)
+{
+    QJsonArray array;
+    for (int i = 0; i < tags.size(); ++i) {
+        array.append(QJsonObject {{QStringLiteral("type"), QStringLiteral("vless")},
+            {QStringLiteral("tag"), tags.at(i)},
+            {QStringLiteral("server"), QStringLiteral("node%1").arg(i)}});
+    }
+    return array;
+}
+
+// "tag=origin" per outbound: origin is "node<i>" or the built-in's type.
+QStringList layout(const QJsonArray &outbounds)
+{
+    QStringList entries;
+    for (const QJsonValue &value : outbounds) {
+        const QJsonObject outbound = value.toObject();
+        const QString type = outbound[QLatin1String("type")].toString();
+        entries.append(outbound[QLatin1String("tag")].toString() + QLatin1Char('=')
+            + (type == QLatin1String("vless") ? outbound[QLatin1String("server")].toString()
+                                              : type));
+    }
+    return entries;
+}
+
+QJsonObject json(const char *text)
+{
+    return QJsonDocument::fromJson(text).object();
+}
+
+} // namespace
+
+class TestConfigBuilder : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void outbounds_data();
+    void outbounds();
+    void emptyTagList();
+    void fixedSections();
+    void controlApi_data();
+    void controlApi();
+};
+
+void TestConfigBuilder::initTestCase()
+{
+    QStandardPaths::setTestModeEnabled(true);
+    QCoreApplication::setOrganizationName(QStringLiteral("qivro"));
+    QCoreApplication::setApplicationName(QStringLiteral("qivro"));
+}
+
+void TestConfigBuilder::outbounds_data()
+{
+    QTest::addColumn<QStringList>("nodeTags");
+    QTest::addColumn<QString>("selectorTag");
+    QTest::addColumn<QStringList>("expected");
+
+    QTest::newRow("plain") << QStringList {"A", "B"} << "proxy"
+                           << QStringList {"A=node0", "B=node1", "proxy=selector",
+                                  "urltest=urltest", "direct=direct"};
+    QTest::newRow("duplicate keeps first place, last object")
+        << QStringList {"A", "B", "A", "A"} << "proxy"
+        << QStringList {"A=node3", "B=node1", "proxy=selector", "urltest=urltest", "direct=direct"};
+    QTest::newRow("node tagged direct")
+        << QStringList {"direct", "B"} << "proxy"
+        << QStringList {"direct=direct", "B=node1", "proxy=selector", "urltest=urltest"};
+    QTest::newRow("node tagged urltest")
+        << QStringList {"A", "urltest"} << "proxy"
+        << QStringList {"A=node0", "urltest=urltest", "proxy=selector", "direct=direct"};
+    QTest::newRow("node tagged like the selector")
+        << QStringList {"proxy", "B"} << "proxy"
+        << QStringList {"proxy=selector", "B=node1", "urltest=urltest", "direct=direct"};
+    QTest::newRow("empty selector tag") << QStringList {
+        "A"} << "" << QStringList {"A=node0", "=selector", "urltest=urltest", "direct=direct"};
+    QTest::newRow("empty selector tag takes an untagged node's place") << QStringList {
+        "", "A"} << "" << QStringList {"=selector", "A=node1", "urltest=urltest", "direct=direct"};
+}
+
+void TestConfigBuilder::outbounds()
+{
+    QFETCH(QStringList, nodeTags);
+    QFETCH(QString, selectorTag);
+    QFETCH(QStringList, expected);
+
+    const QJsonObject config = buildConfig(nodes(nodeTags), nodeTags,
+        QStringLiteral("127.0.0.1:9090"), QStringLiteral("s"), selectorTag, false);
+    const QJsonArray outbounds = config[QLatin1String("outbounds")].toArray();
+    QCOMPARE(layout(outbounds), expected);
+
+    // Both groups get the caller's list as it is, duplicates and all.
+    for (const QJsonValue &value : outbounds) {
+        const QJsonObject outbound = value.toObject();
+        const QString type = outbound[QLatin1String("type")].toString();
+        if (type == QLatin1String("selector")) {
+            QCOMPARE(outbound,
+                (QJsonObject {{"type", "selector"}, {"tag", selectorTag},
+                    {"outbounds", QJsonArray::fromStringList(nodeTags)}}));
+        } else if (type == QLatin1String("urltest")) {
+            QCOMPARE(outbound["outbounds"].toArray(), QJsonArray::fromStringList(nodeTags));
+        }
+    }
+    QCOMPARE(config[QLatin1String("route")][QLatin1String("final")].toString(), selectorTag);
+}
+
+void TestConfigBuilder::emptyTagList()
+{
+    QTest::ignoreMessage(QtDebugMsg,
+        QRegularExpression(QStringLiteral(
+            R"(^\[.*configbuilder\.cpp:\d+\] \[.*buildConfig.*\]: No valid configurations found$)")));
+    const QJsonObject config = buildConfig(nodes({"A", "B"}), {}, QStringLiteral("127.0.0.1:9090"),
+        QStringLiteral("s"), QStringLiteral("proxy"), true);
+    QVERIFY(config.isEmpty());
+}
+
+// The parts that do not depend on the nodes, and the one difference between the two modes.
+void TestConfigBuilder::fixedSections()
+{
+    const QList<QString> tags {"A", "B"};
+    const QJsonObject proxyMode
+        = buildConfig(nodes(tags), tags, QString(), QString(), QStringLiteral("proxy"), false);
+    QJsonObject tunMode
+        = buildConfig(nodes(tags), tags, QString(), QString(), QStringLiteral("proxy"), true);
+
+    QCOMPARE(proxyMode.keys(),
+        (QStringList {"dns", "experimental", "inbounds", "log", "outbounds", "route"}));
+    QCOMPARE(proxyMode["log"].toObject(), json(R"({"level": "info", "timestamp": true})"));
+    QCOMPARE(proxyMode["inbounds"].toArray(),
+        QJsonArray {json(R"({"type": "mixed", "tag": "mixed-in", "listen": "::",
+            "listen_port": 1080, "sniff": true})")});
+    QCOMPARE(tunMode["inbounds"].toArray(),
+        QJsonArray {json(R"({"type": "tun", "tag": "tun-in", "address": ["172.19.0.1/30"],
+            "auto_route": true, "strict_route": true, "sniff": true, "stack": "mixed",
+            "mtu": 1500, "interface_name": "tun0"})")});
+
+    const QJsonArray outbounds = proxyMode["outbounds"].toArray();
+    QJsonObject urltest = outbounds.at(3).toObject();
+    QVERIFY(urltest["url"].toString().startsWith(QLatin1String("https://")));
+    urltest.remove(QStringLiteral("url"));
+    QCOMPARE(urltest, json(R"({"type": "urltest", "tag": "urltest", "outbounds": ["A", "B"],
+            "interval": "3m", "tolerance": 50, "idle_timeout": "30m"})"));
+    QCOMPARE(outbounds.at(4).toObject(), json(R"({"type": "direct", "tag": "direct"})"));
+
+    tunMode["inbounds"] = proxyMode["inbounds"];
+    QCOMPARE(tunMode, proxyMode);
+}
+
+void TestConfigBuilder::controlApi_data()
+{
+    QTest::addColumn<QString>("controller");
+    QTest::addColumn<QString>("secret");
+    QTest::addColumn<QJsonObject>("clashApi"); // empty: no "clash_api"
+
+    QTest::newRow("controller and secret")
+        << "127.0.0.1:9090" << QString(64, QLatin1Char('a'))
+        << QJsonObject {{"external_controller", "127.0.0.1:9090"},
+               {"secret", QString(64, QLatin1Char('a'))}};
+    QTest::newRow("empty secret is written")
+        << "127.0.0.1:9090"
+        << "" << QJsonObject {{"external_controller", "127.0.0.1:9090"}, {"secret", ""}};
+    QTest::newRow("empty controller") << ""
+                                      << "ignored" << QJsonObject();
+}
+
+void TestConfigBuilder::controlApi()
+{
+    QFETCH(QString, controller);
+    QFETCH(QString, secret);
+    QFETCH(QJsonObject, clashApi);
+
+    const QJsonObject experimental = buildConfig(
+        nodes({"A"}), {"A"}, controller, secret, QStringLiteral("proxy"), false)["experimental"]
+                                         .toObject();
+    QJsonObject expected {{"cache_file",
+        QJsonObject {{"enabled", true},
+            {"path",
+                QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + "/cache.db"},
+            {"store_fakeip", true}}}};
+    if (!clashApi.isEmpty())
+        expected.insert("clash_api", clashApi);
+    QCOMPARE(experimental, expected);
+}
+
+QTEST_GUILESS_MAIN(TestConfigBuilder)
+#include "tst_configbuilder.moc"
