@@ -77,7 +77,10 @@ struct MatchQuery
     std::string_view wifiBssid;
 };
 
-// A rule set compiled for matching: it matches when any of its rules does.
+// A rule set compiled for matching: it matches when any of its rules does. Plain destination
+// rules (the built-in sets) are merged into one hash set and one range table. Regular expressions
+// use std::regex (ECMAScript); one that fails on an input counts as not matching. Matching is
+// const and safe from several threads.
 class RuleSetMatcher
 {
 public:
