@@ -1,0 +1,36 @@
+// Copies bytes both ways between an inbound stream and an outbound stream until both sides end.
+#pragma once
+
+#include "stream.h"
+#include "tracker.h"
+
+#include <memory>
+#include <vector>
+
+namespace qivro::engine {
+
+class Relay : public std::enable_shared_from_this<Relay>
+{
+public:
+    Relay(std::shared_ptr<Stream> client, std::shared_ptr<Stream> remote,
+        std::shared_ptr<ConnectionInfo> info, Tracker &tracker);
+    ~Relay();
+    // initial: bytes already read from the client (sniffed), sent before anything else.
+    void start(const asio::any_io_executor &executor, std::vector<std::uint8_t> initial);
+    void close();
+
+private:
+    void pump(bool upstream);
+    void directionDone();
+
+    std::shared_ptr<Stream> m_client;
+    std::shared_ptr<Stream> m_remote;
+    std::shared_ptr<ConnectionInfo> m_info;
+    Tracker &m_tracker;
+    std::vector<std::uint8_t> m_upBuffer;
+    std::vector<std::uint8_t> m_downBuffer;
+    int m_open = 2;
+    bool m_closed = false;
+};
+
+} // namespace qivro::engine

@@ -1,0 +1,54 @@
+// Route rules in order; the first match decides, route.final is the fallback.
+#pragma once
+
+#include "config.h"
+#include "metadata.h"
+#include "outbound.h"
+#include "rulesetsource.h"
+
+#include <map>
+#include <memory>
+#include <regex>
+#include <string>
+#include <vector>
+
+namespace qivro::engine {
+
+struct RouteDecision
+{
+    enum class Action
+    {
+        Route,
+        Reject,
+        HijackDns
+    };
+    Action action = Action::Route;
+    std::shared_ptr<Outbound> outbound;
+    std::string rule = "final";
+    std::string payload;
+};
+
+class Router
+{
+public:
+    bool init(const Config &config,
+        const std::map<std::string, std::shared_ptr<Outbound>> &outbounds, std::string &error);
+    RouteDecision route(const Metadata &metadata) const;
+    // The DNS server tag for a query, following dns.rules then dns.final.
+    std::string dnsServer(const Metadata &metadata) const;
+
+private:
+    std::vector<RuleConfig> m_rules;
+    std::vector<std::string> m_descriptions;
+    std::vector<RuleConfig> m_dnsRules;
+    std::string m_dnsFinal;
+    std::map<std::string, std::shared_ptr<RuleSetSource>> m_sets;
+    std::map<std::string, std::shared_ptr<Outbound>> m_outbounds;
+    std::shared_ptr<Outbound> m_final;
+};
+
+bool matchRule(const RuleConfig &rule, const Metadata &metadata,
+    const std::map<std::string, std::shared_ptr<RuleSetSource>> &sets);
+std::string describeRule(const RuleConfig &rule);
+
+} // namespace qivro::engine

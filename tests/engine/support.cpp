@@ -1,0 +1,455 @@
+#include "support.h"
+
+#include <asio/connect.hpp>
+#include <asio/read.hpp>
+#include <asio/read_until.hpp>
+#include <asio/write.hpp>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <openssl/sha.h>
+#include <poll.h>
+#include <sstream>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace support {
+
+using asio::ip::tcp;
+using asio::ip::udp;
+
+std::string sha256Hex(const std::string &data)
+{
+    unsigned char digest[SHA256_DIGEST_LENGTH];
+    SHA256(reinterpret_cast<const unsigned char *>(data.data()), data.size(), digest);
+    static const char hex[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char byte : digest) {
+        out += hex[byte >> 4];
+        out += hex[byte & 15];
+    }
+    return out;
+}
+
+std::uint16_t freeTcpPort()
+{
+    asio::io_context io;
+    tcp::acceptor acceptor(io, tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0));
+    return acceptor.local_endpoint().port();
+}
+
+std::uint16_t freeUdpPort()
+{
+    asio::io_context io;
+    udp::socket socket(io, udp::endpoint(asio::ip::make_address("127.0.0.1"), 0));
+    return socket.local_endpoint().port();
+}
+
+bool waitForTcpPort(std::uint16_t port, int timeoutMs)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (std::chrono::steady_clock::now() < deadline) {
+        asio::io_context io;
+        tcp::socket socket(io);
+        std::error_code error;
+        socket.connect({asio::ip::make_address("127.0.0.1"), port}, error);
+        if (!error)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+}
+
+bool haveProgram(const std::string &name)
+{
+    return run({"sh", "-c", "command -v " + name}).exitCode == 0;
+}
+
+std::string writeTempFile(const std::string &name, const std::string &content)
+{
+    const char *base = std::getenv("TMPDIR");
+    const std::string path = std::string(base ? base : "/tmp") + "/qivro-engine-test-"
+        + std::to_string(::getpid()) + "-" + name;
+    std::ofstream(path, std::ios::binary) << content;
+    return path;
+}
+
+Origin::Origin(std::string name, std::size_t blobSize, int delayMs)
+    : m_name(std::move(name))
+    , m_delayMs(delayMs)
+    , m_acceptor(m_io, tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0))
+{
+    m_blob.resize(blobSize);
+    std::uint32_t state = 12345;
+    for (char &c : m_blob) {
+        state = state * 1103515245 + 12345;
+        c = static_cast<char>(state >> 16);
+    }
+    m_port = m_acceptor.local_endpoint().port();
+    m_acceptThread = std::thread([this] {
+        while (!m_stopping) {
+            auto socket = std::make_shared<tcp::socket>(m_io);
+            std::error_code error;
+            m_acceptor.accept(*socket, error);
+            if (error || m_stopping)
+                break;
+            ++m_connections;
+            std::lock_guard lock(m_mutex);
+            m_sockets.push_back(socket);
+            m_threads.emplace_back([this, socket] { serve(std::move(*socket)); });
+        }
+    });
+}
+
+Origin::~Origin()
+{
+    m_stopping = true;
+    waitForTcpPort(m_port, 200); // wakes the blocking accept
+    m_acceptThread.join();
+    std::lock_guard lock(m_mutex);
+    for (auto &socket : m_sockets) {
+        std::error_code ignored;
+        socket->shutdown(tcp::socket::shutdown_both, ignored);
+    }
+    for (auto &thread : m_threads)
+        thread.join();
+}
+
+void Origin::serve(tcp::socket socket)
+{
+    std::string buffer;
+    while (!m_stopping) {
+        std::error_code error;
+        const std::size_t headEnd
+            = asio::read_until(socket, asio::dynamic_buffer(buffer), "\r\n\r\n", error);
+        if (error)
+            return;
+        const std::string head = buffer.substr(0, headEnd);
+        buffer.erase(0, headEnd);
+        std::istringstream lines(head);
+        std::string method, target;
+        lines >> method >> target;
+        std::size_t contentLength = 0;
+        const std::size_t lengthAt = head.find("Content-Length: ");
+        if (lengthAt != std::string::npos)
+            contentLength = std::stoul(head.substr(lengthAt + 16));
+        if (buffer.size() < contentLength)
+            asio::read(socket, asio::dynamic_buffer(buffer),
+                asio::transfer_exactly(contentLength - buffer.size()), error);
+        const std::string requestBody = buffer.substr(0, contentLength);
+        buffer.erase(0, contentLength);
+        const std::string body = target == "/blob" ? m_blob
+            : target == "/echo"                    ? requestBody
+                                                   : m_name;
+        if (m_delayMs > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(m_delayMs));
+        std::string response
+            = "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\nContent-Length: "
+            + std::to_string(body.size()) + "\r\n\r\n";
+        if (method != "HEAD")
+            response += body;
+        asio::write(socket, asio::buffer(response), error);
+        if (error || head.find("Connection: close") != std::string::npos)
+            return;
+    }
+}
+
+UdpEcho::UdpEcho()
+    : m_socket(m_io, udp::endpoint(asio::ip::make_address("127.0.0.1"), 0))
+{
+    m_port = m_socket.local_endpoint().port();
+    m_thread = std::thread([this] {
+        char buffer[65536];
+        while (true) {
+            udp::endpoint from;
+            std::error_code error;
+            const std::size_t size = m_socket.receive_from(asio::buffer(buffer), from, 0, error);
+            if (error || std::string(buffer, size) == "quit\n")
+                return;
+            const std::string reply = "echo:" + std::string(buffer, size);
+            m_socket.send_to(asio::buffer(reply), from, 0, error);
+        }
+    });
+}
+
+UdpEcho::~UdpEcho()
+{
+    asio::io_context io;
+    udp::socket socket(io, udp::v4());
+    socket.send_to(
+        asio::buffer(std::string("quit\n")), {asio::ip::make_address("127.0.0.1"), m_port});
+    m_thread.join();
+}
+
+Process::Process(const std::vector<std::string> &argv, const std::string &logFile)
+{
+    m_pid = ::fork();
+    if (m_pid == 0) {
+        const int fd = ::open(logFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (fd >= 0) {
+            ::dup2(fd, 1);
+            ::dup2(fd, 2);
+        }
+        std::vector<char *> args;
+        for (const std::string &arg : argv)
+            args.push_back(const_cast<char *>(arg.c_str()));
+        args.push_back(nullptr);
+        ::execvp(args[0], args.data());
+        ::_exit(127);
+    }
+}
+
+Process::~Process()
+{
+    if (m_pid <= 0)
+        return;
+    ::kill(m_pid, SIGTERM);
+    for (int i = 0; i < 100; ++i) {
+        if (::waitpid(m_pid, nullptr, WNOHANG) == m_pid)
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ::kill(m_pid, SIGKILL);
+    ::waitpid(m_pid, nullptr, 0);
+}
+
+CommandResult run(const std::vector<std::string> &argv, int timeoutSeconds)
+{
+    CommandResult result;
+    int pipeFds[2];
+    if (::pipe(pipeFds) != 0)
+        return result;
+    const int pid = ::fork();
+    if (pid == 0) {
+        ::dup2(pipeFds[1], 1);
+        const int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, 2);
+        ::close(pipeFds[0]);
+        std::vector<char *> args;
+        for (const std::string &arg : argv)
+            args.push_back(const_cast<char *>(arg.c_str()));
+        args.push_back(nullptr);
+        ::execvp(args[0], args.data());
+        ::_exit(127);
+    }
+    ::close(pipeFds[1]);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+    char buffer[65536];
+    while (true) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now())
+                              .count();
+        if (left <= 0) {
+            ::kill(pid, SIGKILL);
+            break;
+        }
+        pollfd fd {pipeFds[0], POLLIN, 0};
+        if (::poll(&fd, 1, static_cast<int>(left)) <= 0)
+            continue;
+        const ssize_t size = ::read(pipeFds[0], buffer, sizeof buffer);
+        if (size <= 0)
+            break;
+        result.output.append(buffer, static_cast<std::size_t>(size));
+    }
+    ::close(pipeFds[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+namespace {
+
+std::string dechunk(const std::string &body)
+{
+    std::string out;
+    std::size_t position = 0;
+    while (position < body.size()) {
+        const std::size_t lineEnd = body.find("\r\n", position);
+        if (lineEnd == std::string::npos)
+            break;
+        const std::size_t size = std::stoul(body.substr(position, lineEnd - position), nullptr, 16);
+        if (size == 0)
+            break;
+        out += body.substr(lineEnd + 2, size);
+        position = lineEnd + 2 + size + 2;
+    }
+    return out;
+}
+
+std::string requestText(const std::string &method, const std::string &target,
+    const std::map<std::string, std::string> &headers, const std::string &body)
+{
+    std::string request
+        = method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n";
+    for (const auto &[name, value] : headers)
+        request += name + ": " + value + "\r\n";
+    if (!body.empty() || method == "PUT" || method == "PATCH")
+        request += "Content-Length: " + std::to_string(body.size()) + "\r\n";
+    return request + "\r\n" + body;
+}
+
+} // namespace
+
+HttpResult httpCall(std::uint16_t port, const std::string &method, const std::string &target,
+    const std::map<std::string, std::string> &headers, const std::string &body)
+{
+    HttpResult result;
+    asio::io_context io;
+    tcp::socket socket(io);
+    std::error_code error;
+    socket.connect({asio::ip::make_address("127.0.0.1"), port}, error);
+    if (error)
+        return result;
+    asio::write(socket, asio::buffer(requestText(method, target, headers, body)), error);
+    std::string response;
+    asio::read(socket, asio::dynamic_buffer(response), error);
+    const std::size_t headEnd = response.find("\r\n\r\n");
+    if (headEnd == std::string::npos || response.size() < 12)
+        return result;
+    result.status = std::stoi(response.substr(9, 3));
+    std::istringstream lines(response.substr(0, headEnd));
+    std::string line;
+    std::getline(lines, line);
+    while (std::getline(lines, line)) {
+        const std::size_t colon = line.find(':');
+        if (colon == std::string::npos)
+            continue;
+        std::string name = line.substr(0, colon);
+        for (char &c : name)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        std::string value = line.substr(colon + 1);
+        value.erase(0, value.find_first_not_of(' '));
+        if (!value.empty() && value.back() == '\r')
+            value.pop_back();
+        result.headers[name] = value;
+    }
+    result.body = response.substr(headEnd + 4);
+    if (result.headers["transfer-encoding"] == "chunked")
+        result.body = dechunk(result.body);
+    return result;
+}
+
+std::vector<std::string> streamLines(std::uint16_t port, const std::string &target,
+    const std::map<std::string, std::string> &headers, std::size_t count, int timeoutMs)
+{
+    asio::io_context io;
+    tcp::socket socket(io);
+    std::vector<std::string> lines;
+    std::error_code error;
+    socket.connect({asio::ip::make_address("127.0.0.1"), port}, error);
+    if (error)
+        return lines;
+    asio::write(socket, asio::buffer(requestText("GET", target, headers, {})), error);
+    std::string received;
+    std::vector<char> chunk(4096);
+    std::function<void()> readMore = [&] {
+        socket.async_read_some(
+            asio::buffer(chunk), [&](const std::error_code &readError, std::size_t size) {
+                if (readError)
+                    return;
+                received.append(chunk.data(), size);
+                const std::size_t headEnd = received.find("\r\n\r\n");
+                if (headEnd != std::string::npos) {
+                    const std::string body = dechunk(received.substr(headEnd + 4) + "\r\n0\r\n");
+                    lines.clear();
+                    std::istringstream stream(body);
+                    std::string line;
+                    while (std::getline(stream, line))
+                        lines.push_back(line);
+                    if (lines.size() >= count)
+                        return;
+                }
+                readMore();
+            });
+    };
+    readMore();
+    io.run_for(std::chrono::milliseconds(timeoutMs));
+    if (lines.size() > count)
+        lines.resize(count);
+    return lines;
+}
+
+std::string socksUdpExchange(std::uint16_t proxyPort, const std::string &host, std::uint16_t port,
+    const std::string &payload, int timeoutMs)
+{
+    asio::io_context io;
+    tcp::socket control(io);
+    std::error_code error;
+    control.connect({asio::ip::make_address("127.0.0.1"), proxyPort}, error);
+    if (error)
+        return {};
+    unsigned char greeting[] = {5, 1, 0};
+    unsigned char reply[2];
+    asio::write(control, asio::buffer(greeting), error);
+    asio::read(control, asio::buffer(reply), error);
+    unsigned char associate[] = {5, 3, 0, 1, 0, 0, 0, 0, 0, 0};
+    asio::write(control, asio::buffer(associate), error);
+    unsigned char bound[10];
+    asio::read(control, asio::buffer(bound), error);
+    if (error || bound[1] != 0 || bound[3] != 1)
+        return {};
+    const std::uint16_t relayPort = static_cast<std::uint16_t>(bound[8] << 8 | bound[9]);
+    udp::socket socket(io, udp::v4());
+    std::string packet = {0, 0, 0};
+    const asio::ip::address ip = asio::ip::make_address(host, error);
+    if (!error && ip.is_v4()) {
+        packet += '\x01';
+        const auto bytes = ip.to_v4().to_bytes();
+        packet.append(bytes.begin(), bytes.end());
+    } else {
+        packet += '\x03';
+        packet += static_cast<char>(host.size());
+        packet += host;
+    }
+    packet += static_cast<char>(port >> 8);
+    packet += static_cast<char>(port & 0xFF);
+    packet += payload;
+    socket.send_to(asio::buffer(packet), {asio::ip::make_address("127.0.0.1"), relayPort});
+    std::string answer;
+    std::vector<char> buffer(65536);
+    udp::endpoint from;
+    socket.async_receive_from(
+        asio::buffer(buffer), from, [&](const std::error_code &receiveError, std::size_t size) {
+            if (!receiveError && size > 10 && buffer[3] == 1)
+                answer.assign(buffer.data() + 10, size - 10);
+        });
+    io.run_for(std::chrono::milliseconds(timeoutMs));
+    return answer;
+}
+
+std::string socksGet(tcp::socket &socket, const std::string &host, std::uint16_t port,
+    const std::string &path, bool handshake)
+{
+    std::error_code error;
+    if (handshake) {
+        std::string hello = {5, 1, 0, 5, 1, 0, 3, static_cast<char>(host.size())};
+        hello += host;
+        hello += static_cast<char>(port >> 8);
+        hello += static_cast<char>(port & 0xFF);
+        asio::write(socket, asio::buffer(hello), error);
+        char reply[12];
+        asio::read(socket, asio::buffer(reply, 12), error);
+        if (error || reply[1] != 0 || reply[3] != 0)
+            return {};
+    }
+    const std::string request = "GET " + path + " HTTP/1.1\r\nHost: " + host + "\r\n\r\n";
+    asio::write(socket, asio::buffer(request), error);
+    std::string response;
+    const std::size_t headEnd
+        = asio::read_until(socket, asio::dynamic_buffer(response), "\r\n\r\n", error);
+    if (error)
+        return {};
+    const std::size_t lengthAt = response.find("Content-Length: ");
+    const std::size_t length
+        = lengthAt == std::string::npos ? 0 : std::stoul(response.substr(lengthAt + 16));
+    if (response.size() < headEnd + length)
+        asio::read(socket, asio::dynamic_buffer(response),
+            asio::transfer_exactly(headEnd + length - response.size()), error);
+    return response.substr(headEnd, length);
+}
+
+} // namespace support

@@ -1,0 +1,110 @@
+// Loopback helpers for the engine's integration tests: local origins, external programs started
+// and stopped by PID, and small blocking clients.
+#pragma once
+
+#include <asio/io_context.hpp>
+#include <asio/ip/tcp.hpp>
+#include <asio/ip/udp.hpp>
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace support {
+
+std::string sha256Hex(const std::string &data);
+// A port that was free a moment ago (bound to 0 and read back), for programs that need one.
+std::uint16_t freeTcpPort();
+std::uint16_t freeUdpPort();
+bool waitForTcpPort(std::uint16_t port, int timeoutMs = 5000);
+bool haveProgram(const std::string &name);
+std::string writeTempFile(const std::string &name, const std::string &content);
+
+// HTTP/1.1 origin on 127.0.0.1: GET /blob (deterministic bytes), GET or HEAD anything else
+// answers its name. delayMs holds every response head back.
+class Origin
+{
+public:
+    explicit Origin(std::string name, std::size_t blobSize = 1 << 20, int delayMs = 0);
+    ~Origin();
+    std::uint16_t port() const { return m_port; }
+    const std::string &blob() const { return m_blob; }
+    int connections() const { return m_connections.load(); }
+
+private:
+    void serve(asio::ip::tcp::socket socket);
+
+    std::string m_name;
+    std::string m_blob;
+    int m_delayMs;
+    asio::io_context m_io;
+    asio::ip::tcp::acceptor m_acceptor;
+    std::uint16_t m_port = 0;
+    std::atomic<int> m_connections {0};
+    std::atomic<bool> m_stopping {false};
+    std::mutex m_mutex;
+    std::vector<std::shared_ptr<asio::ip::tcp::socket>> m_sockets;
+    std::vector<std::thread> m_threads;
+    std::thread m_acceptThread;
+};
+
+// Answers every datagram with "echo:" + payload.
+class UdpEcho
+{
+public:
+    UdpEcho();
+    ~UdpEcho();
+    std::uint16_t port() const { return m_port; }
+
+private:
+    asio::io_context m_io;
+    asio::ip::udp::socket m_socket;
+    std::uint16_t m_port = 0;
+    std::thread m_thread;
+};
+
+// An external program, terminated by its PID when the object goes.
+class Process
+{
+public:
+    explicit Process(
+        const std::vector<std::string> &argv, const std::string &logFile = "/dev/null");
+    ~Process();
+    bool running() const { return m_pid > 0; }
+
+private:
+    int m_pid = -1;
+};
+
+struct CommandResult
+{
+    int exitCode = -1;
+    std::string output;
+};
+CommandResult run(const std::vector<std::string> &argv, int timeoutSeconds = 60);
+
+struct HttpResult
+{
+    int status = 0;
+    std::map<std::string, std::string> headers; // lower-case names
+    std::string body;
+};
+// One request with "Connection: close"; status 0 when the exchange failed.
+HttpResult httpCall(std::uint16_t port, const std::string &method, const std::string &target,
+    const std::map<std::string, std::string> &headers = {}, const std::string &body = {});
+// Reads the first count lines of a streamed (chunked) response.
+std::vector<std::string> streamLines(std::uint16_t port, const std::string &target,
+    const std::map<std::string, std::string> &headers, std::size_t count, int timeoutMs = 5000);
+
+// SOCKS5 UDP ASSOCIATE through proxyPort, one datagram to host:port, the first answer back.
+std::string socksUdpExchange(std::uint16_t proxyPort, const std::string &host, std::uint16_t port,
+    const std::string &payload, int timeoutMs = 3000);
+// A GET through a SOCKS5 CONNECT on an already open socket; returns the body.
+std::string socksGet(asio::ip::tcp::socket &socket, const std::string &host, std::uint16_t port,
+    const std::string &path, bool handshake);
+
+} // namespace support

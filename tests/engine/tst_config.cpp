@@ -1,0 +1,291 @@
+// The configuration validator, the router and the Shadowsocks framing.
+#include "config.h"
+#include "router.h"
+#include "sscrypto.h"
+#include "testing.h"
+
+#include <nlohmann/json.hpp>
+
+using namespace qivro::engine;
+using json = nlohmann::json;
+
+namespace {
+
+// The document the client writes in local-proxy mode, minus rule-set files.
+json clientConfig()
+{
+    return json::parse(R"({
+      "dns": {"servers": [{"tag": "dns_fakeip", "address": "fakeip"},
+                          {"tag": "dns_proxy", "address": "https://1.1.1.1/dns-query", "address_resolver": "dns_direct", "detour": "proxy"},
+                          {"tag": "dns_direct", "address": "223.5.5.5", "detour": "direct"}],
+              "rules": [{"outbound": "any", "server": "dns_direct"},
+                        {"query_type": ["A", "AAAA"], "server": "dns_fakeip"}],
+              "final": "dns_proxy",
+              "fakeip": {"enabled": true, "inet4_range": "198.18.0.0/15", "inet6_range": "fc00::/18"},
+              "independent_cache": true},
+      "experimental": {"cache_file": {"enabled": true, "path": "/tmp/cache.db", "store_fakeip": true},
+                       "clash_api": {"external_controller": "127.0.0.1:9090", "secret": "abc"}},
+      "inbounds": [{"listen": "::", "listen_port": 1080, "sniff": true, "tag": "mixed-in", "type": "mixed"}],
+      "log": {"level": "info", "timestamp": true},
+      "outbounds": [
+        {"method": "aes-256-gcm", "password": "p", "server": "127.0.0.1", "server_port": 8388, "tag": "HK-1", "type": "shadowsocks"},
+        {"flow": "xtls-rprx-vision", "packet_encoding": "xudp", "server": "v.test", "server_port": 443, "tag": "JP-1",
+         "tls": {"enabled": true, "server_name": "v.test", "utls": {"enabled": true, "fingerprint": "chrome"},
+                 "reality": {"enabled": true, "public_key": "k", "short_id": "01"}},
+         "transport": {"type": "ws", "path": "/x", "headers": {"Host": "v.test"}},
+         "type": "vless", "uuid": "b831381d-6324-4d53-ad4f-8cda48b30811"},
+        {"password": "pw", "server": "h.test", "server_port": 443, "tag": "US-1", "tls": {"enabled": true, "server_name": "h.test", "insecure": true},
+         "obfs": {"type": "salamander", "password": "o"}, "type": "hysteria2"},
+        {"outbounds": ["HK-1", "JP-1", "US-1"], "tag": "proxy", "type": "selector"},
+        {"idle_timeout": "30m", "interval": "3m", "outbounds": ["HK-1", "JP-1", "US-1"], "tag": "urltest", "tolerance": 50,
+         "type": "urltest", "url": "https://check.test/generate_204"},
+        {"tag": "direct", "type": "direct"}],
+      "route": {"auto_detect_interface": true, "final": "proxy",
+                "rules": [{"action": "hijack-dns", "protocol": "dns"}, {"ip_is_private": true, "outbound": "direct"}]}
+    })");
+}
+
+std::string validate(const json &document)
+{
+    Config config;
+    std::string error;
+    parseConfig(document.dump(), config, error);
+    return error;
+}
+
+} // namespace
+
+TEST_CASE(acceptsWhatTheClientWrites)
+{
+    Config config;
+    std::string error;
+    CHECK_MSG(parseConfig(clientConfig().dump(), config, error), error);
+    CHECK_EQ(config.outbounds.size(), 6u);
+    CHECK_EQ(config.finalOutbound(), "proxy");
+    CHECK_EQ(config.controller, "127.0.0.1:9090");
+    CHECK_EQ(config.inbounds.at(0).listenPort, 1080);
+    CHECK(config.inbounds.at(0).sniff);
+    CHECK_EQ(config.findOutbound("urltest")->intervalMs, 180000);
+    CHECK_EQ(config.findOutbound("urltest")->idleTimeoutMs, 1800000);
+    CHECK(config.logTimestamp);
+
+    json tun = clientConfig();
+    tun["inbounds"] = json::parse(
+        R"([{"address": ["172.19.0.1/30"], "auto_route": true, "interface_name": "tun0", "mtu": 1500,
+        "sniff": true, "stack": "mixed", "strict_route": true, "tag": "tun-in", "type": "tun"}])");
+    CHECK_EQ(validate(tun), "");
+}
+
+TEST_CASE(refusesWhatItDoesNotUnderstand)
+{
+    struct Row
+    {
+        const char *name;
+        std::string pointer;
+        json value;
+        std::string expected; // a fragment of the error, naming the place
+    };
+    const std::vector<Row> rows = {
+        {"unknown top-level key", "/bogus", 1, "bogus: json: unknown field \"bogus\""},
+        {"unknown inbound key", "/inbounds/0/colour", "red",
+            "inbounds[0].colour: json: unknown field"},
+        {"port as text", "/inbounds/0/listen_port", "1080",
+            "inbounds[0].listen_port: json: cannot unmarshal string into uint16"},
+        {"port out of range", "/inbounds/0/listen_port", 70000, "inbounds[0].listen_port"},
+        {"bad listen address", "/inbounds/0/listen", "localhost", "inbounds[0].listen"},
+        {"unknown inbound type", "/inbounds/0/type", "redirect2",
+            "inbounds[0].type: unknown inbound type: redirect2"},
+        {"unknown outbound type", "/outbounds/0/type", "carrier-pigeon",
+            "outbounds[0].type: unknown outbound type"},
+        {"unknown method", "/outbounds/0/method", "rot13",
+            "outbounds[0].method: unknown method: rot13"},
+        {"missing password", "/outbounds/0/password", "",
+            "outbounds[0].password: missing password"},
+        {"duplicate tag", "/outbounds/1/tag", "HK-1", "duplicate outbound tag: HK-1"},
+        {"selector member missing", "/outbounds/3/outbounds/1", "nowhere",
+            "outbounds[3].outbounds[1]: outbound not found: nowhere"},
+        {"selector default missing", "/outbounds/3/default", "direct",
+            "outbounds[3].default: default outbound not found"},
+        {"urltest interval above idle", "/outbounds/4/interval", "1h",
+            "outbounds[4]: interval must be less or equal than idle_timeout"},
+        {"bad duration", "/outbounds/4/interval", "3 minutes",
+            "outbounds[4].interval: time: invalid duration"},
+        {"bad uuid", "/outbounds/1/uuid", "not-a-uuid", "outbounds[1].uuid: invalid UUID"},
+        {"unknown tls key", "/outbounds/1/tls/sni", "x",
+            "outbounds[1].tls.sni: json: unknown field"},
+        {"unknown transport", "/outbounds/1/transport/type", "carrier",
+            "outbounds[1].transport.type: unknown transport type"},
+        {"route final missing", "/route/final", "gone",
+            "route.final: default outbound not found: gone"},
+        {"rule outbound missing", "/route/rules/1/outbound", "gone",
+            "route.rules[1].outbound: outbound not found: gone"},
+        {"unknown rule action", "/route/rules/0/action", "explode",
+            "route.rules[0].action: unknown rule action"},
+        {"rule set missing", "/route/rules/1/rule_set", json::array({"geoip-xx"}),
+            "route.rules[1].rule_set: rule-set not found: geoip-xx"},
+        {"bad ip_cidr", "/route/rules/1/ip_cidr", json::array({"10.0.0.0/33"}),
+            "route.rules[1].ip_cidr: invalid ip_cidr"},
+        {"dns server missing", "/dns/rules/0/server", "gone",
+            "dns.rules[0].server: server not found: gone"},
+        {"dns detour missing", "/dns/servers/2/detour", "gone",
+            "dns.servers[2].detour: outbound detour not found"},
+        {"dns final missing", "/dns/final", "gone", "dns.final: default server not found"},
+        {"bad log level", "/log/level", "loud", "log.level: unknown log level: loud"},
+        {"unknown clash_api key", "/experimental/clash_api/port", 1,
+            "experimental.clash_api.port: json: unknown field"},
+        {"bad controller address", "/experimental/clash_api/external_controller", "nowhere",
+            "experimental.clash_api.external_controller"},
+    };
+    for (const Row &row : rows) {
+        json document = clientConfig();
+        document[json::json_pointer(row.pointer)] = row.value;
+        const std::string error = validate(document);
+        CHECK_MSG(error.find(row.expected) != std::string::npos,
+            std::string(row.name) + ": \"" + error + "\"");
+    }
+    CHECK(validate(json::parse("[]")).find("cannot unmarshal array") != std::string::npos);
+    Config config;
+    std::string error;
+    CHECK(!parseConfig("{\"log\": ", config, error));
+    CHECK(error.rfind("decode config: ", 0) == 0);
+    json loop = clientConfig();
+    loop["outbounds"][3]["outbounds"] = json::array({"urltest"});
+    loop["outbounds"][4]["outbounds"] = json::array({"proxy"});
+    CHECK(validate(loop).find("outbound loop detected") != std::string::npos);
+}
+
+TEST_CASE(durations)
+{
+    const std::vector<std::pair<std::string, std::int64_t>> good = {{"3m", 180000},
+        {"30m", 1800000}, {"1h30m", 5400000}, {"300ms", 300}, {"1.5s", 1500}, {"0", 0}};
+    for (const auto &[text, expected] : good) {
+        std::int64_t value = -1;
+        CHECK_MSG(parseDuration(text, value), text);
+        CHECK_EQ(value, expected);
+    }
+    for (const std::string bad : {"", "3", "m", "3x", "1..5s", "-3m"}) {
+        std::int64_t value = 0;
+        CHECK_MSG(!parseDuration(bad, value), bad);
+    }
+}
+
+TEST_CASE(privateAddresses)
+{
+    for (const char *text : {"10.1.2.3", "172.16.0.1", "172.31.255.255", "192.168.1.1", "127.0.0.1",
+             "169.254.1.1", "224.0.0.1", "0.0.0.0", "::1", "fc00::1", "fd12::1", "fe80::1",
+             "ff01::1", "ff02::1", "::", "::ffff:192.168.0.1"})
+        CHECK_MSG(isPrivateAddress(asio::ip::make_address(text)), text);
+    for (const char *text :
+        {"100.64.0.1", "198.18.0.1", "172.32.0.1", "8.8.8.8", "2001:db8::1", "fec0::1"})
+        CHECK_MSG(!isPrivateAddress(asio::ip::make_address(text)), text);
+}
+
+TEST_CASE(routing)
+{
+    json document = clientConfig();
+    document["route"]["rule_set"] = json::parse(R"([{"tag": "cn", "type": "inline",
+        "rules": [{"domain_suffix": ["cn"]}, {"ip_cidr": ["1.0.1.0/24"]}, {"domain": ["exact.test"], "port": [443]}]}])");
+    document["route"]["rules"].push_back({{"rule_set", {"cn"}}, {"outbound", "direct"}});
+    document["route"]["rules"].push_back({{"domain_keyword", {"blockme"}}, {"action", "reject"}});
+    document["route"]["rules"].push_back({{"type", "logical"}, {"mode", "and"},
+        {"rules", {{{"network", "udp"}}, {{"port", 443}}}}, {"outbound", "urltest"}});
+    Config config;
+    std::string error;
+    CHECK_MSG(parseConfig(document.dump(), config, error), error);
+    std::map<std::string, std::shared_ptr<Outbound>> outbounds;
+    for (const OutboundConfig &outbound : config.outbounds)
+        outbounds[outbound.tag] = createOutbound(outbound);
+    Router router;
+    CHECK_MSG(router.init(config, outbounds, error), error);
+
+    struct Row
+    {
+        const char *name;
+        std::string host;
+        std::uint16_t port;
+        std::string network;
+        std::string sniffed;
+        std::string protocol;
+        std::string expected; // outbound tag, "reject" or "hijack"
+    };
+    const std::vector<Row> rows = {
+        {"dns is hijacked first", "127.0.0.1", 53, "udp", "", "dns", "hijack"},
+        {"private ip goes direct", "192.168.1.9", 80, "tcp", "", "", "direct"},
+        {"public ip goes to final", "8.8.4.4", 80, "tcp", "", "", "proxy"},
+        {"private rule ignores domains", "localhost", 80, "tcp", "", "", "proxy"},
+        {"rule-set suffix", "www.example.cn", 80, "tcp", "", "", "direct"},
+        {"suffix needs a label boundary", "examplecn", 80, "tcp", "", "", "proxy"},
+        {"rule-set ip range", "1.0.1.77", 80, "tcp", "", "", "direct"},
+        {"rule-set ip range misses", "1.0.2.1", 80, "tcp", "", "", "proxy"},
+        {"rule-set items and port", "exact.test", 443, "tcp", "", "", "direct"},
+        {"rule-set port mismatch", "exact.test", 80, "tcp", "", "", "proxy"},
+        {"sniffed name is matched", "8.8.4.4", 443, "tcp", "a.b.cn", "tls", "direct"},
+        {"keyword reject", "x.blockme.test", 80, "tcp", "", "", "reject"},
+        {"logical and", "8.8.4.4", 443, "udp", "", "", "urltest"},
+    };
+    for (const Row &row : rows) {
+        Metadata metadata;
+        metadata.inbound = "mixed-in";
+        metadata.network = row.network;
+        metadata.destination = makeDestination(row.host, row.port);
+        metadata.sniffedDomain = row.sniffed;
+        metadata.protocol = row.protocol;
+        const RouteDecision decision = router.route(metadata);
+        std::string got = decision.action == RouteDecision::Action::Reject ? "reject"
+            : decision.action == RouteDecision::Action::HijackDns          ? "hijack"
+                                                                  : decision.outbound->tag();
+        CHECK_MSG(got == row.expected, std::string(row.name) + ": got " + got);
+    }
+    Metadata lookup;
+    lookup.fromOutbound = true;
+    CHECK_EQ(router.dnsServer(lookup), "dns_direct");
+    Metadata query;
+    query.queryType = 28;
+    CHECK_EQ(router.dnsServer(query), "dns_fakeip");
+    query.queryType = 16;
+    CHECK_EQ(router.dnsServer(query), "dns_proxy");
+}
+
+TEST_CASE(shadowsocksFraming)
+{
+    for (const char *method : {"aes-128-gcm", "aes-256-gcm", "chacha20-ietf-poly1305"}) {
+        ss::CipherKind kind;
+        CHECK(ss::cipherFromMethod(method, kind));
+        const auto master = ss::masterKey("secret", ss::keySize(kind));
+        ss::StreamEncryptor encryptor(kind, master);
+        std::vector<std::uint8_t> plain(40000);
+        for (std::size_t i = 0; i < plain.size(); ++i)
+            plain[i] = static_cast<std::uint8_t>(i * 7);
+        std::vector<std::uint8_t> wire;
+        CHECK(encryptor.encrypt(plain.data(), 100, wire));
+        CHECK(encryptor.encrypt(plain.data() + 100, plain.size() - 100, wire));
+        // salt, then 1 chunk of 100 and 3 chunks for the rest (at most 0x3FFF each), 2 tags each
+        CHECK_EQ(wire.size(), master.size() + plain.size() + 4 * (2 + 2 * ss::tagSize));
+        ss::StreamDecryptor decryptor(kind, master);
+        std::vector<std::uint8_t> out;
+        for (std::size_t i = 0; i < wire.size(); i += 1000)
+            CHECK(
+                decryptor.feed(wire.data() + i, std::min<std::size_t>(1000, wire.size() - i), out));
+        CHECK(out == plain);
+        std::vector<std::uint8_t> tampered = wire;
+        tampered[master.size() + 5] ^= 1;
+        ss::StreamDecryptor strict(kind, master);
+        std::vector<std::uint8_t> ignored;
+        CHECK(!strict.feed(tampered.data(), tampered.size(), ignored));
+
+        std::vector<std::uint8_t> packet;
+        CHECK(ss::sealPacket(kind, master, plain.data(), 500, packet));
+        std::vector<std::uint8_t> opened;
+        CHECK(ss::openPacket(kind, master, packet.data(), packet.size(), opened));
+        CHECK(std::equal(opened.begin(), opened.end(), plain.begin()) && opened.size() == 500);
+        packet.back() ^= 1;
+        CHECK(!ss::openPacket(kind, master, packet.data(), packet.size(), opened));
+    }
+    // EVP_BytesToKey(MD5) of "foobar": the first 16 bytes are MD5("foobar").
+    const auto key = ss::masterKey("foobar", 32);
+    const std::uint8_t md5[] = {0x38, 0x58, 0xf6, 0x22, 0x30, 0xac, 0x3c, 0x91, 0x5f, 0x30, 0x0c,
+        0x66, 0x43, 0x12, 0xc6, 0x3f};
+    CHECK(std::equal(std::begin(md5), std::end(md5), key.begin()));
+}
+
+QTEST_MAIN()
