@@ -143,6 +143,7 @@ PanelReply AdminApi::state()
         {QStringLiteral("free_plan_id"), config.freePlanId()},
         {QStringLiteral("free_cooldown"), config.freeCooldown()},
         {QStringLiteral("free_duration"), config.freeDuration()},
+        {QStringLiteral("free_cooldown_style"), config.freeCooldownStyle()},
         {QStringLiteral("site"), config.siteConfig()},
         {QStringLiteral("version"), config.versionFile()},
     });
@@ -185,6 +186,9 @@ PanelReply AdminApi::configure(const QByteArray &body)
     const auto freePlan = in.optionalInteger(QStringLiteral("free_plan_id"), 0, INT32_MAX);
     const auto cooldown = in.optionalInteger(QStringLiteral("free_cooldown"), 0, 3650LL * 86400);
     const auto duration = in.optionalInteger(QStringLiteral("free_duration"), 1, 3650LL * 86400);
+    const QString cooldownStyle = in.optionalText(QStringLiteral("free_cooldown_style"));
+    if (in.ok() && !cooldownStyle.isEmpty() && !PanelConfig::isFreeCooldownStyle(cooldownStyle))
+        in.fail(QStringLiteral("free_cooldown_style must be data, refusal or message"));
     const auto site = in.optionalObject(QStringLiteral("site"));
     const auto version = in.optionalObject(QStringLiteral("version"));
     PanelConfig::AuthStyle authStyle = PanelConfig::AuthStyle::InvalidAccess;
@@ -208,6 +212,8 @@ PanelReply AdminApi::configure(const QByteArray &body)
         config.setFreeCooldown(*cooldown);
     if (duration)
         config.setFreeDuration(*duration);
+    if (!cooldownStyle.isEmpty())
+        config.setFreeCooldownStyle(cooldownStyle);
     if (site)
         config.setSiteConfig(*site);
     if (version)
@@ -304,7 +310,7 @@ PanelReply AdminApi::addPlan(const QByteArray &body)
     const qint64 id = m_api.catalogue().addPlan(spec, &error);
     for (const QJsonValue &node : spec.value(QStringLiteral("node_ids")).toArray()) {
         if (id > 0)
-            m_api.catalogue().attachNode(id, qint64(node.toDouble()));
+            m_api.catalogue().attachNode(id, BodyReader::wholeNumber(node).value_or(0));
     }
     return created("id", id, error);
 }
@@ -319,7 +325,7 @@ PanelReply AdminApi::addNode(const QByteArray &body)
     const qint64 id = m_api.catalogue().addNode(spec, &error);
     for (const QJsonValue &plan : spec.value(QStringLiteral("plan_ids")).toArray()) {
         if (id > 0)
-            m_api.catalogue().attachNode(qint64(plan.toDouble()), id);
+            m_api.catalogue().attachNode(BodyReader::wholeNumber(plan).value_or(0), id);
     }
     return created("id", id, error);
 }

@@ -72,6 +72,18 @@ QString BodyReader::optionalText(const QString &key)
     return value.toString().trimmed();
 }
 
+std::optional<qint64> BodyReader::wholeNumber(const QJsonValue &value)
+{
+    if (!value.isDouble())
+        return std::nullopt;
+    const double number = value.toDouble();
+    // 2^63 is exactly representable; anything at or beyond it does not fit.
+    if (!std::isfinite(number) || std::trunc(number) != number || number >= 9223372036854775808.0
+        || number < -9223372036854775808.0)
+        return std::nullopt;
+    return qint64(number);
+}
+
 bool BodyReader::readInteger(const QString &key, qint64 min, qint64 max, qint64 &out)
 {
     const QJsonValue value = m_object.value(key);

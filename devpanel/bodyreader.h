@@ -30,6 +30,10 @@ public:
     std::optional<QJsonObject> optionalObject(const QString &key);
     bool has(const QString &key) const;
 
+    // A JSON number that is a whole number within 64 bits, or nothing. Converting any other
+    // double to an integer would be undefined, so every number from outside goes through here.
+    static std::optional<qint64> wholeNumber(const QJsonValue &value);
+
     // Marks the body as refused with the given message unless an earlier problem was recorded.
     void fail(const QString &message);
 

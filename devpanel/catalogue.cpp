@@ -1,5 +1,6 @@
 #include "catalogue.h"
 
+#include "bodyreader.h"
 #include "panelclock.h"
 #include "panelrequest.h"
 #include "panelstorage.h"
@@ -25,7 +26,9 @@ QString compact(const QJsonValue &value)
 qint64 integerOr(const QJsonObject &spec, const char *key, qint64 fallback)
 {
     const QJsonValue value = spec.value(QLatin1String(key));
-    return value.isDouble() ? qint64(value.toDouble()) : value.isBool() ? value.toBool() : fallback;
+    if (value.isBool())
+        return value.toBool() ? 1 : 0;
+    return BodyReader::wholeNumber(value).value_or(fallback);
 }
 
 } // namespace

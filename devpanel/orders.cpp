@@ -27,7 +27,9 @@ double discountPercent(const QJsonArray &discounts, qint64 quantity)
     double percent = 100;
     qint64 best = 0;
     for (const QJsonValue &entry : discounts) {
-        const qint64 from = qint64(entry.toObject().value(QStringLiteral("quantity")).toDouble());
+        const qint64 from
+            = BodyReader::wholeNumber(entry.toObject().value(QStringLiteral("quantity")))
+                  .value_or(0);
         const double value = entry.toObject().value(QStringLiteral("discount")).toDouble();
         if (from > best && from <= quantity && value > 0 && value <= 100) {
             best = from;
@@ -91,11 +93,13 @@ QString Orders::quote(
         due -= out.couponDiscount;
     }
 
+    // Fees are bounded so that no stored value can overflow the sum.
     const int feeMode = payment->value("fee_mode").toInt();
+    const double feePercent = qBound(0.0, payment->value("fee_percent").toDouble(), 100.0);
     if (feeMode == 1 || feeMode == 3)
-        out.fee += qint64(std::llround(due * payment->value("fee_percent").toDouble() / 100.0));
+        out.fee += qint64(std::llround(due * feePercent / 100.0));
     if (feeMode == 2 || feeMode == 3)
-        out.fee += payment->value("fee_amount").toLongLong();
+        out.fee += qBound(qint64(0), payment->value("fee_amount").toLongLong(), qint64(100000000));
     out.amount = due + out.fee;
     return {};
 }

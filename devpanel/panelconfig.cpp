@@ -12,7 +12,7 @@ constexpr qint64 kDefaultFreeCooldown = 24 * 3600;
 constexpr qint64 kDefaultFreeDuration = 24 * 3600;
 
 const char *const kTestSwitches[]
-    = {"auth_style", "token_lifetime", "reveal_codes", "free_cooldown"};
+    = {"auth_style", "token_lifetime", "reveal_codes", "free_cooldown", "free_cooldown_style"};
 
 } // namespace
 
@@ -132,6 +132,23 @@ qint64 PanelConfig::freeDuration() const
 void PanelConfig::setFreeDuration(qint64 seconds)
 {
     setNumber("free_duration", seconds);
+}
+
+QString PanelConfig::freeCooldownStyle() const
+{
+    const QString style = m_storage.setting(QStringLiteral("free_cooldown_style"));
+    return isFreeCooldownStyle(style) ? style : QStringLiteral("data");
+}
+
+bool PanelConfig::isFreeCooldownStyle(const QString &style)
+{
+    return style == QLatin1String("data") || style == QLatin1String("refusal")
+        || style == QLatin1String("message");
+}
+
+void PanelConfig::setFreeCooldownStyle(const QString &style)
+{
+    m_storage.setSetting(QStringLiteral("free_cooldown_style"), style);
 }
 
 QJsonObject PanelConfig::siteConfig() const

@@ -40,6 +40,12 @@ public:
     void setFreeCooldown(qint64 seconds);
     qint64 freeDuration() const;
     void setFreeDuration(qint64 seconds);
+    // How a claim inside the cooldown is answered: "data" (msg success, data.success false and
+    // remaining_time), "refusal" (a refusal msg with remaining_time) or "message" (a refusal
+    // whose msg names the seconds, without remaining_time). Panels differ; clients cope.
+    QString freeCooldownStyle() const;
+    static bool isFreeCooldownStyle(const QString &style);
+    void setFreeCooldownStyle(const QString &style);
 
     qint64 codeLifetime() const { return 600; }
     qint64 orderTimeout() const { return 900; }

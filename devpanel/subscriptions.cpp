@@ -107,8 +107,19 @@ PanelReply Subscriptions::claimFree(qint64 userId)
               .toLongLong();
     const qint64 cooldown = m_config.freeCooldown();
     if (claimedAt > 0 && now - claimedAt < cooldown) {
-        return PanelReply::success(QJsonObject {{QStringLiteral("success"), false},
-            {QStringLiteral("remaining_time"), cooldown - (now - claimedAt)}});
+        const qint64 remaining = cooldown - (now - claimedAt);
+        const QString style = m_config.freeCooldownStyle();
+        if (style == QLatin1String("message"))
+            return PanelReply::refusal(
+                QStringLiteral("Please wait %1 seconds before claiming again").arg(remaining), 429);
+        const QJsonObject data {
+            {QStringLiteral("success"), false}, {QStringLiteral("remaining_time"), remaining}};
+        if (style == QLatin1String("refusal")) {
+            PanelReply reply = PanelReply::success(data);
+            reply.replaceMsg(QStringLiteral("The free plan was claimed recently"));
+            return reply;
+        }
+        return PanelReply::success(data);
     }
 
     const qint64 expireTime = now + m_config.freeDuration();

@@ -1,5 +1,7 @@
 #include "tokensigner.h"
 
+#include "bodyreader.h"
+
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QList>
@@ -38,9 +40,9 @@ bool constantTimeEquals(const QByteArray &a, const QByteArray &b)
 
 qint64 wholeNumber(const QJsonObject &object, const char *key, bool *ok)
 {
-    const QJsonValue value = object.value(QLatin1String(key));
-    *ok = value.isDouble() && value.toDouble() == double(qint64(value.toDouble()));
-    return *ok ? qint64(value.toDouble()) : 0;
+    const auto number = BodyReader::wholeNumber(object.value(QLatin1String(key)));
+    *ok = number.has_value();
+    return number.value_or(0);
 }
 
 } // namespace

@@ -89,6 +89,7 @@ public:
     bool setClockOffset(qint64 seconds);
     // Keys: auth_style ("invalid-access", "login-first", "http-401"), token_lifetime (seconds;
     // 0: no "exp"), reveal_codes, ticket_auto_reply, free_plan_id, free_cooldown, free_duration,
+    // free_cooldown_style ("data", "refusal", "message"),
     // site (the site configuration object), version (the version file object).
     bool configure(const QJsonObject &settings);
     bool setAuthStyle(const QString &style);
