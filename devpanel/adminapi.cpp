@@ -5,6 +5,7 @@
 #include "panelapi.h"
 #include "panelrequest.h"
 #include "panelstorage.h"
+#include "requestlog.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -36,9 +37,10 @@ PanelReply created(const char *key, qint64 id, const QString &error)
 
 } // namespace
 
-AdminApi::AdminApi(PanelApi &api, Faults &faults, const QByteArray &key)
+AdminApi::AdminApi(PanelApi &api, Faults &faults, RequestLog &log, const QByteArray &key)
     : m_api(api)
     , m_faults(faults)
+    , m_log(log)
     , m_key(key)
 {
     addRoutes();
@@ -59,6 +61,7 @@ void AdminApi::addRoutes()
     m_routes.insert(QStringLiteral("POST /admin/reset"), [this](const PanelRequest &) {
         m_faults.clear();
         m_faults.resetCounters();
+        m_log.clear();
         m_api.clock().setOffset(0);
         m_api.config().resetTestSwitches();
         return PanelReply::success();
@@ -75,7 +78,16 @@ void AdminApi::addRoutes()
         [this](const PanelRequest &) { return PanelReply::success(m_faults.counters()); });
     m_routes.insert(QStringLiteral("POST /admin/counters/reset"), [this](const PanelRequest &) {
         m_faults.resetCounters();
+        m_log.clear();
         return PanelReply::success();
+    });
+    m_routes.insert(QStringLiteral("GET /admin/requests"), [this](const PanelRequest &r) {
+        bool ok = false;
+        int limit = r.queryItem(QStringLiteral("limit")).toInt(&ok);
+        if (!ok || limit < 1)
+            limit = RequestLog::kCapacity;
+        return PanelReply::success(QJsonObject {{QStringLiteral("requests"),
+            m_log.entries(r.queryItem(QStringLiteral("path")), limit)}});
     });
     m_routes.insert(QStringLiteral("GET /admin/clock"), [this](const PanelRequest &) {
         return PanelReply::success(QJsonObject {{QStringLiteral("offset"), m_api.clock().offset()},

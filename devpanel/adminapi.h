@@ -10,6 +10,7 @@
 class Faults;
 class PanelApi;
 class PanelRequest;
+class RequestLog;
 
 // The development admin API under "/admin/": fault injection, counters, the mailbox, the clock
 // and shortcuts for arranging test data. Only loopback clients that present the development key
@@ -17,7 +18,7 @@ class PanelRequest;
 class AdminApi
 {
 public:
-    AdminApi(PanelApi &api, Faults &faults, const QByteArray &key);
+    AdminApi(PanelApi &api, Faults &faults, RequestLog &log, const QByteArray &key);
 
     static bool isAdminPath(const QString &path);
     PanelReply handle(const PanelRequest &request, bool fromLoopback);
@@ -45,6 +46,7 @@ private:
 
     PanelApi &m_api;
     Faults &m_faults;
+    RequestLog &m_log;
     QByteArray m_key;
     QHash<QString, Handler> m_routes; // "METHOD /admin/path"
 };

@@ -5,6 +5,7 @@
 #include "panelapi.h"
 #include "panelserver.h"
 #include "panelstorage.h"
+#include "requestlog.h"
 #include "seeder.h"
 
 #include <QCommandLineParser>
@@ -161,8 +162,9 @@ int main(int argc, char *argv[])
     }
 
     Faults faults;
-    AdminApi admin(api, faults, adminKey(dataDir, parser.value(keyOption)).toUtf8());
-    PanelServer server(api, admin, faults);
+    RequestLog log;
+    AdminApi admin(api, faults, log, adminKey(dataDir, parser.value(keyOption)).toUtf8());
+    PanelServer server(api, admin, faults, log);
     server.sslSetup(certificate.certificate(), certificate.key());
     const quint16 boundPort = server.listen(address, quint16(port));
     if (boundPort == 0) {

@@ -22,6 +22,7 @@ public:
 
     // Header names are case-insensitive; a repeated header keeps its last value.
     QByteArray header(const QByteArray &name) const;
+    const QHash<QByteArray, QByteArray> &headers() const { return m_headers; }
     void setHeader(const QByteArray &name, const QByteArray &value);
 
 private:

@@ -5,6 +5,7 @@
 #include "panelapi.h"
 #include "panelreply.h"
 #include "panelrequest.h"
+#include "requestlog.h"
 
 #include <QDebug>
 #include <QHttpServerRequest>
@@ -50,11 +51,13 @@ PanelRequest toPanelRequest(const QHttpServerRequest &request)
 
 } // namespace
 
-PanelServer::PanelServer(PanelApi &api, AdminApi &admin, Faults &faults, QObject *parent)
+PanelServer::PanelServer(
+    PanelApi &api, AdminApi &admin, Faults &faults, RequestLog &log, QObject *parent)
     : QAbstractHttpServer(parent)
     , m_api(api)
     , m_admin(admin)
     , m_faults(faults)
+    , m_log(log)
 { }
 
 void PanelServer::writeReply(QTcpSocket *socket, const PanelReply &reply, bool closeAfter)
@@ -87,6 +90,7 @@ bool PanelServer::handleRequest(const QHttpServerRequest &request, QTcpSocket *s
     }
 
     m_faults.count(panelRequest.method(), panelRequest.path());
+    m_log.record(panelRequest);
     const auto fault = m_faults.take(panelRequest.method(), panelRequest.path());
     if (!fault) {
         writeReply(socket, m_api.handle(panelRequest), closeAfter);

@@ -7,6 +7,7 @@ class AdminApi;
 class Faults;
 class PanelApi;
 class PanelReply;
+class RequestLog;
 class QTcpSocket;
 
 // The HTTP(S) front: turns each request into a PanelRequest, counts it, applies any injected
@@ -17,7 +18,8 @@ class PanelServer : public QAbstractHttpServer
     Q_OBJECT
 
 public:
-    PanelServer(PanelApi &api, AdminApi &admin, Faults &faults, QObject *parent = nullptr);
+    PanelServer(
+        PanelApi &api, AdminApi &admin, Faults &faults, RequestLog &log, QObject *parent = nullptr);
 
 protected:
     bool handleRequest(const QHttpServerRequest &request, QTcpSocket *socket) override;
@@ -29,4 +31,5 @@ private:
     PanelApi &m_api;
     AdminApi &m_admin;
     Faults &m_faults;
+    RequestLog &m_log;
 };

@@ -5,6 +5,7 @@
 #include "panelapi.h"
 #include "panelrequest.h"
 #include "panelstorage.h"
+#include "requestlog.h"
 #include "seeder.h"
 
 #include <QCoreApplication>
@@ -104,7 +105,8 @@ private:
     PanelStorage m_storage;
     PanelApi m_api {m_storage};
     Faults m_faults;
-    AdminApi m_admin {m_api, m_faults, "fuzz"};
+    RequestLog m_log;
+    AdminApi m_admin {m_api, m_faults, m_log, "fuzz"};
 };
 
 } // namespace

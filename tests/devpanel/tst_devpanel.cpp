@@ -210,12 +210,30 @@ private slots:
         QCOMPARE(msgOf(reply), msg);
     }
 
-    void bearerPrefixIsRefused()
+    void bearerPrefixIsRefusedAndLogged()
     {
         const QByteArray token = newUser();
-        QCOMPARE(msgOf(m_panel.call(
-                     "GET", QStringLiteral("/v1/public/user/info"), {}, "Bearer " + token)),
+        const QString info = QStringLiteral("/v1/public/user/info");
+        QCOMPARE(msgOf(m_panel.call("GET", info, {}, "Bearer " + token)),
             QStringLiteral("Invalid Access"));
+        const QJsonObject seen = m_panel.lastRequest(info);
+        QCOMPARE(seen.value(QStringLiteral("method")).toString(), QStringLiteral("GET"));
+        QCOMPARE(seen.value(QStringLiteral("headers"))
+                     .toObject()
+                     .value(QStringLiteral("authorization"))
+                     .toString(),
+            QString::fromLatin1("Bearer " + token));
+
+        m_panel.call("POST", QStringLiteral("/v1/public/order/pre"),
+            {{QStringLiteral("subscribe_id"), 1}}, token);
+        m_panel.call("GET", QStringLiteral("/v1/public/ticket/list?page=2&size=5"), {}, token);
+        const QJsonArray log = m_panel.requests();
+        QCOMPARE(log.size(), 3);
+        QCOMPARE(log.at(1).toObject().value(QStringLiteral("body")).toString(),
+            QStringLiteral(R"({"subscribe_id":1})"));
+        QCOMPARE(log.at(2).toObject().value(QStringLiteral("query")).toObject(),
+            (QJsonObject {{QStringLiteral("page"), QStringLiteral("2")},
+                {QStringLiteral("size"), QStringLiteral("5")}}));
     }
 
     void buyPayAndFetchTheSubscription()

@@ -275,6 +275,22 @@ int TestPanel::requestCount(const QString &path, const QByteArray &method)
         .toInt();
 }
 
+QJsonArray TestPanel::requests(const QString &path)
+{
+    QUrlQuery query;
+    if (!path.isEmpty())
+        query.addQueryItem(QStringLiteral("path"), path);
+    return admin("GET", QStringLiteral("/admin/requests?") + query.toString(QUrl::FullyEncoded))
+        .value(QStringLiteral("requests"))
+        .toArray();
+}
+
+QJsonObject TestPanel::lastRequest(const QString &path)
+{
+    const QJsonArray all = requests(path);
+    return all.isEmpty() ? QJsonObject() : all.last().toObject();
+}
+
 bool TestPanel::resetCounters()
 {
     return !admin("POST", QStringLiteral("/admin/counters/reset")).isEmpty();

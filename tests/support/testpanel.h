@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QObject>
 #include <QProcess>
@@ -85,7 +86,11 @@ public:
     bool setFault(const QString &path, const Fault &fault);
     bool clearFaults();
     int requestCount(const QString &path, const QByteArray &method = {});
-    bool resetCounters();
+    bool resetCounters(); // and the request log
+    // The recent requests to `path` (all paths when empty), oldest first: {"method", "path",
+    // "query" {key: value}, "headers" {lower-case name: value}, "body"}.
+    QJsonArray requests(const QString &path = {});
+    QJsonObject lastRequest(const QString &path);
     bool setClockOffset(qint64 seconds);
     // Keys: auth_style ("invalid-access", "login-first", "http-401"), token_lifetime (seconds;
     // 0: no "exp"), reveal_codes, ticket_auto_reply, free_plan_id, free_cooldown, free_duration,
