@@ -269,10 +269,13 @@ std::string dechunk(const std::string &body)
     std::size_t position = 0;
     while (position < body.size()) {
         const std::size_t lineEnd = body.find("\r\n", position);
-        if (lineEnd == std::string::npos)
+        if (lineEnd == std::string::npos || lineEnd == position)
             break;
-        const std::size_t size = std::stoul(body.substr(position, lineEnd - position), nullptr, 16);
-        if (size == 0)
+        const std::string digits = body.substr(position, lineEnd - position);
+        if (digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+            break;
+        const std::size_t size = std::stoul(digits, nullptr, 16);
+        if (size == 0 || lineEnd + 2 + size > body.size())
             break;
         out += body.substr(lineEnd + 2, size);
         position = lineEnd + 2 + size + 2;

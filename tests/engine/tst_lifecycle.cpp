@@ -142,6 +142,75 @@ TEST_CASE(hundredCyclesLeakNothing)
     CHECK_EQ(countEntries("/proc/self/task"), threads);
 }
 
+// The configuration as the client writes it in local-proxy mode, on its fixed ports 1080 and 9090.
+TEST_CASE(clientConfigurationOnFixedPorts)
+{
+    const char *rules = std::getenv("QIVRO_RULES_DIR");
+    if (!rules || !support::haveProgram("ss-server")) {
+        std::fprintf(stderr, "QIVRO_RULES_DIR or ss-server missing: skipped\n");
+        return;
+    }
+    Library library;
+    if (!library.start)
+        return;
+    support::Origin origin("origin");
+    const std::uint16_t ssPort = support::freeTcpPort();
+    support::Process server({"ss-server", "-s", "127.0.0.1", "-p", std::to_string(ssPort), "-k",
+        "pw", "-m", "aes-256-gcm"});
+    CHECK(support::waitForTcpPort(ssPort));
+    const std::string secret(64, 'a');
+    std::string ruleSets;
+    for (const char *tag : {"geoip-cn", "geoip-ir", "geoip-ru", "geosite-cn"}) {
+        ruleSets += std::string(ruleSets.empty() ? "" : ",") + R"({"format":"binary","path":")"
+            + rules + "/" + tag + R"(.srs","tag":")" + tag + R"(","type":"local"})";
+    }
+    const std::string document
+        = R"({"dns":{"fakeip":{"enabled":true,"inet4_range":"198.18.0.0/15","inet6_range":"fc00::/18"},
+"final":"dns_proxy","independent_cache":true,"rules":[{"outbound":"any","server":"dns_direct"},
+{"rule_set":["geosite-cn"],"server":"dns_direct"},{"query_type":["A","AAAA"],"server":"dns_fakeip"}],
+"servers":[{"address":"fakeip","tag":"dns_fakeip"},{"address":"https://1.1.1.1/dns-query","address_resolver":"dns_direct",
+"detour":"proxy","tag":"dns_proxy"},{"address":"223.5.5.5","detour":"direct","tag":"dns_direct"}]},
+"experimental":{"cache_file":{"enabled":true,"path":"/tmp/qivro-test-cache.db","store_fakeip":true},
+"clash_api":{"external_controller":"127.0.0.1:9090","secret":")"
+        + secret + R"("}},
+"inbounds":[{"listen":"::","listen_port":1080,"sniff":true,"tag":"mixed-in","type":"mixed"}],
+"log":{"level":"info","timestamp":true},
+"outbounds":[{"method":"aes-256-gcm","password":"pw","server":"127.0.0.1","server_port":)"
+        + std::to_string(ssPort) + R"(,
+"tag":"HK-1","type":"shadowsocks"},{"packet_encoding":"xudp","server":"127.0.0.1","server_port":9,"tag":"JP-1","type":"vless",
+"uuid":"b831381d-6324-4d53-ad4f-8cda48b30811"},{"outbounds":["HK-1","JP-1"],"tag":"proxy","type":"selector"},
+{"idle_timeout":"30m","interval":"3m","outbounds":["HK-1","JP-1"],"tag":"urltest","tolerance":50,"type":"urltest",
+"url":"https://check.test/generate_204"},{"tag":"direct","type":"direct"}],
+"route":{"auto_detect_interface":true,"final":"proxy","rule_set":[)"
+        + ruleSets + R"(],
+"rules":[{"action":"hijack-dns","protocol":"dns"},{"ip_is_private":true,"outbound":"direct"},
+{"outbound":"direct","rule_set":["geosite-cn"]},{"outbound":"direct","rule_set":["geoip-cn","geoip-ir","geoip-ru"]}]}})";
+    const std::string path = support::writeTempFile("client.json", document);
+    const std::string error = library.start(path.c_str());
+    CHECK_MSG(error.empty(), error);
+    if (!error.empty())
+        return;
+    const std::string expected = support::sha256Hex(origin.blob());
+    const std::string port = std::to_string(origin.port());
+    const auto fetch = [&](const std::string &proxy, const std::string &host) {
+        return support::sha256Hex(support::run({"curl", "-s", "-f", "--max-time", "20", "-x", proxy,
+                                                   "http://" + host + ":" + port + "/blob"})
+                                      .output);
+    };
+    CHECK(fetch("socks5h://127.0.0.1:1080", "127.0.0.1") == expected); // private: direct
+    CHECK(fetch("http://127.0.0.1:1080", "localhost") == expected); // a name: the selector's HK-1
+    const std::map<std::string, std::string> auth = {{"Authorization", "Bearer " + secret}};
+    CHECK_EQ(
+        support::httpCall(9090, "PUT", "/proxies/proxy", auth, "{\"name\": \"JP-1\"}").status, 204);
+    CHECK(fetch("socks5h://127.0.0.1:1080", "localhost") != expected); // VLESS cannot dial yet
+    CHECK_EQ(
+        support::httpCall(9090, "PUT", "/proxies/proxy", auth, "{\"name\": \"HK-1\"}").status, 204);
+    CHECK(fetch("socks5h://127.0.0.1:1080", "localhost") == expected);
+    CHECK_EQ(support::httpCall(9090, "GET", "/proxies/proxy").status, 401);
+    CHECK_EQ(std::string(library.stop()), "");
+    CHECK(!support::waitForTcpPort(9090, 100));
+}
+
 int main(int argc, char **argv)
 {
     if (argc < 2) {

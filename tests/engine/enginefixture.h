@@ -1,0 +1,63 @@
+// Runs an engine in-process on free ports for one test.
+#pragma once
+
+#include "engine.h"
+#include "log.h"
+#include "testing.h"
+
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+struct RunningEngine
+{
+    qivro::engine::Engine engine;
+    std::string error;
+
+    explicit RunningEngine(const nlohmann::json &config)
+    {
+        error = engine.startWithText(config.dump());
+        CHECK_MSG(error.empty(), error);
+    }
+    ~RunningEngine() { engine.stop(); }
+    std::uint16_t mixedPort() const
+    {
+        const auto ports = engine.inboundPorts();
+        return ports.empty() ? 0 : ports.front();
+    }
+    std::uint16_t apiPort() const { return engine.controllerPort(); }
+};
+
+// Collects log lines while alive.
+struct LogCapture
+{
+    std::mutex mutex;
+    std::vector<std::string> lines;
+    std::uint64_t id;
+
+    LogCapture()
+    {
+        id = qivro::engine::Logger::instance().subscribe(
+            [this](qivro::engine::LogLevel, const std::string &text) {
+                std::lock_guard lock(mutex);
+                lines.push_back(text);
+            });
+    }
+    ~LogCapture() { qivro::engine::Logger::instance().unsubscribe(id); }
+    bool contains(const std::string &fragment)
+    {
+        std::lock_guard lock(mutex);
+        for (const std::string &line : lines) {
+            if (line.find(fragment) != std::string::npos)
+                return true;
+        }
+        return false;
+    }
+};
+
+inline nlohmann::json mixedInbound(bool sniff = true)
+{
+    return {{"type", "mixed"}, {"tag", "mixed-in"}, {"listen", "127.0.0.1"}, {"listen_port", 0},
+        {"sniff", sniff}};
+}
