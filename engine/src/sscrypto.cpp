@@ -152,8 +152,9 @@ bool StreamEncryptor::encrypt(
         out.insert(out.end(), salt.begin(), salt.end());
         m_started = true;
     }
+    // An empty write sends nothing but the salt: a zero-length chunk is not valid on the wire.
     std::size_t offset = 0;
-    do {
+    while (offset < size) {
         const std::size_t chunk = std::min(maxPayload, size - offset);
         const std::size_t start = out.size();
         out.resize(start + 2 + tagSize + chunk + tagSize);
@@ -166,7 +167,7 @@ bool StreamEncryptor::encrypt(
             return false;
         incrementNonce(m_nonce);
         offset += chunk;
-    } while (offset < size);
+    }
     return true;
 }
 
@@ -209,9 +210,9 @@ bool StreamDecryptor::feed(
                 return false;
             }
             incrementNonce(m_nonce);
-            m_payloadLength = ((static_cast<std::size_t>(length[0]) << 8) | length[1]) & maxPayload;
+            m_payloadLength = (static_cast<std::size_t>(length[0]) << 8) | length[1];
             m_pendingOffset += 2 + tagSize;
-            if (m_payloadLength == 0) {
+            if (m_payloadLength == 0 || m_payloadLength > maxPayload) {
                 m_failed = true;
                 return false;
             }
