@@ -1,3 +1,4 @@
+#include "authhandler.h"
 #include "databasehandler.h"
 #include "deployment.h"
 #include "startup.h"
@@ -41,6 +42,8 @@ int main(int argc, char *argv[])
         Qt::DirectConnection);
 
     qDebug() << "[Main] Setting context properties";
+    Startup::registerBackendTypes();
+    engine.rootContext()->setContextProperty(QStringLiteral("auth"), AuthHandler::getInstance());
     const QVariantMap appInfo = Startup::applicationInfo();
     engine.rootContext()->setContextProperty(QStringLiteral("appInfo"), appInfo);
     qDebug() << "[Main] Context properties set";

@@ -1,5 +1,6 @@
 #include "startup.h"
 
+#include "authhandler.h"
 #include "deployment.h"
 
 #include <QDebug>
@@ -7,6 +8,7 @@
 #include <QFont>
 #include <QFontDatabase>
 #include <QGuiApplication>
+#include <QQmlEngine>
 
 namespace Startup {
 
@@ -47,6 +49,12 @@ void installFontStack(const QStringList &families)
 bool isTunRequested(const QStringList &arguments)
 {
     return arguments.contains(QStringLiteral("--tun-enabled"), Qt::CaseSensitive);
+}
+
+void registerBackendTypes()
+{
+    const QString reason = QStringLiteral("provided by the application as a context object");
+    qmlRegisterUncreatableType<AuthHandler>("qivro.backend", 1, 0, "AuthHandler", reason);
 }
 
 QVariantMap applicationInfo()

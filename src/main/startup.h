@@ -19,6 +19,10 @@ void installFontStack(const QStringList &families);
 // True when an argument is exactly "--tun-enabled".
 bool isTunRequested(const QStringList &arguments);
 
+// Makes the backend's enumerations known to QML by name, under "import qivro.backend"
+// (AuthHandler.RegistrationState.CodeSent, ...). The UI module itself is sealed once loaded.
+void registerBackendTypes();
+
 // The application facts handed to the UI as `appInfo`.
 QVariantMap applicationInfo();
 

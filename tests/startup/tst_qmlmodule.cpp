@@ -1,7 +1,9 @@
+#include "authhandler.h"
 #include "startup.h"
 
 #include <QGuiApplication>
 #include <QQmlApplicationEngine>
+#include <QQmlComponent>
 #include <QQmlContext>
 #include <QQuickWindow>
 #include <QtQml/qqmlextensionplugin.h>
@@ -17,6 +19,7 @@ class TestQmlModule : public QObject
 private slots:
     void initTestCase() { qputenv("QT_QUICK_CONTROLS_STYLE", "Basic"); }
     void loadsMainWindow();
+    void backendEnumsByName();
 };
 
 void TestQmlModule::loadsMainWindow()
@@ -41,6 +44,22 @@ void TestQmlModule::loadsMainWindow()
     for (const QQmlError &error : std::as_const(warnings))
         qWarning() << error.toString();
     QVERIFY(warnings.isEmpty());
+}
+
+void TestQmlModule::backendEnumsByName()
+{
+    Startup::registerBackendTypes();
+    QQmlEngine engine;
+    QQmlComponent component(&engine);
+    component.setData("import QtQml\nimport qivro.backend\nQtObject {\n"
+                      "property int sent: AuthHandler.RegistrationState.CodeSent\n"
+                      "property int resetting: AuthHandler.PasswordResetState.Resetting\n}",
+        QUrl());
+    std::unique_ptr<QObject> object(component.create());
+    QVERIFY2(object, qPrintable(component.errorString()));
+    QCOMPARE(object->property("sent").toInt(), int(AuthHandler::RegistrationState::CodeSent));
+    QCOMPARE(
+        object->property("resetting").toInt(), int(AuthHandler::PasswordResetState::Resetting));
 }
 
 QTEST_MAIN(TestQmlModule)
