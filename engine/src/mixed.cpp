@@ -65,6 +65,13 @@ public:
         m_client->socket().set_option(asio::ip::tcp::no_delay(true), ignored);
     }
 
+    ~Session()
+    {
+        // The kept-alive upstream of plain HTTP forwarding is accounted for here.
+        if (m_upstreamInfo)
+            m_services.tracker.close(m_upstreamInfo->id);
+    }
+
     void start()
     {
         logInfo(m_inbound->logPrefix(), ": inbound connection from ", m_source.toString());
@@ -317,6 +324,8 @@ private:
         if (m_upstream) {
             m_upstream->close();
             m_upstream.reset();
+            m_services.tracker.close(m_upstreamInfo->id);
+            m_upstreamInfo.reset();
         }
         Metadata metadata = baseMetadata();
         metadata.sniffedDomain = m_destination.domain;
@@ -336,13 +345,13 @@ private:
                 self->m_upstream = std::move(stream);
                 self->m_upstreamDestination = self->m_destination;
                 self->m_upstreamInfo = self->m_info;
-                self->m_info->closer
-                    = [executor = self->m_executor, weak = std::weak_ptr<Session>(self)] {
-                          asio::post(executor, [weak] {
-                              if (auto session = weak.lock())
-                                  session->closeClient();
-                          });
-                      };
+                self->m_services.tracker.setCloser(*self->m_info,
+                    [executor = self->m_executor, weak = std::weak_ptr<Session>(self)] {
+                        asio::post(executor, [weak] {
+                            if (auto session = weak.lock())
+                                session->closeClient();
+                        });
+                    });
                 self->sendRequestHead();
             });
     }
@@ -529,7 +538,7 @@ private:
 
     std::shared_ptr<ConnectionInfo> openInfo(const RouteDecision &decision)
     {
-        auto info = m_services.tracker.open();
+        auto info = Tracker::create();
         info->network = "tcp";
         info->inboundType = m_inbound->config().type + "/" + m_inbound->config().tag;
         info->sourceIp = m_source.hostText();
@@ -549,6 +558,7 @@ private:
                 real = real->current();
             logInfo(real->logPrefix(), ": outbound connection to ", m_destination.toString());
         }
+        m_services.tracker.add(info);
         return info;
     }
 
@@ -861,7 +871,7 @@ private:
             destination, std::vector<std::uint8_t>(payload, payload + payloadSize));
         if (entry.info)
             return; // listening already in progress
-        entry.info = m_services.tracker.open();
+        entry.info = Tracker::create();
         entry.info->network = "udp";
         entry.info->inboundType
             = m_session->m_inbound->config().type + "/" + m_session->m_inbound->config().tag;
@@ -881,6 +891,7 @@ private:
                     association->close();
             });
         };
+        m_services.tracker.add(entry.info);
         logInfo(m_session->m_inbound->logPrefix(), ": inbound packet connection to ",
             destination.toString());
         const std::string tag = decision.outbound->tag();

@@ -24,12 +24,12 @@ Relay::~Relay()
 void Relay::start(const asio::any_io_executor &executor, std::vector<std::uint8_t> initial)
 {
     std::weak_ptr<Relay> weak = shared_from_this();
-    m_info->closer = [executor, weak] {
+    m_tracker.setCloser(*m_info, [executor, weak] {
         asio::post(executor, [weak] {
             if (auto relay = weak.lock())
                 relay->close();
         });
-    };
+    });
     m_upBuffer = std::move(initial);
     auto self = shared_from_this();
     const std::size_t size = m_upBuffer.size();

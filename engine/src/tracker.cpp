@@ -19,13 +19,23 @@ std::string newUuid()
     return text;
 }
 
-std::shared_ptr<ConnectionInfo> Tracker::open()
+std::shared_ptr<ConnectionInfo> Tracker::create()
 {
     auto info = std::make_shared<ConnectionInfo>();
     info->id = newUuid();
+    return info;
+}
+
+void Tracker::add(const std::shared_ptr<ConnectionInfo> &info)
+{
     std::lock_guard lock(m_mutex);
     m_connections.emplace(info->id, info);
-    return info;
+}
+
+void Tracker::setCloser(ConnectionInfo &info, std::function<void()> closer)
+{
+    std::lock_guard lock(m_mutex);
+    info.closer = std::move(closer);
 }
 
 void Tracker::close(const std::string &id)
@@ -61,9 +71,15 @@ bool Tracker::closeConnection(const std::string &id)
 
 void Tracker::closeAll()
 {
-    for (const auto &info : snapshot()) {
-        if (info->closer)
-            info->closer();
+    std::vector<std::function<void()>> closers;
+    {
+        std::lock_guard lock(m_mutex);
+        for (const auto &entry : m_connections)
+            closers.push_back(entry.second->closer);
+    }
+    for (const auto &closer : closers) {
+        if (closer)
+            closer();
     }
 }
 

@@ -36,7 +36,11 @@ struct ConnectionInfo
 class Tracker
 {
 public:
-    std::shared_ptr<ConnectionInfo> open();
+    // A new record with a fresh id; add() publishes it once its fields are filled in, since the
+    // control API reads published records from its own thread.
+    static std::shared_ptr<ConnectionInfo> create();
+    void add(const std::shared_ptr<ConnectionInfo> &info);
+    void setCloser(ConnectionInfo &info, std::function<void()> closer);
     void close(const std::string &id);
     std::vector<std::shared_ptr<ConnectionInfo>> snapshot() const;
     bool closeConnection(const std::string &id);

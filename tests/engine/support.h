@@ -75,6 +75,7 @@ public:
         const std::vector<std::string> &argv, const std::string &logFile = "/dev/null");
     ~Process();
     bool running() const { return m_pid > 0; }
+    int pid() const { return m_pid; }
 
 private:
     int m_pid = -1;
