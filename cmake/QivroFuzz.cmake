@@ -6,7 +6,8 @@ if(QIVRO_FUZZ)
     if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
         message(FATAL_ERROR "QIVRO_FUZZ needs clang: configure with CXX=clang++ CC=clang")
     endif()
-    add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+    add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer
+                        -fno-sanitize-recover=undefined)
     add_link_options(-fsanitize=address,undefined)
 endif()
 
