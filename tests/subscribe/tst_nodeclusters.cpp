@@ -9,32 +9,21 @@
 
 namespace {
 
-// "name" for a cluster without a VIP tag, "name*" for one with.
-QVariantList clusters(const QStringList &names)
+QString u(const char *text)
 {
-    QVariantList list;
-    for (QString name : names) {
-        const bool vip = name.endsWith(QLatin1Char('*'));
-        if (vip)
-            name.chop(1);
-        list.append(QVariantMap {{"name", name}, {"count", 1}, {"hasVip", vip}});
-    }
-    return list;
+    return QString::fromUtf8(text);
 }
 
-QStringList describe(const QVariantList &list, bool withCount)
+// "name:count", with "*" when the cluster has a VIP tag, joined by "|".
+QString describe(const QVariantList &clusters)
 {
     QStringList out;
-    for (const QVariant &entry : list) {
+    for (const QVariant &entry : clusters) {
         const QVariantMap map = entry.toMap();
-        QString text = map.value("name").toString();
-        if (withCount)
-            text += QLatin1Char(':') + map.value("count").toString();
-        if (map.value("hasVip").toBool())
-            text += QLatin1Char('*');
-        out.append(text);
+        out.append(map.value("name").toString() + ':' + map.value("count").toString()
+            + (map.value("hasVip").toBool() ? "*" : ""));
     }
-    return out;
+    return out.join('|');
 }
 
 } // namespace
@@ -45,255 +34,125 @@ class NodeClustersTest : public QObject
 
 private slots:
     void countryTable();
-    void clusterFromTag_data();
-    void clusterFromTag();
-    void isoCodeForLabel_data();
-    void isoCodeForLabel();
-    void countryRegionRank_data();
-    void countryRegionRank();
-    void groupTagsByCluster_data();
-    void groupTagsByCluster();
-    void sortClustersForDisplay_data();
-    void sortClustersForDisplay();
-    void displayName_data();
-    void displayName();
-    void flagIconPath_data();
-    void flagIconPath();
+    void labels_data();
+    void labels();
+    void clusters_data();
+    void clusters();
     void pickAutoTag_data();
     void pickAutoTag();
 };
 
-// Every row reachable through each lookup, with a bundled flag; the region lists as published.
+// Every row reachable through each lookup, with a bundled flag; the published region sizes.
 void NodeClustersTest::countryTable()
 {
-    const auto &rows = ::countryTable();
-    QCOMPARE(rows.size(), std::size_t(56));
+    QCOMPARE(::countryTable().size(), std::size_t(56));
     QSet<QString> codes;
     QList<int> perRegion(4, 0);
-    for (const CountryRow &row : rows) {
+    for (const CountryRow &row : ::countryTable()) {
         const QString code = QString::fromLatin1(row.code);
         const QString chinese = QString::fromUtf16(row.chinese);
-        QVERIFY2(!codes.contains(code), qPrintable(code));
+        QVERIFY2(!codes.contains(code), row.code);
         codes.insert(code);
         QCOMPARE(isoCodeForChineseLabel(chinese), code);
-        QCOMPARE(::isoCodeForLabel(chinese), code.toLower());
         QCOMPARE(englishForIsoCode(code.toLower()), QString::fromUtf8(row.english));
-        QCOMPARE(chineseForIsoCode(QLatin1Char(' ') + code), chinese);
+        QCOMPARE(chineseForIsoCode(' ' + code), chinese);
         if (row.alsoKnownAs[0] != 0)
             QCOMPARE(isoCodeForChineseLabel(QString::fromUtf16(row.alsoKnownAs)), code);
-        QVERIFY2(
-            QFile::exists(QStringLiteral(":/flags/%1.png").arg(code.toLower())), qPrintable(code));
+        QVERIFY2(QFile::exists(":/flags/" + code.toLower() + ".png"), row.code);
         ++perRegion[int(row.region)];
     }
-    QVERIFY(QFile::exists(QStringLiteral(":/flags/uk.png")));
+    QVERIFY(QFile::exists(":/flags/uk.png"));
     QCOMPARE(perRegion, QList<int>({3, 23, 23, 7}));
-    QCOMPARE(englishForIsoCode(QStringLiteral("UK")), QString());
 }
 
-void NodeClustersTest::clusterFromTag_data()
-{
-    QTest::addColumn<QString>("tag");
-    QTest::addColumn<QString>("cluster");
-    QTest::newRow("spaces around") << QString::fromUtf8(" 香港 - 01") << QString::fromUtf8("香港");
-    QTest::newRow("no dash") << "Japan 01"
-                             << "Japan 01";
-    QTest::newRow("leading dash") << "-01"
-                                  << "";
-    QTest::newRow("first dash only")
-        << QString::fromUtf8("美国-洛杉矶-VIP") << QString::fromUtf8("美国");
-    QTest::newRow("empty") << ""
-                           << "";
-}
-
-void NodeClustersTest::clusterFromTag()
-{
-    QFETCH(QString, tag);
-    QFETCH(QString, cluster);
-    QCOMPARE(::clusterFromTag(tag), cluster);
-}
-
-void NodeClustersTest::isoCodeForLabel_data()
+void NodeClustersTest::labels_data()
 {
     QTest::addColumn<QString>("label");
     QTest::addColumn<QString>("code");
-    QTest::newRow("upper") << " US "
-                           << "us";
-    QTest::newRow("lower") << "us"
-                           << "us";
-    QTest::newRow("mixed") << "\tUs "
-                           << "us";
-    QTest::newRow("unknown two letters") << "UK"
-                                         << "uk";
-    QTest::newRow("digit") << "U1"
-                           << "";
-    QTest::newRow("three letters") << "USA"
-                                   << "";
-    QTest::newRow("non-ASCII pair") << QString::fromUtf8("日本") << "jp";
-    QTest::newRow("extra label") << QString::fromUtf8("沙特") << "sa";
-    QTest::newRow("full name") << QString::fromUtf8("沙特阿拉伯") << "sa";
-    QTest::newRow("second extra") << QString::fromUtf8(" 印尼") << "id";
-    QTest::newRow("English name") << "Japan"
-                                  << "";
-    QTest::newRow("unknown Chinese") << QString::fromUtf8("火星") << "";
-    QTest::newRow("empty") << ""
-                           << "";
+    QTest::addColumn<int>("rank");
+    QTest::addColumn<QStringList>("names"); // display name in "en", "zh", "zh-Hant", "fr"
+    const auto row = [](const char *tag, const QString &label, const char *code, int rank,
+                         const QStringList &names) {
+        QTest::newRow(tag) << label << QString::fromLatin1(code) << rank << names;
+    };
+    const QStringList hk {"Hong Kong", u("香港"), u("香港"), "Hong Kong"};
+    row("Chinese label", u("香港"), "hk", 1, hk);
+    row("Chinese label, spaces", u(" 美国 "), "us", 0,
+        {"United States", u("美国"), u("美国"), "United States"});
+    row("extra label", u("沙特"), "sa", 1,
+        {"Saudi Arabia", u("沙特阿拉伯"), u("沙特阿拉伯"), "Saudi Arabia"});
+    row("full name of it", u("沙特阿拉伯"), "sa", 1,
+        {"Saudi Arabia", u("沙特阿拉伯"), u("沙特阿拉伯"), "Saudi Arabia"});
+    row("lower-case code", "de", "de", 2, {"Germany", u("德国"), u("德国"), "Germany"});
+    row("mixed-case code", "\tUs ", "us", 0,
+        {"United States", u("美国"), u("美国"), "United States"});
+    row("region none", u("巴西"), "br", 3, {"Brazil", u("巴西"), u("巴西"), "Brazil"});
+    row("code outside the table", "UK", "uk", 3, {"UK", "UK", "UK", "UK"});
+    row("digit", "U1", "", 3, {"U1", "U1", "U1", "U1"});
+    row("English name", "Japan", "", 3, {"Japan", "Japan", "Japan", "Japan"});
+    row("unknown Chinese", u("火星"), "", 3, {u("火星"), u("火星"), u("火星"), u("火星")});
+    row("empty", "", "", 3, {"", "", "", ""});
 }
 
-void NodeClustersTest::isoCodeForLabel()
+void NodeClustersTest::labels()
 {
     QFETCH(QString, label);
     QFETCH(QString, code);
-    QCOMPARE(::isoCodeForLabel(label), code);
-}
-
-void NodeClustersTest::countryRegionRank_data()
-{
-    QTest::addColumn<QString>("label");
-    QTest::addColumn<int>("rank");
-    QTest::newRow("North America") << QString::fromUtf8("美国") << 0;
-    QTest::newRow("North America code") << "mx" << 0;
-    QTest::newRow("Asia") << QString::fromUtf8("香港") << 1;
-    QTest::newRow("Asia, Middle East") << "TR" << 1;
-    QTest::newRow("Asia, extra label") << QString::fromUtf8("沙特") << 1;
-    QTest::newRow("Europe") << QString::fromUtf8("德国") << 2;
-    QTest::newRow("Europe code") << "ru" << 2;
-    QTest::newRow("no region") << QString::fromUtf8("巴西") << 3;
-    QTest::newRow("Oceania") << "AU" << 3;
-    QTest::newRow("unknown code") << "UK" << 3;
-    QTest::newRow("English name") << "Germany" << 3;
-    QTest::newRow("empty") << "" << 3;
-}
-
-void NodeClustersTest::countryRegionRank()
-{
-    QFETCH(QString, label);
     QFETCH(int, rank);
-    QCOMPARE(::countryRegionRank(label), rank);
+    QFETCH(QStringList, names);
+    QCOMPARE(isoCodeForLabel(label), code);
+    QCOMPARE(countryRegionRank(label), rank);
+    QCOMPARE(
+        flagIconPathForCluster(label), code.isEmpty() ? QString() : "qrc:/flags/" + code + ".png");
+    const QStringList languages {"en", "zh", "zh-Hant", "fr"};
+    for (int i = 0; i < languages.size(); ++i)
+        QCOMPARE(displayNameForCluster(label, languages.at(i)), names.at(i));
+    // Language codes are case-sensitive.
+    QCOMPARE(displayNameForCluster(label, "ZH"), names.at(3));
 }
 
-void NodeClustersTest::groupTagsByCluster_data()
+void NodeClustersTest::clusters_data()
 {
-    QTest::addColumn<QStringList>("tags");
-    QTest::addColumn<QStringList>("groups"); // name:count, "*" with a VIP tag
-    QTest::newRow("first-seen order")
-        << QStringList {QString::fromUtf8("香港-1"), QString::fromUtf8("美国-1"),
-               QString::fromUtf8("香港-VIP")}
-        << QStringList {QString::fromUtf8("香港:2*"), QString::fromUtf8("美国:1")};
-    QTest::newRow("vip in any case, empty cluster")
-        << QStringList {"-x", "jp-1 vip", "jp-2", "-y"} << QStringList {":2", "jp:2*"};
-    QTest::newRow("vip only on a later tag")
-        << QStringList {"de-1", "de-2", "de-Vip3"} << QStringList {"de:3*"};
-    QTest::newRow("none") << QStringList {} << QStringList {};
+    QTest::addColumn<QString>("tags"); // joined by "|"
+    QTest::addColumn<QString>("grouped"); // groupTagsByCluster
+    QTest::addColumn<QString>("sorted"); // then sortClustersForDisplay
+    const auto row
+        = [](const char *tag, const char *tags, const char *grouped, const char *sorted) {
+              QTest::newRow(tag) << u(tags) << u(grouped) << u(sorted);
+          };
+    row("first-seen order", "香港-1|美国-1|香港-VIP", "香港:2*|美国:1", "香港:2*|美国:1");
+    row("regions", "日本-1|美国-1|德国-1|巴西-1", "日本:1|美国:1|德国:1|巴西:1",
+        "美国:1|日本:1|德国:1|巴西:1");
+    row("VIP before region", "日本-1|美国-1|德国-1|巴西-1 vip", "日本:1|美国:1|德国:1|巴西:1*",
+        "巴西:1*|美国:1|日本:1|德国:1");
+    row("region among VIP", "德国-Vip|日本-1|美国-VIP", "德国:1*|日本:1|美国:1*",
+        "美国:1*|德国:1*|日本:1");
+    row("stable within a rank", "新加坡-1|Home|香港-1|jp-2|火星-1",
+        "新加坡:1|Home:1|香港:1|jp:1|火星:1", "新加坡:1|香港:1|jp:1|Home:1|火星:1");
+    row("trimmed, first dash, empty cluster", " 香港 - 01|美国-洛杉矶-2|-x|Japan 01|-y",
+        "香港:1|美国:1|:2|Japan 01:1", "美国:1|香港:1|:2|Japan 01:1");
 }
 
-void NodeClustersTest::groupTagsByCluster()
+void NodeClustersTest::clusters()
 {
-    QFETCH(QStringList, tags);
-    QFETCH(QStringList, groups);
-    QCOMPARE(describe(::groupTagsByCluster(tags), true), groups);
-}
-
-void NodeClustersTest::sortClustersForDisplay_data()
-{
-    QTest::addColumn<QStringList>("input");
-    QTest::addColumn<QStringList>("sorted");
-    const auto u = [](const char *text) { return QString::fromUtf8(text); };
-    QTest::newRow("by region") << QStringList {u("日本"), u("美国"), u("德国"), u("巴西")}
-                               << QStringList {u("美国"), u("日本"), u("德国"), u("巴西")};
-    QTest::newRow("vip first") << QStringList {u("日本"), u("美国"), u("德国"), u("巴西*")}
-                               << QStringList {u("巴西*"), u("美国"), u("日本"), u("德国")};
-    QTest::newRow("region among vip") << QStringList {u("德国*"), u("日本"), u("美国*")}
-                                      << QStringList {u("美国*"), u("德国*"), u("日本")};
-    QTest::newRow("stable within a rank") << QStringList {u("新加坡"), "Home", u("香港"), "jp",
-        u("火星")} << QStringList {u("新加坡"), u("香港"), "jp", "Home", u("火星")};
-}
-
-void NodeClustersTest::sortClustersForDisplay()
-{
-    QFETCH(QStringList, input);
-    QFETCH(QStringList, sorted);
-    QCOMPARE(describe(::sortClustersForDisplay(clusters(input)), false), sorted);
-}
-
-void NodeClustersTest::displayName_data()
-{
-    QTest::addColumn<QString>("cluster");
-    QTest::addColumn<QString>("language");
-    QTest::addColumn<QString>("name");
-    const QString hk = QString::fromUtf8("香港");
-    QTest::newRow("Chinese label, en") << hk << "en"
-                                       << "Hong Kong";
-    QTest::newRow("Chinese label, zh") << hk << "zh" << hk;
-    QTest::newRow("Chinese label, zh-Hant") << hk << "zh-Hant" << hk;
-    QTest::newRow("extra label, en") << QString::fromUtf8("沙特") << "en"
-                                     << "Saudi Arabia";
-    QTest::newRow("extra label, zh")
-        << QString::fromUtf8("沙特") << "zh" << QString::fromUtf8("沙特阿拉伯");
-    QTest::newRow("code, en") << "jp"
-                              << "en"
-                              << "Japan";
-    QTest::newRow("code, zh") << "jp"
-                              << "zh" << QString::fromUtf8("日本");
-    QTest::newRow("code, zh-Hant") << "de"
-                                   << "zh-Hant" << QString::fromUtf8("德国");
-    QTest::newRow("code, other language") << " us"
-                                          << "fr"
-                                          << "United States";
-    QTest::newRow("language is case-sensitive") << "jp"
-                                                << "ZH"
-                                                << "Japan";
-    QTest::newRow("unknown code") << "UK"
-                                  << "en"
-                                  << "UK";
-    QTest::newRow("unknown label, en")
-        << QString::fromUtf8("火星") << "en" << QString::fromUtf8("火星");
-    QTest::newRow("unknown label, zh")
-        << QString::fromUtf8("火星") << "zh" << QString::fromUtf8("火星");
-    QTest::newRow("English name, zh") << "Japan"
-                                      << "zh"
-                                      << "Japan";
-}
-
-void NodeClustersTest::displayName()
-{
-    QFETCH(QString, cluster);
-    QFETCH(QString, language);
-    QFETCH(QString, name);
-    QCOMPARE(displayNameForCluster(cluster, language), name);
-}
-
-void NodeClustersTest::flagIconPath_data()
-{
-    QTest::addColumn<QString>("cluster");
-    QTest::addColumn<QString>("path");
-    QTest::newRow("Chinese label") << QString::fromUtf8(" 香港 ") << "qrc:/flags/hk.png";
-    QTest::newRow("upper-case code") << "JP"
-                                     << "qrc:/flags/jp.png";
-    QTest::newRow("code outside the table") << "UK"
-                                            << "qrc:/flags/uk.png";
-    QTest::newRow("English name") << "Japan"
-                                  << "";
-    QTest::newRow("unknown") << QString::fromUtf8("火星") << "";
-}
-
-void NodeClustersTest::flagIconPath()
-{
-    QFETCH(QString, cluster);
-    QFETCH(QString, path);
-    QCOMPARE(flagIconPathForCluster(cluster), path);
+    QFETCH(QString, tags);
+    QFETCH(QString, grouped);
+    QFETCH(QString, sorted);
+    const QVariantList groups = groupTagsByCluster(tags.split('|'));
+    QCOMPARE(describe(groups), grouped);
+    QCOMPARE(describe(sortClustersForDisplay(groups)), sorted);
 }
 
 void NodeClustersTest::pickAutoTag_data()
 {
     QTest::addColumn<QStringList>("tags");
-    QTest::addColumn<QStringList>("candidates"); // every one of them must come up, nothing else
-    QTest::newRow("one vip, lower case")
+    QTest::addColumn<QStringList>("candidates"); // every one must come up, nothing else
+    QTest::newRow("one VIP, lower case")
         << QStringList {"jp-1", "us-vip", "hk-2"} << QStringList {"us-vip"};
-    QTest::newRow("two vip") << QStringList {"jp-VIP", "us-1", "hk-Vip"}
+    QTest::newRow("two VIP") << QStringList {"jp-VIP", "us-1", "hk-Vip"}
                              << QStringList {"jp-VIP", "hk-Vip"};
-    QTest::newRow("no vip") << QStringList {"jp-1", "us-1", "hk-1"}
-                            << QStringList {"jp-1", "us-1", "hk-1"};
-    QTest::newRow("empty") << QStringList {} << QStringList {""};
+    QTest::newRow("no VIP") << QStringList {"jp-1", "us-1"} << QStringList {"jp-1", "us-1"};
+    QTest::newRow("none") << QStringList {} << QStringList {""};
 }
 
 void NodeClustersTest::pickAutoTag()
