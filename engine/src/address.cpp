@@ -42,17 +42,18 @@ Destination makeDestination(const std::string &host, std::uint16_t port)
 {
     Destination destination;
     destination.port = port;
+    // Brackets belong to IPv6 literals only; anything else is a name, kept as it came.
     std::string bare = host;
     if (bare.size() >= 2 && bare.front() == '[' && bare.back() == ']')
         bare = bare.substr(1, bare.size() - 2);
     std::error_code error;
     const asio::ip::address ip = asio::ip::make_address(bare, error);
-    if (!error) {
+    if (!error && (bare.size() == host.size() || ip.is_v6())) {
         destination.ip = ip.is_v6() && ip.to_v6().is_v4_mapped()
             ? asio::ip::address(asio::ip::make_address_v4(asio::ip::v4_mapped, ip.to_v6()))
             : ip;
     } else {
-        destination.domain = toLower(bare);
+        destination.domain = toLower(host);
     }
     return destination;
 }

@@ -75,6 +75,7 @@ std::string Engine::startParsed(Config config)
     for (const InboundConfig &inbound : services.config.inbounds) {
         auto listener = std::make_shared<MixedInbound>(*m_io, inbound, services);
         if (!listener->listen(error)) {
+            listener.reset(); // its acceptor must go before the io_context
             teardown();
             return error;
         }
