@@ -29,6 +29,9 @@ private:
     Tracker &m_tracker;
     std::vector<std::uint8_t> m_upBuffer;
     std::vector<std::uint8_t> m_downBuffer;
+    static constexpr std::size_t initialBuffer = 16 * 1024;
+    std::size_t m_upCapacity = initialBuffer;
+    std::size_t m_downCapacity = initialBuffer;
     int m_open = 2;
     bool m_closed = false;
 };

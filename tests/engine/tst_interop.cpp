@@ -87,6 +87,24 @@ TEST_CASE(curlThroughMixedInbound)
     CHECK_EQ(origin.connections() - before, 1);
 }
 
+TEST_CASE(usersMustAuthenticate)
+{
+    Origin origin("origin");
+    json inbound = mixedInbound();
+    inbound["users"] = {{{"username", "ann"}, {"password", "secret"}}};
+    RunningEngine running({{"log", {{"level", "warn"}}}, {"inbounds", {inbound}},
+        {"outbounds", {{{"type", "direct"}, {"tag", "direct"}}}}});
+    const std::string port = std::to_string(running.mixedPort());
+    const std::string url = "http://127.0.0.1:" + std::to_string(origin.port()) + "/name";
+    for (const std::string scheme : {"socks5h", "http"}) {
+        const std::string proxy = scheme + "://127.0.0.1:" + port;
+        CHECK_EQ(curlGet({"-x", proxy, "-U", "ann:secret"}, url), "origin");
+        CHECK_MSG(curlGet({"-x", proxy, "-U", "ann:wrong"}, url).empty(), scheme);
+        CHECK_MSG(curlGet({"-x", proxy}, url).empty(), scheme);
+    }
+    CHECK(curlGet({"-x", "socks4a://127.0.0.1:" + port}, url).empty()); // SOCKS4 has no passwords
+}
+
 TEST_CASE(malformedRequestCloseOnlyTheirConnection)
 {
     Origin origin("origin");
