@@ -48,7 +48,9 @@ Destination makeDestination(const std::string &host, std::uint16_t port)
         bare = bare.substr(1, bare.size() - 2);
     std::error_code error;
     const asio::ip::address ip = asio::ip::make_address(bare, error);
-    if (!error && (bare.size() == host.size() || ip.is_v6())) {
+    // Zones ("fe80::1%eth0") are not addresses a client may ask for: such text stays a name.
+    const bool zoned = bare.find('%') != std::string::npos;
+    if (!error && !zoned && (bare.size() == host.size() || ip.is_v6())) {
         destination.ip = ip.is_v6() && ip.to_v6().is_v4_mapped()
             ? asio::ip::address(asio::ip::make_address_v4(asio::ip::v4_mapped, ip.to_v6()))
             : ip;

@@ -53,8 +53,7 @@ void Relay::pump(bool upstream)
     if (m_closed)
         return;
     std::vector<std::uint8_t> &buffer = upstream ? m_upBuffer : m_downBuffer;
-    std::size_t &capacity = upstream ? m_upCapacity : m_downCapacity;
-    buffer.resize(capacity);
+    buffer.resize(upstream ? m_upCapacity : m_downCapacity);
     Stream &source = upstream ? *m_client : *m_remote;
     auto self = shared_from_this();
     source.asyncReadSome(
@@ -71,6 +70,9 @@ void Relay::pump(bool upstream)
                 }
                 return;
             }
+            std::size_t &capacity = upstream ? self->m_upCapacity : self->m_downCapacity;
+            if (size == capacity && capacity < largestBuffer)
+                capacity *= 2;
             if (upstream)
                 self->m_tracker.addUpload(*self->m_info, size);
             else
