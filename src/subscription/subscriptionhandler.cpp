@@ -1,0 +1,157 @@
+#include "subscriptionhandler.h"
+
+#include "base64.h"
+#include "configbuilder.h"
+#include "databasehandler.h"
+#include "debugger.h"
+#include "networkerror.h"
+#include "networkhandler.h"
+#include "platform.h"
+#include "shareparser.h"
+
+#include <QDebug>
+#include <QHash>
+#include <QJsonDocument>
+#include <QSqlError>
+#include <QSqlQuery>
+
+namespace {
+
+bool isExcludedType(const QString &type)
+{
+    static const QStringList excluded {QStringLiteral("selector"), QStringLiteral("urltest"),
+        QStringLiteral("direct"), QStringLiteral("block"), QStringLiteral("dns")};
+    return excluded.contains(type);
+}
+
+} // namespace
+
+SubscriptionHandler &SubscriptionHandler::getInstance()
+{
+    static SubscriptionHandler instance(DatabaseHandler::getInstance());
+    return instance;
+}
+
+SubscriptionHandler::SubscriptionHandler(DatabaseHandler &database, QObject *parent)
+    : QObject(parent)
+    , m_database(database)
+{ }
+
+quint32 SubscriptionHandler::subscriptionId(const QString &name)
+{
+    return quint32(qHash(name, 0));
+}
+
+Subscription SubscriptionHandler::extractFromConfig(const QJsonObject &config)
+{
+    Subscription result;
+    const QJsonValue outbounds = config.value(QLatin1String("outbounds"));
+    if (!outbounds.isArray())
+        return result;
+    const QJsonArray array = outbounds.toArray();
+    for (const QJsonValue &value : array) {
+        if (!value.isObject())
+            continue;
+        const QJsonObject outbound = value.toObject();
+        if (isExcludedType(outbound.value(QLatin1String("type")).toString().toLower()))
+            continue;
+        const QString tag = outbound.value(QLatin1String("tag")).toString();
+        if (!tag.isEmpty() && !result.tags.contains(tag))
+            result.tags.append(tag);
+        result.outbounds.append(outbound);
+    }
+    return result;
+}
+
+void SubscriptionHandler::appendShareLinks(const QByteArray &body, QJsonArray &outbounds,
+    QList<QString> &tags, const std::function<void()> &afterEach)
+{
+    const QStringList lines
+        = QString::fromUtf8(base64_decode(body)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    for (const QString &line : lines) {
+        const QString link = line.trimmed();
+        const qsizetype separator = link.indexOf(QLatin1String("://"));
+        if (separator < 0)
+            continue;
+        const QString scheme = link.left(separator);
+        QUrl url(link, QUrl::TolerantMode);
+        if (!parseHandler(url, outbounds, tags, scheme)) {
+            DEBUG_LOG << "Cannot handle url: " << url.toDisplayString();
+            continue;
+        }
+        if (afterEach)
+            afterEach();
+    }
+}
+
+bool SubscriptionHandler::addSubURL(const QUrl &url)
+{
+    try {
+        const QByteArray body = NetworkHandler::getDirectInstance()
+                                    ->request()
+                                    .url(url)
+                                    .header("User-Agent", Platform::userAgent().toUtf8())
+                                    .getRaw();
+        QJsonArray outbounds;
+        QList<QString> tags;
+        appendShareLinks(body, outbounds, tags);
+        if (outbounds.isEmpty())
+            return false;
+        const QJsonObject config
+            = buildConfig(outbounds, tags, QString(), QString(), QString(), false);
+        return addSubJson(url.toString(), config);
+    } catch (const NetworkError &error) {
+        DEBUG_LOG << "Failed to load subscription: " << error.message();
+        return false;
+    }
+}
+
+bool SubscriptionHandler::addSubJson(const QString &name, const QJsonObject &config)
+{
+    const QString content = QString::fromUtf8(QJsonDocument(config).toJson(QJsonDocument::Compact));
+    m_database.transaction();
+    QSqlQuery &query = m_database.getQuery();
+    query.prepare(QStringLiteral(
+        "INSERT INTO subscriptions (id, name, content) VALUES (:id, :name, :content) "
+        "ON CONFLICT(name) DO UPDATE SET content = excluded.content"));
+    query.bindValue(QStringLiteral(":id"), subscriptionId(name));
+    query.bindValue(QStringLiteral(":name"), name);
+    query.bindValue(QStringLiteral(":content"), content);
+    if (!query.exec()) {
+        m_database.rollback();
+        DEBUG_LOG << "Insert failed: " << query.lastError().text();
+        return false;
+    }
+    // A failed commit is logged by the database; the row is as good as the statement was.
+    m_database.commit();
+    loadFromDatabase();
+    return true;
+}
+
+void SubscriptionHandler::loadFromDatabase()
+{
+    if (!m_database.executeSql(QStringLiteral("SELECT name, content FROM subscriptions"), false)) {
+        DEBUG_LOG << "Failed to execute SELECT query";
+        return;
+    }
+    QSqlQuery &query = m_database.getQuery();
+    m_subscriptions.clear();
+    while (query.next()) {
+        const QString name = query.value(0).toString();
+        const QJsonDocument content = QJsonDocument::fromJson(query.value(1).toString().toUtf8());
+        if (!content.isObject()) {
+            DEBUG_LOG << "Invalid JSON for entry: " << name;
+            continue;
+        }
+        m_subscriptions.insert(name, extractFromConfig(content.object()));
+    }
+    m_subscriptionNames = m_subscriptions.keys();
+    emit subscriptionNamesChanged();
+    qDebug() << "[SubscriptionHandler] Stored subscriptions:" << m_subscriptionNames;
+    query.clear();
+}
+
+Subscription SubscriptionHandler::getSubscription(const QString &name) const
+{
+    return m_subscriptions.value(name);
+}

@@ -1,0 +1,240 @@
+#include "databasehandler.h"
+#include "httpstestserver.h"
+#include "subscriptionhandler.h"
+#include "tunneltest.h"
+
+#include <QHttpServerRequest>
+#include <QJsonArray>
+#include <QSqlQuery>
+#include <QStandardPaths>
+#include <QTest>
+
+namespace {
+
+QString ssLink(const QString &tag, int port = 8388)
+{
+    const QByteArray credentials
+        = QByteArrayLiteral("aes-256-gcm:pw")
+              .toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals);
+    return QStringLiteral("ss://%1@127.0.0.1:%2#%3")
+        .arg(QString::fromLatin1(credentials))
+        .arg(port)
+        .arg(QString::fromLatin1(QUrl::toPercentEncoding(tag)));
+}
+
+QJsonObject outbound(const QString &type, const QString &tag)
+{
+    return QJsonObject {{QStringLiteral("type"), type}, {QStringLiteral("tag"), tag}};
+}
+
+QJsonObject configWith(const QJsonArray &outbounds)
+{
+    return QJsonObject {{QStringLiteral("outbounds"), outbounds}};
+}
+
+} // namespace
+
+class SubscriptionStoreTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void extraction_data();
+    void extraction();
+    void storeReplaceAndReload();
+    void addSubURL_data();
+    void addSubURL();
+    void addSubURLSameNameTwice();
+
+private:
+    int rowCount(const QString &name);
+
+    std::unique_ptr<DatabaseHandler> m_database;
+    HttpsTestServer m_https;
+    QMap<QString, QByteArray> m_bodies; // served at /sub/<name>, Base64-encoded on the way out
+    QByteArray m_userAgent;
+};
+
+void SubscriptionStoreTest::initTestCase()
+{
+    QStandardPaths::setTestModeEnabled(true);
+    QCoreApplication::setOrganizationName(QStringLiteral("qivro-test"));
+    QCoreApplication::setApplicationName(QStringLiteral("subscription-store"));
+    QDir(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)).removeRecursively();
+    m_database = std::make_unique<DatabaseHandler>(
+        QStringLiteral(":/sql/"), QStringLiteral("subscription-store"));
+    QVERIFY(m_database->initializeDatabase());
+
+    m_https.server().route("/sub/<arg>", [this](const QString &name, const QHttpServerRequest &r) {
+        m_userAgent = r.value("User-Agent");
+        if (!m_bodies.contains(name))
+            return QHttpServerResponse(QHttpServerResponse::StatusCode::NotFound);
+        return QHttpServerResponse("text/plain", m_bodies.value(name).toBase64());
+    });
+    QVERIFY2(m_https.start(), qPrintable(m_https.errorString()));
+}
+
+void SubscriptionStoreTest::init()
+{
+    QVERIFY(m_database->executeSql(QStringLiteral("DELETE FROM subscriptions"), true));
+}
+
+int SubscriptionStoreTest::rowCount(const QString &name)
+{
+    QSqlQuery &query = m_database->getQuery();
+    query.prepare(QStringLiteral("SELECT COUNT(*) FROM subscriptions WHERE name = ?"));
+    query.addBindValue(name);
+    if (!query.exec() || !query.next())
+        return -1;
+    return query.value(0).toInt();
+}
+
+void SubscriptionStoreTest::extraction_data()
+{
+    QTest::addColumn<QJsonObject>("config");
+    QTest::addColumn<int>("outbounds");
+    QTest::addColumn<QStringList>("tags");
+
+    QTest::newRow("groups and built-ins left out, repeated tag once")
+        << configWith({outbound(QStringLiteral("Selector"), QStringLiteral("proxy")),
+               outbound(QStringLiteral("direct"), QStringLiteral("direct")),
+               outbound(QStringLiteral("dns"), QStringLiteral("dns-out")),
+               outbound(QStringLiteral("shadowsocks"), QStringLiteral("HK")),
+               outbound(QStringLiteral("BLOCK"), QStringLiteral("block")),
+               outbound(QStringLiteral("URLTest"), QStringLiteral("auto")),
+               outbound(QStringLiteral("vless"), QStringLiteral("HK"))})
+        << 2 << QStringList {QStringLiteral("HK")};
+    QTest::newRow("empty tag and missing type stay, without a tag")
+        << configWith({outbound(QStringLiteral("vless"), QString()),
+               QJsonObject {{QStringLiteral("tag"), QStringLiteral("JP")}}, QJsonValue(5),
+               outbound(QStringLiteral("trojan"), QStringLiteral("US"))})
+        << 3 << QStringList {QStringLiteral("JP"), QStringLiteral("US")};
+    QTest::newRow("no outbounds") << QJsonObject {{QStringLiteral("log"), QJsonObject {}}} << 0
+                                  << QStringList {};
+    QTest::newRow("outbounds is an object")
+        << QJsonObject {{QStringLiteral("outbounds"), outbound(QStringLiteral("vless"), "A")}} << 0
+        << QStringList {};
+}
+
+void SubscriptionStoreTest::extraction()
+{
+    QFETCH(QJsonObject, config);
+    QFETCH(int, outbounds);
+    QFETCH(QStringList, tags);
+    const Subscription result = SubscriptionHandler::extractFromConfig(config);
+    QCOMPARE(result.outbounds.size(), outbounds);
+    QCOMPARE(result.tags, tags);
+}
+
+void SubscriptionStoreTest::storeReplaceAndReload()
+{
+    SubscriptionHandler store(*m_database);
+    QSignalSpy names(&store, &SubscriptionHandler::subscriptionNamesChanged);
+    const QJsonObject first = configWith({outbound(QStringLiteral("shadowsocks"), "B-1")});
+    const QJsonObject second = configWith(
+        {outbound(QStringLiteral("vless"), "B-2"), outbound(QStringLiteral("vless"), "B-3")});
+
+    QVERIFY(store.addSubJson(QStringLiteral("b"), first));
+    QVERIFY(store.addSubJson(QStringLiteral("a"), first));
+    QCOMPARE(names.count(), 2);
+    QCOMPARE(store.subscriptionNames(), QStringList({QStringLiteral("a"), QStringLiteral("b")}));
+
+    QSqlQuery &query = m_database->getQuery();
+    QVERIFY(query.exec(QStringLiteral("SELECT id FROM subscriptions WHERE name = 'b'")));
+    QVERIFY(query.next());
+    const QString id = query.value(0).toString();
+    QCOMPARE(id, QString::number(SubscriptionHandler::subscriptionId(QStringLiteral("b"))));
+
+    QVERIFY(store.addSubJson(QStringLiteral("b"), second));
+    QCOMPARE(rowCount(QStringLiteral("b")), 1);
+    QVERIFY(query.exec(QStringLiteral("SELECT id FROM subscriptions WHERE name = 'b'")));
+    QVERIFY(query.next());
+    QCOMPARE(query.value(0).toString(), id);
+    QCOMPARE(store.getSubscription(QStringLiteral("b")).tags,
+        QList<QString>({QStringLiteral("B-2"), QStringLiteral("B-3")}));
+    QCOMPARE(store.getSubscription(QStringLiteral("B")).outbounds.size(), 0);
+
+    // A row that is not JSON stays in the table but not in the cache; a new instance (the next
+    // start) reads the rest back.
+    QVERIFY(query.exec(QStringLiteral(
+        "INSERT INTO subscriptions (id, name, content) VALUES ('1', 'broken', '{not json')")));
+    SubscriptionHandler restarted(*m_database);
+    {
+        LogCapture log;
+        restarted.loadFromDatabase();
+        QCOMPARE(LogCapture::count(QStringLiteral("Invalid JSON for entry: broken")), 1);
+    }
+    QCOMPARE(
+        restarted.subscriptionNames(), QStringList({QStringLiteral("a"), QStringLiteral("b")}));
+    QCOMPARE(restarted.getSubscription(QStringLiteral("b")).tags.size(), 2);
+    QCOMPARE(rowCount(QStringLiteral("broken")), 1);
+}
+
+void SubscriptionStoreTest::addSubURL_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<bool>("stored");
+    QTest::addColumn<QStringList>("tags");
+    QTest::addColumn<int>("unhandled");
+
+    const QByteArray a = ssLink(QStringLiteral("HK-01")).toUtf8();
+    const QByteArray b = ssLink(QStringLiteral("日本 02"), 8389).toUtf8();
+    QTest::newRow("CRLF line ends")
+        << a + "\r\n" + b + "\r\n"
+        << true << QStringList {QStringLiteral("HK-01"), QStringLiteral("日本 02")} << 0;
+    QTest::newRow("lines without :// skipped quietly")
+        << "# nodes\n   \n" + a + "\nSTATUS=ok\n"
+        << true << QStringList {QStringLiteral("HK-01")} << 0;
+    QTest::newRow("unknown schemes logged, the rest kept")
+        << "socks://127.0.0.1:1080#x\n" + b + "\nwireguard://k@127.0.0.1:51820" << true
+        << QStringList {QStringLiteral("日本 02")} << 2;
+    QTest::newRow("every link unparseable: nothing stored")
+        << QByteArray("socks://127.0.0.1:1080#x\r\nfoo://bar\n") << false << QStringList {} << 2;
+    QTest::newRow("empty body") << QByteArray() << false << QStringList {} << 0;
+}
+
+void SubscriptionStoreTest::addSubURL()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(bool, stored);
+    QFETCH(QStringList, tags);
+    QFETCH(int, unhandled);
+
+    SubscriptionHandler store(*m_database);
+    m_bodies.insert(QStringLiteral("case"), body);
+    const QUrl url = m_https.url(QStringLiteral("/sub/case?token=t"));
+    LogCapture log;
+    QCOMPARE(store.addSubURL(url), stored);
+    QCOMPARE(m_userAgent, QByteArrayLiteral("qivro/1.0.0 (windows)"));
+    QCOMPARE(LogCapture::count(QStringLiteral("Cannot handle url: ")), unhandled);
+    QCOMPARE(rowCount(url.toString()), stored ? 1 : 0);
+    QCOMPARE(store.getSubscription(url.toString()).tags, tags);
+    if (stored)
+        QCOMPARE(store.getSubscription(url.toString()).outbounds.size(), tags.size());
+}
+
+void SubscriptionStoreTest::addSubURLSameNameTwice()
+{
+    SubscriptionHandler store(*m_database);
+    const QUrl url = m_https.url(QStringLiteral("/sub/twice?token=t"));
+    m_bodies.insert(QStringLiteral("twice"), ssLink(QStringLiteral("old")).toUtf8());
+    QVERIFY(store.addSubURL(url));
+    m_bodies.insert(QStringLiteral("twice"),
+        (ssLink(QStringLiteral("new-1")) + QLatin1Char('\n') + ssLink(QStringLiteral("new-2")))
+            .toUtf8());
+    QVERIFY(store.addSubURL(url));
+    QCOMPARE(rowCount(url.toString()), 1);
+    QCOMPARE(store.getSubscription(url.toString()).tags,
+        QList<QString>({QStringLiteral("new-1"), QStringLiteral("new-2")}));
+
+    // A failed fetch keeps what was stored.
+    LogCapture log;
+    QVERIFY(!store.addSubURL(m_https.url(QStringLiteral("/sub/missing"))));
+    QCOMPARE(LogCapture::count(QStringLiteral("Failed to load subscription: ")), 1);
+    QCOMPARE(store.subscriptionNames(), QStringList {url.toString()});
+}
+
+QTEST_GUILESS_MAIN(SubscriptionStoreTest)
+#include "tst_subscriptionstore.moc"
