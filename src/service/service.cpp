@@ -1,0 +1,434 @@
+#include "service.h"
+
+#include "configbuilder.h"
+#include "debugger.h"
+#include "networkerror.h"
+#include "networkhandler.h"
+#include "privilege.h"
+#include "selectionmemory.h"
+#include "subscriptionhandler.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QRandomGenerator>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTimer>
+#include <QUrl>
+
+#include <array>
+
+namespace {
+
+const QString kSecretKey = QStringLiteral("Service/clashSecret");
+const QString kPendingKey = QStringLiteral("Service/pendingConnectSubscription");
+
+// The delayed repeat of the default node's push: the engine's selector may still be settling
+// right after start.
+constexpr int kSecondPushDelayMs = 600;
+
+QString newSecret()
+{
+    std::array<quint32, 8> words {};
+    QRandomGenerator::system()->fillRange(words.data(), qsizetype(words.size()));
+    const QByteArray bytes(reinterpret_cast<const char *>(words.data()), int(sizeof(words)));
+    return QString::fromLatin1(bytes.toHex());
+}
+
+// {"name": "<tag>"}, the tag written as a JSON string so that quotes and backslashes survive.
+QByteArray selectionBody(const QString &tag)
+{
+    const QByteArray array = QJsonDocument(QJsonArray {tag}).toJson(QJsonDocument::Compact);
+    return QByteArrayLiteral("{\"name\": ") + array.mid(1, array.size() - 2) + '}';
+}
+
+// The program's INI settings, whatever the application's current names.
+class ServiceSettings : public QSettings
+{
+public:
+    ServiceSettings()
+        : QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("qivro"),
+            QStringLiteral("qivro"))
+    { }
+};
+
+} // namespace
+
+bool writeConfig(const QString &path, const QJsonObject &config)
+{
+    QFile file(path);
+    if (!path.isEmpty() && file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        const QByteArray text = QJsonDocument(config).toJson(QJsonDocument::Compact);
+        const bool written = file.write(text) == text.size();
+        file.close();
+        if (written) {
+            DEBUG_LOG << "Config updated successfully";
+            return true;
+        }
+    }
+    DEBUG_LOG << "Failed to write config.json";
+    return false;
+}
+
+service::service(QObject *parent)
+    : service(SubscriptionHandler::getInstance(), nullptr, parent)
+{ }
+
+service::service(SubscriptionHandler &store, SelectionMemory *selection, QObject *parent)
+    : QObject(parent)
+    , m_store(store)
+    , m_selection(selection)
+{
+    ServiceSettings settings;
+    m_secret = settings.value(kSecretKey).toString();
+    if (m_secret.isEmpty()) {
+        m_secret = newSecret();
+        settings.setValue(kSecretKey, m_secret);
+        settings.sync();
+    }
+
+    const QString location = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    if (location.isEmpty() || !QDir().mkpath(location)) {
+        qDebug().noquote() << "[Service][Constructor]:"
+                           << "cannot create app data location.";
+        return;
+    }
+    m_configFile = QDir::toNativeSeparators(location + QStringLiteral("/config.json"));
+    qDebug().noquote() << "[Service][Constructor]:"
+                       << "configFile set to" << m_configFile;
+}
+
+bool service::hasPrivileges() const
+{
+    return Privilege::usesNativeVpnApi() || Privilege::hasElevatedPrivileges();
+}
+
+bool service::canRequestPrivileges() const
+{
+    return Privilege::canRequestElevation();
+}
+
+QString service::elevationExplanation() const
+{
+    return Privilege::getElevationExplanation();
+}
+
+bool service::usesNativeVpnApi() const
+{
+    return Privilege::usesNativeVpnApi();
+}
+
+bool service::requiresPasswordInput() const
+{
+    return Privilege::requiresPasswordInput();
+}
+
+// --- Configuration ---
+
+bool service::writeCurrentConfig()
+{
+    return writeConfig(m_configFile,
+        buildConfig(m_outbounds, m_proxyTags, m_controller, m_secret, m_selectorTag, m_tunEnabled));
+}
+
+bool service::selectSubscription(const QString &name)
+{
+    const Subscription subscription = m_store.getSubscription(name);
+    m_outbounds = subscription.outbounds;
+    setProxyTags(subscription.tags);
+    setSelectedSubscription(name);
+    // A running engine keeps its configuration until the next start.
+    return writeCurrentConfig();
+}
+
+void service::setTunEnabled(bool enabled)
+{
+    if (enabled == m_tunEnabled)
+        return;
+    if (enabled && !Privilege::usesNativeVpnApi() && !Privilege::hasElevatedPrivileges()) {
+        qDebug() << "[Service] TUN mode requested but no privileges";
+        return;
+    }
+    m_tunEnabled = enabled;
+    emit tunEnabledChanged();
+    if (!m_proxyTags.isEmpty())
+        writeCurrentConfig();
+}
+
+void service::LoadSubscription(const QString &subUrl)
+{
+    try {
+        const QByteArray body
+            = NetworkHandler::getDirectInstance()->request().url(QUrl(subUrl)).getRaw();
+        SubscriptionHandler::appendShareLinks(
+            body, m_outbounds, m_proxyTags, [this]() { emit proxyTagsChanged(); });
+        const QJsonObject config = buildConfig(
+            m_outbounds, m_proxyTags, m_controller, m_secret, m_selectorTag, m_tunEnabled);
+        m_store.addSubJson(subUrl, config);
+        writeConfig(m_configFile, config);
+    } catch (const NetworkError &error) {
+        qDebug().noquote() << "[Service][LoadSubscription]:"
+                           << "Failed to load subscription:" << error.message();
+        if (error.isTimeoutError())
+            qDebug().noquote() << "[Service][LoadSubscription]:"
+                               << "Request timed out";
+        else if (error.isConnectionError())
+            qDebug().noquote() << "[Service][LoadSubscription]:"
+                               << "Connection error";
+    }
+}
+
+// --- Connection ---
+
+void service::ToggleConnection()
+{
+    toggleConnectionDesktop();
+}
+
+void service::toggleConnectionDesktop()
+{
+    // A failed start or stop leaves everything as it was; the engine's text is not shown.
+    if (!m_isConnected) {
+        if (m_engine.start(m_configFile.toUtf8()).isEmpty())
+            applyConnectedState();
+        return;
+    }
+    if (m_engine.stop().isEmpty())
+        applyDisconnectedState();
+}
+
+void service::applyConnectedState()
+{
+    setIsConnected(true);
+    if (!m_proxyTags.isEmpty()) {
+        chooseDefaultOutboundAfterConnect();
+        qDebug().noquote() << "[Service][Connected]:"
+                           << "default outbound:" << m_selectedProxy
+                           << "auto:" << (m_autoRoute ? "true" : "false");
+    } else {
+        qDebug().noquote() << "[Service][Connected]:"
+                           << "proxy list is empty.";
+    }
+    qDebug().noquote() << "[Service][Connected]:"
+                       << "Connected";
+}
+
+void service::applyDisconnectedState()
+{
+    m_outbounds = QJsonArray();
+    m_selectedProxy.clear();
+    setIsConnected(false);
+    setProxyTags({});
+    setAutoRoute(false);
+    emit selectedProxyChanged();
+    qDebug() << "[Service][Disconnected]: Disconnected";
+}
+
+// --- Node selection ---
+
+bool service::selectProxy(const QString &tag)
+{
+    return selectNode(tag, false);
+}
+
+bool service::selectProxyAuto(const QString &tag)
+{
+    return selectNode(tag, true);
+}
+
+bool service::selectNode(const QString &tag, bool automatic)
+{
+    if (!m_proxyTags.contains(tag))
+        return false;
+    setAutoRoute(automatic);
+    if (m_selection) {
+        if (automatic)
+            m_selection->rememberAutoSelection(m_selectedSubscription);
+        else
+            m_selection->rememberTagSelection(m_selectedSubscription, tag);
+    }
+    if (m_isConnected)
+        return pushProxySelection(tag);
+    setSelectedProxy(tag);
+    return true;
+}
+
+bool service::pushProxySelection(const QString &tag)
+{
+    if (!m_proxyTags.contains(tag)) {
+        DEBUG_LOG << "Proxy tags does not contain: " << tag;
+        return false;
+    }
+    // Shown at once, even when the engine then refuses.
+    setSelectedProxy(tag);
+
+    const QUrl url(
+        QStringLiteral("http://") + m_controller + QStringLiteral("/proxies/") + m_selectorTag);
+    if (!url.isValid()) {
+        qDebug().noquote() << "[Service][SelectProxy]:"
+                           << "Invalid URL constructed from clash_api:" << m_controller;
+        return false;
+    }
+    const QByteArray body = selectionBody(tag);
+    qDebug().noquote() << "[Service][SelectProxy]:" << url.toString();
+    qDebug().noquote() << "[Service][SelectProxy]:" << QString::fromUtf8(body);
+    try {
+        NetworkHandler::getDirectInstance()
+            ->request()
+            .url(url)
+            .authToken(m_secret)
+            .body(body)
+            .put();
+    } catch (const NetworkError &error) {
+        qDebug().noquote() << "[Service][SelectProxy]:"
+                           << "Failed to select proxy:" << error.message();
+        if (error.isConnectionError())
+            qDebug().noquote() << "[Service][SelectProxy]:"
+                               << "Connection error - is sing-box running?";
+        return false;
+    }
+    qDebug().noquote() << "[Service][SelectProxy]:"
+                       << "Proxy selected successfully:" << tag;
+    return true;
+}
+
+void service::chooseDefaultOutboundAfterConnect()
+{
+    if (m_proxyTags.isEmpty() || !m_selection)
+        return;
+    bool autoSelected = false;
+    const QString tag = m_selection->chooseDefaultTagForSubscription(
+        m_selectedSubscription, m_proxyTags, &autoSelected);
+    if (tag.isEmpty())
+        return;
+    m_selectedProxy = tag;
+    emit selectedProxyChanged();
+    setAutoRoute(autoSelected);
+    if (m_isConnected && m_proxyTags.contains(tag))
+        pushProxySelection(tag);
+    // A disconnect meanwhile cancels the repeat through the connected check.
+    QTimer::singleShot(kSecondPushDelayMs, this, [this, tag]() {
+        if (m_isConnected && m_proxyTags.contains(tag))
+            pushProxySelection(tag);
+    });
+}
+
+// --- Elevation and the pending connection ---
+
+bool service::requestPrivileges()
+{
+    const char *prefix = "[Service][RequestPrivileges]:";
+    if (Privilege::usesNativeVpnApi()) {
+        qDebug().noquote() << prefix << "Platform uses native VPN API, no elevation needed";
+        return true;
+    }
+    if (Privilege::hasElevatedPrivileges()) {
+        qDebug().noquote() << prefix << "Already have elevated privileges";
+        return true;
+    }
+    if (!Privilege::canRequestElevation()) {
+        qWarning().noquote() << prefix << "Cannot request elevation on this platform";
+        return false;
+    }
+    qDebug().noquote() << prefix << "Requesting privilege elevation";
+    if (!Privilege::requestElevation(tr("Enable TUN mode for VPN connection")))
+        return false;
+    emit hasPrivilegesChanged();
+    return true;
+}
+
+bool service::requestPrivilegesWithPassword(const QString &password)
+{
+    const char *prefix = "[Service][RequestPrivilegesWithPassword]:";
+    if (Privilege::usesNativeVpnApi()) {
+        qDebug().noquote() << prefix << "Platform uses native VPN API, no elevation needed";
+        return true;
+    }
+    if (Privilege::hasElevatedPrivileges()) {
+        qDebug().noquote() << prefix << "Already have elevated privileges";
+        return true;
+    }
+    qDebug().noquote() << prefix << "Requesting privilege elevation with password";
+    if (!Privilege::requestElevationWithPassword(
+            tr("Enable TUN mode for VPN connection"), password))
+        return false;
+    emit hasPrivilegesChanged();
+    return true;
+}
+
+void service::preparePendingConnection(const QString &subscriptionUrl)
+{
+    ServiceSettings settings;
+    settings.setValue(kPendingKey, subscriptionUrl);
+    settings.sync();
+}
+
+void service::clearPendingConnection()
+{
+    ServiceSettings settings;
+    settings.remove(kPendingKey);
+    settings.sync();
+}
+
+bool service::resumePendingConnection()
+{
+    QString url;
+    {
+        // Taken out first, so a pending connection is tried at most once.
+        ServiceSettings settings;
+        url = settings.value(kPendingKey).toString();
+        settings.remove(kPendingKey);
+        settings.sync();
+    }
+    if (url.isEmpty())
+        return false;
+    qDebug().noquote() << "[Service][ResumePendingConnection]:"
+                       << "Resuming pending connection for:" << url;
+    if (!selectSubscription(url)) {
+        qWarning().noquote() << "[Service][ResumePendingConnection]:"
+                             << "Failed to restore subscription";
+        return false;
+    }
+    emit pendingConnectionResumeStarted(url);
+    if (!m_isConnected)
+        toggleConnectionDesktop();
+    return m_isConnected;
+}
+
+// --- Setters ---
+
+void service::setIsConnected(bool connected)
+{
+    m_isConnected = connected;
+    emit isConnectedChanged();
+}
+
+void service::setAutoRoute(bool autoRoute)
+{
+    if (m_autoRoute == autoRoute)
+        return;
+    m_autoRoute = autoRoute;
+    emit autoRouteChanged();
+}
+
+void service::setProxyTags(const QList<QString> &tags)
+{
+    m_proxyTags = tags;
+    emit proxyTagsChanged();
+}
+
+void service::setSelectedSubscription(const QString &name)
+{
+    m_selectedSubscription = name;
+    emit selectedSubscriptionChanged();
+}
+
+void service::setSelectedProxy(const QString &tag)
+{
+    if (m_selectedProxy == tag)
+        return;
+    m_selectedProxy = tag;
+    emit selectedProxyChanged();
+}

@@ -1,0 +1,117 @@
+#pragma once
+
+#include "enginelibrary.h"
+
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QList>
+#include <QObject>
+#include <QString>
+
+class SelectionMemory;
+class SubscriptionHandler;
+
+// Writes config.json on disk.
+bool writeConfig(const QString &path, const QJsonObject &config);
+
+// The tunnel controller: the selected subscription's outbounds, the configuration file, the
+// engine's start and stop, the connection state the UI shows, node switching on the running
+// engine through its control API, TUN mode, and the connection to resume after an elevated
+// restart.
+class service : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(bool isConnected READ isConnected NOTIFY isConnectedChanged)
+    Q_PROPERTY(QList<QString> proxyTags READ proxyTags NOTIFY proxyTagsChanged)
+    Q_PROPERTY(
+        QString selectedSubscription READ selectedSubscription NOTIFY selectedSubscriptionChanged)
+    Q_PROPERTY(QString selectedProxy READ selectedProxy NOTIFY selectedProxyChanged)
+    Q_PROPERTY(bool autoRoute READ autoRoute NOTIFY autoRouteChanged)
+    Q_PROPERTY(bool tunEnabled READ tunEnabled WRITE setTunEnabled NOTIFY tunEnabledChanged)
+    Q_PROPERTY(bool hasPrivileges READ hasPrivileges NOTIFY hasPrivilegesChanged)
+    Q_PROPERTY(bool canRequestPrivileges READ canRequestPrivileges CONSTANT)
+    Q_PROPERTY(QString elevationExplanation READ elevationExplanation CONSTANT)
+    Q_PROPERTY(bool usesNativeVpnApi READ usesNativeVpnApi CONSTANT)
+    Q_PROPERTY(bool requiresPasswordInput READ requiresPasswordInput CONSTANT)
+
+public:
+    // On the program's subscription store. Without a selection memory, choices are not
+    // remembered and nothing is pushed after connecting.
+    explicit service(QObject *parent = nullptr);
+    service(SubscriptionHandler &store, SelectionMemory *selection, QObject *parent = nullptr);
+
+    void setSelectionMemory(SelectionMemory *selection) { m_selection = selection; }
+
+    bool isConnected() const { return m_isConnected; }
+    QList<QString> proxyTags() const { return m_proxyTags; }
+    QString selectedSubscription() const { return m_selectedSubscription; }
+    QString selectedProxy() const { return m_selectedProxy; }
+    bool autoRoute() const { return m_autoRoute; }
+    bool tunEnabled() const { return m_tunEnabled; }
+    bool hasPrivileges() const;
+    bool canRequestPrivileges() const;
+    QString elevationExplanation() const;
+    bool usesNativeVpnApi() const;
+    bool requiresPasswordInput() const;
+
+    QJsonArray outbounds() const { return m_outbounds; }
+    QString configFile() const { return m_configFile; }
+    QString controller() const { return m_controller; }
+    QString secret() const { return m_secret; }
+    QString selectorTag() const { return m_selectorTag; }
+
+    void setTunEnabled(bool enabled);
+    void toggleConnectionDesktop();
+
+public slots:
+    void ToggleConnection();
+    void LoadSubscription(const QString &subUrl);
+    bool selectProxy(const QString &tag);
+    bool selectProxyAuto(const QString &tag);
+    bool selectSubscription(const QString &name);
+    bool requestPrivileges();
+    bool requestPrivilegesWithPassword(const QString &password);
+    void preparePendingConnection(const QString &subscriptionUrl);
+    void clearPendingConnection();
+    bool resumePendingConnection();
+
+signals:
+    void isConnectedChanged();
+    void proxyTagsChanged();
+    void selectedSubscriptionChanged();
+    void selectedProxyChanged();
+    void autoRouteChanged();
+    void tunEnabledChanged();
+    void hasPrivilegesChanged();
+    void pendingConnectionResumeStarted(const QString &subscriptionUrl);
+
+private:
+    void applyConnectedState();
+    void applyDisconnectedState();
+    void chooseDefaultOutboundAfterConnect();
+    bool pushProxySelection(const QString &tag);
+    bool selectNode(const QString &tag, bool automatic);
+    bool writeCurrentConfig();
+
+    void setIsConnected(bool connected);
+    void setAutoRoute(bool autoRoute);
+    void setProxyTags(const QList<QString> &tags);
+    void setSelectedSubscription(const QString &name);
+    void setSelectedProxy(const QString &tag);
+
+    SubscriptionHandler &m_store;
+    SelectionMemory *m_selection = nullptr;
+    EngineLibrary m_engine;
+
+    bool m_isConnected = false;
+    bool m_tunEnabled = false;
+    bool m_autoRoute = false;
+    QString m_configFile;
+    QString m_selectedSubscription;
+    QJsonArray m_outbounds;
+    QList<QString> m_proxyTags;
+    QString m_controller = QStringLiteral("127.0.0.1:9090");
+    QString m_secret;
+    QString m_selectorTag = QStringLiteral("proxy");
+    QString m_selectedProxy;
+};

@@ -1,0 +1,433 @@
+#include "configbuilder.h"
+#include "databasehandler.h"
+#include "httpstestserver.h"
+#include "privilege.h"
+#include "service.h"
+#include "subscriptionhandler.h"
+#include "tunneltest.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTest>
+
+#include <csignal>
+#include <unistd.h>
+
+namespace {
+
+QVariant storedSetting(const QString &key)
+{
+    const QSettings settings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("qivro"),
+        QStringLiteral("qivro"));
+    return settings.value(key);
+}
+
+QJsonObject node(const QString &tag, int port)
+{
+    return QJsonObject {{QStringLiteral("type"), QStringLiteral("shadowsocks")},
+        {QStringLiteral("tag"), tag}, {QStringLiteral("server"), QStringLiteral("127.0.0.1")},
+        {QStringLiteral("server_port"), port}, {QStringLiteral("method"), "aes-256-gcm"},
+        {QStringLiteral("password"), QStringLiteral("pw")}};
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Runs the rest of the scope as an unprivileged user when the test runs as root.
+class Unprivileged
+{
+public:
+    Unprivileged()
+        : m_wasRoot(geteuid() == 0)
+    {
+        if (m_wasRoot && seteuid(65534) != 0)
+            m_wasRoot = false;
+    }
+    ~Unprivileged()
+    {
+        if (m_wasRoot && seteuid(0) != 0)
+            qWarning("cannot return to root");
+    }
+    Unprivileged(const Unprivileged &) = delete;
+    Unprivileged &operator=(const Unprivileged &) = delete;
+
+private:
+    bool m_wasRoot;
+};
+
+const QString kSubscription = QStringLiteral("https://panel.test/api/subscribe?token=one");
+
+} // namespace
+
+class ServiceTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void secretCreatedOnceAndReadBack();
+    void selectSubscriptionWritesConfig();
+    void connectAndDisconnect();
+    void startFailureChangesNothing_data();
+    void startFailureChangesNothing();
+    void pendingConnection();
+    void tunMode();
+    void selectionWhileDisconnected();
+    void loadSubscription();
+    void restartParameters_data();
+    void restartParameters();
+    void waitUntilReplaced();
+
+private:
+    std::unique_ptr<service> makeService();
+
+    std::unique_ptr<DatabaseHandler> m_database;
+    std::unique_ptr<SubscriptionHandler> m_store;
+    RecordingSelection m_selection;
+};
+
+void ServiceTest::initTestCase()
+{
+    QStandardPaths::setTestModeEnabled(true);
+    QCoreApplication::setOrganizationName(QStringLiteral("qivro-test"));
+    QCoreApplication::setApplicationName(QStringLiteral("service"));
+    QDir(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)).removeRecursively();
+    m_database = std::make_unique<DatabaseHandler>(
+        QStringLiteral(":/sql/"), QStringLiteral("service-test"));
+    QVERIFY(m_database->initializeDatabase());
+    m_store = std::make_unique<SubscriptionHandler>(*m_database);
+    const QJsonArray nodes {node(QStringLiteral("HK-01"), 9), node(QStringLiteral("JP-02"), 9)};
+    QVERIFY(m_store->addSubJson(kSubscription,
+        buildConfig(nodes, {QStringLiteral("HK-01"), QStringLiteral("JP-02")}, QString(), QString(),
+            QString(), false)));
+}
+
+void ServiceTest::init()
+{
+    qputenv("QIVRO_ENGINE_LIBRARY", QIVRO_STANDIN_ENGINE);
+    qunsetenv("QIVRO_STANDIN_START");
+    qunsetenv("QIVRO_STANDIN_STOP");
+    m_selection = RecordingSelection();
+}
+
+std::unique_ptr<service> ServiceTest::makeService()
+{
+    return std::make_unique<service>(*m_store, &m_selection);
+}
+
+void ServiceTest::secretCreatedOnceAndReadBack()
+{
+    QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("qivro"),
+        QStringLiteral("qivro"))
+        .remove(QStringLiteral("Service/clashSecret"));
+    const auto first = makeService();
+    QVERIFY(QRegularExpression(QStringLiteral("^[0-9a-f]{64}$")).match(first->secret()).hasMatch());
+    QCOMPARE(storedSetting(QStringLiteral("Service/clashSecret")).toString(), first->secret());
+    QCOMPARE(makeService()->secret(), first->secret());
+
+    QCOMPARE(first->configFile(),
+        QDir::toNativeSeparators(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)
+            + QStringLiteral("/config.json")));
+    QCOMPARE(first->controller(), QStringLiteral("127.0.0.1:9090"));
+    QCOMPARE(first->selectorTag(), QStringLiteral("proxy"));
+}
+
+void ServiceTest::selectSubscriptionWritesConfig()
+{
+    const auto tunnel = makeService();
+    SignalRecorder signalsSeen(tunnel.get());
+    QVERIFY(tunnel->selectSubscription(kSubscription));
+    QCOMPARE(signalsSeen.count("proxyTagsChanged"), 1);
+    QCOMPARE(signalsSeen.count("selectedSubscriptionChanged"), 1);
+    QCOMPARE(
+        tunnel->proxyTags(), QList<QString>({QStringLiteral("HK-01"), QStringLiteral("JP-02")}));
+    QCOMPARE(tunnel->outbounds().size(), 2);
+
+    const QJsonObject config = QJsonDocument::fromJson(readFile(tunnel->configFile())).object();
+    const QJsonObject api = config.value("experimental").toObject().value("clash_api").toObject();
+    QCOMPARE(api.value("external_controller").toString(), QStringLiteral("127.0.0.1:9090"));
+    QCOMPARE(api.value("secret").toString(), tunnel->secret());
+    bool selectorFound = false;
+    for (const QJsonValue &value : config.value("outbounds").toArray()) {
+        const QJsonObject outbound = value.toObject();
+        if (outbound.value("tag").toString() == QLatin1String("proxy")) {
+            selectorFound = outbound.value("type").toString() == QLatin1String("selector");
+            QCOMPARE(outbound.value("outbounds").toArray().size(), 2);
+        }
+    }
+    QVERIFY(selectorFound);
+    QCOMPARE(config.value("route").toObject().value("final").toString(), QStringLiteral("proxy"));
+    QCOMPARE(config.value("inbounds").toArray().first().toObject().value("type").toString(),
+        QStringLiteral("mixed"));
+
+    // A name that is not stored: no nodes, and the empty configuration on disk.
+    QVERIFY(tunnel->selectSubscription(QStringLiteral("https://panel.test/unknown")));
+    QVERIFY(tunnel->proxyTags().isEmpty());
+    QCOMPARE(tunnel->selectedSubscription(), QStringLiteral("https://panel.test/unknown"));
+    QCOMPARE(readFile(tunnel->configFile()), QByteArrayLiteral("{}"));
+}
+
+void ServiceTest::connectAndDisconnect()
+{
+    const auto tunnel = makeService();
+    QVERIFY(tunnel->selectSubscription(kSubscription));
+    QVERIFY(tunnel->selectProxyAuto(QStringLiteral("JP-02")));
+    SignalRecorder signalsSeen(tunnel.get());
+    LogCapture log;
+
+    // No remembered node: nothing is pushed.
+    tunnel->ToggleConnection();
+    QVERIFY(tunnel->isConnected());
+    QCOMPARE(signalsSeen.emitted(), QStringList {QStringLiteral("isConnectedChanged()")});
+    QCOMPARE(m_selection.calls.last(), QStringLiteral("default ") + kSubscription + " 2");
+    QCOMPARE(LogCapture::count(QStringLiteral("[Service][Connected]: Connected")), 1);
+
+    qputenv("QIVRO_STANDIN_STOP", "still running");
+    tunnel->ToggleConnection();
+    QVERIFY(tunnel->isConnected());
+    QCOMPARE(signalsSeen.emitted().size(), 1);
+
+    qunsetenv("QIVRO_STANDIN_STOP");
+    tunnel->ToggleConnection();
+    QVERIFY(!tunnel->isConnected());
+    QVERIFY(tunnel->proxyTags().isEmpty());
+    QVERIFY(tunnel->outbounds().isEmpty());
+    QVERIFY(tunnel->selectedProxy().isEmpty());
+    QVERIFY(!tunnel->autoRoute());
+    QCOMPARE(tunnel->selectedSubscription(), kSubscription);
+    QCOMPARE(signalsSeen.count("autoRouteChanged"), 1);
+    QCOMPARE(signalsSeen.count("selectedProxyChanged"), 1);
+    QCOMPARE(LogCapture::count(QStringLiteral("[Service][Disconnected]: Disconnected")), 1);
+}
+
+void ServiceTest::startFailureChangesNothing_data()
+{
+    QTest::addColumn<QByteArray>("library");
+    QTest::addColumn<QByteArray>("startAnswer");
+    QTest::addColumn<int>("reasonsLogged");
+
+    QTest::newRow("engine refuses") << QByteArray(QIVRO_STANDIN_ENGINE)
+                                    << QByteArray("start inbound/mixed[mixed-in]: listen tcp "
+                                                  "[::]:1080: bind: address already in use")
+                                    << 0;
+    QTest::newRow("library missing")
+        << QByteArray("/nonexistent/libqivroengine.so") << QByteArray() << 1;
+    QTest::newRow("entry point missing")
+        << QByteArray(QIVRO_STANDIN_ENGINE_WITHOUT_STOP) << QByteArray() << 1;
+}
+
+void ServiceTest::startFailureChangesNothing()
+{
+    QFETCH(QByteArray, library);
+    QFETCH(QByteArray, startAnswer);
+    QFETCH(int, reasonsLogged);
+    qputenv("QIVRO_ENGINE_LIBRARY", library);
+    qputenv("QIVRO_STANDIN_START", startAnswer);
+
+    const auto tunnel = makeService();
+    QVERIFY(tunnel->selectSubscription(kSubscription));
+    QVERIFY(tunnel->selectProxy(QStringLiteral("HK-01")));
+    m_selection.defaultTag = QStringLiteral("JP-02");
+    const QVariantMap before = propertySnapshot(tunnel.get());
+    SignalRecorder signalsSeen(tunnel.get());
+    LogCapture log;
+
+    tunnel->ToggleConnection();
+    tunnel->ToggleConnection();
+    QCOMPARE(propertySnapshot(tunnel.get()), before);
+    QCOMPARE(signalsSeen.emitted(), QStringList());
+    QCOMPARE(LogCapture::count(QStringLiteral("[Service][Engine]:")), reasonsLogged);
+    if (!startAnswer.isEmpty())
+        QCOMPARE(LogCapture::count(QString::fromUtf8(startAnswer)), 0);
+}
+
+void ServiceTest::pendingConnection()
+{
+    const QString key = QStringLiteral("Service/pendingConnectSubscription");
+    const auto tunnel = makeService();
+    tunnel->preparePendingConnection(kSubscription);
+    QCOMPARE(storedSetting(key).toString(), kSubscription);
+    tunnel->clearPendingConnection();
+    QVERIFY(!storedSetting(key).isValid());
+
+    // An elevated restart: a new controller finds the subscription and connects once.
+    tunnel->preparePendingConnection(kSubscription);
+    const auto restarted = makeService();
+    QSignalSpy resumed(restarted.get(), &service::pendingConnectionResumeStarted);
+    LogCapture log;
+    QVERIFY(restarted->resumePendingConnection());
+    QCOMPARE(resumed.count(), 1);
+    QCOMPARE(resumed.first().first().toString(), kSubscription);
+    QVERIFY(restarted->isConnected());
+    QCOMPARE(restarted->proxyTags().size(), 2);
+    QVERIFY(!storedSetting(key).isValid());
+
+    const int linesBefore = int(LogCapture::lines().size());
+    QVERIFY(!restarted->resumePendingConnection());
+    QCOMPARE(resumed.count(), 1);
+    QCOMPARE(int(LogCapture::lines().size()), linesBefore);
+
+    // A start that fails still uses up the pending entry.
+    qputenv("QIVRO_STANDIN_START", "refused");
+    const auto failing = makeService();
+    failing->preparePendingConnection(kSubscription);
+    QVERIFY(!failing->resumePendingConnection());
+    QVERIFY(!failing->isConnected());
+    QVERIFY(!storedSetting(key).isValid());
+}
+
+void ServiceTest::tunMode()
+{
+    const auto tunnel = makeService();
+    QVERIFY(tunnel->selectSubscription(kSubscription));
+    QVERIFY(QFile::remove(tunnel->configFile()));
+    SignalRecorder signalsSeen(tunnel.get());
+    {
+        Unprivileged unprivileged;
+        QVERIFY(!tunnel->hasPrivileges());
+        LogCapture log;
+        tunnel->setTunEnabled(true);
+        QCOMPARE(
+            LogCapture::count(QStringLiteral("[Service] TUN mode requested but no privileges")), 1);
+        QVERIFY(!tunnel->tunEnabled());
+        QCOMPARE(signalsSeen.emitted(), QStringList());
+        QVERIFY(!QFile::exists(tunnel->configFile()));
+        if (!Privilege::canRequestElevation()) {
+            QVERIFY(!tunnel->requestPrivileges());
+            QCOMPARE(
+                LogCapture::count(QStringLiteral("Cannot request elevation on this platform")), 1);
+        }
+    }
+    if (geteuid() != 0)
+        QSKIP("the rest needs root");
+
+    QVERIFY(tunnel->hasPrivileges());
+    QVERIFY(tunnel->requestPrivileges());
+    QCOMPARE(signalsSeen.count("hasPrivilegesChanged"), 0);
+    tunnel->setTunEnabled(true);
+    QVERIFY(tunnel->tunEnabled());
+    QCOMPARE(signalsSeen.count("tunEnabledChanged"), 1);
+    const QJsonObject config = QJsonDocument::fromJson(readFile(tunnel->configFile())).object();
+    QCOMPARE(config.value("inbounds").toArray().first().toObject().value("type").toString(),
+        QStringLiteral("tun"));
+
+    // Without nodes the mode changes but no file is written.
+    QVERIFY(tunnel->selectSubscription(QStringLiteral("https://panel.test/unknown")));
+    QVERIFY(QFile::remove(tunnel->configFile()));
+    tunnel->setTunEnabled(false);
+    QCOMPARE(signalsSeen.count("tunEnabledChanged"), 2);
+    QVERIFY(!QFile::exists(tunnel->configFile()));
+}
+
+void ServiceTest::selectionWhileDisconnected()
+{
+    const auto tunnel = makeService();
+    QVERIFY(tunnel->selectSubscription(kSubscription));
+    SignalRecorder signalsSeen(tunnel.get());
+
+    QVERIFY(!tunnel->selectProxy(QStringLiteral("hk-01")));
+    QVERIFY(!tunnel->selectProxyAuto(QStringLiteral("nowhere")));
+    QCOMPARE(signalsSeen.emitted(), QStringList());
+    QVERIFY(m_selection.calls.isEmpty());
+
+    QVERIFY(tunnel->selectProxy(QStringLiteral("JP-02")));
+    QCOMPARE(tunnel->selectedProxy(), QStringLiteral("JP-02"));
+    QVERIFY(tunnel->selectProxy(QStringLiteral("JP-02")));
+    QCOMPARE(signalsSeen.count("selectedProxyChanged"), 1);
+    QCOMPARE(signalsSeen.count("autoRouteChanged"), 0);
+
+    QVERIFY(tunnel->selectProxyAuto(QStringLiteral("JP-02")));
+    QVERIFY(tunnel->autoRoute());
+    QCOMPARE(signalsSeen.count("autoRouteChanged"), 1);
+    QCOMPARE(signalsSeen.count("selectedProxyChanged"), 1);
+    QVERIFY(tunnel->selectProxy(QStringLiteral("HK-01")));
+    QVERIFY(!tunnel->autoRoute());
+    QCOMPARE(signalsSeen.count("autoRouteChanged"), 2);
+
+    const QString tagCall = QStringLiteral("tag ") + kSubscription + QLatin1Char(' ');
+    QCOMPARE(m_selection.calls,
+        QStringList({tagCall + "JP-02", tagCall + "JP-02", QStringLiteral("auto ") + kSubscription,
+            tagCall + "HK-01"}));
+}
+
+void ServiceTest::loadSubscription()
+{
+    HttpsTestServer https;
+    const QByteArray credentials = QByteArrayLiteral("aes-256-gcm:pw").toBase64();
+    const QByteArray body = "ss://" + credentials + "@127.0.0.1:8388#US-03\r\nfoo://x\n" + "ss://"
+        + credentials + "@127.0.0.1:8389#DE-04\n";
+    https.server().route(
+        "/links", [body] { return QHttpServerResponse("text/plain", body.toBase64()); });
+    QVERIFY2(https.start(), qPrintable(https.errorString()));
+    const QString url = https.url(QStringLiteral("/links")).toString();
+
+    const auto tunnel = makeService();
+    QVERIFY(tunnel->selectSubscription(kSubscription));
+    QSignalSpy tags(tunnel.get(), &service::proxyTagsChanged);
+    LogCapture log;
+    tunnel->LoadSubscription(url);
+    QCOMPARE(tags.count(), 2);
+    QCOMPARE(LogCapture::count(QStringLiteral("Cannot handle url: foo://x")), 1);
+    // Appended to what was loaded, stored under the URL and written.
+    const QList<QString> expected {QStringLiteral("HK-01"), QStringLiteral("JP-02"),
+        QStringLiteral("US-03"), QStringLiteral("DE-04")};
+    QCOMPARE(tunnel->proxyTags(), expected);
+    QCOMPARE(m_store->getSubscription(url).tags, expected);
+    const QJsonObject config = QJsonDocument::fromJson(readFile(tunnel->configFile())).object();
+    QCOMPARE(config.value("outbounds").toArray().size(), 4 + 3);
+
+    tunnel->LoadSubscription(https.url(QStringLiteral("/missing")).toString());
+    QCOMPARE(LogCapture::count(
+                 QStringLiteral("[Service][LoadSubscription]: Failed to load subscription:")),
+        1);
+    QCOMPARE(tunnel->proxyTags(), expected);
+}
+
+void ServiceTest::restartParameters_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("parameters");
+
+    QTest::newRow("program only") << QStringList {"C:/qivro/qivro.exe"}
+                                  << QStringLiteral("--tun-enabled");
+    QTest::newRow("two arguments kept in order")
+        << QStringList {"qivro", "--lang", "zh"} << QStringLiteral("--lang zh --tun-enabled");
+    QTest::newRow("already given: twice")
+        << QStringList {"qivro", "--tun-enabled"} << QStringLiteral("--tun-enabled --tun-enabled");
+    QTest::newRow("a space is not quoted") << QStringList {"qivro", "--profile", "my profile"}
+                                           << QStringLiteral("--profile my profile --tun-enabled");
+}
+
+void ServiceTest::restartParameters()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, parameters);
+    QCOMPARE(Privilege::restartParameters(arguments), parameters);
+}
+
+void ServiceTest::waitUntilReplaced()
+{
+    // pkexec's two outcomes, played by a shell: it becomes the program, or it ends.
+    qint64 pid = 0;
+    QVERIFY(QProcess::startDetached(
+        QStringLiteral("/bin/sh"), {"-c", "sleep 0.3; exec sleep 30"}, QString(), &pid));
+    const bool replaced = Privilege::waitUntilReplaced(pid, "sh");
+    ::kill(pid_t(pid), SIGTERM);
+    QVERIFY(replaced);
+
+    QVERIFY(QProcess::startDetached(
+        QStringLiteral("/bin/sh"), {"-c", "sleep 0.3; exit 126"}, QString(), &pid));
+    QVERIFY(!Privilege::waitUntilReplaced(pid, "sh"));
+}
+
+QTEST_GUILESS_MAIN(ServiceTest)
+#include "tst_service.moc"
