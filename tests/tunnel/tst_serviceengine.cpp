@@ -1,0 +1,197 @@
+// The controller against the real engine library on the client's fixed ports 1080 and 9090.
+#include "configbuilder.h"
+#include "databasehandler.h"
+#include "networkerror.h"
+#include "networkhandler.h"
+#include "service.h"
+#include "subscriptionhandler.h"
+#include "tunneltest.h"
+
+#include <QDir>
+#include <QJsonDocument>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QTest>
+
+namespace {
+
+const QString kSubscription = QStringLiteral("https://panel.test/api/subscribe?token=engine");
+const QString kQuoted = QStringLiteral("JP \"02\" \\ x");
+
+QJsonObject node(const QString &tag)
+{
+    // Nothing listens there: these tests only move the selector.
+    return QJsonObject {{QStringLiteral("type"), QStringLiteral("shadowsocks")},
+        {QStringLiteral("tag"), tag}, {QStringLiteral("server"), QStringLiteral("127.0.0.1")},
+        {QStringLiteral("server_port"), 9}, {QStringLiteral("method"), "aes-256-gcm"},
+        {QStringLiteral("password"), QStringLiteral("pw")}};
+}
+
+// The selector's current member as the engine reports it.
+QString engineSelection(const QString &secret)
+{
+    try {
+        return NetworkHandler::getDirectInstance()
+            ->request()
+            .url(QUrl(QStringLiteral("http://127.0.0.1:9090/proxies/proxy")))
+            .authToken(secret)
+            .get()
+            .object()
+            .value(QLatin1String("now"))
+            .toString();
+    } catch (const NetworkError &error) {
+        return QStringLiteral("error: ") + error.message();
+    }
+}
+
+} // namespace
+
+class ServiceEngineTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void selectionReachesEngine();
+    void disconnectCancelsSecondPush();
+    void startFailsWhenPortTaken();
+    void unreachableControlApi();
+
+private:
+    std::unique_ptr<DatabaseHandler> m_database;
+    std::unique_ptr<SubscriptionHandler> m_store;
+    RecordingSelection m_selection;
+};
+
+void ServiceEngineTest::initTestCase()
+{
+    QStandardPaths::setTestModeEnabled(true);
+    QCoreApplication::setOrganizationName(QStringLiteral("qivro-test"));
+    QCoreApplication::setApplicationName(QStringLiteral("service-engine"));
+    QDir(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)).removeRecursively();
+    m_database = std::make_unique<DatabaseHandler>(
+        QStringLiteral(":/sql/"), QStringLiteral("service-engine"));
+    QVERIFY(m_database->initializeDatabase());
+    m_store = std::make_unique<SubscriptionHandler>(*m_database);
+    const QList<QString> tags {QStringLiteral("HK-01"), kQuoted, QStringLiteral("US-03")};
+    QJsonArray nodes;
+    for (const QString &tag : tags)
+        nodes.append(node(tag));
+    QVERIFY(m_store->addSubJson(
+        kSubscription, buildConfig(nodes, tags, QString(), QString(), QString(), false)));
+}
+
+void ServiceEngineTest::init()
+{
+    qputenv("QIVRO_ENGINE_LIBRARY", QIVRO_ENGINE_PATH);
+    m_selection = RecordingSelection();
+}
+
+void ServiceEngineTest::selectionReachesEngine()
+{
+    m_selection.defaultTag = QStringLiteral("US-03");
+    m_selection.defaultIsAuto = true;
+    service tunnel(*m_store, &m_selection);
+    QVERIFY(tunnel.selectSubscription(kSubscription));
+    LogCapture log;
+
+    tunnel.ToggleConnection();
+    QVERIFY(tunnel.isConnected());
+    QVERIFY(tunnel.autoRoute());
+    QCOMPARE(tunnel.selectedProxy(), QStringLiteral("US-03"));
+    QCOMPARE(LogCapture::count(QStringLiteral("Proxy selected successfully: US-03")), 1);
+    QCOMPARE(engineSelection(tunnel.secret()), QStringLiteral("US-03"));
+    QTRY_COMPARE(LogCapture::count(QStringLiteral("Proxy selected successfully: US-03")), 2);
+
+    // A later choice, with a tag that needs escaping in the body.
+    QVERIFY(tunnel.selectProxy(kQuoted));
+    QVERIFY(!tunnel.autoRoute());
+    QCOMPARE(LogCapture::count(
+                 QStringLiteral("[Service][SelectProxy]: {\"name\": \"JP \\\"02\\\" \\\\ x\"}")),
+        1);
+    QCOMPARE(engineSelection(tunnel.secret()), kQuoted);
+    QCOMPARE(m_selection.calls.last(),
+        QStringLiteral("tag ") + kSubscription + QLatin1Char(' ') + kQuoted);
+
+    // Automatic mode shows before the request goes out.
+    connect(&tunnel, &service::autoRouteChanged, this,
+        [] { LogCapture::mark(QStringLiteral("autoRouteChanged")); });
+    QVERIFY(tunnel.selectProxyAuto(QStringLiteral("HK-01")));
+    const QStringList &lines = LogCapture::lines();
+    QVERIFY(lines.indexOf(QStringLiteral("autoRouteChanged")) < lines.lastIndexOf(
+                QStringLiteral("[Service][SelectProxy]: http://127.0.0.1:9090/proxies/proxy")));
+    QCOMPARE(engineSelection(tunnel.secret()), QStringLiteral("HK-01"));
+
+    tunnel.ToggleConnection();
+    QVERIFY(!tunnel.isConnected());
+    QVERIFY(engineSelection(tunnel.secret()).startsWith(QLatin1String("error: ")));
+}
+
+void ServiceEngineTest::disconnectCancelsSecondPush()
+{
+    m_selection.defaultTag = QStringLiteral("HK-01");
+    service tunnel(*m_store, &m_selection);
+    QVERIFY(tunnel.selectSubscription(kSubscription));
+    LogCapture log;
+    tunnel.ToggleConnection();
+    QVERIFY(tunnel.isConnected());
+    QCOMPARE(LogCapture::count(QStringLiteral("Proxy selected successfully: HK-01")), 1);
+    tunnel.ToggleConnection();
+    QVERIFY(!tunnel.isConnected());
+
+    // Not even an attempt: nothing is logged once disconnected.
+    const QStringList linesBefore = LogCapture::lines();
+    SignalRecorder signalsSeen(&tunnel);
+    QTest::qWait(900); // past the 600 ms of the repeat
+    QCOMPARE(LogCapture::lines(), linesBefore);
+    QCOMPARE(signalsSeen.emitted(), QStringList());
+    QVERIFY(tunnel.selectedProxy().isEmpty());
+}
+
+void ServiceEngineTest::startFailsWhenPortTaken()
+{
+    QTcpServer blocker;
+    QVERIFY2(blocker.listen(QHostAddress::Any, 1080), qPrintable(blocker.errorString()));
+    m_selection.defaultTag = QStringLiteral("HK-01");
+    service tunnel(*m_store, &m_selection);
+    QVERIFY(tunnel.selectSubscription(kSubscription));
+    const QVariantMap before = propertySnapshot(&tunnel);
+    SignalRecorder signalsSeen(&tunnel);
+    LogCapture log;
+
+    tunnel.ToggleConnection();
+    QCOMPARE(propertySnapshot(&tunnel), before);
+    QCOMPARE(signalsSeen.emitted(), QStringList());
+    QCOMPARE(LogCapture::count(QStringLiteral("1080")), 0); // the engine's text is not shown
+
+    blocker.close();
+    tunnel.ToggleConnection();
+    QVERIFY(tunnel.isConnected());
+    tunnel.ToggleConnection();
+    QVERIFY(!tunnel.isConnected());
+}
+
+void ServiceEngineTest::unreachableControlApi()
+{
+    // An engine that starts but serves no control API.
+    qputenv("QIVRO_ENGINE_LIBRARY", QIVRO_STANDIN_ENGINE);
+    m_selection.defaultTag = QStringLiteral("HK-01");
+    service tunnel(*m_store, &m_selection);
+    QVERIFY(tunnel.selectSubscription(kSubscription));
+    LogCapture log;
+    tunnel.ToggleConnection();
+    QVERIFY(tunnel.isConnected());
+    QCOMPARE(tunnel.selectedProxy(), QStringLiteral("HK-01"));
+    const QString failed = QStringLiteral("[Service][SelectProxy]: Failed to select proxy:");
+    QTRY_COMPARE(LogCapture::count(failed), 2); // at once and 600 ms later
+
+    QVERIFY(!tunnel.selectProxy(QStringLiteral("US-03")));
+    QCOMPARE(tunnel.selectedProxy(), QStringLiteral("US-03"));
+    QCOMPARE(LogCapture::count(failed), 3);
+    QCOMPARE(LogCapture::count(QStringLiteral("Connection error - is sing-box running?")), 3);
+    QVERIFY(tunnel.isConnected());
+}
+
+QTEST_GUILESS_MAIN(ServiceEngineTest)
+#include "tst_serviceengine.moc"
