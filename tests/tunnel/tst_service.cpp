@@ -137,8 +137,6 @@ void ServiceTest::secretCreatedOnceAndReadBack()
     QCOMPARE(first->configFile(),
         QDir::toNativeSeparators(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)
             + QStringLiteral("/config.json")));
-    QCOMPARE(first->controller(), QStringLiteral("127.0.0.1:9090"));
-    QCOMPARE(first->selectorTag(), QStringLiteral("proxy"));
 }
 
 void ServiceTest::selectSubscriptionWritesConfig()
@@ -165,9 +163,6 @@ void ServiceTest::selectSubscriptionWritesConfig()
         }
     }
     QVERIFY(selectorFound);
-    QCOMPARE(config.value("route").toObject().value("final").toString(), QStringLiteral("proxy"));
-    QCOMPARE(config.value("inbounds").toArray().first().toObject().value("type").toString(),
-        QStringLiteral("mixed"));
 
     // A name that is not stored: no nodes, and the empty configuration on disk.
     QVERIFY(tunnel->selectSubscription(QStringLiteral("https://panel.test/unknown")));
