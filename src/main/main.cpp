@@ -1,7 +1,9 @@
 #include "authhandler.h"
 #include "databasehandler.h"
 #include "deployment.h"
+#include "service.h"
 #include "startup.h"
+#include "subscriptionhandler.h"
 
 #include <QDebug>
 #include <QGuiApplication>
@@ -41,11 +43,19 @@ int main(int argc, char *argv[])
         },
         Qt::DirectConnection);
 
+    qDebug() << "[Main] Creating service";
+    auto *tunnel = new service(&app);
+    qDebug() << "[Main] Service created";
+
     qDebug() << "[Main] Setting context properties";
     Startup::registerBackendTypes();
-    engine.rootContext()->setContextProperty(QStringLiteral("auth"), AuthHandler::getInstance());
+    QQmlContext *context = engine.rootContext();
+    context->setContextProperty(QStringLiteral("auth"), AuthHandler::getInstance());
+    context->setContextProperty(QStringLiteral("service"), tunnel);
+    context->setContextProperty(
+        QStringLiteral("subscription"), &SubscriptionHandler::getInstance());
     const QVariantMap appInfo = Startup::applicationInfo();
-    engine.rootContext()->setContextProperty(QStringLiteral("appInfo"), appInfo);
+    context->setContextProperty(QStringLiteral("appInfo"), appInfo);
     qDebug() << "[Main] Context properties set";
 
     QObject::connect(
@@ -58,6 +68,9 @@ int main(int argc, char *argv[])
 
     qDebug() << "[Main] Initializing database";
     DatabaseHandler::getInstance().initializeDatabase();
+
+    qDebug() << "[Main] Loading subscriptions from database";
+    SubscriptionHandler::getInstance().loadFromDatabase();
 
     qDebug() << "[Main] Loading QML module 'appclient'";
     engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
