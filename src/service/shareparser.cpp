@@ -304,3 +304,40 @@ bool parseHysteria(QUrl &url, QJsonArray &outbounds, QList<QString> &tags)
     append(outbounds, tags, outbound, tag);
     return true;
 }
+
+QString normalizeShareLink(const QString &line)
+{
+    const qsizetype separator = line.indexOf(QLatin1String("://"));
+    if (separator < 0
+        || line.left(separator).compare(QLatin1String("ss"), Qt::CaseInsensitive) != 0)
+        return line;
+    const qsizetype start = separator + 3;
+    qsizetype end = line.size();
+    for (const QChar delimiter : {QLatin1Char('/'), QLatin1Char('?'), QLatin1Char('#')}) {
+        const qsizetype at = line.indexOf(delimiter, start);
+        if (at >= 0 && at < end)
+            end = at;
+    }
+    const QByteArray authority
+        = QByteArray::fromPercentEncoding(line.mid(start, end - start).toUtf8()).trimmed();
+    if (authority.isEmpty() || authority.contains('@'))
+        return line;
+
+    const bool urlSafe = authority.contains('-') || authority.contains('_');
+    const auto decoded = QByteArray::fromBase64Encoding(authority,
+        (urlSafe ? QByteArray::Base64UrlEncoding : QByteArray::Base64Encoding)
+            | QByteArray::AbortOnBase64DecodingErrors);
+    if (!decoded)
+        return line;
+    const QString text = QString::fromUtf8(*decoded);
+    const qsizetype at = text.lastIndexOf(QLatin1Char('@'));
+    const QString credentials = text.left(at);
+    const QString server = text.mid(at + 1);
+    if (at <= 0 || !credentials.contains(QLatin1Char(':')) || !server.contains(QLatin1Char(':')))
+        return line;
+
+    // "/" would end the user info; the parser reads it back percent-decoded.
+    const QString userInfo = QString::fromLatin1(credentials.toUtf8().toBase64())
+                                 .replace(QLatin1Char('/'), QLatin1String("%2F"));
+    return line.left(start) + userInfo + QLatin1Char('@') + server + line.mid(end);
+}

@@ -38,3 +38,9 @@ bool parseSS(QUrl &url, QJsonArray &outbounds, QList<QString> &tags);
 bool parseTrojan(QUrl &url, QJsonArray &outbounds, QList<QString> &tags);
 // Serves "hysteria2", "hysteria" and "hy2" alike; all become "hysteria2" outbounds.
 bool parseHysteria(QUrl &url, QJsonArray &outbounds, QList<QString> &tags);
+
+// The older Shadowsocks form carries "method:password@host:port" as Base64 in the authority, which
+// the URL layer lower-cases or refuses. Rewrites such a line into the form with the credentials in
+// the user info, which parses; every other line comes back unchanged. Callers apply it to each
+// trimmed line before building the URL.
+QString normalizeShareLink(const QString &line);

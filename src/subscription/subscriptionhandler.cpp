@@ -69,7 +69,7 @@ void SubscriptionHandler::appendShareLinks(const QByteArray &body, QJsonArray &o
     const QStringList lines
         = QString::fromUtf8(base64_decode(body)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     for (const QString &line : lines) {
-        const QString link = line.trimmed();
+        const QString link = normalizeShareLink(line.trimmed());
         const qsizetype separator = link.indexOf(QLatin1String("://"));
         if (separator < 0)
             continue;

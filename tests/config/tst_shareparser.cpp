@@ -31,6 +31,8 @@ private slots:
     void base64Decode_data();
     void base64Decode();
     void base64RoundTrip();
+    void legacyShadowsocks_data();
+    void legacyShadowsocks();
 };
 
 // Each case: "link", and the "outbound" it yields, absent when the link is refused. An expected tag
@@ -152,6 +154,54 @@ void TestShareParser::base64RoundTrip()
         QCOMPARE(base64_decode(wrapped), bytes);
         QCOMPARE(base64_decode(bytes.toBase64(QByteArray::OmitTrailingEquals)), bytes);
     }
+}
+
+// Credentials and server in one Base64 authority, as older clients share them. Encoded here so
+// that upper-case letters, "/", "+" and padding all occur.
+void TestShareParser::legacyShadowsocks_data()
+{
+    QTest::addColumn<QString>("plain");
+    QTest::addColumn<QByteArray::Base64Options>("encoding");
+    QTest::addColumn<QString>("suffix");
+
+    const QByteArray::Base64Options standard = QByteArray::Base64Encoding;
+    const QByteArray::Base64Options urlSafe
+        = QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals;
+    QTest::newRow("padded") << "aes-256-gcm:Pa55/word+?@Node.Example.com:8388" << standard
+                            << "#Tokyo";
+    QTest::newRow("url-safe unpadded")
+        << "chacha20-ietf-poly1305:s3cr3t>>?~@10.0.0.1:443" << urlSafe << "";
+    QTest::newRow("plugin query") << "aes-128-gcm:a:b@host:8443" << standard
+                                  << "/?plugin=obfs-local%3Bobfs%3Dhttp#x";
+}
+
+void TestShareParser::legacyShadowsocks()
+{
+    QFETCH(QString, plain);
+    QFETCH(QByteArray::Base64Options, encoding);
+    QFETCH(QString, suffix);
+
+    const QString line
+        = QStringLiteral("ss://") + QString::fromLatin1(plain.toUtf8().toBase64(encoding)) + suffix;
+    QUrl url(normalizeShareLink(line), QUrl::TolerantMode);
+    QJsonArray outbounds;
+    QList<QString> tags;
+    QVERIFY2(parseHandler(url, outbounds, tags, QStringLiteral("ss")), qPrintable(line));
+
+    const qsizetype at = plain.lastIndexOf(QLatin1Char('@'));
+    const QString credentials = plain.left(at);
+    const QString server = plain.mid(at + 1);
+    const QJsonObject outbound = outbounds.first().toObject();
+    QCOMPARE(outbound.value("method").toString(), credentials.section(QLatin1Char(':'), 0, 0));
+    QCOMPARE(outbound.value("password").toString(), credentials.section(QLatin1Char(':'), 1));
+    QCOMPARE(outbound.value("server").toString(), server.section(QLatin1Char(':'), 0, 0).toLower());
+    QCOMPARE(outbound.value("server_port").toInt(), server.section(QLatin1Char(':'), 1).toInt());
+
+    // Lines in the other forms, and lines that only look Base64, pass through untouched.
+    for (const QString &other :
+        {QStringLiteral("ss://YWVzLTEyOC1nY206cHc@host:1#t"), QStringLiteral("ss://bm90IGEgbGluaw"),
+            QStringLiteral("vless://uuid@host:1"), QStringLiteral("ss://%%%")})
+        QCOMPARE(normalizeShareLink(other), other);
 }
 
 QTEST_GUILESS_MAIN(TestShareParser)

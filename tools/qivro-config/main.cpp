@@ -91,7 +91,7 @@ int main(int argc, char *argv[])
     const QStringList lines
         = QString::fromUtf8(base64_decode(body)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     for (const QString &piece : lines) {
-        const QString line = piece.trimmed();
+        const QString line = normalizeShareLink(piece.trimmed());
         if (!line.contains(QLatin1String("://")))
             continue;
         const QString scheme = line.left(line.indexOf(QLatin1String("://")));
