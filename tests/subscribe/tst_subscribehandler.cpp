@@ -1,0 +1,458 @@
+// Subscriptions against the development panel over HTTPS, downloaded into a real local store:
+// which ones are kept, what a failure leaves behind, the auth-failure recovery, the free plan
+// and the clusters read back from the store.
+#include "apiendpoints.h"
+#include "authhandler.h"
+#include "databasehandler.h"
+#include "deployment.h"
+#include "subscribehandler.h"
+#include "subscriptionhandler.h"
+#include "testpanel.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <memory>
+
+namespace {
+
+const QString kPassword = QStringLiteral("subscriber-pass-1");
+const QString kUserSubscribe = QStringLiteral("/v1/public/user/subscribe");
+const QString kDownload = QStringLiteral("/api/subscribe");
+const QString kLogin = QStringLiteral("/v1/auth/login");
+const QString kClaim = QStringLiteral("/v1/public/subscribe/claim_free");
+const QString kAuthExpired = QStringLiteral("Authentication expired, please log in again");
+
+QString u(const char *text)
+{
+    return QString::fromUtf8(text);
+}
+
+const QStringList kNodeNames {u("香港-01"), u("美国-01"), u("香港-02 VIP"), u("日本-01"), "Home"};
+
+// One user's session and handler over the suite's store.
+struct Client
+{
+    explicit Client(SubscriptionHandler *store)
+        : handler(&auth, store)
+    { }
+    AuthHandler auth;
+    SubscribeHandler handler;
+};
+
+TestPanel::Fault faultFrom(const QString &text) // "msg:<text>" or an HTTP status
+{
+    TestPanel::Fault fault;
+    if (text.startsWith(QLatin1String("msg:")))
+        fault.msg = text.mid(4);
+    fault.status = text.toInt();
+    return fault;
+}
+
+} // namespace
+
+class SubscribeHandlerTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    TestPanel m_panel;
+    QTemporaryDir m_settingsDir;
+    std::unique_ptr<DatabaseHandler> m_database;
+    std::unique_ptr<SubscriptionHandler> m_store;
+    int m_nodesPlan = 0;
+    int m_emptyPlan = 0;
+    int m_users = 0;
+    QString m_email; // of the last client()
+
+    // A new account holding the given subscriptions ({plan, expire_time}), signed in unless
+    // `signIn` is false. Tokens go to `tokens`.
+    std::unique_ptr<Client> client(const QList<QPair<int, qint64>> &subscriptions = {},
+        QStringList *tokens = nullptr, bool signIn = true)
+    {
+        m_email = QStringLiteral("subscriber%1@example.test").arg(++m_users);
+        auto session = std::make_unique<Client>(m_store.get());
+        if (m_panel.createUser(m_email, kPassword).isEmpty())
+            return {};
+        for (const auto &[plan, expireTime] : subscriptions) {
+            const QString token = grant(plan, expireTime);
+            if (tokens)
+                tokens->append(token);
+        }
+        if (signIn && !session->auth.login(m_email, kPassword))
+            return {};
+        return session;
+    }
+    QString grant(int plan, qint64 expireTime = 0)
+    {
+        return m_panel.grantSubscription(m_email, plan, expireTime).value("token").toString();
+    }
+    // Changes the panel's own records where its admin API has no switch for it.
+    bool panelSql(const QString &statement, const QString &token)
+    {
+        bool ok = false;
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "panel");
+            db.setDatabaseName(m_panel.dataDir() + QStringLiteral("/panel.db"));
+            QSqlQuery query(db);
+            ok = db.open() && query.prepare(statement);
+            query.addBindValue(token);
+            ok = ok && query.exec();
+            if (!ok)
+                qWarning() << query.lastError().text();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("panel"));
+        return ok;
+    }
+    QStringList downloadedTokens()
+    {
+        QStringList tokens;
+        for (const QJsonValue &request : m_panel.requests(kDownload))
+            tokens.append(request.toObject().value("query")["token"].toString());
+        return tokens;
+    }
+
+private slots:
+    void initTestCase();
+    void init() { QVERIFY2(m_panel.reset(), qPrintable(m_panel.lastError())); }
+    void validity_data();
+    void validity();
+    void secondFetch_data();
+    void secondFetch();
+    void reentrantFetch();
+    void refusals_data();
+    void refusals();
+    void claimFree_data();
+    void claimFree();
+    void nodesAndClusters();
+};
+
+void SubscribeHandlerTest::initTestCase()
+{
+    QStandardPaths::setTestModeEnabled(true);
+    QCoreApplication::setOrganizationName(QStringLiteral("qivro"));
+    QCoreApplication::setApplicationName(QStringLiteral("qivro"));
+    QVERIFY(m_settingsDir.isValid());
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_settingsDir.path());
+    QVERIFY2(m_panel.start(), qPrintable(m_panel.lastError()));
+    m_panel.exportClientEnvironment();
+    ApiEndpoints::reload();
+    QVERIFY(Deployment::trustExtraCaCertificate());
+    m_database = std::make_unique<DatabaseHandler>();
+    QVERIFY(m_database->initializeDatabase());
+    m_store = std::make_unique<SubscriptionHandler>(*m_database);
+
+    m_nodesPlan = m_panel.admin("POST", "/admin/plans", {{"name", "Nodes"}}).value("id").toInt();
+    m_emptyPlan = m_panel.admin("POST", "/admin/plans", {{"name", "Empty"}}).value("id").toInt();
+    QVERIFY2(m_nodesPlan > 0 && m_emptyPlan > 0, qPrintable(m_panel.lastError()));
+    const QByteArray user
+        = QByteArrayLiteral("aes-256-gcm:node-secret")
+              .toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals);
+    int port = 20001;
+    for (const QString &name : kNodeNames) {
+        const QString link = QStringLiteral("ss://%1@127.0.0.1:%2#%3")
+                                 .arg(QString::fromLatin1(user))
+                                 .arg(port++)
+                                 .arg(QString::fromLatin1(QUrl::toPercentEncoding(name)));
+        QVERIFY2(!m_panel
+                      .admin("POST", "/admin/nodes",
+                          {{"name", name}, {"link", link}, {"plan_ids", QJsonArray {m_nodesPlan}}})
+                      .isEmpty(),
+            qPrintable(m_panel.lastError()));
+    }
+}
+
+void SubscribeHandlerTest::validity_data()
+{
+    QTest::addColumn<qint64>("expireTime");
+    QTest::addColumn<bool>("dropToken");
+    QTest::addColumn<bool>("kept");
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    // The panel compares in seconds and serves all of these: only the client's reading decides.
+    QTest::newRow("ten digits, ahead") << now + 3600 << false << true;
+    QTest::newRow("ten digits, past") << now - 60 << false << false;
+    QTest::newRow("thirteen digits, ahead") << (now + 3600) * 1000 << false << true;
+    QTest::newRow("thirteen digits, past") << (now - 60) * 1000 << false << false;
+    QTest::newRow("no expiry") << qint64(0) << false << true;
+    QTest::newRow("no token") << qint64(0) << true << false;
+}
+
+void SubscribeHandlerTest::validity()
+{
+    QFETCH(qint64, expireTime);
+    QFETCH(bool, dropToken);
+    QFETCH(bool, kept);
+    QStringList tokens;
+    const auto c = client({{m_nodesPlan, expireTime}}, &tokens);
+    QVERIFY(c);
+    if (dropToken)
+        QVERIFY(panelSql("UPDATE user_subscriptions SET token = '' WHERE token = ?", tokens[0]));
+
+    QSignalSpy fetched(&c->handler, &SubscribeHandler::nodesFetched);
+    QVERIFY(m_panel.resetCounters());
+    QVERIFY(c->handler.fetchNodes());
+    QCOMPARE(fetched.size(), 1);
+    QCOMPARE(c->handler.subscriptionCount(), kept ? 1 : 0);
+    QCOMPARE(downloadedTokens(), kept ? tokens : QStringList());
+    if (kept) {
+        const QVariantMap entry = c->handler.getSubscription(0);
+        const qint64 ms = expireTime < 100000000000LL ? expireTime * 1000 : expireTime;
+        QCOMPARE(entry.value("expire_time").toDouble(), double(ms));
+        QVERIFY(entry.value("created_at").toDouble() > 1e12);
+    }
+}
+
+void SubscribeHandlerTest::secondFetch_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<QString>("error"); // empty: the fetch succeeds
+    QTest::newRow("empty list") << "delete"
+                                << "";
+    // The second has no node the store could take; the third is never asked for.
+    QTest::newRow("config failing mid-way") << "add"
+                                            << "Failed to fetch subscription config";
+}
+
+// Both empty a filled cache, once.
+void SubscribeHandlerTest::secondFetch()
+{
+    QFETCH(QString, change);
+    QFETCH(QString, error);
+    QStringList tokens;
+    const auto c = client({{m_nodesPlan, 0}}, &tokens);
+    QVERIFY(c && c->handler.fetchNodes());
+    QCOMPARE(c->handler.subscriptionCount(), 1);
+    if (change == QLatin1String("delete")) {
+        QVERIFY(panelSql("DELETE FROM user_subscriptions WHERE token = ?", tokens[0]));
+        tokens.clear();
+    } else {
+        tokens.append(grant(m_emptyPlan));
+        grant(m_nodesPlan);
+    }
+
+    QVERIFY(m_panel.resetCounters());
+    QSignalSpy changed(&c->handler, &SubscribeHandler::subscriptionsChanged);
+    QSignalSpy fetched(&c->handler, &SubscribeHandler::nodesFetched);
+    QSignalSpy failed(&c->handler, &SubscribeHandler::fetchFailed);
+    QSignalSpy loading(&c->handler, &SubscribeHandler::isLoadingChanged);
+    QCOMPARE(c->handler.fetchNodes(), error.isEmpty());
+    QCOMPARE(c->handler.subscriptionCount(), 0);
+    QCOMPARE(changed.size(), 1);
+    QCOMPARE(fetched.size(), error.isEmpty() ? 1 : 0);
+    QCOMPARE(failed.value(0).value(0).toString(), error);
+    QCOMPARE(loading.size(), 2);
+    QVERIFY(!c->handler.isLoading());
+    QCOMPARE(downloadedTokens(), tokens);
+    QVERIFY(c->handler.getSubscription(0).isEmpty());
+}
+
+void SubscribeHandlerTest::reentrantFetch()
+{
+    const auto c = client({{m_nodesPlan, 0}});
+    QVERIFY(c);
+    TestPanel::Fault slow;
+    slow.delayMs = 400;
+    QVERIFY(m_panel.setFault(kUserSubscribe, slow));
+    QVERIFY(m_panel.resetCounters());
+
+    SubscribeHandler &handler = c->handler;
+    QSignalSpy fetched(&handler, &SubscribeHandler::nodesFetched);
+    QSignalSpy failed(&handler, &SubscribeHandler::fetchFailed);
+    QSignalSpy loading(&handler, &SubscribeHandler::isLoadingChanged);
+    QSignalSpy changed(&handler, &SubscribeHandler::subscriptionsChanged);
+    const auto emitted
+        = [&] { return fetched.size() + failed.size() + loading.size() + changed.size(); };
+    bool innerResult = false;
+    qsizetype innerSignals = -1;
+    QTimer::singleShot(50, &handler, [&] {
+        const qsizetype before = emitted();
+        innerResult = handler.fetchNodes();
+        innerSignals = emitted() - before;
+    });
+    QVERIFY(handler.fetchNodes());
+    QVERIFY(innerResult);
+    QCOMPARE(innerSignals, 0);
+    QCOMPARE(fetched.size(), 1);
+    QCOMPARE(loading.size(), 2);
+    QCOMPARE(m_panel.requestCount(kUserSubscribe), 1);
+}
+
+void SubscribeHandlerTest::refusals_data()
+{
+    QTest::addColumn<QString>("setup"); // what goes wrong
+    QTest::addColumn<QString>("error"); // empty: the fetch succeeds
+    QTest::addColumn<int>("listRequests");
+    QTest::addColumn<int>("logins");
+    const auto row = [](const char *name, const char *setup, const QString &error, int lists,
+                         int logins) { QTest::newRow(name) << setup << error << lists << logins; };
+    row("token refused, renewed", "revoke", "", 2, 1);
+    row("refused in Chinese, renewed", "revoke login-first", "", 2, 1);
+    row("still refused after renewal", "msg:Invalid Access", kAuthExpired, 2, 1);
+    row("renewal refused", "revoke, login refused", kAuthExpired, 1, 1);
+    row("HTTP 401, no renewal", "revoke http-401", kAuthExpired, 1, 0);
+    row("other refusal", "msg:Service paused", "Service paused", 1, 0);
+    row("refusal without msg", "msg:", "Failed to fetch subscriptions", 1, 0);
+    row("server error", "502", "Server error, please try again later", 1, 0);
+}
+
+void SubscribeHandlerTest::refusals()
+{
+    QFETCH(QString, setup);
+    QFETCH(QString, error);
+    QFETCH(int, listRequests);
+    QFETCH(int, logins);
+    const auto c = client({{m_nodesPlan, 0}});
+    QVERIFY(c && c->handler.fetchNodes());
+    const QString token = c->auth.authToken();
+
+    if (setup.startsWith(QLatin1String("revoke"))) {
+        QVERIFY(m_panel.revokeTokens(m_email));
+        if (setup.contains(QLatin1String("login-first")))
+            QVERIFY(m_panel.setAuthStyle(QStringLiteral("login-first")));
+        if (setup.contains(QLatin1String("http-401")))
+            QVERIFY(m_panel.setAuthStyle(QStringLiteral("http-401")));
+        if (setup.endsWith(QLatin1String("login refused")))
+            QVERIFY(m_panel.setFault(kLogin, faultFrom("msg:Incorrect password")));
+    } else {
+        QVERIFY(m_panel.setFault(kUserSubscribe, faultFrom(setup)));
+    }
+    QVERIFY(m_panel.resetCounters());
+
+    QSignalSpy failed(&c->handler, &SubscribeHandler::fetchFailed);
+    QSignalSpy fetched(&c->handler, &SubscribeHandler::nodesFetched);
+    const bool result = error.isEmpty();
+    QCOMPARE(c->handler.fetchNodes(), result);
+    QCOMPARE(m_panel.requestCount(kUserSubscribe), listRequests);
+    QCOMPARE(m_panel.requestCount(kLogin), logins);
+    QCOMPARE(fetched.size(), result ? 1 : 0);
+    QCOMPARE(failed.value(0).value(0).toString(), error);
+    // A failure before the list arrives keeps the cache; nothing here signs out.
+    QCOMPARE(c->handler.subscriptionCount(), 1);
+    QVERIFY(c->auth.isLoggedIn());
+    if (result && logins > 0)
+        QVERIFY(c->auth.authToken() != token);
+    if (logins == 0 || setup.endsWith(QLatin1String("login refused")))
+        QCOMPARE(c->auth.authToken(), token);
+    if (listRequests == 2) { // the retry carries the renewed token
+        const QJsonArray sent = m_panel.requests(kUserSubscribe);
+        QCOMPARE(sent.at(0)["headers"]["authorization"].toString(), token);
+        QCOMPARE(sent.at(1)["headers"]["authorization"].toString(), c->auth.authToken());
+    }
+}
+
+void SubscribeHandlerTest::claimFree_data()
+{
+    QTest::addColumn<QString>("style"); // of the panel's cooldown answer; empty: no cooldown
+    QTest::addColumn<QString>("fault"); // on the claim: "msg:<text>", an HTTP status
+    QTest::addColumn<QString>("outcome"); // "claimed", "wait:<seconds>" or "failed:<text>"
+    const auto row
+        = [](const char *name, const char *style, const char *fault, const QString &outcome) {
+              QTest::newRow(name) << style << fault << outcome;
+          };
+    row("claimed", "", "", "claimed");
+    row("remaining time in data", "data", "", "wait:~3600");
+    row("remaining time with a refusal", "refusal", "", "wait:~3600");
+    row("seconds in the msg", "", "msg:Please wait 120 seconds before claiming again", "wait:120");
+    row("one second, upper case", "", "msg:Try again in 1 SECOND.", "wait:1");
+    row("zero seconds", "", "msg:Wait 0 seconds", "failed:Wait 0 seconds");
+    row("no number", "", "msg:The plan is sold out", "failed:The plan is sold out");
+    row("no msg", "", "msg:", "failed:Failed to claim free plan");
+    row("HTTP 401", "", "401", "failed:" + kAuthExpired);
+    row("signed out", "", "signed out", "failed:Not logged in");
+}
+
+void SubscribeHandlerTest::claimFree()
+{
+    QFETCH(QString, style);
+    QFETCH(QString, fault);
+    QFETCH(QString, outcome);
+    QJsonObject config {
+        {"free_plan_id", m_nodesPlan}, {"free_cooldown", style.isEmpty() ? 0 : 3600}};
+    if (!style.isEmpty())
+        config.insert("free_cooldown_style", style);
+    QVERIFY(m_panel.configure(config));
+    const auto c = client({}, nullptr, fault != QLatin1String("signed out"));
+    QVERIFY(c);
+    if (!style.isEmpty()) // claimed once already: the cooldown runs
+        QVERIFY(c->handler.claimFreeSubscription());
+    const TestPanel::Fault injected = faultFrom(fault);
+    if (injected.msg || injected.status)
+        QVERIFY(m_panel.setFault(kClaim, injected));
+
+    QSignalSpy claimed(&c->handler, &SubscribeHandler::freeSubscriptionClaimed);
+    QSignalSpy unavailable(&c->handler, &SubscribeHandler::freeSubscriptionClaimUnavailable);
+    QSignalSpy failed(&c->handler, &SubscribeHandler::freeSubscriptionClaimFailed);
+    QSignalSpy fetched(&c->handler, &SubscribeHandler::nodesFetched);
+    const bool result = c->handler.claimFreeSubscription();
+    QCOMPARE(result, outcome == QLatin1String("claimed"));
+    QCOMPARE(claimed.size(), result ? 1 : 0);
+    QCOMPARE(fetched.size(), result ? 1 : 0); // the new plan is fetched at once
+    QCOMPARE(c->handler.subscriptionCount(), result || !style.isEmpty() ? 1 : 0);
+    QCOMPARE(unavailable.size(), outcome.startsWith(QLatin1String("wait:")) ? 1 : 0);
+    QCOMPARE(failed.value(0).value(0).toString(),
+        outcome.startsWith(QLatin1String("failed:")) ? outcome.mid(7) : QString());
+    if (outcome.startsWith(QLatin1String("wait:~"))) {
+        const qint64 seconds = unavailable.at(0).at(0).toLongLong();
+        QVERIFY2(seconds > 3590 && seconds <= 3600, qPrintable(QString::number(seconds)));
+    } else if (outcome.startsWith(QLatin1String("wait:"))) {
+        QCOMPARE(unavailable.at(0).at(0).toLongLong(), outcome.mid(5).toLongLong());
+    }
+}
+
+void SubscribeHandlerTest::nodesAndClusters()
+{
+    QStringList tokens;
+    const auto c = client({{m_nodesPlan, 0}}, &tokens, false);
+    QVERIFY(c);
+    SubscribeHandler &handler = c->handler;
+    QSignalSpy failed(&handler, &SubscribeHandler::fetchFailed);
+    QVERIFY(!handler.fetchNodes());
+    QCOMPARE(failed.value(0).value(0).toString(), QStringLiteral("Not logged in"));
+    QVERIFY(c->auth.login(m_email, kPassword));
+    QVERIFY(handler.fetchNodes());
+
+    const QString url = ApiEndpoints::Subscribe::Config + QStringLiteral("?token=") + tokens[0];
+    QCOMPARE(handler.getSubscriptionUrl(0), url);
+    QCOMPARE(handler.getSubscriptionUrl(1), QString());
+    QCOMPARE(m_store->getSubscription(url).tags, kNodeNames);
+    const QVariantMap entry = handler.getSubscription(0);
+    QCOMPARE(entry.value("name").toString(), QStringLiteral("Nodes"));
+    QCOMPARE(entry.value("token").toString(), tokens[0]);
+    QCOMPARE(entry.value("url").toString(), url);
+    QCOMPARE(entry.value("node_count").toInt(), 4);
+    QCOMPARE(entry.value("subscribe_id").toInt(), m_nodesPlan);
+    QVERIFY(handler.getSubscription(-1).isEmpty());
+    QVERIFY(handler.getSubscription(1).isEmpty());
+
+    QStringList clusters;
+    for (const QVariant &cluster : handler.getNodes(0))
+        clusters.append(cluster.toMap().value("name").toString());
+    QCOMPARE(clusters, QStringList({u("香港"), u("美国"), u("日本"), "Home"}));
+    QVERIFY(handler.getNodes(1).isEmpty());
+    QCOMPARE(handler.clusterForTag(0, u("香港-02 VIP")), u("香港"));
+    QCOMPARE(handler.clusterForTag(0, u("香港-03")), QString());
+    QCOMPARE(handler.clusterForTag(1, u("香港-01")), QString());
+    QCOMPARE(handler.randomTagForSubscription(0), u("香港-02 VIP"));
+    QCOMPARE(handler.randomTagForCluster(0, u("日本")), u("日本-01"));
+    QCOMPARE(handler.randomTagForCluster(0, u("德国")), QString());
+    QCOMPARE(handler.randomTagForCluster(2, u("日本")), QString());
+
+    // Signing out forgets the panel's list once; a second sign-out has nothing to forget.
+    QSignalSpy changed(&handler, &SubscribeHandler::subscriptionsChanged);
+    c->auth.logout();
+    c->auth.logout();
+    QCOMPARE(handler.subscriptionCount(), 0);
+    QCOMPARE(changed.size(), 1);
+}
+
+QTEST_GUILESS_MAIN(SubscribeHandlerTest)
+#include "tst_subscribehandler.moc"
