@@ -198,9 +198,13 @@ json directOutbounds()
 void printRatio(
     const char *what, double ours, double reference, const char *unit, double scale, double target)
 {
-    std::printf("  %-44s ours %10.1f %s   reference %10.1f %s   ratio %.2f (target >= %.1f)\n",
-        what, ours / scale, unit, reference / scale, unit, reference > 0 ? ours / reference : 0.0,
-        target);
+    const double ratio = reference > 0 ? ours / reference : 0.0;
+    std::printf("  %-44s ours %10.1f %s   reference %10.1f %s   ratio %.2f", what, ours / scale,
+        unit, reference / scale, unit, ratio);
+    if (target > 0)
+        std::printf(" (target >= %.1f: %s)\n", target, ratio >= target ? "met" : "missed");
+    else
+        std::printf("\n");
 }
 
 void benchThroughput()
