@@ -1,9 +1,12 @@
+#include "announcementhandler.h"
 #include "authhandler.h"
 #include "databasehandler.h"
 #include "deployment.h"
 #include "service.h"
 #include "startup.h"
+#include "subscribehandler.h"
 #include "subscriptionhandler.h"
+#include "versionchecker.h"
 
 #include <QDebug>
 #include <QGuiApplication>
@@ -33,6 +36,8 @@ int main(int argc, char *argv[])
     QGuiApplication::setApplicationName(QStringLiteral("qivro"));
     Deployment::trustExtraCaCertificate();
 
+    const bool tunRequested = Startup::isTunRequested(QGuiApplication::arguments());
+
     qDebug() << "[Main] Creating QML engine";
     QQmlApplicationEngine engine;
     QObject::connect(
@@ -54,9 +59,17 @@ int main(int argc, char *argv[])
     context->setContextProperty(QStringLiteral("service"), tunnel);
     context->setContextProperty(
         QStringLiteral("subscription"), &SubscriptionHandler::getInstance());
+    context->setContextProperty(
+        QStringLiteral("subscribeHandler"), SubscribeHandler::getInstance());
+    context->setContextProperty(QStringLiteral("announcement"), AnnouncementHandler::getInstance());
+    context->setContextProperty(QStringLiteral("versionChecker"), VersionChecker::getInstance());
     const QVariantMap appInfo = Startup::applicationInfo();
     context->setContextProperty(QStringLiteral("appInfo"), appInfo);
     qDebug() << "[Main] Context properties set";
+    tunnel->setSelectionMemory(SubscribeHandler::getInstance());
+
+    if (tunRequested)
+        Startup::connectTunResume(VersionChecker::getInstance(), tunnel);
 
     QObject::connect(
         &engine, &QQmlApplicationEngine::objectCreationFailed, &app,
