@@ -99,7 +99,7 @@ Origin::Origin(std::string name, std::size_t blobSize, int delayMs)
             ++m_connections;
             std::lock_guard lock(m_mutex);
             m_sockets.push_back(socket);
-            m_threads.emplace_back([this, socket] { serve(std::move(*socket)); });
+            m_threads.emplace_back([this, socket] { serve(*socket); });
         }
     });
 }
@@ -118,7 +118,7 @@ Origin::~Origin()
         thread.join();
 }
 
-void Origin::serve(tcp::socket socket)
+void Origin::serve(tcp::socket &socket)
 {
     std::string buffer;
     while (!m_stopping) {

@@ -36,7 +36,7 @@ public:
     int connections() const { return m_connections.load(); }
 
 private:
-    void serve(asio::ip::tcp::socket socket);
+    void serve(asio::ip::tcp::socket &socket);
 
     std::string m_name;
     std::string m_blob;
