@@ -61,7 +61,7 @@ QVariantMap applicationInfo()
 {
     return {
         {QStringLiteral("name"), QStringLiteral("qivro")},
-        {QStringLiteral("version"), QStringLiteral("1.0.0")},
+        {QStringLiteral("version"), QStringLiteral(QIVRO_VERSION)},
         {QStringLiteral("versionCode"), 900},
         {QStringLiteral("organization"), QStringLiteral("qivro")},
         {QStringLiteral("domain"), Deployment::webDomain()},

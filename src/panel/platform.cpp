@@ -7,7 +7,7 @@ namespace Platform {
 QString userAgent()
 {
     // Product token, application version, platform word.
-    return QStringLiteral("qivro/1.0.0 (windows)");
+    return QStringLiteral("qivro/" QIVRO_VERSION " (windows)");
 }
 
 QString publicIpAddress()

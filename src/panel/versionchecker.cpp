@@ -15,7 +15,7 @@
 namespace {
 
 // Matches the application facts handed to the UI.
-const QString kCurrentVersion = QStringLiteral("1.0.0");
+const QString kCurrentVersion = QStringLiteral(QIVRO_VERSION);
 constexpr int kVersionFileTimeoutMs = 15000;
 
 } // namespace
