@@ -27,7 +27,6 @@ public:
 
     std::uint16_t port() const;
     Services &services() { return m_services; }
-    asio::io_context &io() { return m_io; }
     std::string mode();
     void setMode(const std::string &mode);
     std::uint16_t mixedPort() const;

@@ -21,7 +21,6 @@ public:
     // Picks the server: the one dns.rules send the engine's own lookups to ("outbound": "any"),
     // else the first plain UDP server without a proxy detour.
     void init(const Config &config);
-    bool available() const { return m_server.has_value(); }
     std::string serverText() const;
     // handler gets the response, or nothing after a time-out or failure.
     void exchange(const asio::any_io_executor &executor, const std::uint8_t *query,

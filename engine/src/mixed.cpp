@@ -961,8 +961,7 @@ void Session::startUdpAssociate()
 } // namespace
 
 MixedInbound::MixedInbound(asio::io_context &io, const InboundConfig &config, Services &services)
-    : m_io(io)
-    , m_config(config)
+    : m_config(config)
     , m_services(services)
     , m_acceptor(io)
 { }

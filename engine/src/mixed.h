@@ -24,12 +24,10 @@ public:
 
     const InboundConfig &config() const { return m_config; }
     Services &services() { return m_services; }
-    asio::io_context &io() { return m_io; }
 
 private:
     void accept();
 
-    asio::io_context &m_io;
     InboundConfig m_config;
     Services &m_services;
     asio::ip::tcp::acceptor m_acceptor;

@@ -157,8 +157,6 @@ bool Router::init(const Config &config,
 {
     m_outbounds = outbounds;
     m_rules = config.routeRules;
-    m_dnsRules = config.dnsRules;
-    m_dnsFinal = config.dnsFinal;
     for (const RuleConfig &rule : m_rules)
         m_descriptions.push_back(describeRule(rule));
     for (const RuleSetConfig &setConfig : config.ruleSets) {
@@ -205,15 +203,6 @@ RouteDecision Router::route(const Metadata &metadata) const
     decision.outbound = m_final;
     decision.payload = m_final->tag();
     return decision;
-}
-
-std::string Router::dnsServer(const Metadata &metadata) const
-{
-    for (const RuleConfig &rule : m_dnsRules) {
-        if (rule.action == "route" && matchRule(rule, metadata, m_sets))
-            return rule.server;
-    }
-    return m_dnsFinal;
 }
 
 } // namespace qivro::engine

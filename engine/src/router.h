@@ -34,14 +34,10 @@ public:
     bool init(const Config &config,
         const std::map<std::string, std::shared_ptr<Outbound>> &outbounds, std::string &error);
     RouteDecision route(const Metadata &metadata) const;
-    // The DNS server tag for a query, following dns.rules then dns.final.
-    std::string dnsServer(const Metadata &metadata) const;
 
 private:
     std::vector<RuleConfig> m_rules;
     std::vector<std::string> m_descriptions;
-    std::vector<RuleConfig> m_dnsRules;
-    std::string m_dnsFinal;
     std::map<std::string, std::shared_ptr<RuleSetSource>> m_sets;
     std::map<std::string, std::shared_ptr<Outbound>> m_outbounds;
     std::shared_ptr<Outbound> m_final;

@@ -39,7 +39,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         const RouteDecision decision = router.route(metadata);
         if (decision.action == RouteDecision::Action::Route && !decision.outbound)
             std::abort();
-        router.dnsServer(metadata);
     }
     return 0;
 }

@@ -236,14 +236,6 @@ TEST_CASE(routing)
                                                                   : decision.outbound->tag();
         CHECK_MSG(got == row.expected, std::string(row.name) + ": got " + got);
     }
-    Metadata lookup;
-    lookup.fromOutbound = true;
-    CHECK_EQ(router.dnsServer(lookup), "dns_direct");
-    Metadata query;
-    query.queryType = 28;
-    CHECK_EQ(router.dnsServer(query), "dns_fakeip");
-    query.queryType = 16;
-    CHECK_EQ(router.dnsServer(query), "dns_proxy");
 }
 
 TEST_CASE(shadowsocksFraming)
