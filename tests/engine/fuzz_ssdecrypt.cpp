@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <cstring>
 
 using namespace qivro::engine;
 
@@ -50,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         const bool corrupted = (mode & 2) != 0;
         if (!corrupted && (!ok || out != plain))
             std::abort();
-        if (out.size() > plain.size() || std::memcmp(out.data(), plain.data(), out.size()) != 0)
+        if (out.size() > plain.size() || !std::equal(out.begin(), out.end(), plain.begin()))
             std::abort();
     }
     std::vector<std::uint8_t> packet;
