@@ -99,7 +99,14 @@ Origin::Origin(std::string name, std::size_t blobSize, int delayMs)
             ++m_connections;
             std::lock_guard lock(m_mutex);
             m_sockets.push_back(socket);
-            m_threads.emplace_back([this, socket] { serve(*socket); });
+            m_threads.emplace_back([this, socket] {
+                serve(*socket);
+                // Closed under the lock: the destructor may be shutting sockets down meanwhile.
+                std::lock_guard closeLock(m_mutex);
+                std::error_code ignored;
+                socket->shutdown(tcp::socket::shutdown_both, ignored);
+                socket->close(ignored);
+            });
         }
     });
 }
@@ -109,10 +116,12 @@ Origin::~Origin()
     m_stopping = true;
     waitForTcpPort(m_port, 200); // wakes the blocking accept
     m_acceptThread.join();
-    std::lock_guard lock(m_mutex);
-    for (auto &socket : m_sockets) {
-        std::error_code ignored;
-        socket->shutdown(tcp::socket::shutdown_both, ignored);
+    {
+        std::lock_guard lock(m_mutex);
+        for (auto &socket : m_sockets) {
+            std::error_code ignored;
+            socket->shutdown(tcp::socket::shutdown_both, ignored);
+        }
     }
     for (auto &thread : m_threads)
         thread.join();
