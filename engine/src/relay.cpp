@@ -2,6 +2,12 @@
 
 #include <asio/post.hpp>
 
+#if defined(__linux__)
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
 namespace qivro::engine {
 
 namespace {
@@ -21,6 +27,14 @@ Relay::Relay(std::shared_ptr<Stream> client, std::shared_ptr<Stream> remote,
 Relay::~Relay()
 {
     m_tracker.close(m_info->id);
+#if defined(__linux__)
+    for (auto &pipe : m_pipes) {
+        for (int fd : pipe) {
+            if (fd >= 0)
+                ::close(fd);
+        }
+    }
+#endif
 }
 
 void Relay::start(const asio::any_io_executor &executor, std::vector<std::uint8_t> initial)
@@ -52,6 +66,23 @@ void Relay::pump(bool upstream)
 {
     if (m_closed)
         return;
+#if defined(__linux__)
+    if (!m_tcpClient) {
+        m_tcpClient = dynamic_cast<TcpStream *>(m_client.get());
+        m_tcpRemote = dynamic_cast<TcpStream *>(m_remote.get());
+        std::error_code error;
+        if (m_tcpClient && m_tcpRemote) {
+            // splice() must never block the engine's thread.
+            m_tcpClient->socket().native_non_blocking(true, error);
+            if (!error)
+                m_tcpRemote->socket().native_non_blocking(true, error);
+            if (error)
+                m_tcpClient = m_tcpRemote = nullptr;
+        }
+    }
+    if (m_tcpClient && m_tcpRemote)
+        return splicePump(upstream);
+#endif
     std::vector<std::uint8_t> &buffer = upstream ? m_upBuffer : m_downBuffer;
     buffer.resize(upstream ? m_upCapacity : m_downCapacity);
     Stream &source = upstream ? *m_client : *m_remote;
@@ -88,6 +119,75 @@ void Relay::pump(bool upstream)
                 });
         });
 }
+
+#if defined(__linux__)
+void Relay::splicePump(bool upstream)
+{
+    int *pipe = m_pipes[upstream ? 0 : 1];
+    if (pipe[0] < 0) {
+        // Created on first use, so idle connections hold no pipes.
+        if (::pipe2(pipe, O_NONBLOCK | O_CLOEXEC) != 0)
+            return close();
+        ::fcntl(pipe[1], F_SETPIPE_SZ, 1 << 20);
+    }
+    TcpStream &source = upstream ? *m_tcpClient : *m_tcpRemote;
+    auto self = shared_from_this();
+    source.socket().async_wait(
+        asio::socket_base::wait_read, [self, upstream](const std::error_code &error) {
+            if (self->m_closed)
+                return;
+            if (error)
+                return self->close();
+            TcpStream &from = upstream ? *self->m_tcpClient : *self->m_tcpRemote;
+            TcpStream &to = upstream ? *self->m_tcpRemote : *self->m_tcpClient;
+            int *pipe = self->m_pipes[upstream ? 0 : 1];
+            const ssize_t moved = ::splice(from.socket().native_handle(), nullptr, pipe[1], nullptr,
+                1 << 20, SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
+            if (moved == 0) {
+                to.shutdownSend();
+                return self->directionDone();
+            }
+            if (moved < 0) {
+                if (errno == EAGAIN || errno == EINTR)
+                    return self->splicePump(upstream);
+                return self->close();
+            }
+            if (upstream)
+                self->m_tracker.addUpload(*self->m_info, static_cast<std::uint64_t>(moved));
+            else
+                self->m_tracker.addDownload(*self->m_info, static_cast<std::uint64_t>(moved));
+            self->spliceDrain(upstream, static_cast<std::size_t>(moved));
+        });
+}
+
+void Relay::spliceDrain(bool upstream, std::size_t pending)
+{
+    TcpStream &to = upstream ? *m_tcpRemote : *m_tcpClient;
+    int *pipe = m_pipes[upstream ? 0 : 1];
+    while (pending > 0) {
+        const ssize_t moved = ::splice(pipe[0], nullptr, to.socket().native_handle(), nullptr,
+            pending, SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
+        if (moved > 0) {
+            pending -= static_cast<std::size_t>(moved);
+            continue;
+        }
+        if (moved < 0 && (errno == EAGAIN || errno == EINTR)) {
+            auto self = shared_from_this();
+            to.socket().async_wait(asio::socket_base::wait_write,
+                [self, upstream, pending](const std::error_code &error) {
+                    if (self->m_closed)
+                        return;
+                    if (error)
+                        return self->close();
+                    self->spliceDrain(upstream, pending);
+                });
+            return;
+        }
+        return close();
+    }
+    splicePump(upstream);
+}
+#endif
 
 void Relay::directionDone()
 {
