@@ -2,6 +2,7 @@
 // disk, and what it asks the panel.
 #include "apiendpoints.h"
 #include "authhandler.h"
+#include "clientprofile.h"
 #include "deployment.h"
 #include "testpanel.h"
 
@@ -117,15 +118,10 @@ private slots:
 
 void AuthHandlerTest::initTestCase()
 {
-    QStandardPaths::setTestModeEnabled(true);
-    QCoreApplication::setOrganizationName(kOwn);
-    QCoreApplication::setApplicationName(QStringLiteral("qivro"));
     QVERIFY(m_settingsDir.isValid());
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_settingsDir.path());
+    useTestProfile(kOwn, m_settingsDir.path());
     QVERIFY2(m_panel.start(), qPrintable(m_panel.lastError()));
-    m_panel.exportClientEnvironment();
-    ApiEndpoints::reload();
-    QVERIFY(Deployment::trustExtraCaCertificate());
+    QVERIFY(pointClientAt(m_panel));
 }
 
 void AuthHandlerTest::init()

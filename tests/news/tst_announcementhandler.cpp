@@ -3,6 +3,7 @@
 #include "announcementhandler.h"
 #include "apiendpoints.h"
 #include "authhandler.h"
+#include "clientprofile.h"
 #include "deployment.h"
 #include "testpanel.h"
 
@@ -59,15 +60,10 @@ private slots:
 
 void AnnouncementHandlerTest::initTestCase()
 {
-    QStandardPaths::setTestModeEnabled(true);
-    QCoreApplication::setOrganizationName(QStringLiteral("qivro"));
-    QCoreApplication::setApplicationName(QStringLiteral("qivro"));
     QVERIFY(m_settingsDir.isValid());
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_settingsDir.path());
+    useTestProfile(QStringLiteral("qivro"), m_settingsDir.path());
     QVERIFY2(m_panel.start(), qPrintable(m_panel.lastError()));
-    m_panel.exportClientEnvironment();
-    ApiEndpoints::reload();
-    QVERIFY(Deployment::trustExtraCaCertificate());
+    QVERIFY(pointClientAt(m_panel));
     QVERIFY(!m_panel.createUser(kEmail, kPassword).isEmpty());
 
     // Added oldest first; the panel lists the newest first: A, P, B, H, C, D.

@@ -3,6 +3,7 @@
 // and the clusters read back from the store.
 #include "apiendpoints.h"
 #include "authhandler.h"
+#include "clientprofile.h"
 #include "databasehandler.h"
 #include "deployment.h"
 #include "subscribehandler.h"
@@ -138,15 +139,10 @@ private slots:
 
 void SubscribeHandlerTest::initTestCase()
 {
-    QStandardPaths::setTestModeEnabled(true);
-    QCoreApplication::setOrganizationName(QStringLiteral("qivro"));
-    QCoreApplication::setApplicationName(QStringLiteral("qivro"));
     QVERIFY(m_settingsDir.isValid());
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_settingsDir.path());
+    useTestProfile(QStringLiteral("qivro"), m_settingsDir.path());
     QVERIFY2(m_panel.start(), qPrintable(m_panel.lastError()));
-    m_panel.exportClientEnvironment();
-    ApiEndpoints::reload();
-    QVERIFY(Deployment::trustExtraCaCertificate());
+    QVERIFY(pointClientAt(m_panel));
     m_database = std::make_unique<DatabaseHandler>();
     QVERIFY(m_database->initializeDatabase());
     m_store = std::make_unique<SubscriptionHandler>(*m_database);
