@@ -1,4 +1,9 @@
+#include "servicestandin.h"
+
 #include <QCoreApplication>
+#include <QDir>
+#include <QQmlComponent>
+#include <QQmlContext>
 #include <QQmlEngine>
 #include <QSettings>
 #include <QStandardPaths>
@@ -26,6 +31,34 @@ public slots:
     void qmlEngineAvailable(QQmlEngine *engine)
     {
         engine->addImportPath(QStringLiteral("qrc:/qt/qml"));
+        installBackendStandIns(engine);
+    }
+
+private:
+    // The views read the program's context objects by name; each backend/<name>.qml (and the
+    // C++ ServiceStandIn) stands in for one of them with the same members, and records what the
+    // views call.
+    static void installBackendStandIns(QQmlEngine *engine)
+    {
+        QQmlContext *context = engine->rootContext();
+        context->setContextProperty(QStringLiteral("appInfo"),
+            QVariantMap {{QStringLiteral("name"), QStringLiteral("qivro")},
+                {QStringLiteral("version"), QStringLiteral("1.0.0")},
+                {QStringLiteral("domain"), QStringLiteral("qivro.example")}});
+        context->setContextProperty(QStringLiteral("service"), new ServiceStandIn(engine));
+        const QDir dir(QStringLiteral(QUICK_TEST_SOURCE_DIR "/backend"));
+        for (const QFileInfo &file : dir.entryInfoList({QStringLiteral("*.qml")}, QDir::Files)) {
+            if (!file.baseName().at(0).isLower())
+                continue;
+            QQmlComponent component(engine, QUrl::fromLocalFile(file.absoluteFilePath()));
+            QObject *object = component.create();
+            if (!object) {
+                qWarning() << component.errors();
+                continue;
+            }
+            object->setParent(engine);
+            context->setContextProperty(file.baseName(), object);
+        }
     }
 };
 
