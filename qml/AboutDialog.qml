@@ -1,0 +1,8 @@
+import QtQuick
+import QtQuick.Controls
+
+Popup {
+    id: root
+
+    modal: true
+}

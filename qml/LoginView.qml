@@ -1,0 +1,9 @@
+import QtQuick
+import QtQuick.Controls
+
+Item {
+    id: root
+
+    signal navigateToRegister
+    signal navigateToResetPassword
+}

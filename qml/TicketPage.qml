@@ -1,0 +1,8 @@
+import QtQuick
+import QtQuick.Controls
+
+Item {
+    id: root
+
+    property bool active: false
+}
