@@ -41,29 +41,37 @@ AbstractButton {
     Canvas {
         id: glow
 
+        objectName: "powerGlow"
         property color tint: Theme.accentColor
         property real breath: 1
+        // Faded separately from the breathing: a Behavior restarted by every breath step would
+        // never move.
+        property real shown: root.connected ? 1 : 0
 
         anchors.centerIn: parent
-        width: root.diameter * 1.9
+        // Kept within the card's hero area above the button.
+        width: root.diameter * 1.78
         height: width
-        opacity: root.connected ? breath : 0
+        opacity: shown * breath
         visible: opacity > 0.01
         onTintChanged: requestPaint()
+        // A canvas that was hidden at start-up has never painted.
+        onVisibleChanged: requestPaint()
+        onAvailableChanged: requestPaint()
         onPaint: {
             const context = getContext("2d")
             context.reset()
             const radius = width / 2
-            const gradient = context.createRadialGradient(radius, radius, root.diameter * 0.42,
+            const gradient = context.createRadialGradient(radius, radius, root.diameter / 2,
                                                           radius, radius, radius)
-            gradient.addColorStop(0, Qt.rgba(tint.r, tint.g, tint.b, 0.42))
-            gradient.addColorStop(0.45, Qt.rgba(tint.r, tint.g, tint.b, 0.14))
+            gradient.addColorStop(0, Qt.rgba(tint.r, tint.g, tint.b, 0.6))
+            gradient.addColorStop(0.35, Qt.rgba(tint.r, tint.g, tint.b, 0.24))
             gradient.addColorStop(1, Qt.rgba(tint.r, tint.g, tint.b, 0))
             context.fillStyle = gradient
             context.fillRect(0, 0, width, height)
         }
 
-        Behavior on opacity {
+        Behavior on shown {
             NumberAnimation {
                 duration: 320
                 easing.type: Easing.OutCubic
@@ -95,7 +103,7 @@ AbstractButton {
         anchors.fill: parent
         radius: width / 2
         color: root.connected ? Qt.rgba(Theme.accentColor.r, Theme.accentColor.g,
-                                        Theme.accentColor.b, 0.16)
+                                        Theme.accentColor.b, 0.12)
                               : Theme.hoverBackgroundColor
 
         Behavior on color {

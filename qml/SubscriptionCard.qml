@@ -179,7 +179,7 @@ Rectangle {
             property: "ringEnd"
             to: 1
             duration: 1500
-            easing.type: Easing.InOutCubic
+            easing.type: Easing.InOutSine
         }
         PropertyAction {
             target: root
@@ -221,7 +221,7 @@ Rectangle {
             property: "ringEnd"
             to: 1
             duration: 1500
-            easing.type: Easing.InOutCubic
+            easing.type: Easing.InOutSine
         }
         PropertyAction {
             target: root

@@ -219,6 +219,18 @@ Item {
             compare(page.fetchErrorMessage, "")
         }
 
+        // The glow fades in while its breathing runs, and out again on disconnect.
+        function test_glowFollowsConnection() {
+            subscribeHandler.items = [{ "url": "sub-a", "nodes": [] }]
+            const glow = findChild(findChild(page, "subscriptionPowerButton0"), "powerGlow")
+            compare(glow.visible, false)
+            service.isConnected = true
+            service.selectSubscription("sub-a")
+            tryVerify(() => glow.opacity > 0.5, 1000)
+            service.isConnected = false
+            tryCompare(glow, "visible", false, 1000)
+        }
+
         function test_cardRoute_data() {
             return [
                 { tag: "nothing remembered", summary: "Auto", kind: "auto" },
