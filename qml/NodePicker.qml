@@ -10,8 +10,16 @@ Rectangle {
     property bool open: false
     // Cluster entries ({name, count, hasVip}) taken when the picker opened.
     property var nodes: []
-    property bool autoActive: false
-    property string activeCluster
+    property int subscriptionIndex: -1
+    property string subscriptionUrl
+    // Check marks follow the running tunnel, and only on the subscription it runs.
+    readonly property bool connectedHere: service.isConnected && subscriptionUrl !== ""
+                                          && service.selectedSubscription === subscriptionUrl
+    readonly property bool autoActive: connectedHere && service.autoRoute
+    readonly property string activeCluster: connectedHere && !service.autoRoute
+                                            ? subscribeHandler.clusterForTag(subscriptionIndex,
+                                                                             service.selectedProxy)
+                                            : ""
 
     signal backRequested
     signal autoChosen

@@ -11,8 +11,8 @@ Item {
     property bool pendingInitialSubscriptionLoad: false
     property bool claimFreeInProgress: false
     property string fetchErrorMessage: ""
-    property var pendingConnectAction: null
-    property string pendingConnectSubscriptionUrl: ""
+    property alias pendingConnectAction: privilegeCheck.pendingConnectAction
+    property alias pendingConnectSubscriptionUrl: privilegeCheck.pendingConnectSubscriptionUrl
     property string pendingResumeProgressSubscriptionUrl: ""
     property bool nodePickerOpen: false
     property int nodePickerSubscriptionIndex: -1
@@ -68,7 +68,7 @@ Item {
     }
 
     function cardAt(index) {
-        return cards.itemAt(index)
+        return list.cardAt(index)
     }
 
     function togglePower(index) {
@@ -94,58 +94,9 @@ Item {
         })
     }
 
+    // Runs `action` once administrator rights for TUN mode are held, asking for them first.
     function connectWithPrivilegeCheck(url, action) {
-        if (service.hasPrivileges) {
-            service.clearPendingConnection()
-            service.tunEnabled = true
-            action()
-            return
-        }
-        pendingConnectSubscriptionUrl = url
-        if (service.requiresPasswordInput) {
-            pendingConnectAction = action
-            privilegeDialog.openDialog()
-            return
-        }
-        service.preparePendingConnection(url)
-        if (!service.requestPrivileges()) {
-            pendingConnectSubscriptionUrl = ""
-            service.clearPendingConnection()
-            return
-        }
-        // Without rights now, the program is restarting elevated and resumes the connection.
-        if (service.hasPrivileges) {
-            pendingConnectSubscriptionUrl = ""
-            service.clearPendingConnection()
-            service.tunEnabled = true
-            action()
-        }
-    }
-
-    function submitPrivilegePassword(password) {
-        if (pendingConnectSubscriptionUrl !== "")
-            service.preparePendingConnection(pendingConnectSubscriptionUrl)
-        if (!service.requestPrivilegesWithPassword(password)) {
-            privilegeDialog.showFailure()
-            return
-        }
-        privilegeDialog.close()
-        const action = pendingConnectAction
-        pendingConnectAction = null
-        if (!service.hasPrivileges)
-            return
-        pendingConnectSubscriptionUrl = ""
-        service.clearPendingConnection()
-        service.tunEnabled = true
-        if (action)
-            action()
-    }
-
-    function cancelPrivilegeDialog() {
-        pendingConnectAction = null
-        pendingConnectSubscriptionUrl = ""
-        service.clearPendingConnection()
-        privilegeDialog.close()
+        privilegeCheck.run(url, action)
     }
 
     // Plays the connect animation of a resumed connection once its card exists.
@@ -153,7 +104,7 @@ Item {
         const url = pendingResumeProgressSubscriptionUrl
         if (url === "")
             return
-        for (let i = 0; i < cards.count; ++i) {
+        for (let i = 0; i < list.cardCount; ++i) {
             const card = cardAt(i)
             if (card && card.url === url) {
                 pendingResumeProgressSubscriptionUrl = ""
@@ -307,93 +258,37 @@ Item {
         }
     }
 
-    Flickable {
-        id: content
+    SubscriptionsList {
+        id: list
 
         anchors.fill: parent
-        contentHeight: column.height + 32
-        boundsBehavior: Flickable.StopAtBounds
-        interactive: contentHeight > height
-        ScrollBar.vertical: ScrollBar {}
-
-        Column {
-            id: column
-
-            x: 16
-            y: 16
-            width: content.width - 32
-            spacing: 16
-
-            Label {
-                objectName: "fetchErrorText"
-                width: parent.width
-                visible: root.fetchErrorMessage !== ""
-                padding: 12
-                text: root.fetchErrorMessage
-                color: Theme.authErrorTextColor
-                font.pixelSize: Theme.metaFontSize + 1
-                horizontalAlignment: Text.AlignHCenter
-                wrapMode: Text.Wrap
-                background: Rectangle {
-                    radius: 12
-                    color: Theme.authErrorBackgroundColor
-                    border.width: 1
-                    border.color: Theme.authErrorBorderColor
-                }
-            }
-
-            Repeater {
-                id: cards
-
-                model: subscribeHandler.subscriptionCount
-
-                SubscriptionCard {
-                    width: column.width
-                    listRevision: root.subscriptionListRevision
-                    onPowerClicked: root.togglePower(index)
-                    onNodeSelectorClicked: root.openNodePicker(index, url)
-                }
-            }
-
-            SubscriptionsEmptyState {
-                width: parent.width
-                visible: subscribeHandler.subscriptionCount === 0
-                signedIn: auth.isLoggedIn
-                onActivated: {
-                    if (root.showingSubscriptionLoadingState)
-                        return
-                    if (auth.isLoggedIn)
-                        root.openStoreRequested()
-                    else
-                        root.loginRequested()
-                }
-            }
-
-            FreePlanButton {
-                width: parent.width
-                visible: !auth.isLoggedIn || subscribeHandler.subscriptionCount === 0
-                enabled: root.active && !root.claimFreeInProgress
-                busy: root.claimFreeInProgress
-                onClicked: root.claimFreePlan()
-            }
+        fetchErrorMessage: root.fetchErrorMessage
+        listRevision: root.subscriptionListRevision
+        claimEnabled: root.active && !root.claimFreeInProgress
+        claimBusy: root.claimFreeInProgress
+        onPowerClicked: index => root.togglePower(index)
+        onNodeSelectorClicked: (index, url) => root.openNodePicker(index, url)
+        onClaimClicked: root.claimFreePlan()
+        onEmptyStateActivated: {
+            if (root.showingSubscriptionLoadingState)
+                return
+            if (auth.isLoggedIn)
+                root.openStoreRequested()
+            else
+                root.loginRequested()
         }
     }
 
     NodePicker {
         id: picker
 
-        readonly property bool connectedHere: service.isConnected
-                                              && service.selectedSubscription === root.nodePickerSubscriptionUrl
-
         width: parent.width
         height: parent.height
         z: 10
         open: root.nodePickerOpen
         nodes: root.nodePickerNodes
-        autoActive: connectedHere && service.autoRoute
-        activeCluster: connectedHere && !service.autoRoute
-                       ? subscribeHandler.clusterForTag(root.nodePickerSubscriptionIndex, service.selectedProxy)
-                       : ""
+        subscriptionIndex: root.nodePickerSubscriptionIndex
+        subscriptionUrl: root.nodePickerSubscriptionUrl
         onBackRequested: root.closeNodePicker()
         onAutoChosen: root.chooseNode(true, "")
         onClusterChosen: name => root.chooseNode(false, name)
@@ -410,10 +305,7 @@ Item {
         objectName: "subscriptionsFlash"
     }
 
-    PrivilegePasswordDialog {
-        id: privilegeDialog
-
-        onSubmitted: password => root.submitPrivilegePassword(password)
-        onCancelled: root.cancelPrivilegeDialog()
+    PrivilegeCheck {
+        id: privilegeCheck
     }
 }
