@@ -1,6 +1,4 @@
-pragma ComponentBehavior: Bound
 import QtQuick
-import QtQuick.Controls
 
 // The connect section: a card per subscription with its power button and route, the node
 // picker, the free plan claim, and a way to sign in or buy when there is nothing to connect.
