@@ -82,7 +82,7 @@ Item {
             mouseClick(power)
             mouseClick(power)
             compare(service.calls.length, 4, "clicks during the sweep do nothing")
-            tryCompare(card, "statusText", Translations.t("connected_status"), 2000)
+            tryCompare(card, "statusText", Translations.t("connected_status"), 3000)
             tryCompare(card, "animating", false, 1000)
 
             mouseClick(power)
@@ -158,7 +158,7 @@ Item {
             verify(!page.nodePickerOpen)
             verify(card.reconnecting)
             compare(card.statusText, Translations.t("connecting_status"))
-            tryCompare(card, "statusText", Translations.t("connected_status"), 2000)
+            tryCompare(card, "statusText", Translations.t("connected_status"), 3000)
         }
 
         function test_pickerConnects() {
