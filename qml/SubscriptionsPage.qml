@@ -259,6 +259,7 @@ Item {
     SubscriptionsList {
         id: list
 
+        objectName: "subscriptionsList"
         anchors.fill: parent
         fetchErrorMessage: root.fetchErrorMessage
         listRevision: root.subscriptionListRevision
