@@ -55,9 +55,12 @@ Recorder {
         const value = remembered[url]
         return value === undefined || value === "auto" ? "" : value
     }
+    // Like the real table: known countries and any two-letter code, shipped or not.
     function clusterFlagIconPath(cluster) {
         const codes = { "Japan": "jp", "United States": "us", "Germany": "de" }
-        return codes[cluster] ? "qrc:/flags/" + codes[cluster] + ".png" : ""
+        if (codes[cluster])
+            return "qrc:/flags/" + codes[cluster] + ".png"
+        return /^[A-Za-z]{2}$/.test(cluster) ? "qrc:/flags/" + cluster.toLowerCase() + ".png" : ""
     }
     function clusterDisplayName(cluster, language) { return cluster }
 }
