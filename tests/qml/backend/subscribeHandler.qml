@@ -5,7 +5,8 @@ import QtQml
 Recorder {
     property bool isLoading: false
     property var items: []
-    readonly property int subscriptionCount: items.length
+    // Set before subscriptionsChanged goes out, as the real handler's list is in place by then.
+    property int subscriptionCount: 0
     property int rememberedSelectionRevision: 0
     property var remembered: ({})
     property bool fetchResult: true
@@ -19,7 +20,10 @@ Recorder {
     signal freeSubscriptionClaimFailed(string error)
     signal rememberedSelectionChanged
 
-    onItemsChanged: subscriptionsChanged()
+    onItemsChanged: {
+        subscriptionCount = items.length
+        subscriptionsChanged()
+    }
 
     function reset() {
         isLoading = false
