@@ -1,0 +1,32 @@
+import QtQuick
+import QtQuick.Controls
+
+// A text link of the sign-in views (switching views, resending a code).
+AbstractButton {
+    id: root
+
+    property int horizontalAlignment: Text.AlignHCenter
+
+    implicitWidth: Math.ceil(root.contentItem.implicitWidth)
+    implicitHeight: Math.max(root.contentItem.implicitHeight, 28)
+    hoverEnabled: true
+    focusPolicy: Qt.TabFocus
+    font.pixelSize: 13
+    font.weight: Theme.emphasisFontWeight
+
+    contentItem: Text {
+        text: root.text
+        elide: Text.ElideRight
+        horizontalAlignment: root.horizontalAlignment
+        verticalAlignment: Text.AlignVCenter
+        font: root.font
+        color: !root.enabled ? Theme.authMutedTextColor
+            : root.down ? Theme.authAccentPressedColor
+            : root.hovered ? Theme.authAccentHoverColor : Theme.authAccentColor
+        opacity: root.enabled ? 1 : 0.8
+    }
+
+    HoverHandler {
+        cursorShape: root.enabled ? Qt.PointingHandCursor : Qt.ArrowCursor
+    }
+}
