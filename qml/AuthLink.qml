@@ -19,7 +19,10 @@ AbstractButton {
         elide: Text.ElideRight
         horizontalAlignment: root.horizontalAlignment
         verticalAlignment: Text.AlignVCenter
-        font: root.font
+        font.pixelSize: root.font.pixelSize
+        font.weight: root.font.weight
+        // Keyboard users get the underline that the pointer gets on hover.
+        font.underline: root.visualFocus || (root.hovered && root.enabled)
         color: !root.enabled ? Theme.authMutedTextColor
             : root.down ? Theme.authAccentPressedColor
             : root.hovered ? Theme.authAccentHoverColor : Theme.authAccentColor
