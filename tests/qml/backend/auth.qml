@@ -13,6 +13,8 @@ Recorder {
     property int registrationState: 0
     property int passwordResetState: 0
     property bool loginResult: true
+    // When set, login() fails with it before returning, as the real handler reports failures.
+    property string loginError: ""
 
     signal loginFailed(string error)
     signal loginSucceeded
@@ -40,11 +42,19 @@ Recorder {
         registrationState = 0
         passwordResetState = 0
         loginResult = true
+        loginError = ""
         clearCalls()
     }
 
-    function login(email, password) { record("login", arguments); return loginResult }
-    function logout() { record("logout", arguments); isLoggedIn = false }
+    function login(email, password) {
+        record("login", arguments)
+        if (loginError !== "") {
+            loginFailed(loginError)
+            return false
+        }
+        return loginResult
+    }
+    function logout() { record("logout", arguments); registrationState = 0; isLoggedIn = false }
     function sendVerificationCode(email) { record("sendVerificationCode", arguments) }
     function verifyCode(email, code) { record("verifyCode", arguments) }
     function registerAccount(email, password, inviteCode) { record("registerAccount", arguments) }
