@@ -2,18 +2,19 @@
 // panel's demo account, its Shadowsocks nodes served by ss-server, the bundled engine, and curl
 // through the local proxy. Every step is a click or key press on the window, as a user does it.
 #include "authhandler.h"
+#include "clientprofile.h"
 #include "demonodes.h"
 #include "startup.h"
 #include "subscriptionhandler.h"
 #include "support.h"
 
+#include <QDir>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
 #include <QQuickItem>
 #include <QQuickWindow>
-#include <QSettings>
 #include <QStandardPaths>
 #include <QTcpSocket>
 #include <QTest>
@@ -75,13 +76,14 @@ void UiEndToEndTest::initTestCase()
     qputenv("QT_QUICK_CONTROLS_STYLE", "Basic");
     qunsetenv("QIVRO_ENGINE_LIBRARY");
     qunsetenv("QIVRO_TUN");
+    // A first start: no saved session, database or settings from an earlier run.
     QStandardPaths::setTestModeEnabled(true);
+    QDir(QDir::home().filePath(QStringLiteral(".qttest"))).removeRecursively();
     QCoreApplication::setOrganizationName(QStringLiteral("qivro"));
     QCoreApplication::setApplicationName(QStringLiteral("qivro"));
-    QSettings().clear();
 
     QVERIFY2(m_demo.start(), qPrintable(m_demo.lastError()));
-    m_demo.panel.exportClientEnvironment();
+    QVERIFY(pointClientAt(m_demo.panel));
     m_origin = std::make_unique<support::Origin>("origin");
 
     m_engine = std::make_unique<QQmlApplicationEngine>();
@@ -108,13 +110,18 @@ QObject *UiEndToEndTest::contextObject(const char *name) const
     return m_engine->rootContext()->contextProperty(QString::fromLatin1(name)).value<QObject *>();
 }
 
-// The visible item of that name, wherever it sits: pages, the menu, pop-ups.
+// The visible item of that name, wherever it sits in the drawn tree: pages, list delegates, the
+// menu, pop-ups.
 QQuickItem *UiEndToEndTest::find(const QString &name) const
 {
-    const QList<QQuickItem *> items = m_window->findChildren<QQuickItem *>(name);
-    for (QQuickItem *item : items) {
-        if (item->isVisible() && item->width() > 0 && item->height() > 0)
+    QList<QQuickItem *> pending {m_window->contentItem()};
+    while (!pending.isEmpty()) {
+        QQuickItem *item = pending.takeLast();
+        if (!item->isVisible())
+            continue;
+        if (item->objectName() == name && item->width() > 0 && item->height() > 0)
             return item;
+        pending.append(item->childItems());
     }
     return nullptr;
 }
@@ -135,7 +142,10 @@ bool UiEndToEndTest::click(const QString &name)
     QQuickItem *item = waitFor(name);
     if (!item)
         return false;
-    // Let slides and fades settle so the press lands where the item is drawn.
+    // A user waits for the spinner to go (it swallows presses), and for slides and fades to
+    // settle so the press lands where the item is drawn.
+    if (!QTest::qWaitFor([this]() { return !find(QStringLiteral("pageLoadingIndicator")); }, 15000))
+        return false;
     QTest::qWait(350);
     const QPointF centre = item->mapToScene(QPointF(item->width() / 2, item->height() / 2));
     QTest::mouseClick(m_window, Qt::LeftButton, Qt::NoModifier, centre.toPoint());
@@ -193,6 +203,9 @@ void UiEndToEndTest::signInConnectSwitchAndSignOut()
 
     // The demo plan's card, then its countries; choosing one connects in local-proxy mode.
     QVERIFY(waitFor(QStringLiteral("subscriptionCard0"), 15000));
+    // The demo panel greets every account with a pop-up announcement.
+    QVERIFY(click(QStringLiteral("announcementDialogCloseButton")));
+    QTRY_VERIFY(!find(QStringLiteral("announcementDialogCloseButton")));
     QVERIFY(chooseCountry(QStringLiteral("日本")));
     QTRY_VERIFY_WITH_TIMEOUT(tunnel->property("isConnected").toBool(), 15000);
     QVERIFY(!tunnel->property("tunEnabled").toBool());
