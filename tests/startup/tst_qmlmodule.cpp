@@ -1,15 +1,71 @@
+#include "announcementhandler.h"
 #include "authhandler.h"
+#include "service.h"
 #include "startup.h"
+#include "subscribehandler.h"
+#include "subscriptionhandler.h"
+#include "versionchecker.h"
 
+#include <QFile>
 #include <QGuiApplication>
 #include <QQmlApplicationEngine>
 #include <QQmlComponent>
 #include <QQmlContext>
+#include <QQuickItem>
 #include <QQuickWindow>
+#include <QRegularExpression>
+#include <QStandardPaths>
 #include <QtQml/qqmlextensionplugin.h>
 #include <QtTest>
 
 Q_IMPORT_QML_PLUGIN(appclientPlugin)
+
+namespace {
+
+// Warnings that reach the message handler without passing through an engine: console output of
+// the views and the controls' own complaints.
+QStringList g_qmlMessages;
+QtMessageHandler g_previousHandler = nullptr;
+
+void collectQmlMessages(QtMsgType type, const QMessageLogContext &context, const QString &text)
+{
+    const QString category = QString::fromLatin1(context.category ? context.category : "");
+    const bool fromQml = category == QLatin1String("qml") || category == QLatin1String("js")
+        || category.startsWith(QLatin1String("qt.qml"))
+        || category.startsWith(QLatin1String("qt.quick"))
+        || text.contains(QLatin1String("qrc:/qt/qml/appclient"));
+    if (type != QtDebugMsg && type != QtInfoMsg && fromQml)
+        g_qmlMessages.append(text);
+    if (g_previousHandler)
+        g_previousHandler(type, context, text);
+}
+
+// The context objects, as the program sets them, so the views meet the real backend interfaces.
+void installContextObjects(QQmlEngine &engine)
+{
+    Startup::registerBackendTypes();
+    QQmlContext *context = engine.rootContext();
+    context->setContextProperty(QStringLiteral("auth"), AuthHandler::getInstance());
+    context->setContextProperty(QStringLiteral("service"), new service(&engine));
+    context->setContextProperty(
+        QStringLiteral("subscription"), &SubscriptionHandler::getInstance());
+    context->setContextProperty(
+        QStringLiteral("subscribeHandler"), SubscribeHandler::getInstance());
+    context->setContextProperty(QStringLiteral("announcement"), AnnouncementHandler::getInstance());
+    context->setContextProperty(QStringLiteral("versionChecker"), VersionChecker::getInstance());
+    context->setContextProperty(QStringLiteral("appInfo"), Startup::applicationInfo());
+    engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
+}
+
+QStringList errorTexts(const QList<QQmlError> &errors)
+{
+    QStringList texts;
+    for (const QQmlError &error : errors)
+        texts.append(error.toString());
+    return texts;
+}
+
+} // namespace
 
 // Loads the real UI module the way the program does, so broken QML fails here first.
 class TestQmlModule : public QObject
@@ -17,10 +73,32 @@ class TestQmlModule : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { qputenv("QT_QUICK_CONTROLS_STYLE", "Basic"); }
+    void initTestCase();
+    void cleanupTestCase();
+    void init() { g_qmlMessages.clear(); }
     void loadsMainWindow();
+    void loadsEveryView_data();
+    void loadsEveryView();
     void backendEnumsByName();
 };
+
+void TestQmlModule::initTestCase()
+{
+    qputenv("QT_QUICK_CONTROLS_STYLE", "Basic");
+    // The window starts the version check and the session restore: they must meet closed
+    // loopback ports, never a real server.
+    qputenv("QIVRO_API_HOST", "127.0.0.1:9");
+    qputenv("QIVRO_VERSION_FILE_URL", "https://127.0.0.1:9/version.json");
+    QStandardPaths::setTestModeEnabled(true);
+    QCoreApplication::setOrganizationName(QStringLiteral("qivro"));
+    QCoreApplication::setApplicationName(QStringLiteral("qivro"));
+    g_previousHandler = qInstallMessageHandler(collectQmlMessages);
+}
+
+void TestQmlModule::cleanupTestCase()
+{
+    qInstallMessageHandler(g_previousHandler);
+}
 
 void TestQmlModule::loadsMainWindow()
 {
@@ -28,8 +106,7 @@ void TestQmlModule::loadsMainWindow()
     QList<QQmlError> warnings;
     connect(&engine, &QQmlApplicationEngine::warnings, this,
         [&warnings](const QList<QQmlError> &list) { warnings += list; });
-    engine.rootContext()->setContextProperty(QStringLiteral("appInfo"), Startup::applicationInfo());
-    engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
+    installContextObjects(engine);
     engine.load(QUrl(QStringLiteral("qrc:/qt/qml/appclient/Main.qml")));
 
     QCOMPARE(engine.rootObjects().size(), 1);
@@ -40,10 +117,71 @@ void TestQmlModule::loadsMainWindow()
     QCOMPARE(window->minimumSize(), QSize(400, 760));
     QCOMPARE(window->maximumSize(), QSize(400, 760));
     QVERIFY(QTest::qWaitForWindowExposed(window));
-    QCoreApplication::processEvents();
-    for (const QQmlError &error : std::as_const(warnings))
-        qWarning() << error.toString();
-    QVERIFY(warnings.isEmpty());
+    // The failed version check leaves the app usable: the gate opens and the start-up overlay
+    // goes once its minimum time is over.
+    auto *mainView = window->findChild<QQuickItem *>(QStringLiteral("mainView"));
+    QVERIFY(mainView);
+    QTRY_VERIFY(mainView->isVisible());
+    auto *overlay = window->findChild<QQuickItem *>(QStringLiteral("startupOverlay"));
+    QVERIFY(overlay);
+    QTRY_VERIFY_WITH_TIMEOUT(!overlay->property("active").toBool(), 5000);
+    QCOMPARE(errorTexts(warnings), QStringList());
+    QCOMPARE(g_qmlMessages, QStringList());
+}
+
+// Every type of the module's directory file except the singletons.
+void TestQmlModule::loadsEveryView_data()
+{
+    QTest::addColumn<QString>("type");
+    QFile qmldir(QStringLiteral(":/qt/qml/appclient/qmldir"));
+    QVERIFY(qmldir.open(QIODevice::ReadOnly | QIODevice::Text));
+    static const QRegularExpression typeLine(
+        QStringLiteral("^([A-Z]\\w*) \\d+\\.\\d+ \\S+\\.qml$"));
+    int count = 0;
+    for (const QString &line : QString::fromUtf8(qmldir.readAll()).split(QLatin1Char('\n'))) {
+        const QRegularExpressionMatch match = typeLine.match(line.trimmed());
+        if (!match.hasMatch())
+            continue;
+        QTest::newRow(qPrintable(match.captured(1))) << match.captured(1);
+        ++count;
+    }
+    QVERIFY2(count >= 10, "the module's directory file lists too few views");
+}
+
+// Each view inside a window of the program's size, the way the main view hosts it; dialogs are
+// opened so their content is built too. Any QML warning or error fails.
+void TestQmlModule::loadsEveryView()
+{
+    QFETCH(QString, type);
+    QQmlEngine engine;
+    QList<QQmlError> warnings;
+    connect(&engine, &QQmlEngine::warnings, this,
+        [&warnings](const QList<QQmlError> &list) { warnings += list; });
+    installContextObjects(engine);
+
+    QQmlComponent component(&engine);
+    component.setData(QStringLiteral("import QtQuick\nimport QtQuick.Controls\nimport appclient\n"
+                                     "ApplicationWindow { width: 400; height: 760; visible: true\n"
+                                     "    %1 { objectName: \"viewUnderTest\" }\n}\n")
+                          .arg(type)
+                          .toUtf8(),
+        QUrl(QStringLiteral("qrc:/selftest/%1Host.qml").arg(type)));
+    std::unique_ptr<QObject> host(component.create());
+    QVERIFY2(host, qPrintable(component.errorString()));
+    auto *window = qobject_cast<QQuickWindow *>(host.get());
+    QVERIFY(window);
+    QObject *view = window->findChild<QObject *>(QStringLiteral("viewUnderTest"));
+    QVERIFY(view);
+    if (auto *item = qobject_cast<QQuickItem *>(view))
+        item->setSize(window->contentItem()->size());
+    else if (view->inherits("QQuickPopup"))
+        QVERIFY(QMetaObject::invokeMethod(view, "open"));
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    // Long enough for the views' own short timers (deferred refreshes, animations) to run.
+    QTest::qWait(400);
+
+    QCOMPARE(errorTexts(warnings), QStringList());
+    QCOMPARE(g_qmlMessages, QStringList());
 }
 
 void TestQmlModule::backendEnumsByName()
