@@ -1,14 +1,24 @@
 #include "startup.h"
 
+#include "announcementhandler.h"
 #include "authhandler.h"
+#include "databasehandler.h"
 #include "deployment.h"
+#include "service.h"
+#include "subscribehandler.h"
+#include "subscriptionhandler.h"
+#include "versionchecker.h"
 
 #include <QDebug>
 #include <QDir>
 #include <QFont>
 #include <QFontDatabase>
 #include <QGuiApplication>
+#include <QQmlApplicationEngine>
+#include <QQmlContext>
 #include <QQmlEngine>
+#include <QQmlError>
+#include <QUrl>
 
 namespace Startup {
 
@@ -68,6 +78,65 @@ QVariantMap applicationInfo()
         {QStringLiteral("package"), QStringLiteral("com.qivro.app")},
         {QStringLiteral("versionFileUrl"), Deployment::versionFileUrl()},
     };
+}
+
+bool loadClient(QQmlApplicationEngine &engine, QObject *owner, bool tunRequested)
+{
+    QObject::connect(
+        &engine, &QQmlApplicationEngine::warnings, &engine,
+        [](const QList<QQmlError> &warnings) {
+            for (const QQmlError &error : warnings)
+                qWarning() << "[QML Warning]" << error.toString();
+        },
+        Qt::DirectConnection);
+
+    qDebug() << "[Main] Creating service";
+    auto *tunnel = new service(owner);
+    qDebug() << "[Main] Service created";
+
+    qDebug() << "[Main] Setting context properties";
+    Startup::registerBackendTypes();
+    QQmlContext *context = engine.rootContext();
+    context->setContextProperty(QStringLiteral("auth"), AuthHandler::getInstance());
+    context->setContextProperty(QStringLiteral("service"), tunnel);
+    context->setContextProperty(
+        QStringLiteral("subscription"), &SubscriptionHandler::getInstance());
+    context->setContextProperty(
+        QStringLiteral("subscribeHandler"), SubscribeHandler::getInstance());
+    context->setContextProperty(QStringLiteral("announcement"), AnnouncementHandler::getInstance());
+    context->setContextProperty(QStringLiteral("versionChecker"), VersionChecker::getInstance());
+    const QVariantMap appInfo = Startup::applicationInfo();
+    context->setContextProperty(QStringLiteral("appInfo"), appInfo);
+    qDebug() << "[Main] Context properties set";
+    tunnel->setSelectionMemory(SubscribeHandler::getInstance());
+
+    if (tunRequested)
+        Startup::connectTunResume(VersionChecker::getInstance(), tunnel);
+
+    QObject::connect(
+        &engine, &QQmlApplicationEngine::objectCreationFailed, owner,
+        []() {
+            qCritical() << "[Main] QML object creation failed!";
+            QCoreApplication::exit(-1);
+        },
+        Qt::QueuedConnection);
+
+    qDebug() << "[Main] Initializing database";
+    DatabaseHandler::getInstance().initializeDatabase();
+
+    qDebug() << "[Main] Loading subscriptions from database";
+    SubscriptionHandler::getInstance().loadFromDatabase();
+
+    qDebug() << "[Main] Loading QML module 'appclient'";
+    engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
+    engine.load(QUrl(QStringLiteral("qrc:/qt/qml/appclient/Main.qml")));
+    qDebug() << "[Main] QML module loaded, root objects:" << engine.rootObjects().size();
+
+    if (engine.rootObjects().isEmpty()) {
+        qCritical() << "[Main] No root objects created - QML failed to load";
+        return false;
+    }
+    return true;
 }
 
 } // namespace Startup

@@ -6,6 +6,8 @@
 
 #include <memory>
 
+class QQmlApplicationEngine;
+
 // The testable steps of the entry operation.
 namespace Startup {
 
@@ -25,6 +27,11 @@ void registerBackendTypes();
 
 // The application facts handed to the UI as `appInfo`.
 QVariantMap applicationInfo();
+
+// The wiring after the application object: backend objects as context objects of the engine
+// (the controller owned by `owner`), the database, the stored subscriptions and the UI module's
+// window, in the program's logged order. False when the module yields no window.
+bool loadClient(QQmlApplicationEngine &engine, QObject *owner, bool tunRequested);
 
 // Second half of the elevated restart: once the version gate says the app may be used, turn TUN
 // mode on and resume the recorded connection. Fires at most once; later notifications are ignored.

@@ -18,6 +18,15 @@
 #include <unistd.h>
 #endif
 
+bool Privilege::tunAvailable()
+{
+#ifdef Q_OS_WIN
+    return true;
+#else
+    return qEnvironmentVariable("QIVRO_TUN") == QLatin1String("1");
+#endif
+}
+
 bool Privilege::hasElevatedPrivileges()
 {
 #ifdef Q_OS_WIN

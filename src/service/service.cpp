@@ -102,7 +102,8 @@ service::service(SubscriptionHandler &store, SelectionMemory *selection, QObject
 
 bool service::hasPrivileges() const
 {
-    return Privilege::usesNativeVpnApi() || Privilege::hasElevatedPrivileges();
+    return !Privilege::tunAvailable() || Privilege::usesNativeVpnApi()
+        || Privilege::hasElevatedPrivileges();
 }
 
 bool service::canRequestPrivileges() const
@@ -147,6 +148,10 @@ void service::setTunEnabled(bool enabled)
 {
     if (enabled == m_tunEnabled)
         return;
+    if (enabled && !Privilege::tunAvailable()) {
+        qDebug() << "[Service] TUN mode is not available in this build, using the local proxy";
+        return;
+    }
     if (enabled && !Privilege::usesNativeVpnApi() && !Privilege::hasElevatedPrivileges()) {
         qDebug() << "[Service] TUN mode requested but no privileges";
         return;
@@ -320,6 +325,11 @@ void service::chooseDefaultOutboundAfterConnect()
 bool service::requestPrivileges()
 {
     const char *prefix = "[Service][RequestPrivileges]:";
+    if (!Privilege::tunAvailable()) {
+        qDebug().noquote() << prefix
+                           << "No TUN mode in this build, the local proxy needs no elevation";
+        return true;
+    }
     if (Privilege::usesNativeVpnApi()) {
         qDebug().noquote() << prefix << "Platform uses native VPN API, no elevation needed";
         return true;
@@ -342,6 +352,11 @@ bool service::requestPrivileges()
 bool service::requestPrivilegesWithPassword(const QString &password)
 {
     const char *prefix = "[Service][RequestPrivilegesWithPassword]:";
+    if (!Privilege::tunAvailable()) {
+        qDebug().noquote() << prefix
+                           << "No TUN mode in this build, the local proxy needs no elevation";
+        return true;
+    }
     if (Privilege::usesNativeVpnApi()) {
         qDebug().noquote() << prefix << "Platform uses native VPN API, no elevation needed";
         return true;

@@ -13,6 +13,7 @@
 #include <QRegularExpression>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QScopeGuard>
 #include <QTest>
 
 #include <csignal>
@@ -286,6 +287,23 @@ void ServiceTest::tunMode()
     QVERIFY(tunnel->selectSubscription(kSubscription));
     QVERIFY(QFile::remove(tunnel->configFile()));
     SignalRecorder signalsSeen(tunnel.get());
+#ifndef Q_OS_WIN
+    {
+        // Without an engine that can create the adapter, connecting is the local proxy for
+        // everybody: no rights needed, TUN requests refused, nothing rewritten.
+        qunsetenv("QIVRO_TUN");
+        Unprivileged unprivileged;
+        QVERIFY(tunnel->hasPrivileges());
+        QVERIFY(tunnel->requestPrivileges());
+        QVERIFY(tunnel->requestPrivilegesWithPassword(QStringLiteral("secret")));
+        tunnel->setTunEnabled(true);
+        QVERIFY(!tunnel->tunEnabled());
+        QCOMPARE(signalsSeen.emitted(), QStringList());
+        QVERIFY(!QFile::exists(tunnel->configFile()));
+    }
+    qputenv("QIVRO_TUN", "1");
+    const auto noTun = qScopeGuard([] { qunsetenv("QIVRO_TUN"); });
+#endif
     {
         Unprivileged unprivileged;
         QVERIFY(!tunnel->hasPrivileges());
