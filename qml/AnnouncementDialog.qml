@@ -41,10 +41,10 @@ MainDialog {
 
             objectName: "announcementDialogContent"
             width: scroller.availableWidth
-            text: root.content
+            // Rich text takes its link colour from a style sheet, not from linkColor.
+            text: "<style>a { color: " + Theme.accentColor + "; }</style>" + root.content
             textFormat: Text.RichText
             color: Theme.textColor
-            linkColor: Theme.accentColor
             font.pixelSize: Theme.bodyFontSize
             lineHeight: 1.2
             wrapMode: Text.Wrap

@@ -1,16 +1,10 @@
-#include "announcementhandler.h"
 #include "authhandler.h"
-#include "service.h"
 #include "startup.h"
-#include "subscribehandler.h"
-#include "subscriptionhandler.h"
-#include "versionchecker.h"
 
 #include <QFile>
 #include <QGuiApplication>
 #include <QQmlApplicationEngine>
 #include <QQmlComponent>
-#include <QQmlContext>
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QRegularExpression>
@@ -40,23 +34,6 @@ void collectQmlMessages(QtMsgType type, const QMessageLogContext &context, const
         g_previousHandler(type, context, text);
 }
 
-// The context objects, as the program sets them, so the views meet the real backend interfaces.
-void installContextObjects(QQmlEngine &engine)
-{
-    Startup::registerBackendTypes();
-    QQmlContext *context = engine.rootContext();
-    context->setContextProperty(QStringLiteral("auth"), AuthHandler::getInstance());
-    context->setContextProperty(QStringLiteral("service"), new service(&engine));
-    context->setContextProperty(
-        QStringLiteral("subscription"), &SubscriptionHandler::getInstance());
-    context->setContextProperty(
-        QStringLiteral("subscribeHandler"), SubscribeHandler::getInstance());
-    context->setContextProperty(QStringLiteral("announcement"), AnnouncementHandler::getInstance());
-    context->setContextProperty(QStringLiteral("versionChecker"), VersionChecker::getInstance());
-    context->setContextProperty(QStringLiteral("appInfo"), Startup::applicationInfo());
-    engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
-}
-
 QStringList errorTexts(const QList<QQmlError> &errors)
 {
     QStringList texts;
@@ -75,11 +52,16 @@ class TestQmlModule : public QObject
 private slots:
     void initTestCase();
     void cleanupTestCase();
-    void init() { g_qmlMessages.clear(); }
+    void cleanup();
     void loadsMainWindow();
     void loadsEveryView_data();
     void loadsEveryView();
     void backendEnumsByName();
+
+private:
+    // The program's own wiring: its context objects, its database and its window.
+    std::unique_ptr<QQmlApplicationEngine> m_engine;
+    QList<QQmlError> m_warnings;
 };
 
 void TestQmlModule::initTestCase()
@@ -93,24 +75,30 @@ void TestQmlModule::initTestCase()
     QCoreApplication::setOrganizationName(QStringLiteral("qivro"));
     QCoreApplication::setApplicationName(QStringLiteral("qivro"));
     g_previousHandler = qInstallMessageHandler(collectQmlMessages);
+
+    m_engine = std::make_unique<QQmlApplicationEngine>();
+    connect(m_engine.get(), &QQmlApplicationEngine::warnings, this,
+        [this](const QList<QQmlError> &list) { m_warnings += list; });
+    QVERIFY(Startup::loadClient(*m_engine, m_engine.get(), false));
 }
 
 void TestQmlModule::cleanupTestCase()
 {
+    m_engine.reset();
     qInstallMessageHandler(g_previousHandler);
+}
+
+// Each test answers for the warnings since the previous one, the first also for loading.
+void TestQmlModule::cleanup()
+{
+    m_warnings.clear();
+    g_qmlMessages.clear();
 }
 
 void TestQmlModule::loadsMainWindow()
 {
-    QQmlApplicationEngine engine;
-    QList<QQmlError> warnings;
-    connect(&engine, &QQmlApplicationEngine::warnings, this,
-        [&warnings](const QList<QQmlError> &list) { warnings += list; });
-    installContextObjects(engine);
-    engine.load(QUrl(QStringLiteral("qrc:/qt/qml/appclient/Main.qml")));
-
-    QCOMPARE(engine.rootObjects().size(), 1);
-    auto *window = qobject_cast<QQuickWindow *>(engine.rootObjects().constFirst());
+    QCOMPARE(m_engine->rootObjects().size(), 1);
+    auto *window = qobject_cast<QQuickWindow *>(m_engine->rootObjects().constFirst());
     QVERIFY(window);
     QCOMPARE(window->title(), QStringLiteral("qivro"));
     QCOMPARE(window->size(), QSize(400, 760));
@@ -125,7 +113,7 @@ void TestQmlModule::loadsMainWindow()
     auto *overlay = window->findChild<QQuickItem *>(QStringLiteral("startupOverlay"));
     QVERIFY(overlay);
     QTRY_VERIFY_WITH_TIMEOUT(!overlay->property("active").toBool(), 5000);
-    QCOMPARE(errorTexts(warnings), QStringList());
+    QCOMPARE(errorTexts(m_warnings), QStringList());
     QCOMPARE(g_qmlMessages, QStringList());
 }
 
@@ -153,13 +141,7 @@ void TestQmlModule::loadsEveryView_data()
 void TestQmlModule::loadsEveryView()
 {
     QFETCH(QString, type);
-    QQmlEngine engine;
-    QList<QQmlError> warnings;
-    connect(&engine, &QQmlEngine::warnings, this,
-        [&warnings](const QList<QQmlError> &list) { warnings += list; });
-    installContextObjects(engine);
-
-    QQmlComponent component(&engine);
+    QQmlComponent component(m_engine.get());
     component.setData(QStringLiteral("import QtQuick\nimport QtQuick.Controls\nimport appclient\n"
                                      "ApplicationWindow { width: 400; height: 760; visible: true\n"
                                      "    %1 { objectName: \"viewUnderTest\" }\n}\n")
@@ -180,7 +162,7 @@ void TestQmlModule::loadsEveryView()
     // Long enough for the views' own short timers (deferred refreshes, animations) to run.
     QTest::qWait(400);
 
-    QCOMPARE(errorTexts(warnings), QStringList());
+    QCOMPARE(errorTexts(m_warnings), QStringList());
     QCOMPARE(g_qmlMessages, QStringList());
 }
 
