@@ -160,22 +160,5 @@ Item {
             findChild(view, "menuPage").closeRequested()
             tryCompare(layer, "visible", false, 1000)
         }
-
-        function test_menuActions() {
-            const view = createView()
-            const menu = findChild(view, "menuPage")
-            const dark = Theme.darkMode
-            menu.themeToggleRequested()
-            compare(Theme.darkMode, !dark)
-            menu.themeToggleRequested()
-            compare(Theme.darkMode, dark)
-            view.showMenuPage()
-            menu.loginRequested()
-            compare(view.authPage, "login")
-            verify(!view.showingMenu)
-            menu.aboutRequested()
-            tryCompare(findChild(view, "aboutDialog"), "visible", true, 1000)
-            findChild(view, "aboutDialog").close()
-        }
     }
 }
