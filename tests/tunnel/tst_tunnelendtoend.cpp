@@ -2,40 +2,17 @@
 // nodes served by ss-server, the subscription fetched and stored, selected, connected through the
 // bundled engine library, and curl through the local proxy to a local origin.
 #include "databasehandler.h"
+#include "demonodes.h"
 #include "deployment.h"
 #include "service.h"
 #include "subscriptionhandler.h"
 #include "support.h" // engine test helpers: origin, processes by PID, curl
-#include "testpanel.h"
 #include "tunneltest.h"
 
 #include <QDir>
-#include <QFile>
 #include <QStandardPaths>
-#include <QTcpServer>
 #include <QTest>
 
-#include <map>
-
-namespace {
-
-// The first of `count` ports in a row that are free now.
-quint16 freePortRun(int count)
-{
-    for (int attempt = 0; attempt < 50; ++attempt) {
-        const quint16 first = support::freeTcpPort();
-        bool free = first > 0 && first < 65500;
-        for (int i = 1; free && i < count; ++i) {
-            QTcpServer probe;
-            free = probe.listen(QHostAddress::LocalHost, quint16(first + i));
-        }
-        if (free)
-            return first;
-    }
-    return 0;
-}
-
-} // namespace
 
 class TunnelEndToEndTest : public QObject
 {
@@ -48,15 +25,14 @@ private slots:
 private:
     int nodePort(const Subscription &subscription, const QString &tag) const;
 
-    TestPanel m_panel;
-    std::map<int, std::unique_ptr<support::Process>> m_servers; // by port
+    DemoNodes m_demo;
     QUrl m_subscriptionUrl;
     std::unique_ptr<DatabaseHandler> m_database;
 };
 
 void TunnelEndToEndTest::initTestCase()
 {
-    if (!support::haveProgram("ss-server") || !support::haveProgram("curl"))
+    if (!DemoNodes::available() || !support::haveProgram("curl"))
         QSKIP("ss-server (shadowsocks-libev) or curl is missing");
     QStandardPaths::setTestModeEnabled(true);
     QCoreApplication::setOrganizationName(QStringLiteral("qivro-test"));
@@ -65,36 +41,19 @@ void TunnelEndToEndTest::initTestCase()
     // The bundled engine library next to this executable, as the program finds it.
     qunsetenv("QIVRO_ENGINE_LIBRARY");
 
-    const quint16 ssBase = freePortRun(3);
-    QVERIFY(ssBase != 0);
-    QVERIFY2(m_panel.start({QStringLiteral("--seed"), QStringLiteral("demo"),
-                 QStringLiteral("--ss-base-port"), QString::number(ssBase)}),
-        qPrintable(m_panel.lastError()));
-    m_panel.exportClientEnvironment();
+    QVERIFY2(m_demo.start(), qPrintable(m_demo.lastError()));
+    QCOMPARE(m_demo.serverCount(), std::size_t(3));
+    m_demo.panel.exportClientEnvironment();
     Deployment::trustExtraCaCertificate();
 
-    QFile servers(QDir(m_panel.dataDir()).filePath(QStringLiteral("ss-servers.txt")));
-    QVERIFY(servers.open(QIODevice::ReadOnly | QIODevice::Text));
-    while (!servers.atEnd()) {
-        const QList<QByteArray> fields = servers.readLine().simplified().split(' ');
-        if (fields.size() != 3)
-            continue;
-        const int port = fields.at(0).toInt();
-        m_servers[port] = std::make_unique<support::Process>(std::vector<std::string> {"ss-server",
-            "-s", "127.0.0.1", "-p", fields.at(0).toStdString(), "-k", fields.at(2).toStdString(),
-            "-m", fields.at(1).toStdString()});
-        QVERIFY(support::waitForTcpPort(std::uint16_t(port)));
-    }
-    QCOMPARE(m_servers.size(), std::size_t(3));
-
-    const QByteArray token
-        = m_panel.login(QStringLiteral("demo@qivro.example"), QStringLiteral("demo1234"));
+    const QByteArray token = m_demo.panel.login(
+        QString::fromLatin1(DemoNodes::kEmail), QString::fromLatin1(DemoNodes::kPassword));
     QVERIFY(!token.isEmpty());
     const QJsonObject reply
-        = m_panel.call("GET", QStringLiteral("/v1/public/user/subscribe"), {}, token);
+        = m_demo.panel.call("GET", QStringLiteral("/v1/public/user/subscribe"), {}, token);
     const QJsonArray list = reply.value("data").toObject().value("list").toArray();
     QVERIFY(!list.isEmpty());
-    m_subscriptionUrl = m_panel.url(QStringLiteral("/api/subscribe?token=")
+    m_subscriptionUrl = m_demo.panel.url(QStringLiteral("/api/subscribe?token=")
         + list.first().toObject().value("token").toString());
 
     m_database
@@ -149,7 +108,7 @@ void TunnelEndToEndTest::fetchSelectConnectAndSwitch()
 
     // Without the Japanese node's server the same route breaks; the switch takes new connections
     // to the Hong Kong node.
-    m_servers.erase(nodePort(subscription, japan));
+    m_demo.stopServer(nodePort(subscription, japan));
     QVERIFY(fetch() != expected);
     QVERIFY(tunnel.selectProxy(hongKong));
     QVERIFY(fetch() == expected);

@@ -1,0 +1,409 @@
+// Takes one picture per scene, appearance and language of the real views, with the stand-in
+// backend of the Qt Quick tests driven into each state. Usage: qivro-screenshots <folder> [filter]
+#include "servicestandin.h"
+#include "startup.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QGuiApplication>
+#include <QImage>
+#include <QJSValue>
+#include <QQmlApplicationEngine>
+#include <QQmlComponent>
+#include <QQmlContext>
+#include <QQuickItem>
+#include <QQuickWindow>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTest>
+#include <QVariant>
+#include <QtQml/qqmlextensionplugin.h>
+
+#include <functional>
+#include <memory>
+
+Q_IMPORT_QML_PLUGIN(appclientPlugin)
+
+namespace {
+
+// One program window with fresh stand-ins, in the appearance and language stored beforehand.
+class Session
+{
+public:
+    Session()
+    {
+        engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
+        QQmlContext *context = engine.rootContext();
+        context->setContextProperty(QStringLiteral("appInfo"),
+            QVariantMap {{QStringLiteral("name"), QStringLiteral("qivro")},
+                {QStringLiteral("version"), QStringLiteral(QIVRO_VERSION)},
+                {QStringLiteral("domain"), QStringLiteral("qivro.example")}});
+        context->setContextProperty(QStringLiteral("service"), &service);
+        const QDir dir(QStringLiteral(QIVRO_STANDIN_DIR));
+        for (const QString &name : {QStringLiteral("auth"), QStringLiteral("subscribeHandler"),
+                 QStringLiteral("versionChecker"), QStringLiteral("announcement")}) {
+            QQmlComponent component(&engine, QUrl::fromLocalFile(dir.filePath(name + ".qml")));
+            QObject *object = component.create();
+            if (!object)
+                qWarning() << component.errors();
+            else
+                object->setParent(&engine);
+            context->setContextProperty(name, object);
+            standIns.insert(name, object);
+        }
+    }
+
+    bool load()
+    {
+        engine.load(QUrl(QStringLiteral("qrc:/qt/qml/appclient/Main.qml")));
+        window = engine.rootObjects().isEmpty()
+            ? nullptr
+            : qobject_cast<QQuickWindow *>(engine.rootObjects().constFirst());
+        return window && QTest::qWaitForWindowExposed(window);
+    }
+
+    QObject *standIn(const QString &name) const { return standIns.value(name); }
+
+    // The version gate opens and the start-up overlay's time passes.
+    void openGate()
+    {
+        QObject *gate = standIn(QStringLiteral("versionChecker"));
+        gate->setProperty("isChecking", false);
+        gate->setProperty("checked", true);
+        gate->setProperty("canUseApp", true);
+        QTest::qWait(900);
+    }
+
+    void signIn()
+    {
+        QObject *auth = standIn(QStringLiteral("auth"));
+        auth->setProperty("userEmail", QStringLiteral("alex.morgan@example.com"));
+        auth->setProperty("isLoggedIn", true);
+    }
+
+    // Two plans: one with four countries, one with a single node.
+    void giveSubscriptions()
+    {
+        const qint64 june
+            = QDateTime(QDate(2027, 6, 30), QTime(15, 59), Qt::UTC).toMSecsSinceEpoch();
+        const qint64 march = QDateTime(QDate(2027, 3, 1), QTime(4, 0), Qt::UTC).toMSecsSinceEpoch();
+        const auto cluster = [](const QString &name, const QStringList &tags) {
+            return QVariantMap {{QStringLiteral("name"), name}, {QStringLiteral("tags"), tags}};
+        };
+        const QVariantList items {
+            QVariantMap {{QStringLiteral("url"), QStringLiteral("https://panel/sub/1")},
+                {QStringLiteral("name"), QStringLiteral("Premium")},
+                {QStringLiteral("expire_time"), double(june)},
+                {QStringLiteral("nodes"),
+                    QVariantList {cluster(QStringLiteral("Japan"), {QStringLiteral("Japan-01")}),
+                        cluster(QStringLiteral("United States"), {QStringLiteral("US-01")}),
+                        cluster(QStringLiteral("Germany"), {QStringLiteral("DE-01")}),
+                        cluster(QStringLiteral("Iceland"), {QStringLiteral("IS-01")})}}},
+            QVariantMap {{QStringLiteral("url"), QStringLiteral("https://panel/sub/2")},
+                {QStringLiteral("name"), QStringLiteral("Basic")},
+                {QStringLiteral("expire_time"), double(march)},
+                {QStringLiteral("nodes"),
+                    QVariantList {cluster(QStringLiteral("Japan"), {QStringLiteral("JP-B")})}}}};
+        standIn(QStringLiteral("subscribeHandler"))->setProperty("items", items);
+    }
+
+    void connectFirst()
+    {
+        service.setProperty("selectedSubscription", QStringLiteral("https://panel/sub/1"));
+        service.setProperty("selectedProxy", QStringLiteral("Japan-01"));
+        service.setProperty("isConnected", true);
+    }
+
+    // The first live object whose QML type is `type` (MainView, RegisterView, ...).
+    QObject *byType(const char *type) const
+    {
+        const QByteArray prefix = QByteArray(type) + "_QMLTYPE";
+        for (QObject *object : window->findChildren<QObject *>()) {
+            const QByteArray name = object->metaObject()->className();
+            if (name == type || name.startsWith(prefix))
+                return object;
+        }
+        return nullptr;
+    }
+
+    QQuickItem *byName(const QString &name) const
+    {
+        for (QQuickItem *item : window->findChildren<QQuickItem *>(name)) {
+            if (item->isVisible())
+                return item;
+        }
+        return nullptr;
+    }
+
+    void call(QObject *object, const char *function, const QVariantList &args = {})
+    {
+        if (!object) {
+            qWarning() << "no object for" << function;
+            return;
+        }
+        QGenericArgument a[3];
+        for (int i = 0; i < args.size() && i < 3; ++i)
+            a[i] = Q_ARG(QVariant, args.at(i));
+        if (!QMetaObject::invokeMethod(object, function, a[0], a[1], a[2]))
+            qWarning() << "cannot call" << function;
+    }
+
+    void click(const QString &name)
+    {
+        QQuickItem *item = byName(name);
+        if (!item) {
+            qWarning() << "no visible" << name;
+            return;
+        }
+        const QPointF centre = item->mapToScene(QPointF(item->width() / 2, item->height() / 2));
+        QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier, centre.toPoint());
+    }
+
+    QQmlApplicationEngine engine;
+    ServiceStandIn service;
+    QHash<QString, QObject *> standIns;
+    QQuickWindow *window = nullptr;
+};
+
+struct Scene
+{
+    const char *name;
+    std::function<void(Session &)> setUp;
+};
+
+QObject *mainView(Session &s)
+{
+    return s.byType("MainView");
+}
+
+const QList<Scene> &scenes()
+{
+    static const QList<Scene> list {
+        {"startup",
+            [](Session &s) { s.standIn("versionChecker")->setProperty("isChecking", true); }},
+        {"update-required",
+            [](Session &s) {
+                QObject *gate = s.standIn("versionChecker");
+                gate->setProperty("minimumVersion", QStringLiteral("2.4.0"));
+                gate->setProperty("checked", true);
+                gate->setProperty("updateRequired", true);
+                QTest::qWait(900);
+            }},
+        {"home-signed-out", [](Session &s) { s.openGate(); }},
+        {"login",
+            [](Session &s) {
+                s.openGate();
+                s.call(mainView(s), "showLoginPage");
+            }},
+        {"login-error",
+            [](Session &s) {
+                s.openGate();
+                s.call(mainView(s), "showLoginPage");
+                QTest::qWait(300);
+                QMetaObject::invokeMethod(s.standIn("auth"), "loginFailed",
+                    Q_ARG(QString, QStringLiteral("Invalid email or password")));
+            }},
+        {"register-email",
+            [](Session &s) {
+                s.openGate();
+                s.call(mainView(s), "showRegisterPage");
+            }},
+        {"register-code",
+            [](Session &s) {
+                s.openGate();
+                s.call(mainView(s), "showRegisterPage");
+                s.byType("RegisterView")->setProperty("pendingEmail", "alex.morgan@example.com");
+                s.byType("RegisterView")->setProperty("resendCooldown", 42);
+                s.standIn("auth")->setProperty("registrationState", 2);
+            }},
+        {"register-password",
+            [](Session &s) {
+                s.openGate();
+                s.call(mainView(s), "showRegisterPage");
+                s.standIn("auth")->setProperty("registrationState", 4);
+            }},
+        {"reset-code",
+            [](Session &s) {
+                s.openGate();
+                s.call(mainView(s), "showResetPasswordPage");
+                s.byType("ResetPasswordView")
+                    ->setProperty("pendingEmail", "alex.morgan@example.com");
+                s.standIn("auth")->setProperty("passwordResetState", 2);
+            }},
+        {"reset-password",
+            [](Session &s) {
+                s.openGate();
+                s.call(mainView(s), "showResetPasswordPage");
+                s.standIn("auth")->setProperty("passwordResetState", 4);
+            }},
+        {"reset-done",
+            [](Session &s) {
+                s.openGate();
+                s.call(mainView(s), "showResetPasswordPage");
+                s.standIn("auth")->setProperty("passwordResetState", 6);
+            }},
+        {"home-no-plan",
+            [](Session &s) {
+                s.signIn();
+                s.openGate();
+            }},
+        {"home-plans",
+            [](Session &s) {
+                s.signIn();
+                s.giveSubscriptions();
+                s.openGate();
+            }},
+        {"home-connected",
+            [](Session &s) {
+                s.signIn();
+                s.giveSubscriptions();
+                s.connectFirst();
+                s.openGate();
+            }},
+        {"node-picker",
+            [](Session &s) {
+                s.signIn();
+                s.giveSubscriptions();
+                s.connectFirst();
+                s.openGate();
+                s.click(QStringLiteral("subscriptionNodeSelector0"));
+            }},
+        {"privilege-dialog",
+            [](Session &s) {
+                s.signIn();
+                s.giveSubscriptions();
+                s.service.setProperty("hasPrivileges", false);
+                s.service.setProperty("requiresPasswordInput", true);
+                s.openGate();
+                s.click(QStringLiteral("subscriptionPowerButton0"));
+            }},
+        {"claim-wait",
+            [](Session &s) {
+                s.signIn();
+                s.openGate();
+                QMetaObject::invokeMethod(s.standIn("subscribeHandler"),
+                    "freeSubscriptionClaimUnavailable", Q_ARG(double, 3660.0));
+            }},
+        {"menu-signed-out",
+            [](Session &s) {
+                s.openGate();
+                s.call(mainView(s), "showMenuPage");
+            }},
+        {"menu-signed-in",
+            [](Session &s) {
+                s.signIn();
+                s.giveSubscriptions();
+                s.openGate();
+                s.call(mainView(s), "showMenuPage");
+            }},
+        {"about",
+            [](Session &s) {
+                s.openGate();
+                s.call(mainView(s), "showMenuPage");
+                QTest::qWait(400);
+                s.click(QStringLiteral("menuVersionLabel"));
+            }},
+        {"language",
+            [](Session &s) {
+                s.openGate();
+                s.call(mainView(s), "selectMenuSection", {4});
+            }},
+        {"store",
+            [](Session &s) {
+                s.signIn();
+                s.openGate();
+                s.call(mainView(s), "selectMenuSection", {1});
+            }},
+        {"tickets",
+            [](Session &s) {
+                s.signIn();
+                s.openGate();
+                s.call(mainView(s), "selectMenuSection", {2});
+            }},
+        {"rewards",
+            [](Session &s) {
+                s.openGate();
+                s.call(mainView(s), "selectMenuSection", {3});
+            }},
+        {"announcements",
+            [](Session &s) {
+                s.signIn();
+                s.openGate();
+                s.call(mainView(s), "selectMenuSection", {5});
+            }},
+        {"message",
+            [](Session &s) {
+                s.openGate();
+                s.call(s.window, "showMessage",
+                    {QString(),
+                        QStringLiteral("The panel could not be reached. Check your "
+                                       "connection and try again.")});
+            }},
+        {"announcement-popup",
+            [](Session &s) {
+                s.standIn("announcement")
+                    ->setProperty("popups",
+                        QVariantList {QVariantMap {{QStringLiteral("id"), 7},
+                            {QStringLiteral("title"), QStringLiteral("Maintenance on Sunday")},
+                            {QStringLiteral("content"),
+                                QStringLiteral(
+                                    "<p>Nodes in <b>Japan</b> restart between 02:00 and "
+                                    "02:30 UTC+8. <a href=\"https://qivro.example/status\">"
+                                    "Status page</a></p>")}}});
+                s.openGate();
+                QTest::qWait(400);
+            }},
+    };
+    return list;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    qputenv("QT_QUICK_CONTROLS_STYLE", "Basic");
+    QGuiApplication app(argc, argv);
+    QStandardPaths::setTestModeEnabled(true);
+    QGuiApplication::setOrganizationName(QStringLiteral("qivro-screenshots"));
+    QGuiApplication::setApplicationName(QStringLiteral("qivro"));
+    Startup::installFontStack(Startup::registerBundledFonts());
+
+    const QStringList args = QGuiApplication::arguments();
+    const QDir out(args.value(1, QStringLiteral("screenshots")));
+    const QString filter = args.value(2);
+    QDir().mkpath(out.path());
+
+    int taken = 0;
+    int failed = 0;
+    for (const char *language : {"en", "zh", "zh-Hant"}) {
+        for (const bool dark : {false, true}) {
+            for (const Scene &scene : scenes()) {
+                if (!filter.isEmpty() && !QString::fromLatin1(scene.name).contains(filter))
+                    continue;
+                QSettings settings;
+                settings.clear();
+                settings.setValue(
+                    QStringLiteral("Language/language"), QString::fromLatin1(language));
+                settings.setValue(QStringLiteral("Theme/darkMode"), dark);
+                settings.sync();
+                Session session;
+                if (!session.load()) {
+                    ++failed;
+                    continue;
+                }
+                scene.setUp(session);
+                QTest::qWait(700); // slides, fades and the progress ring settle
+                const QString file = out.filePath(
+                    QStringLiteral("%1-%2-%3.png")
+                        .arg(QString::fromLatin1(scene.name), QString::fromLatin1(language),
+                            dark ? QStringLiteral("dark") : QStringLiteral("light")));
+                if (session.window->grabWindow().save(file))
+                    ++taken;
+                else
+                    ++failed;
+            }
+        }
+    }
+    qInfo().noquote() << taken << "pictures," << failed << "failed, in" << out.absolutePath();
+    return failed == 0 ? 0 : 1;
+}
