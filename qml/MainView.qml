@@ -251,14 +251,25 @@ Item {
         objectName: "menuLayer"
         width: root.width
         height: root.height
-        x: root.showingMenu ? 0 : -width
+        x: -width
         visible: x > -width
         z: 10
 
-        Behavior on x {
+        // A state rather than a behaviour, so only opening and closing slide, not resizing.
+        states: State {
+            name: "open"
+            when: root.showingMenu
+
+            PropertyChanges {
+                menuLayer.x: 0
+            }
+        }
+
+        transitions: Transition {
             enabled: root.menuSlideEnabled
 
             NumberAnimation {
+                property: "x"
                 duration: 260
                 easing.type: Easing.OutCubic
             }
