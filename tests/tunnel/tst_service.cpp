@@ -11,9 +11,9 @@
 #include <QJsonDocument>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QStandardPaths>
-#include <QScopeGuard>
 #include <QTest>
 
 #include <csignal>

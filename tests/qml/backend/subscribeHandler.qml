@@ -5,7 +5,8 @@ import QtQml
 Recorder {
     property bool isLoading: false
     property var items: []
-    readonly property int subscriptionCount: items.length
+    // Set before subscriptionsChanged goes out, as the real handler's list is in place by then.
+    property int subscriptionCount: 0
     property int rememberedSelectionRevision: 0
     property var remembered: ({})
     property bool fetchResult: true
@@ -19,7 +20,10 @@ Recorder {
     signal freeSubscriptionClaimFailed(string error)
     signal rememberedSelectionChanged
 
-    onItemsChanged: subscriptionsChanged()
+    onItemsChanged: {
+        subscriptionCount = items.length
+        subscriptionsChanged()
+    }
 
     function reset() {
         isLoading = false
@@ -55,9 +59,12 @@ Recorder {
         const value = remembered[url]
         return value === undefined || value === "auto" ? "" : value
     }
+    // Like the real table: known countries and any two-letter code, shipped or not.
     function clusterFlagIconPath(cluster) {
         const codes = { "Japan": "jp", "United States": "us", "Germany": "de" }
-        return codes[cluster] ? "qrc:/flags/" + codes[cluster] + ".png" : ""
+        if (codes[cluster])
+            return "qrc:/flags/" + codes[cluster] + ".png"
+        return /^[A-Za-z]{2}$/.test(cluster) ? "qrc:/flags/" + cluster.toLowerCase() + ".png" : ""
     }
     function clusterDisplayName(cluster, language) { return cluster }
 }
