@@ -128,6 +128,14 @@ Item {
             compare(activePages(view), ["languagePage"])
         }
 
+        // Signing in on the shown connect page fetches the plans: the page itself only refreshes
+        // when it becomes active.
+        function test_signInRefreshesShownSection() {
+            createView()
+            auth.isLoggedIn = true
+            tryVerify(() => subscribeHandler.callsTo("fetchNodes").length === 1, 2000)
+        }
+
         function test_pageRequests() {
             const view = createView()
             findChild(view, "subscriptionsPage").loginRequested()

@@ -12,6 +12,8 @@
 #include <QtQml/qqmlextensionplugin.h>
 #include <QtTest>
 
+#include <algorithm>
+
 Q_IMPORT_QML_PLUGIN(appclientPlugin)
 
 namespace {
@@ -32,6 +34,17 @@ void collectQmlMessages(QtMsgType type, const QMessageLogContext &context, const
         g_qmlMessages.append(text);
     if (g_previousHandler)
         g_previousHandler(type, context, text);
+}
+
+// A part that its view builds with data (a card, a delegate) cannot stand alone: every error of
+// creating it bare names a required property.
+bool onlyMissingRequiredProperties(const QList<QQmlError> &errors)
+{
+    static const QRegularExpression missing(
+        QStringLiteral("^Required property \\w+ was not initialized$"));
+    return !errors.isEmpty() && std::all_of(errors.cbegin(), errors.cend(), [](const QQmlError &e) {
+        return missing.match(e.description()).hasMatch();
+    });
 }
 
 QStringList errorTexts(const QList<QQmlError> &errors)
@@ -121,16 +134,17 @@ void TestQmlModule::loadsMainWindow()
 void TestQmlModule::loadsEveryView_data()
 {
     QTest::addColumn<QString>("type");
+    QTest::addColumn<QString>("file");
     QFile qmldir(QStringLiteral(":/qt/qml/appclient/qmldir"));
     QVERIFY(qmldir.open(QIODevice::ReadOnly | QIODevice::Text));
     static const QRegularExpression typeLine(
-        QStringLiteral("^([A-Z]\\w*) \\d+\\.\\d+ \\S+\\.qml$"));
+        QStringLiteral("^([A-Z]\\w*) \\d+\\.\\d+ (\\S+\\.qml)$"));
     int count = 0;
     for (const QString &line : QString::fromUtf8(qmldir.readAll()).split(QLatin1Char('\n'))) {
         const QRegularExpressionMatch match = typeLine.match(line.trimmed());
         if (!match.hasMatch())
             continue;
-        QTest::newRow(qPrintable(match.captured(1))) << match.captured(1);
+        QTest::newRow(qPrintable(match.captured(1))) << match.captured(1) << match.captured(2);
         ++count;
     }
     QVERIFY2(count >= 10, "the module's directory file lists too few views");
@@ -141,6 +155,10 @@ void TestQmlModule::loadsEveryView_data()
 void TestQmlModule::loadsEveryView()
 {
     QFETCH(QString, type);
+    QFETCH(QString, file);
+    QQmlComponent part(m_engine.get(), QUrl(QStringLiteral("qrc:/qt/qml/appclient/") + file));
+    QVERIFY2(part.isReady(), qPrintable(part.errorString()));
+
     QQmlComponent component(m_engine.get());
     component.setData(QStringLiteral("import QtQuick\nimport QtQuick.Controls\nimport appclient\n"
                                      "ApplicationWindow { width: 400; height: 760; visible: true\n"
@@ -149,6 +167,11 @@ void TestQmlModule::loadsEveryView()
                           .toUtf8(),
         QUrl(QStringLiteral("qrc:/selftest/%1Host.qml").arg(type)));
     std::unique_ptr<QObject> host(component.create());
+    if (!host && onlyMissingRequiredProperties(component.errors())) {
+        // Compiled above; its view runs it with real data.
+        QCOMPARE(errorTexts(m_warnings), QStringList());
+        return;
+    }
     QVERIFY2(host, qPrintable(component.errorString()));
     auto *window = qobject_cast<QQuickWindow *>(host.get());
     QVERIFY(window);
