@@ -5,15 +5,23 @@ Recorder {
     property bool isLoading: false
     property var popups: []
     property var pages: []
-    readonly property int popupAnnouncementCount: popups.length
-    readonly property int pageAnnouncementCount: pages.length
+    // Plain properties set before the notification, as the real handler has its counts right
+    // when it reports a change.
+    property int popupAnnouncementCount: 0
+    property int pageAnnouncementCount: 0
 
     signal popupAnnouncementsChanged
     signal pageAnnouncementsChanged
     signal operationFailed(string error)
 
-    onPopupsChanged: popupAnnouncementsChanged()
-    onPagesChanged: pageAnnouncementsChanged()
+    onPopupsChanged: {
+        popupAnnouncementCount = popups.length
+        popupAnnouncementsChanged()
+    }
+    onPagesChanged: {
+        pageAnnouncementCount = pages.length
+        pageAnnouncementsChanged()
+    }
 
     function reset() {
         isLoading = false
