@@ -72,6 +72,11 @@ public:
         gate->setProperty("checked", true);
         gate->setProperty("canUseApp", true);
         QTest::qWait(900);
+        // A signed-in home page asked for the plans by now; the stand-in answers.
+        if (standIn(QStringLiteral("auth"))->property("isLoggedIn").toBool()) {
+            QMetaObject::invokeMethod(standIn(QStringLiteral("subscribeHandler")), "nodesFetched");
+            QTest::qWait(300);
+        }
     }
 
     void signIn()
@@ -159,8 +164,9 @@ public:
         QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier, centre.toPoint());
     }
 
-    QQmlApplicationEngine engine;
+    // The stand-in outlives the engine, whose bindings still read it while they go away.
     ServiceStandIn service;
+    QQmlApplicationEngine engine;
     QHash<QString, QObject *> standIns;
     QQuickWindow *window = nullptr;
 };
@@ -212,6 +218,7 @@ const QList<Scene> &scenes()
             [](Session &s) {
                 s.openGate();
                 s.call(mainView(s), "showRegisterPage");
+                QTest::qWait(300);
                 s.byType("RegisterView")->setProperty("pendingEmail", "alex.morgan@example.com");
                 s.byType("RegisterView")->setProperty("resendCooldown", 42);
                 s.standIn("auth")->setProperty("registrationState", 2);
@@ -220,12 +227,28 @@ const QList<Scene> &scenes()
             [](Session &s) {
                 s.openGate();
                 s.call(mainView(s), "showRegisterPage");
+                QTest::qWait(300);
                 s.standIn("auth")->setProperty("registrationState", 4);
+            }},
+        // The flow reset while the view is away (a sign-out), then the view shown again.
+        {"register-again",
+            [](Session &s) {
+                s.openGate();
+                s.call(mainView(s), "showRegisterPage");
+                QTest::qWait(300);
+                s.standIn("auth")->setProperty("registrationState", 4);
+                QTest::qWait(300);
+                s.call(mainView(s), "showLoginPage");
+                QTest::qWait(300);
+                s.standIn("auth")->setProperty("registrationState", 0);
+                QTest::qWait(300);
+                s.call(mainView(s), "showRegisterPage");
             }},
         {"reset-code",
             [](Session &s) {
                 s.openGate();
                 s.call(mainView(s), "showResetPasswordPage");
+                QTest::qWait(300);
                 s.byType("ResetPasswordView")
                     ->setProperty("pendingEmail", "alex.morgan@example.com");
                 s.standIn("auth")->setProperty("passwordResetState", 2);
@@ -234,12 +257,14 @@ const QList<Scene> &scenes()
             [](Session &s) {
                 s.openGate();
                 s.call(mainView(s), "showResetPasswordPage");
+                QTest::qWait(300);
                 s.standIn("auth")->setProperty("passwordResetState", 4);
             }},
         {"reset-done",
             [](Session &s) {
                 s.openGate();
                 s.call(mainView(s), "showResetPasswordPage");
+                QTest::qWait(300);
                 s.standIn("auth")->setProperty("passwordResetState", 6);
             }},
         {"home-no-plan",
