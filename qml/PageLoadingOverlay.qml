@@ -41,5 +41,7 @@ Item {
         width: 72
         height: 72
         running: root.active
+        // The default dots are dark, which vanishes on the dark appearance.
+        palette.dark: Theme.textColor
     }
 }
