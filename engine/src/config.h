@@ -77,6 +77,10 @@ struct InboundConfig
     bool sniff = false;
     std::int64_t sniffTimeoutMs = 300;
     std::int64_t udpTimeoutMs = 5 * 60 * 1000;
+    // Not configurable: a client gets this long to send a complete SOCKS or HTTP request, and a
+    // kept-alive HTTP client this long between requests. Tests shorten them.
+    std::int64_t handshakeTimeoutMs = 15 * 1000;
+    std::int64_t keepAliveIdleMs = 60 * 1000;
     std::vector<InboundUser> users;
 };
 

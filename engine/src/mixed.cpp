@@ -58,6 +58,7 @@ public:
         , m_executor(socket.get_executor())
         , m_client(std::make_shared<TcpStream>(std::move(socket)))
         , m_timer(m_executor)
+        , m_deadline(m_executor)
     {
         std::error_code ignored;
         m_source = endpointDestination(m_client->socket().remote_endpoint(ignored));
@@ -75,6 +76,7 @@ public:
     void start()
     {
         logInfo(m_inbound->logPrefix(), ": inbound connection from ", m_source.toString());
+        armDeadline(m_inbound->config().handshakeTimeoutMs, "handshake timed out");
         readMore([](Session &self) { self.dispatch(); });
     }
 
@@ -99,9 +101,24 @@ private:
 
     void consume(std::size_t size) { m_buffer.erase(m_buffer.begin(), m_buffer.begin() + size); }
 
+    // Bounds the wait for a complete request, so a silent or stalled client cannot hold a
+    // connection (and its memory) forever. Holds no reference: a finished session just goes.
+    void armDeadline(std::int64_t milliseconds, const char *why)
+    {
+        m_deadline.expires_after(std::chrono::milliseconds(milliseconds));
+        m_deadline.async_wait([weak = weak_from_this(), why](const std::error_code &error) {
+            auto self = weak.lock();
+            if (error || !self)
+                return;
+            logDebug(self->m_inbound->logPrefix(), ": ", self->m_source.toString(), ": ", why);
+            self->closeClient();
+        });
+    }
+
     void closeClient()
     {
         m_timer.cancel();
+        m_deadline.cancel();
         m_client->close();
         if (m_upstream)
             m_upstream->close();
@@ -273,6 +290,7 @@ private:
             break;
         }
         consume(consumed);
+        m_deadline.cancel();
         if (!m_inbound->config().users.empty() && !httpAuthorised()) {
             return reply(bytes("HTTP/1.1 407 Proxy Authentication Required\r\n"
                                "Proxy-Authenticate: Basic realm=\"proxy\"\r\nConnection: close\r\n"
@@ -504,6 +522,7 @@ private:
             return closeClient();
         }
         m_response.clear();
+        armDeadline(m_inbound->config().keepAliveIdleMs, "idle keep-alive connection closed");
         httpRequest();
     }
 
@@ -571,6 +590,7 @@ private:
 
     void connect()
     {
+        m_deadline.cancel(); // the request is complete; sniffing has its own bound
         if (!m_inbound->config().sniff)
             return route();
         if (sniffBuffer())
@@ -669,6 +689,7 @@ private:
     // DNS over TCP caught by hijack-dns: each length-prefixed query is answered by the forwarder.
     void serveDnsOverTcp()
     {
+        armDeadline(m_inbound->config().keepAliveIdleMs, "idle DNS connection closed");
         if (m_buffer.size() < 2)
             return readMore([](Session &self) { self.serveDnsOverTcp(); });
         const std::size_t length = (static_cast<std::size_t>(m_buffer[0]) << 8) | m_buffer[1];
@@ -696,6 +717,7 @@ private:
     asio::any_io_executor m_executor;
     std::shared_ptr<TcpStream> m_client;
     asio::steady_timer m_timer;
+    asio::steady_timer m_deadline;
     Destination m_source;
     asio::ip::tcp::endpoint m_local;
     std::vector<std::uint8_t> m_buffer;
@@ -955,6 +977,7 @@ private:
 
 void Session::startUdpAssociate()
 {
+    m_deadline.cancel(); // the association lives as long as its control connection
     std::make_shared<UdpAssociation>(shared_from_this())->start();
 }
 
