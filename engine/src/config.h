@@ -41,11 +41,16 @@ struct RuleConfig
     std::optional<bool> ipIsPrivate;
     std::vector<std::uint16_t> port;
     std::vector<std::pair<std::uint16_t, std::uint16_t>> portRange;
+    std::vector<IpPrefix> sourceIpCidr;
+    std::optional<bool> sourceIpIsPrivate;
+    std::vector<std::uint16_t> sourcePort;
+    std::vector<std::pair<std::uint16_t, std::uint16_t>> sourcePortRange;
+    std::string clashMode; // compared with the control API's mode, ignoring case
     std::vector<std::string> ruleSet;
     std::vector<std::uint16_t> queryType;
     std::vector<std::string> outboundMatch; // DNS rules: "outbound": ["any"]
-    // Items this engine accepts but cannot evaluate (process, Wi-Fi ...): such a rule never
-    // matches.
+    // Items this engine accepts but cannot evaluate (process, user, Wi-Fi and network type: the
+    // engine runs inside the client and knows none of them): such a rule never matches.
     bool unsupportedItem = false;
 
     std::string action; // route, hijack-dns, reject, sniff, resolve, route-options

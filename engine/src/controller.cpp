@@ -10,6 +10,7 @@
 #include <asio/write.hpp>
 #include <ctime>
 #include <deque>
+#include <functional>
 #include <nlohmann/json.hpp>
 
 namespace qivro::engine {
@@ -571,8 +572,27 @@ private:
             level = "silent";
         return {{"port", 0}, {"socks-port", 0}, {"redir-port", 0}, {"tproxy-port", 0},
             {"mixed-port", m_controller.mixedPort()}, {"allow-lan", false}, {"bind-address", "*"},
-            {"mode", mode}, {"mode-list", json::array({mode})}, {"log-level", level},
-            {"ipv6", false}, {"tun", nullptr}};
+            {"mode", mode}, {"mode-list", modeList()}, {"log-level", level}, {"ipv6", false},
+            {"tun", nullptr}};
+    }
+
+    // The default mode first, then every mode a route rule asks for.
+    json modeList() const
+    {
+        std::vector<std::string> modes = {m_services.config.defaultMode};
+        std::function<void(const std::vector<RuleConfig> &)> collect;
+        collect = [&](const std::vector<RuleConfig> &rules) {
+            for (const RuleConfig &rule : rules) {
+                collect(rule.rules);
+                const auto known = [&](const std::string &mode) {
+                    return toLower(mode) == toLower(rule.clashMode);
+                };
+                if (!rule.clashMode.empty() && std::none_of(modes.begin(), modes.end(), known))
+                    modes.push_back(rule.clashMode);
+            }
+        };
+        collect(m_services.config.routeRules);
+        return modes;
     }
 
     void patchConfigs(const std::string &body)
@@ -799,7 +819,6 @@ private:
 Controller::Controller(Services &services)
     : m_services(services)
     , m_acceptor(m_io)
-    , m_mode(services.config.defaultMode)
 { }
 
 Controller::~Controller()
@@ -871,14 +890,12 @@ std::uint16_t Controller::port() const
 
 std::string Controller::mode()
 {
-    std::lock_guard lock(m_modeMutex);
-    return m_mode;
+    return m_services.router.mode();
 }
 
 void Controller::setMode(const std::string &mode)
 {
-    std::lock_guard lock(m_modeMutex);
-    m_mode = mode;
+    m_services.router.setMode(mode);
 }
 
 std::uint16_t Controller::mixedPort() const

@@ -22,7 +22,8 @@ namespace {
 
 constexpr std::size_t readChunk = 16 * 1024;
 
-Destination endpointDestination(const asio::ip::tcp::endpoint &endpoint)
+template <typename Endpoint>
+Destination endpointDestination(const Endpoint &endpoint)
 {
     Destination destination;
     destination.ip = endpoint.address();
@@ -552,6 +553,7 @@ private:
         metadata.inbound = m_inbound->config().tag;
         metadata.network = "tcp";
         metadata.destination = m_destination;
+        metadata.source = m_source;
         return metadata;
     }
 
@@ -868,6 +870,7 @@ private:
         metadata.inbound = m_session->m_inbound->config().tag;
         metadata.network = "udp";
         metadata.destination = datagram.destination;
+        metadata.source = endpointDestination(m_from);
         if (m_session->m_inbound->config().sniff && sniff::isDnsQuery(payload, payloadSize))
             metadata.protocol = "dns";
         const RouteDecision decision = m_services.router.route(metadata);

@@ -82,6 +82,27 @@ std::string httpGet(tcp::socket &socket, std::uint16_t originPort, const std::st
     return response.substr(headEnd, length);
 }
 
+// GET /name through SOCKS5 from a client bound to the given local address and port.
+std::string nameFrom(std::uint16_t proxyPort, const std::string &local, std::uint16_t localPort = 0)
+{
+    asio::io_context io;
+    tcp::socket socket(io);
+    std::error_code error;
+    socket.open(tcp::v4(), error);
+    socket.set_option(tcp::socket::reuse_address(true), error);
+    socket.bind({asio::ip::make_address(local), localPort}, error);
+    if (!error)
+        socket.connect({asio::ip::make_address("127.0.0.1"), proxyPort}, error);
+    CHECK_MSG(!error, local + ": " + error.message());
+    return error ? "" : support::socksGet(socket, "name.test", 80, "/name", true);
+}
+
+json toOrigin(const std::string &tag, const Origin &origin)
+{
+    return {{"type", "direct"}, {"tag", tag}, {"override_address", "127.0.0.1"},
+        {"override_port", origin.port()}};
+}
+
 json directConfig()
 {
     return {{"log", {{"level", "warn"}}}, {"inbounds", {mixedInbound(false)}},
@@ -134,6 +155,54 @@ TEST_CASE(stalledClientsAreDropped)
     CHECK_EQ(support::socksGet(relay, "127.0.0.1", origin.port(), "/again", false), "origin");
     tcp::socket fresh = connectTo(io, running.mixedPort());
     CHECK_EQ(support::socksGet(fresh, "127.0.0.1", origin.port(), "/fresh", true), "origin");
+}
+
+TEST_CASE(modeAndSourceRules)
+{
+    Origin fallback("fallback"), global("global"), direct("direct"), bySource("source"),
+        byPort("port"), never("never");
+    const std::uint16_t fixedPort = support::freeTcpPort();
+    const std::string secret = "mode-secret";
+    const std::map<std::string, std::string> auth = {{"Authorization", "Bearer " + secret}};
+    RunningEngine running(json {{"log", {{"level", "warn"}}}, {"inbounds", {mixedInbound(false)}},
+        {"outbounds",
+            {toOrigin("fallback", fallback), toOrigin("global", global), toOrigin("direct", direct),
+                toOrigin("source", bySource), toOrigin("port", byPort), toOrigin("never", never)}},
+        {"route",
+            {{"rules",
+                 {{{"process_name", {"curl"}}, {"outbound", "never"}},
+                     {{"wifi_ssid", {"home"}}, {"outbound", "never"}},
+                     {{"clash_mode", "global"}, {"outbound", "global"}},
+                     {{"type", "logical"}, {"mode", "and"},
+                         {"rules", {{{"clash_mode", "Direct"}}, {{"network", "tcp"}}}},
+                         {"outbound", "direct"}},
+                     {{"source_ip_cidr", {"127.0.0.2/32", "10.0.0.0/8"}}, {"outbound", "source"}},
+                     {{"source_port", {fixedPort}}, {"source_port_range", {"1:2"}},
+                         {"outbound", "port"}}}},
+                {"final", "fallback"}}},
+        {"experimental",
+            {{"clash_api",
+                {{"external_controller", "127.0.0.1:0"}, {"secret", secret},
+                    {"default_mode", "Global"}}}}}});
+    const std::uint16_t proxy = running.mixedPort();
+    const std::uint16_t api = running.apiPort();
+    const auto patchMode = [&](const std::string &mode) {
+        CHECK_EQ(
+            support::httpCall(api, "PATCH", "/configs", auth, json {{"mode", mode}}.dump()).status,
+            204);
+    };
+
+    // The configuration's default mode holds until the API changes it; case does not matter.
+    CHECK_EQ(nameFrom(proxy, "127.0.0.2"), "global");
+    const json configs = json::parse(support::httpCall(api, "GET", "/configs", auth).body);
+    CHECK_EQ(configs["mode"], "Global");
+    CHECK_EQ(configs["mode-list"], json::array({"Global", "Direct"}));
+    patchMode("DIRECT");
+    CHECK_EQ(nameFrom(proxy, "127.0.0.1"), "direct");
+    patchMode("Rule");
+    CHECK_EQ(nameFrom(proxy, "127.0.0.1"), "fallback");
+    CHECK_EQ(nameFrom(proxy, "127.0.0.2"), "source");
+    CHECK_EQ(nameFrom(proxy, "127.0.0.1", fixedPort), "port");
 }
 
 QTEST_MAIN()
