@@ -5,8 +5,6 @@
 #include "support.h"
 
 #include <asio/connect.hpp>
-#include <asio/read.hpp>
-#include <asio/read_until.hpp>
 #include <asio/write.hpp>
 #include <chrono>
 #include <poll.h>
@@ -67,19 +65,7 @@ std::string httpGet(tcp::socket &socket, std::uint16_t originPort, const std::st
 {
     const std::string host = "127.0.0.1:" + std::to_string(originPort);
     send(socket, "GET http://" + host + path + " HTTP/1.1\r\nHost: " + host + "\r\n\r\n");
-    std::string response;
-    std::error_code error;
-    const std::size_t headEnd
-        = asio::read_until(socket, asio::dynamic_buffer(response), "\r\n\r\n", error);
-    if (error)
-        return {};
-    const std::size_t lengthAt = response.find("Content-Length: ");
-    const std::size_t length
-        = lengthAt == std::string::npos ? 0 : std::stoul(response.substr(lengthAt + 16));
-    if (response.size() < headEnd + length)
-        asio::read(socket, asio::dynamic_buffer(response),
-            asio::transfer_exactly(headEnd + length - response.size()), error);
-    return response.substr(headEnd, length);
+    return support::readResponseBody(socket);
 }
 
 // GET /name through SOCKS5 from a client bound to the given local address and port.
