@@ -395,7 +395,7 @@ QTEST_MAIN()
 TEST_CASE(webSocketStreams)
 {
     Origin a("A");
-    RunningEngine running(apiConfig({toOrigin("a", a)}, {{"final", "a"}}));
+    RunningEngine running(apiConfig(json::array({toOrigin("a", a)}), {{"final", "a"}}));
     const std::uint16_t api = running.apiPort();
     const std::string token = "token=" + secret;
 
