@@ -453,6 +453,40 @@ std::vector<std::uint16_t> getPorts(const json &object, const char *key, const s
     return ports;
 }
 
+// "low:high", either side may be left out.
+std::vector<std::pair<std::uint16_t, std::uint16_t>> getPortRanges(
+    const json &object, const char *key, const std::string &place)
+{
+    std::vector<std::pair<std::uint16_t, std::uint16_t>> ranges;
+    for (const std::string &range : getList(object, key, place)) {
+        const std::size_t colon = range.find(':');
+        try {
+            if (colon == std::string::npos)
+                throw std::invalid_argument(range);
+            const int low = colon == 0 ? 0 : std::stoi(range.substr(0, colon));
+            const int high = colon + 1 == range.size() ? 65535 : std::stoi(range.substr(colon + 1));
+            if (low < 0 || high > 65535 || low > high)
+                throw std::invalid_argument(range);
+            ranges.emplace_back(low, high);
+        } catch (const std::exception &) {
+            fail(at(place, key), "bad port range: " + range);
+        }
+    }
+    return ranges;
+}
+
+std::vector<IpPrefix> getPrefixes(const json &object, const char *key, const std::string &place)
+{
+    std::vector<IpPrefix> prefixes;
+    for (const std::string &cidr : getList(object, key, place)) {
+        IpPrefix prefix;
+        if (!parseIpPrefix(cidr, prefix))
+            fail(at(place, key), std::string("invalid ") + key + ": " + cidr);
+        prefixes.push_back(prefix);
+    }
+    return prefixes;
+}
+
 bool parseQueryType(const json &value, std::uint16_t &out)
 {
     static const std::map<std::string, std::uint16_t> names
@@ -476,7 +510,10 @@ enum class RuleKind
 {
     Route,
     Dns,
-    Headless
+    Headless,
+    // Inside a logical route or DNS rule: the same items, no action.
+    RouteMatch,
+    DnsMatch
 };
 
 RuleConfig parseRule(const json &object, const std::string &place, RuleKind kind)
@@ -506,9 +543,11 @@ RuleConfig parseRule(const json &object, const std::string &place, RuleKind kind
         const json *rules = member(object, "rules");
         if (!rules || !rules->is_array() || rules->empty())
             fail(at(place, "rules"), "missing rules");
+        const RuleKind subKind = kind == RuleKind::Route ? RuleKind::RouteMatch
+            : kind == RuleKind::Dns                      ? RuleKind::DnsMatch
+                                                         : kind;
         for (std::size_t i = 0; i < rules->size(); ++i) {
-            RuleConfig sub
-                = parseRule((*rules)[i], index(at(place, "rules"), i), RuleKind::Headless);
+            RuleConfig sub = parseRule((*rules)[i], index(at(place, "rules"), i), subKind);
             rule.rules.push_back(std::move(sub));
         }
     } else if (type.empty() || type == "default") {
@@ -529,6 +568,10 @@ RuleConfig parseRule(const json &object, const std::string &place, RuleKind kind
             checkKeys(object, place, {&matchKeys, &actionKeys});
         else if (kind == RuleKind::Dns)
             checkKeys(object, place, {&matchKeys, &dnsMatchKeys, &dnsActionKeys});
+        else if (kind == RuleKind::RouteMatch)
+            checkKeys(object, place, {&matchKeys});
+        else if (kind == RuleKind::DnsMatch)
+            checkKeys(object, place, {&matchKeys, &dnsMatchKeys});
         else
             checkKeys(object, place, {&headlessKeys});
         rule.inbound = getList(object, "inbound", place);
@@ -555,30 +598,17 @@ RuleConfig parseRule(const json &object, const std::string &place, RuleKind kind
                 fail(at(place, "domain_regex"), "invalid regular expression: " + pattern);
             }
         }
-        for (const std::string &cidr : getList(object, "ip_cidr", place)) {
-            IpPrefix prefix;
-            if (!parseIpPrefix(cidr, prefix))
-                fail(at(place, "ip_cidr"), "invalid ip_cidr: " + cidr);
-            rule.ipCidr.push_back(prefix);
-        }
+        rule.ipCidr = getPrefixes(object, "ip_cidr", place);
         if (member(object, "ip_is_private"))
             rule.ipIsPrivate = getBool(object, "ip_is_private", place);
         rule.port = getPorts(object, "port", place);
-        for (const std::string &range : getList(object, "port_range", place)) {
-            const std::size_t colon = range.find(':');
-            try {
-                if (colon == std::string::npos)
-                    throw std::invalid_argument(range);
-                const int low = colon == 0 ? 0 : std::stoi(range.substr(0, colon));
-                const int high
-                    = colon + 1 == range.size() ? 65535 : std::stoi(range.substr(colon + 1));
-                if (low < 0 || high > 65535 || low > high)
-                    throw std::invalid_argument(range);
-                rule.portRange.emplace_back(low, high);
-            } catch (const std::exception &) {
-                fail(at(place, "port_range"), "bad port range: " + range);
-            }
-        }
+        rule.portRange = getPortRanges(object, "port_range", place);
+        rule.sourcePort = getPorts(object, "source_port", place);
+        rule.sourcePortRange = getPortRanges(object, "source_port_range", place);
+        rule.sourceIpCidr = getPrefixes(object, "source_ip_cidr", place);
+        if (member(object, "source_ip_is_private"))
+            rule.sourceIpIsPrivate = getBool(object, "source_ip_is_private", place);
+        rule.clashMode = getString(object, "clash_mode", place);
         rule.ruleSet = getList(object, "rule_set", place);
         if (const json *types = member(object, "query_type")) {
             const json list = types->is_array() ? *types : json::array({*types});
@@ -589,13 +619,12 @@ RuleConfig parseRule(const json &object, const std::string &place, RuleKind kind
                 rule.queryType.push_back(value);
             }
         }
-        if (kind == RuleKind::Dns)
+        if (kind == RuleKind::Dns || kind == RuleKind::DnsMatch)
             rule.outboundMatch = getList(object, "outbound", place);
         static const char *unsupported[]
-            = {"source_ip_cidr", "source_ip_is_private", "source_port", "source_port_range",
-                "process_name", "process_path", "process_path_regex", "package_name", "user",
+            = {"process_name", "process_path", "process_path_regex", "package_name", "user",
                 "user_id", "network_type", "network_is_expensive", "network_is_constrained",
-                "wifi_ssid", "wifi_bssid", "auth_user", "client", "ip_version", "clash_mode"};
+                "wifi_ssid", "wifi_bssid", "auth_user", "client", "ip_version"};
         for (const char *key : unsupported)
             rule.unsupportedItem = rule.unsupportedItem || member(object, key) != nullptr;
     } else {

@@ -41,11 +41,16 @@ struct RuleConfig
     std::optional<bool> ipIsPrivate;
     std::vector<std::uint16_t> port;
     std::vector<std::pair<std::uint16_t, std::uint16_t>> portRange;
+    std::vector<IpPrefix> sourceIpCidr;
+    std::optional<bool> sourceIpIsPrivate;
+    std::vector<std::uint16_t> sourcePort;
+    std::vector<std::pair<std::uint16_t, std::uint16_t>> sourcePortRange;
+    std::string clashMode; // compared with the control API's mode, ignoring case
     std::vector<std::string> ruleSet;
     std::vector<std::uint16_t> queryType;
     std::vector<std::string> outboundMatch; // DNS rules: "outbound": ["any"]
-    // Items this engine accepts but cannot evaluate (process, Wi-Fi ...): such a rule never
-    // matches.
+    // Items this engine accepts but cannot evaluate (process, user, Wi-Fi and network type: the
+    // engine runs inside the client and knows none of them): such a rule never matches.
     bool unsupportedItem = false;
 
     std::string action; // route, hijack-dns, reject, sniff, resolve, route-options
@@ -77,6 +82,10 @@ struct InboundConfig
     bool sniff = false;
     std::int64_t sniffTimeoutMs = 300;
     std::int64_t udpTimeoutMs = 5 * 60 * 1000;
+    // Not configurable: a client gets this long to send a complete SOCKS or HTTP request, and a
+    // kept-alive HTTP client this long between requests. Tests shorten them.
+    std::int64_t handshakeTimeoutMs = 15 * 1000;
+    std::int64_t keepAliveIdleMs = 60 * 1000;
     std::vector<InboundUser> users;
 };
 

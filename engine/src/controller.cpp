@@ -3,12 +3,14 @@
 #include "groups.h"
 #include "httpparser.h"
 #include "log.h"
+#include "websocket.h"
 
 #include <asio/post.hpp>
 #include <asio/steady_timer.hpp>
 #include <asio/write.hpp>
 #include <ctime>
 #include <deque>
+#include <functional>
 #include <nlohmann/json.hpp>
 
 namespace qivro::engine {
@@ -295,12 +297,14 @@ private:
                 groupDelay(segments[1], query);
         } else if (first == "traffic" && count == 1) {
             if (only({"GET"}))
-                streamTraffic();
+                streamTraffic(head);
         } else if (first == "logs" && count == 1) {
             if (only({"GET"}))
-                streamLogs(query);
+                streamLogs(head, query);
         } else if (first == "connections" && count == 1) {
-            if (method == "GET")
+            if (method == "GET" && wantsWebSocket(head))
+                streamConnections(head, query);
+            else if (method == "GET")
                 respondJson(200, connections());
             else if (method == "DELETE") {
                 m_services.tracker.closeAll();
@@ -568,8 +572,27 @@ private:
             level = "silent";
         return {{"port", 0}, {"socks-port", 0}, {"redir-port", 0}, {"tproxy-port", 0},
             {"mixed-port", m_controller.mixedPort()}, {"allow-lan", false}, {"bind-address", "*"},
-            {"mode", mode}, {"mode-list", json::array({mode})}, {"log-level", level},
-            {"ipv6", false}, {"tun", nullptr}};
+            {"mode", mode}, {"mode-list", modeList()}, {"log-level", level}, {"ipv6", false},
+            {"tun", nullptr}};
+    }
+
+    // The default mode first, then every mode a route rule asks for.
+    json modeList() const
+    {
+        std::vector<std::string> modes = {m_services.config.defaultMode};
+        std::function<void(const std::vector<RuleConfig> &)> collect;
+        collect = [&](const std::vector<RuleConfig> &rules) {
+            for (const RuleConfig &rule : rules) {
+                collect(rule.rules);
+                const auto known = [&](const std::string &mode) {
+                    return toLower(mode) == toLower(rule.clashMode);
+                };
+                if (!rule.clashMode.empty() && std::none_of(modes.begin(), modes.end(), known))
+                    modes.push_back(rule.clashMode);
+            }
+        };
+        collect(m_services.config.routeRules);
+        return modes;
     }
 
     void patchConfigs(const std::string &body)
@@ -584,9 +607,29 @@ private:
 
     // Streams ----------------------------------------------------------------------------------
 
-    void startStream()
+    static bool wantsWebSocket(const http::RequestHead &head)
     {
-        m_streaming = true;
+        return http::headerHasToken(head.headers, "Upgrade", "websocket");
+    }
+
+    // Streams answer as one chunked HTTP response, or as WebSocket text messages when the client
+    // asks to upgrade. False after answering an unusable upgrade request.
+    bool startStream(const http::RequestHead &head)
+    {
+        if (wantsWebSocket(head)) {
+            const std::string *key = http::findHeader(head.headers, "Sec-WebSocket-Key");
+            const std::string *version = http::findHeader(head.headers, "Sec-WebSocket-Version");
+            if (!key || key->empty() || !version || *version != "13") {
+                respondText(400, "400 Bad Request", false);
+                return false;
+            }
+            m_websocket = true;
+            queueWrite("HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\n"
+                       "Connection: Upgrade\r\nSec-WebSocket-Accept: "
+                + websocket::acceptKey(*key) + "\r\n\r\n");
+            readFrames();
+            return true;
+        }
         queueWrite("HTTP/1.1 200 OK\r\n" + corsHeaders()
             + "Content-Type: application/json\r\nTransfer-Encoding: chunked\r\n\r\n");
         // Reading on tells us when the client goes away.
@@ -597,10 +640,50 @@ private:
                 if (error)
                     self->close();
             });
+        return true;
     }
 
-    void queueChunk(const std::string &line)
+    // What a WebSocket client sends: pings are answered, a close is returned and ends the stream,
+    // anything else is ignored.
+    void readFrames()
     {
+        while (!m_closing) {
+            websocket::Frame frame;
+            std::size_t consumed = 0;
+            const ParseStatus status
+                = websocket::parseClientFrame(m_buffer.data(), m_buffer.size(), frame, consumed);
+            if (status == ParseStatus::Invalid)
+                return close();
+            if (status == ParseStatus::NeedMore)
+                break;
+            m_buffer.erase(0, consumed);
+            if (frame.opcode == websocket::Ping)
+                queueWrite(websocket::encodeFrame(websocket::Pong, frame.payload));
+            if (frame.opcode == websocket::Close) {
+                m_closing = true;
+                queueWrite(websocket::encodeFrame(websocket::Close, frame.payload.substr(0, 2)));
+            }
+        }
+        if (m_closing)
+            return;
+        auto self = shared_from_this();
+        m_chunk.resize(4096);
+        m_socket.async_read_some(
+            asio::buffer(m_chunk), [self](const std::error_code &error, std::size_t size) {
+                if (error)
+                    return self->close();
+                self->m_buffer.append(self->m_chunk.data(), size);
+                self->readFrames();
+            });
+    }
+
+    // One message: a chunk of the HTTP stream or one WebSocket text frame.
+    void queueMessage(const std::string &line)
+    {
+        if (m_closing)
+            return;
+        if (m_websocket)
+            return queueWrite(websocket::encodeFrame(websocket::Text, line));
         char size[32];
         std::snprintf(size, sizeof size, "%zx\r\n", line.size());
         queueWrite(size + line + "\r\n");
@@ -626,12 +709,15 @@ private:
                 self->m_writes.pop_front();
                 if (!self->m_writes.empty())
                     self->writeNext();
+                else if (self->m_closing)
+                    self->close();
             });
     }
 
-    void streamTraffic()
+    void streamTraffic(const http::RequestHead &head)
     {
-        startStream();
+        if (!startStream(head))
+            return;
         m_lastUp = m_services.tracker.uploadTotal();
         m_lastDown = m_services.tracker.downloadTotal();
         tick();
@@ -650,19 +736,20 @@ private:
             self->m_lastUp = up;
             self->m_lastDown = down;
             if (self->m_writes.size() < 64)
-                self->queueChunk(line.dump() + "\n");
+                self->queueMessage(line.dump() + "\n");
             self->tick();
         });
     }
 
-    void streamLogs(const std::map<std::string, std::string> &query)
+    void streamLogs(const http::RequestHead &head, const std::map<std::string, std::string> &query)
     {
         const auto it = query.find("level");
         const std::string level = it == query.end() || it->second.empty() ? "info" : it->second;
         if (level != "debug" && level != "info" && level != "warning" && level != "error"
             && level != "silent")
             return respondMessage(400, "Body invalid");
-        startStream();
+        if (!startStream(head))
+            return;
         const int minimum = logRank(level);
         std::weak_ptr<ApiConnection> weak = shared_from_this();
         asio::any_io_executor executor = m_socket.get_executor();
@@ -675,9 +762,39 @@ private:
                 asio::post(executor, [weak, line] {
                     auto self = weak.lock();
                     if (self && self->m_socket.is_open() && self->m_writes.size() < 256)
-                        self->queueChunk(line);
+                        self->queueMessage(line);
                 });
             });
+    }
+
+    // The WebSocket form of /connections: a snapshot at once, then one every interval.
+    void streamConnections(
+        const http::RequestHead &head, const std::map<std::string, std::string> &query)
+    {
+        const auto it = query.find("interval");
+        long interval = 1000;
+        if (it != query.end() && !it->second.empty()) {
+            char *end = nullptr;
+            interval = std::strtol(it->second.c_str(), &end, 10);
+            if (*end != '\0' || interval <= 0)
+                return respondMessage(400, "Body invalid");
+        }
+        if (!startStream(head))
+            return;
+        m_interval = std::chrono::milliseconds(interval);
+        sendConnections();
+    }
+
+    void sendConnections()
+    {
+        if (m_writes.size() < 64)
+            queueMessage(connections().dump() + "\n");
+        auto self = shared_from_this();
+        m_timer.expires_after(m_interval);
+        m_timer.async_wait([self](const std::error_code &error) {
+            if (!error && self->m_socket.is_open() && !self->m_closing)
+                self->sendConnections();
+        });
     }
 
     Controller &m_controller;
@@ -688,7 +805,9 @@ private:
     std::vector<char> m_chunk;
     std::string m_origin;
     bool m_keepAlive = true;
-    bool m_streaming = false;
+    bool m_websocket = false;
+    bool m_closing = false; // a WebSocket close was answered; nothing more is sent
+    std::chrono::milliseconds m_interval {1000};
     std::deque<std::string> m_writes;
     std::uint64_t m_lastUp = 0;
     std::uint64_t m_lastDown = 0;
@@ -700,7 +819,6 @@ private:
 Controller::Controller(Services &services)
     : m_services(services)
     , m_acceptor(m_io)
-    , m_mode(services.config.defaultMode)
 { }
 
 Controller::~Controller()
@@ -772,14 +890,12 @@ std::uint16_t Controller::port() const
 
 std::string Controller::mode()
 {
-    std::lock_guard lock(m_modeMutex);
-    return m_mode;
+    return m_services.router.mode();
 }
 
 void Controller::setMode(const std::string &mode)
 {
-    std::lock_guard lock(m_modeMutex);
-    m_mode = mode;
+    m_services.router.setMode(mode);
 }
 
 std::uint16_t Controller::mixedPort() const

@@ -38,8 +38,6 @@ private:
     asio::io_context m_io;
     asio::ip::tcp::acceptor m_acceptor;
     std::thread m_thread;
-    std::mutex m_modeMutex;
-    std::string m_mode;
 };
 
 } // namespace qivro::engine

@@ -36,6 +36,8 @@ std::string Engine::startWithText(const std::string &configText)
 
 std::string Engine::startParsed(Config config)
 {
+    if (running())
+        return "engine is already running";
     const auto began = std::chrono::steady_clock::now();
     Logger::instance().configure(config.logDisabled, config.logLevel, config.logTimestamp);
     for (const InboundConfig &inbound : config.inbounds) {

@@ -24,6 +24,8 @@ public:
     // "" once running, otherwise the reason it is not.
     std::string start(const std::string &configPath);
     std::string startWithText(const std::string &configText);
+    // An already parsed configuration, for tests that adjust values no configuration file sets.
+    std::string startParsed(Config config);
     void stop();
     bool running() const { return m_thread.joinable(); }
 
@@ -32,7 +34,6 @@ public:
     std::uint16_t controllerPort() const;
 
 private:
-    std::string startParsed(Config config);
     void teardown();
 
     std::unique_ptr<asio::io_context> m_io;

@@ -4,6 +4,7 @@
 #include "address.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace qivro::engine {
@@ -13,6 +14,9 @@ struct Metadata
     std::string inbound;
     std::string network; // tcp, udp
     Destination destination;
+    // The client's address and port, where there is a client (not for the engine's own lookups).
+    std::optional<Destination> source;
+    std::string clashMode; // filled in by the router
     std::string sniffedDomain;
     std::string protocol; // tls, http, dns, or empty
     std::uint16_t queryType = 0; // DNS rules

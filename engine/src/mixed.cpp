@@ -22,7 +22,8 @@ namespace {
 
 constexpr std::size_t readChunk = 16 * 1024;
 
-Destination endpointDestination(const asio::ip::tcp::endpoint &endpoint)
+template <typename Endpoint>
+Destination endpointDestination(const Endpoint &endpoint)
 {
     Destination destination;
     destination.ip = endpoint.address();
@@ -58,6 +59,7 @@ public:
         , m_executor(socket.get_executor())
         , m_client(std::make_shared<TcpStream>(std::move(socket)))
         , m_timer(m_executor)
+        , m_deadline(m_executor)
     {
         std::error_code ignored;
         m_source = endpointDestination(m_client->socket().remote_endpoint(ignored));
@@ -75,33 +77,57 @@ public:
     void start()
     {
         logInfo(m_inbound->logPrefix(), ": inbound connection from ", m_source.toString());
+        armDeadline(m_inbound->config().handshakeTimeoutMs, "handshake timed out");
         readMore([](Session &self) { self.dispatch(); });
     }
 
 private:
     using Step = void (*)(Session &);
 
+    // Reads what has arrived onto the end of buffer (a member), then calls done.
+    template <typename Done>
+    void appendRead(Stream &stream, std::vector<std::uint8_t> &buffer, Done done)
+    {
+        const std::size_t used = buffer.size();
+        buffer.resize(used + readChunk);
+        stream.asyncReadSome(asio::buffer(buffer.data() + used, readChunk),
+            [self = shared_from_this(), &buffer, used, done](
+                const std::error_code &error, std::size_t size) {
+                buffer.resize(used + size);
+                done(*self, error, size);
+            });
+    }
+
     void readMore(Step next)
     {
-        const std::size_t used = m_buffer.size();
-        m_buffer.resize(used + readChunk);
-        auto self = shared_from_this();
-        m_client->asyncReadSome(asio::buffer(m_buffer.data() + used, readChunk),
-            [self, used, next](const std::error_code &error, std::size_t size) {
-                self->m_buffer.resize(used + size);
-                if (error) {
-                    self->closeClient();
-                    return;
-                }
-                next(*self);
+        appendRead(
+            *m_client, m_buffer, [next](Session &self, const std::error_code &error, std::size_t) {
+                if (error)
+                    return self.closeClient();
+                next(self);
             });
     }
 
     void consume(std::size_t size) { m_buffer.erase(m_buffer.begin(), m_buffer.begin() + size); }
 
+    // Bounds the wait for a complete request, so a silent or stalled client cannot hold a
+    // connection (and its memory) forever. Holds no reference: a finished session just goes.
+    void armDeadline(std::int64_t milliseconds, const char *why)
+    {
+        m_deadline.expires_after(std::chrono::milliseconds(milliseconds));
+        m_deadline.async_wait([weak = weak_from_this(), why](const std::error_code &error) {
+            auto self = weak.lock();
+            if (error || !self)
+                return;
+            logDebug(self->m_inbound->logPrefix(), ": ", self->m_source.toString(), ": ", why);
+            self->closeClient();
+        });
+    }
+
     void closeClient()
     {
         m_timer.cancel();
+        m_deadline.cancel();
         m_client->close();
         if (m_upstream)
             m_upstream->close();
@@ -133,6 +159,24 @@ private:
         closeClient();
     }
 
+    // One parse step over the buffered bytes: true once the message is complete (its bytes
+    // consumed); otherwise it reads more and retries with again, or hands over to invalid.
+    template <typename Message, typename Parse>
+    bool parseStep(Parse parse, Message &message, Step again, Step invalid)
+    {
+        std::size_t consumed = 0;
+        const ParseStatus status = m_buffer.empty()
+            ? ParseStatus::NeedMore
+            : parse(m_buffer.data(), m_buffer.size(), message, consumed);
+        if (status == ParseStatus::NeedMore)
+            readMore(again);
+        else if (status == ParseStatus::Invalid)
+            invalid(*this);
+        else
+            consume(consumed);
+        return status == ParseStatus::Done;
+    }
+
     void dispatch()
     {
         if (m_buffer.empty())
@@ -150,16 +194,10 @@ private:
     void socks5Greeting()
     {
         socks::Greeting greeting;
-        std::size_t consumed = 0;
-        switch (socks::parseGreeting(m_buffer.data(), m_buffer.size(), greeting, consumed)) {
-        case ParseStatus::NeedMore:
-            return readMore([](Session &self) { self.socks5Greeting(); });
-        case ParseStatus::Invalid:
-            return reject("malformed SOCKS5 greeting");
-        case ParseStatus::Done:
-            break;
-        }
-        consume(consumed);
+        if (!parseStep(
+                socks::parseGreeting, greeting, [](Session &self) { self.socks5Greeting(); },
+                [](Session &self) { self.reject("malformed SOCKS5 greeting"); }))
+            return;
         const bool needAuth = !m_inbound->config().users.empty();
         const std::uint8_t method = needAuth ? 2 : 0;
         if (std::find(greeting.methods.begin(), greeting.methods.end(), method)
@@ -173,19 +211,11 @@ private:
 
     void socks5Auth()
     {
-        if (m_buffer.empty())
-            return readMore([](Session &self) { self.socks5Auth(); });
         socks::Credentials credentials;
-        std::size_t consumed = 0;
-        switch (socks::parseCredentials(m_buffer.data(), m_buffer.size(), credentials, consumed)) {
-        case ParseStatus::NeedMore:
-            return readMore([](Session &self) { self.socks5Auth(); });
-        case ParseStatus::Invalid:
-            return reject("malformed SOCKS5 authentication");
-        case ParseStatus::Done:
-            break;
-        }
-        consume(consumed);
+        if (!parseStep(
+                socks::parseCredentials, credentials, [](Session &self) { self.socks5Auth(); },
+                [](Session &self) { self.reject("malformed SOCKS5 authentication"); }))
+            return;
         if (!authorised(credentials.username, credentials.password)) {
             logError(m_inbound->logPrefix(), ": ", m_source.toString(),
                 ": socks5: authentication failed, username=", credentials.username);
@@ -205,19 +235,11 @@ private:
 
     void socks5Request()
     {
-        if (m_buffer.empty())
-            return readMore([](Session &self) { self.socks5Request(); });
         socks::Request request;
-        std::size_t consumed = 0;
-        switch (socks::parseRequest5(m_buffer.data(), m_buffer.size(), request, consumed)) {
-        case ParseStatus::NeedMore:
-            return readMore([](Session &self) { self.socks5Request(); });
-        case ParseStatus::Invalid:
-            return reject("malformed SOCKS5 request");
-        case ParseStatus::Done:
-            break;
-        }
-        consume(consumed);
+        if (!parseStep(
+                socks::parseRequest5, request, [](Session &self) { self.socks5Request(); },
+                [](Session &self) { self.reject("malformed SOCKS5 request"); }))
+            return;
         m_destination = request.destination;
         if (request.command == socks::Connect) {
             // Like sing-box, success is reported before dialing so the client's first bytes can
@@ -240,16 +262,10 @@ private:
     void socks4Request()
     {
         socks::Request4 request;
-        std::size_t consumed = 0;
-        switch (socks::parseRequest4(m_buffer.data(), m_buffer.size(), request, consumed)) {
-        case ParseStatus::NeedMore:
-            return readMore([](Session &self) { self.socks4Request(); });
-        case ParseStatus::Invalid:
-            return reject("malformed SOCKS4 request");
-        case ParseStatus::Done:
-            break;
-        }
-        consume(consumed);
+        if (!parseStep(
+                socks::parseRequest4, request, [](Session &self) { self.socks4Request(); },
+                [](Session &self) { self.reject("malformed SOCKS4 request"); }))
+            return;
         if (request.command != socks::Connect || !m_inbound->config().users.empty())
             return reply(socks::reply4(false), nullptr);
         m_destination = request.destination;
@@ -260,19 +276,16 @@ private:
 
     void httpRequest()
     {
-        if (m_buffer.empty())
-            return readMore([](Session &self) { self.httpRequest(); });
-        std::size_t consumed = 0;
-        switch (http::parseRequestHead(reinterpret_cast<const char *>(m_buffer.data()),
-            m_buffer.size(), m_request, consumed)) {
-        case ParseStatus::NeedMore:
-            return readMore([](Session &self) { self.httpRequest(); });
-        case ParseStatus::Invalid:
-            return httpError(400, "Bad Request");
-        case ParseStatus::Done:
-            break;
-        }
-        consume(consumed);
+        const auto parseHead = [](const std::uint8_t *data, std::size_t size,
+                                   http::RequestHead &head, std::size_t &consumed) {
+            return http::parseRequestHead(
+                reinterpret_cast<const char *>(data), size, head, consumed);
+        };
+        if (!parseStep(
+                parseHead, m_request, [](Session &self) { self.httpRequest(); },
+                [](Session &self) { self.httpError(400, "Bad Request"); }))
+            return;
+        m_deadline.cancel();
         if (!m_inbound->config().users.empty() && !httpAuthorised()) {
             return reply(bytes("HTTP/1.1 407 Proxy Authentication Required\r\n"
                                "Proxy-Authenticate: Basic realm=\"proxy\"\r\nConnection: close\r\n"
@@ -375,26 +388,38 @@ private:
         writeUpstream(std::move(m_outgoing), [](Session &self) { self.sendRequestBody(); });
     }
 
+    // How much of the buffered bytes belongs to the body being forwarded, and whether that ends
+    // it; false on broken chunked framing.
+    bool takeBody(
+        http::Framing kind, const std::vector<std::uint8_t> &buffer, std::size_t &take, bool &done)
+    {
+        take = 0;
+        done = true;
+        switch (kind) {
+        case http::Framing::Length:
+            take = static_cast<std::size_t>(std::min<std::uint64_t>(m_remaining, buffer.size()));
+            m_remaining -= take;
+            done = m_remaining == 0;
+            return true;
+        case http::Framing::Chunked:
+            take = m_chunks.feed(reinterpret_cast<const char *>(buffer.data()), buffer.size());
+            done = m_chunks.done();
+            return !m_chunks.invalid();
+        case http::Framing::UntilClose:
+            take = buffer.size();
+            done = m_upstreamEof;
+            return true;
+        default:
+            return true;
+        }
+    }
+
     void sendRequestBody()
     {
         std::size_t take = 0;
         bool done = false;
-        switch (m_requestFraming.kind) {
-        case http::Framing::Length:
-            take = static_cast<std::size_t>(std::min<std::uint64_t>(m_remaining, m_buffer.size()));
-            m_remaining -= take;
-            done = m_remaining == 0;
-            break;
-        case http::Framing::Chunked:
-            take = m_chunks.feed(reinterpret_cast<const char *>(m_buffer.data()), m_buffer.size());
-            if (m_chunks.invalid())
-                return closeClient();
-            done = m_chunks.done();
-            break;
-        default:
-            done = true;
-            break;
-        }
+        if (!takeBody(m_requestFraming.kind, m_buffer, take, done))
+            return closeClient();
         if (take > 0) {
             std::vector<std::uint8_t> chunk(m_buffer.begin(), m_buffer.begin() + take);
             consume(take);
@@ -410,21 +435,15 @@ private:
 
     void readUpstream(Step next)
     {
-        const std::size_t used = m_response.size();
-        m_response.resize(used + readChunk);
-        auto self = shared_from_this();
-        m_upstream->asyncReadSome(asio::buffer(m_response.data() + used, readChunk),
-            [self, used, next](const std::error_code &error, std::size_t size) {
-                self->m_response.resize(used + size);
-                if (self->m_upstreamInfo)
-                    self->m_services.tracker.addDownload(*self->m_upstreamInfo, size);
-                if (error == asio::error::eof) {
-                    self->m_upstreamEof = true;
-                    return next(*self);
-                }
-                if (error)
-                    return self->closeClient();
-                next(*self);
+        appendRead(*m_upstream, m_response,
+            [next](Session &self, const std::error_code &error, std::size_t size) {
+                if (self.m_upstreamInfo)
+                    self.m_services.tracker.addDownload(*self.m_upstreamInfo, size);
+                if (error == asio::error::eof)
+                    self.m_upstreamEof = true;
+                else if (error)
+                    return self.closeClient();
+                next(self);
             });
     }
 
@@ -460,28 +479,8 @@ private:
     {
         std::size_t take = 0;
         bool done = false;
-        switch (m_responseFraming.kind) {
-        case http::Framing::Length:
-            take
-                = static_cast<std::size_t>(std::min<std::uint64_t>(m_remaining, m_response.size()));
-            m_remaining -= take;
-            done = m_remaining == 0;
-            break;
-        case http::Framing::Chunked:
-            take = m_chunks.feed(
-                reinterpret_cast<const char *>(m_response.data()), m_response.size());
-            if (m_chunks.invalid())
-                return closeClient();
-            done = m_chunks.done();
-            break;
-        case http::Framing::UntilClose:
-            take = m_response.size();
-            done = m_upstreamEof;
-            break;
-        default:
-            done = true;
-            break;
-        }
+        if (!takeBody(m_responseFraming.kind, m_response, take, done))
+            return closeClient();
         if (take > 0) {
             std::vector<std::uint8_t> chunk(m_response.begin(), m_response.begin() + take);
             m_response.erase(m_response.begin(), m_response.begin() + take);
@@ -504,6 +503,7 @@ private:
             return closeClient();
         }
         m_response.clear();
+        armDeadline(m_inbound->config().keepAliveIdleMs, "idle keep-alive connection closed");
         httpRequest();
     }
 
@@ -533,6 +533,7 @@ private:
         metadata.inbound = m_inbound->config().tag;
         metadata.network = "tcp";
         metadata.destination = m_destination;
+        metadata.source = m_source;
         return metadata;
     }
 
@@ -571,6 +572,7 @@ private:
 
     void connect()
     {
+        m_deadline.cancel(); // the request is complete; sniffing has its own bound
         if (!m_inbound->config().sniff)
             return route();
         if (sniffBuffer())
@@ -591,24 +593,20 @@ private:
 
     void sniffRead()
     {
-        const std::size_t used = m_buffer.size();
-        m_buffer.resize(used + readChunk);
-        auto self = shared_from_this();
-        m_client->asyncReadSome(asio::buffer(m_buffer.data() + used, readChunk),
-            [self, used](const std::error_code &error, std::size_t size) {
-                self->m_buffer.resize(used + size);
-                if (!self->m_sniffing)
+        appendRead(
+            *m_client, m_buffer, [](Session &self, const std::error_code &error, std::size_t) {
+                if (!self.m_sniffing)
                     return; // timed out: route() already runs
                 if (error) {
-                    self->m_sniffing = false;
-                    return self->closeClient();
+                    self.m_sniffing = false;
+                    return self.closeClient();
                 }
-                if (self->sniffBuffer()) {
-                    self->m_sniffing = false;
-                    self->m_timer.cancel();
-                    return self->route();
+                if (self.sniffBuffer()) {
+                    self.m_sniffing = false;
+                    self.m_timer.cancel();
+                    return self.route();
                 }
-                self->sniffRead();
+                self.sniffRead();
             });
     }
 
@@ -669,6 +667,7 @@ private:
     // DNS over TCP caught by hijack-dns: each length-prefixed query is answered by the forwarder.
     void serveDnsOverTcp()
     {
+        armDeadline(m_inbound->config().keepAliveIdleMs, "idle DNS connection closed");
         if (m_buffer.size() < 2)
             return readMore([](Session &self) { self.serveDnsOverTcp(); });
         const std::size_t length = (static_cast<std::size_t>(m_buffer[0]) << 8) | m_buffer[1];
@@ -696,6 +695,7 @@ private:
     asio::any_io_executor m_executor;
     std::shared_ptr<TcpStream> m_client;
     asio::steady_timer m_timer;
+    asio::steady_timer m_deadline;
     Destination m_source;
     asio::ip::tcp::endpoint m_local;
     std::vector<std::uint8_t> m_buffer;
@@ -846,6 +846,7 @@ private:
         metadata.inbound = m_session->m_inbound->config().tag;
         metadata.network = "udp";
         metadata.destination = datagram.destination;
+        metadata.source = endpointDestination(m_from);
         if (m_session->m_inbound->config().sniff && sniff::isDnsQuery(payload, payloadSize))
             metadata.protocol = "dns";
         const RouteDecision decision = m_services.router.route(metadata);
@@ -955,6 +956,7 @@ private:
 
 void Session::startUdpAssociate()
 {
+    m_deadline.cancel(); // the association lives as long as its control connection
     std::make_shared<UdpAssociation>(shared_from_this())->start();
 }
 

@@ -130,37 +130,48 @@ void Relay::splicePump(bool upstream)
             return close();
         ::fcntl(pipe[1], F_SETPIPE_SZ, 1 << 20);
     }
-    TcpStream &source = upstream ? *m_tcpClient : *m_tcpRemote;
+    TcpStream &from = upstream ? *m_tcpClient : *m_tcpRemote;
+    TcpStream &to = upstream ? *m_tcpRemote : *m_tcpClient;
+    // Bytes already waiting move at once: only an empty socket costs a trip through the event
+    // loop. The rounds are bounded so one busy connection cannot starve the others.
+    for (int round = 0; round < 16; ++round) {
+        const ssize_t moved = ::splice(from.socket().native_handle(), nullptr, pipe[1], nullptr,
+            1 << 20, SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
+        if (moved == 0) {
+            to.shutdownSend();
+            return directionDone();
+        }
+        if (moved < 0) {
+            if (errno == EINTR)
+                continue;
+            if (errno != EAGAIN)
+                return close();
+            auto self = shared_from_this();
+            from.socket().async_wait(
+                asio::socket_base::wait_read, [self, upstream](const std::error_code &error) {
+                    if (self->m_closed)
+                        return;
+                    if (error)
+                        return self->close();
+                    self->splicePump(upstream);
+                });
+            return;
+        }
+        if (upstream)
+            m_tracker.addUpload(*m_info, static_cast<std::uint64_t>(moved));
+        else
+            m_tracker.addDownload(*m_info, static_cast<std::uint64_t>(moved));
+        if (!spliceDrain(upstream, static_cast<std::size_t>(moved)))
+            return;
+    }
     auto self = shared_from_this();
-    source.socket().async_wait(
-        asio::socket_base::wait_read, [self, upstream](const std::error_code &error) {
-            if (self->m_closed)
-                return;
-            if (error)
-                return self->close();
-            TcpStream &from = upstream ? *self->m_tcpClient : *self->m_tcpRemote;
-            TcpStream &to = upstream ? *self->m_tcpRemote : *self->m_tcpClient;
-            int *pipe = self->m_pipes[upstream ? 0 : 1];
-            const ssize_t moved = ::splice(from.socket().native_handle(), nullptr, pipe[1], nullptr,
-                1 << 20, SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
-            if (moved == 0) {
-                to.shutdownSend();
-                return self->directionDone();
-            }
-            if (moved < 0) {
-                if (errno == EAGAIN || errno == EINTR)
-                    return self->splicePump(upstream);
-                return self->close();
-            }
-            if (upstream)
-                self->m_tracker.addUpload(*self->m_info, static_cast<std::uint64_t>(moved));
-            else
-                self->m_tracker.addDownload(*self->m_info, static_cast<std::uint64_t>(moved));
-            self->spliceDrain(upstream, static_cast<std::size_t>(moved));
-        });
+    asio::post(from.socket().get_executor(), [self, upstream] {
+        if (!self->m_closed)
+            self->splicePump(upstream);
+    });
 }
 
-void Relay::spliceDrain(bool upstream, std::size_t pending)
+bool Relay::spliceDrain(bool upstream, std::size_t pending)
 {
     TcpStream &to = upstream ? *m_tcpRemote : *m_tcpClient;
     int *pipe = m_pipes[upstream ? 0 : 1];
@@ -171,7 +182,9 @@ void Relay::spliceDrain(bool upstream, std::size_t pending)
             pending -= static_cast<std::size_t>(moved);
             continue;
         }
-        if (moved < 0 && (errno == EAGAIN || errno == EINTR)) {
+        if (moved < 0 && errno == EINTR)
+            continue;
+        if (moved < 0 && errno == EAGAIN) {
             auto self = shared_from_this();
             to.socket().async_wait(asio::socket_base::wait_write,
                 [self, upstream, pending](const std::error_code &error) {
@@ -179,13 +192,15 @@ void Relay::spliceDrain(bool upstream, std::size_t pending)
                         return;
                     if (error)
                         return self->close();
-                    self->spliceDrain(upstream, pending);
+                    if (self->spliceDrain(upstream, pending))
+                        self->splicePump(upstream);
                 });
-            return;
+            return false;
         }
-        return close();
+        close();
+        return false;
     }
-    splicePump(upstream);
+    return true;
 }
 #endif
 

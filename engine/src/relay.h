@@ -25,7 +25,8 @@ private:
 #if defined(__linux__)
     // Plain TCP on both sides: bytes move through a pipe with splice() and never enter user space.
     void splicePump(bool upstream);
-    void spliceDrain(bool upstream, std::size_t pending);
+    // True once the pipe is empty; false when it went on asynchronously or the relay closed.
+    bool spliceDrain(bool upstream, std::size_t pending);
     int m_pipes[2][2] = {{-1, -1}, {-1, -1}};
     TcpStream *m_tcpClient = nullptr;
     TcpStream *m_tcpRemote = nullptr;

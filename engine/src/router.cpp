@@ -62,6 +62,24 @@ bool listed(const std::vector<T> &list, const T &value)
     return std::find(list.begin(), list.end(), value) != list.end();
 }
 
+bool portMatch(const std::vector<std::uint16_t> &ports,
+    const std::vector<std::pair<std::uint16_t, std::uint16_t>> &ranges, std::uint16_t port)
+{
+    return listed(ports, port)
+        || std::any_of(ranges.begin(), ranges.end(),
+            [port](const auto &range) { return port >= range.first && port <= range.second; });
+}
+
+// Source-address items form one group, like the destination's.
+bool sourceAddressMatch(const RuleConfig &rule, const Destination &source)
+{
+    const bool prefixed = std::any_of(rule.sourceIpCidr.begin(), rule.sourceIpCidr.end(),
+        [&](const IpPrefix &prefix) { return prefix.contains(source.ip); });
+    return prefixed
+        || (rule.sourceIpIsPrivate.has_value()
+            && isPrivateAddress(source.ip) == *rule.sourceIpIsPrivate);
+}
+
 std::string joinList(const std::vector<std::string> &values)
 {
     if (values.size() == 1)
@@ -96,12 +114,16 @@ bool matchRule(const RuleConfig &rule, const Metadata &metadata,
         bool addressPresent = false;
         if (result && !addressGroup(rule, metadata, addressPresent) && addressPresent)
             result = false;
-        if (result && (!rule.port.empty() || !rule.portRange.empty())) {
-            const std::uint16_t port = metadata.destination.port;
-            const bool inRange = std::any_of(rule.portRange.begin(), rule.portRange.end(),
-                [port](const auto &range) { return port >= range.first && port <= range.second; });
-            result = listed(rule.port, port) || inRange;
+        if (result && (!rule.port.empty() || !rule.portRange.empty()))
+            result = portMatch(rule.port, rule.portRange, metadata.destination.port);
+        if (result && (!rule.sourceIpCidr.empty() || rule.sourceIpIsPrivate.has_value()))
+            result = metadata.source && sourceAddressMatch(rule, *metadata.source);
+        if (result && (!rule.sourcePort.empty() || !rule.sourcePortRange.empty())) {
+            result = metadata.source
+                && portMatch(rule.sourcePort, rule.sourcePortRange, metadata.source->port);
         }
+        if (result && !rule.clashMode.empty())
+            result = toLower(rule.clashMode) == toLower(metadata.clashMode);
         if (result && !rule.inbound.empty())
             result = listed(rule.inbound, metadata.inbound);
         if (result && !rule.network.empty())
@@ -141,6 +163,12 @@ std::string describeRule(const RuleConfig &rule)
         add("ip_cidr");
     if (rule.ipIsPrivate.has_value())
         add(std::string("ip_is_private=") + (*rule.ipIsPrivate ? "true" : "false"));
+    if (!rule.sourceIpCidr.empty())
+        add("source_ip_cidr");
+    if (!rule.sourcePort.empty() || !rule.sourcePortRange.empty())
+        add("source_port");
+    if (!rule.clashMode.empty())
+        add("clash_mode=" + rule.clashMode);
     if (!rule.ruleSet.empty())
         add("rule_set=" + joinList(rule.ruleSet));
     if (rule.invert)
@@ -157,6 +185,7 @@ bool Router::init(const Config &config,
 {
     m_outbounds = outbounds;
     m_rules = config.routeRules;
+    setMode(config.defaultMode);
     for (const RuleConfig &rule : m_rules)
         m_descriptions.push_back(describeRule(rule));
     for (const RuleSetConfig &setConfig : config.ruleSets) {
@@ -176,8 +205,22 @@ bool Router::init(const Config &config,
     return true;
 }
 
-RouteDecision Router::route(const Metadata &metadata) const
+std::string Router::mode() const
 {
+    std::lock_guard lock(m_modeMutex);
+    return m_mode;
+}
+
+void Router::setMode(const std::string &mode)
+{
+    std::lock_guard lock(m_modeMutex);
+    m_mode = mode;
+}
+
+RouteDecision Router::route(const Metadata &query) const
+{
+    Metadata metadata = query;
+    metadata.clashMode = mode();
     for (std::size_t i = 0; i < m_rules.size(); ++i) {
         const RuleConfig &rule = m_rules[i];
         if (!matchRule(rule, metadata, m_sets))

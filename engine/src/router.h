@@ -8,6 +8,7 @@
 
 #include <map>
 #include <memory>
+#include <mutex>
 #include <regex>
 #include <string>
 #include <vector>
@@ -34,6 +35,9 @@ public:
     bool init(const Config &config,
         const std::map<std::string, std::shared_ptr<Outbound>> &outbounds, std::string &error);
     RouteDecision route(const Metadata &metadata) const;
+    // The control API's mode ("Rule", "Global", "Direct" ...), matched by clash_mode items.
+    std::string mode() const;
+    void setMode(const std::string &mode);
 
 private:
     std::vector<RuleConfig> m_rules;
@@ -41,6 +45,8 @@ private:
     std::map<std::string, std::shared_ptr<RuleSetSource>> m_sets;
     std::map<std::string, std::shared_ptr<Outbound>> m_outbounds;
     std::shared_ptr<Outbound> m_final;
+    mutable std::mutex m_modeMutex; // the control API sets it from its own thread
+    std::string m_mode;
 };
 
 bool matchRule(const RuleConfig &rule, const Metadata &metadata,

@@ -58,21 +58,26 @@ public:
             && m_matcher.build(set, &error);
     }
 
+    static ruleset::IpAddress toRuleSetAddress(const asio::ip::address &ip)
+    {
+        if (ip.is_v4())
+            return ruleset::IpAddress::v4(ip.to_v4().to_uint());
+        ruleset::IpAddress address;
+        address.size = 16;
+        const auto bytes = ip.to_v6().to_bytes();
+        std::copy(bytes.begin(), bytes.end(), address.bytes.begin());
+        return address;
+    }
+
     bool match(const Metadata &metadata) const override
     {
         ruleset::MatchQuery query;
         query.domain = metadata.domain();
-        if (!metadata.destination.isDomain()) {
-            const asio::ip::address &ip = metadata.destination.ip;
-            ruleset::IpAddress address;
-            if (ip.is_v4()) {
-                address = ruleset::IpAddress::v4(ip.to_v4().to_uint());
-            } else {
-                address.size = 16;
-                const auto bytes = ip.to_v6().to_bytes();
-                std::copy(bytes.begin(), bytes.end(), address.bytes.begin());
-            }
-            query.destination = address;
+        if (!metadata.destination.isDomain())
+            query.destination = toRuleSetAddress(metadata.destination.ip);
+        if (metadata.source) {
+            query.source = toRuleSetAddress(metadata.source->ip);
+            query.sourcePort = metadata.source->port;
         }
         query.port = metadata.destination.port;
         query.network = metadata.network;

@@ -20,6 +20,12 @@ struct RunningEngine
         error = engine.startWithText(config.dump());
         CHECK_MSG(error.empty(), error);
     }
+    // For values no configuration file sets (time-outs shortened for a test).
+    explicit RunningEngine(qivro::engine::Config config)
+    {
+        error = engine.startParsed(std::move(config));
+        CHECK_MSG(error.empty(), error);
+    }
     ~RunningEngine() { engine.stop(); }
     std::uint16_t mixedPort() const
     {

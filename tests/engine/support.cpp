@@ -450,6 +450,12 @@ std::string socksGet(tcp::socket &socket, const std::string &host, std::uint16_t
     }
     const std::string request = "GET " + path + " HTTP/1.1\r\nHost: " + host + "\r\n\r\n";
     asio::write(socket, asio::buffer(request), error);
+    return error ? "" : readResponseBody(socket);
+}
+
+std::string readResponseBody(tcp::socket &socket)
+{
+    std::error_code error;
     std::string response;
     const std::size_t headEnd
         = asio::read_until(socket, asio::dynamic_buffer(response), "\r\n\r\n", error);

@@ -108,4 +108,7 @@ std::string socksUdpExchange(std::uint16_t proxyPort, const std::string &host, s
 std::string socksGet(asio::ip::tcp::socket &socket, const std::string &host, std::uint16_t port,
     const std::string &path, bool handshake);
 
+// Reads one response with a Content-Length body; returns the body ("" on failure).
+std::string readResponseBody(asio::ip::tcp::socket &socket);
+
 } // namespace support

@@ -5,8 +5,11 @@
 #include "support.h"
 
 #include <asio/read.hpp>
+#include <asio/read_until.hpp>
+#include <asio/write.hpp>
 #include <cstdlib>
 #include <fstream>
+#include <poll.h>
 
 using nlohmann::json;
 using support::Origin;
@@ -46,6 +49,99 @@ void setTestUrl(const Origin &origin)
     ::setenv("QIVRO_ENGINE_TEST_URL",
         ("http://127.0.0.1:" + std::to_string(origin.port()) + "/").c_str(), 1);
 }
+
+// Just enough of a WebSocket client (RFC 6455) for the control API's streams: the opening
+// handshake, masked frames out, unmasked frames in.
+class WsClient
+{
+public:
+    // The response head, up to its blank line.
+    std::string open(std::uint16_t port, const std::string &target,
+        const std::string &key = "dGhlIHNhbXBsZSBub25jZQ==")
+    {
+        std::error_code error;
+        m_socket.connect({asio::ip::make_address("127.0.0.1"), port}, error);
+        std::string request = "GET " + target
+            + " HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+              "Sec-WebSocket-Version: 13\r\n";
+        if (!key.empty())
+            request += "Sec-WebSocket-Key: " + key + "\r\n";
+        asio::write(m_socket, asio::buffer(request + "\r\n"), error);
+        const std::size_t end
+            = asio::read_until(m_socket, asio::dynamic_buffer(m_buffer), "\r\n\r\n", error);
+        if (error)
+            return {};
+        const std::string head = m_buffer.substr(0, end);
+        m_buffer.erase(0, end);
+        return head;
+    }
+
+    void send(int opcode, const std::string &payload)
+    {
+        const unsigned char mask[4] = {0x37, 0xfa, 0x21, 0x3d};
+        std::string frame
+            = {static_cast<char>(0x80 | opcode), static_cast<char>(0x80 | payload.size())};
+        frame.append(reinterpret_cast<const char *>(mask), 4);
+        for (std::size_t i = 0; i < payload.size(); ++i)
+            frame += static_cast<char>(payload[i] ^ mask[i % 4]);
+        std::error_code error;
+        asio::write(m_socket, asio::buffer(frame), error);
+    }
+
+    // The next frame's opcode and payload; -1 on time-out, 0 with closed set when the server
+    // closed the connection.
+    int next(std::string &payload, int timeoutMs = 3000)
+    {
+        const auto deadline
+            = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (true) {
+            if (m_buffer.size() >= 2) {
+                const auto byte
+                    = [this](std::size_t at) { return static_cast<std::uint8_t>(m_buffer[at]); };
+                std::uint64_t length = byte(1) & 0x7F;
+                std::size_t at = 2;
+                const std::size_t width = length == 126 ? 2 : length == 127 ? 8 : 0;
+                if (m_buffer.size() >= at + width) {
+                    if (width) {
+                        length = 0;
+                        for (std::size_t i = 0; i < width; ++i)
+                            length = (length << 8) | byte(at + i);
+                        at += width;
+                    }
+                    if (byte(1) & 0x80)
+                        return -2; // servers never mask
+                    if (m_buffer.size() >= at + length) {
+                        payload = m_buffer.substr(at, length);
+                        const int opcode = byte(0) & 0x0F;
+                        m_buffer.erase(0, at + length);
+                        return opcode;
+                    }
+                }
+            }
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now())
+                                  .count();
+            pollfd entry {m_socket.native_handle(), POLLIN, 0};
+            if (left <= 0 || ::poll(&entry, 1, static_cast<int>(left)) <= 0)
+                return -1;
+            char chunk[4096];
+            std::error_code error;
+            const std::size_t size = m_socket.read_some(asio::buffer(chunk), error);
+            if (error) {
+                closed = true;
+                return 0;
+            }
+            m_buffer.append(chunk, size);
+        }
+    }
+
+    bool closed = false;
+
+private:
+    asio::io_context m_io;
+    asio::ip::tcp::socket m_socket {m_io};
+    std::string m_buffer;
+};
 
 } // namespace
 
@@ -295,3 +391,67 @@ TEST_CASE(privateAddressesAndRuleSetsGoDirect)
 }
 
 QTEST_MAIN()
+
+TEST_CASE(webSocketStreams)
+{
+    Origin a("A");
+    RunningEngine running(apiConfig(json::array({toOrigin("a", a)}), {{"final", "a"}}));
+    const std::uint16_t api = running.apiPort();
+    const std::string token = "token=" + secret;
+
+    // RFC 6455's own example key and answer.
+    WsClient traffic;
+    const std::string head = traffic.open(api, "/traffic?" + token);
+    CHECK_MSG(head.rfind("HTTP/1.1 101 ", 0) == 0, head);
+    CHECK_MSG(
+        head.find("Sec-WebSocket-Accept: s3pPLMBiTxaQ9kYGzzhZRbK+xOo=\r\n") != std::string::npos,
+        head);
+    std::string payload;
+    CHECK_EQ(traffic.next(payload), 1);
+    const json counters = json::parse(payload, nullptr, false);
+    CHECK_MSG(
+        counters.contains("up") && counters.contains("down") && payload.back() == '\n', payload);
+    // A ping is answered in between the messages; a close is returned and ends the stream.
+    traffic.send(9, "are you there");
+    int opcode = 1;
+    while (opcode == 1)
+        opcode = traffic.next(payload);
+    CHECK_EQ(opcode, 10);
+    CHECK_EQ(payload, "are you there");
+    traffic.send(8, std::string("\x03\xe8", 2) + "bye");
+    while (opcode == 10 || opcode == 1)
+        opcode = traffic.next(payload);
+    CHECK_EQ(opcode, 8);
+    CHECK_EQ(payload, std::string("\x03\xe8", 2));
+    CHECK_EQ(traffic.next(payload), 0);
+
+    WsClient logs;
+    CHECK(logs.open(api, "/logs?level=info&" + token).rfind("HTTP/1.1 101 ", 0) == 0);
+    socksName(running.mixedPort(), "logged.test");
+    CHECK_EQ(logs.next(payload), 1);
+    const json line = json::parse(payload, nullptr, false);
+    CHECK_MSG(line.value("type", "") == "info"
+            && line.value("payload", "").rfind("inbound/mixed[mixed-in]: ", 0) == 0,
+        payload);
+
+    asio::io_context io;
+    asio::ip::tcp::socket kept(io);
+    kept.connect({asio::ip::make_address("127.0.0.1"), running.mixedPort()});
+    CHECK_EQ(support::socksGet(kept, "kept.test", 80, "/name", true), "A");
+    WsClient connections;
+    CHECK(
+        connections.open(api, "/connections?interval=100&" + token).rfind("HTTP/1.1 101 ", 0) == 0);
+    for (int i = 0; i < 2; ++i) {
+        CHECK_EQ(connections.next(payload, 1000), 1);
+        const json listed = json::parse(payload, nullptr, false);
+        CHECK_MSG(listed["connections"].size() == 1
+                && listed["connections"][0]["metadata"]["host"] == "kept.test",
+            payload);
+    }
+
+    // The token counts only for an upgrade, and an upgrade needs its key.
+    WsClient wrong, keyless;
+    CHECK(wrong.open(api, "/traffic?token=wrong").rfind("HTTP/1.1 401 ", 0) == 0);
+    CHECK_EQ(support::httpCall(api, "GET", "/connections?" + token).status, 401);
+    CHECK(keyless.open(api, "/traffic?" + token, "").rfind("HTTP/1.1 400 ", 0) == 0);
+}

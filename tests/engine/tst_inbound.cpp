@@ -1,0 +1,194 @@
+// The mixed inbound's own limits and the routing decisions that depend on the client: deadlines
+// for stalled clients, the control API's mode and the client's source address.
+#include "config.h"
+#include "enginefixture.h"
+#include "support.h"
+
+#include <asio/connect.hpp>
+#include <asio/write.hpp>
+#include <chrono>
+#include <poll.h>
+#include <sys/socket.h>
+
+using asio::ip::tcp;
+using nlohmann::json;
+using support::Origin;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+qivro::engine::Config parsed(const json &config)
+{
+    qivro::engine::Config result;
+    std::string error;
+    CHECK_MSG(qivro::engine::parseConfig(config.dump(), result, error), error);
+    return result;
+}
+
+tcp::socket connectTo(asio::io_context &io, std::uint16_t port)
+{
+    tcp::socket socket(io);
+    std::error_code error;
+    socket.connect({asio::ip::make_address("127.0.0.1"), port}, error);
+    CHECK_MSG(!error, error.message());
+    return socket;
+}
+
+void send(tcp::socket &socket, const std::string &bytes)
+{
+    std::error_code error;
+    asio::write(socket, asio::buffer(bytes), error);
+    CHECK_MSG(!error, error.message());
+}
+
+// Milliseconds from since until the peer closed the socket (whatever it sent before), or -1 if it
+// is still open at the limit.
+long closedAfter(tcp::socket &socket, Clock::time_point since, int limitMs)
+{
+    char scratch[4096];
+    while (Clock::now() - since < std::chrono::milliseconds(limitMs)) {
+        pollfd entry {socket.native_handle(), POLLIN, 0};
+        if (::poll(&entry, 1, 50) <= 0)
+            continue;
+        const ssize_t got = ::recv(socket.native_handle(), scratch, sizeof scratch, 0);
+        if (got <= 0)
+            return static_cast<long>(
+                std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since)
+                    .count());
+    }
+    return -1;
+}
+
+// One plain-forwarded GET on a kept-alive connection; returns the body.
+std::string httpGet(tcp::socket &socket, std::uint16_t originPort, const std::string &path)
+{
+    const std::string host = "127.0.0.1:" + std::to_string(originPort);
+    send(socket, "GET http://" + host + path + " HTTP/1.1\r\nHost: " + host + "\r\n\r\n");
+    return support::readResponseBody(socket);
+}
+
+// GET /name through SOCKS5 from a client bound to the given local address and port.
+std::string nameFrom(std::uint16_t proxyPort, const std::string &local, std::uint16_t localPort = 0)
+{
+    asio::io_context io;
+    tcp::socket socket(io);
+    std::error_code error;
+    socket.open(tcp::v4(), error);
+    socket.set_option(tcp::socket::reuse_address(true), error);
+    socket.bind({asio::ip::make_address(local), localPort}, error);
+    if (!error)
+        socket.connect({asio::ip::make_address("127.0.0.1"), proxyPort}, error);
+    CHECK_MSG(!error, local + ": " + error.message());
+    return error ? "" : support::socksGet(socket, "name.test", 80, "/name", true);
+}
+
+json toOrigin(const std::string &tag, const Origin &origin)
+{
+    return {{"type", "direct"}, {"tag", tag}, {"override_address", "127.0.0.1"},
+        {"override_port", origin.port()}};
+}
+
+json directConfig()
+{
+    return {{"log", {{"level", "warn"}}}, {"inbounds", {mixedInbound(false)}},
+        {"outbounds", {{{"type", "direct"}, {"tag", "direct"}}}}, {"route", {{"final", "direct"}}}};
+}
+
+} // namespace
+
+TEST_CASE(stalledClientsAreDropped)
+{
+    constexpr int handshakeMs = 400;
+    constexpr int idleMs = 900;
+    Origin origin("origin");
+    qivro::engine::Config config = parsed(directConfig());
+    config.inbounds[0].handshakeTimeoutMs = handshakeMs;
+    config.inbounds[0].keepAliveIdleMs = idleMs;
+    RunningEngine running(std::move(config));
+    asio::io_context io;
+
+    // A relay already past its handshake must outlive every deadline.
+    tcp::socket relay = connectTo(io, running.mixedPort());
+    CHECK_EQ(support::socksGet(relay, "127.0.0.1", origin.port(), "/first", true), "origin");
+    tcp::socket keptAlive = connectTo(io, running.mixedPort());
+    CHECK_EQ(httpGet(keptAlive, origin.port(), "/first"), "origin");
+
+    const Clock::time_point began = Clock::now();
+    tcp::socket silent = connectTo(io, running.mixedPort());
+    tcp::socket halfGreeting = connectTo(io, running.mixedPort());
+    send(halfGreeting, std::string("\x05\x02\x00", 3));
+    tcp::socket halfSocks5 = connectTo(io, running.mixedPort());
+    send(halfSocks5, std::string("\x05\x01\x00\x05\x01\x00\x03\x09local", 13));
+    tcp::socket halfSocks4 = connectTo(io, running.mixedPort());
+    send(halfSocks4, std::string("\x04\x01\x00\x50\x00\x00\x00\x01us", 10));
+    tcp::socket halfHttp = connectTo(io, running.mixedPort());
+    send(halfHttp, "GET http://127.0.0.1/ HTTP/1.1\r\nHost: 127.0.0.1\r\n");
+
+    // Half-way through the idle time a second request keeps the kept-alive client in use.
+    std::this_thread::sleep_for(std::chrono::milliseconds(idleMs / 2));
+    CHECK_EQ(httpGet(keptAlive, origin.port(), "/second"), "origin");
+    const Clock::time_point lastAnswer = Clock::now();
+
+    for (tcp::socket *socket : {&silent, &halfGreeting, &halfSocks5, &halfSocks4, &halfHttp}) {
+        const long after = closedAfter(*socket, began, 5000);
+        CHECK_MSG(after >= handshakeMs - 50 && after < handshakeMs + 2000,
+            "closed after " + std::to_string(after) + " ms");
+    }
+    const long idle = closedAfter(keptAlive, lastAnswer, 5000);
+    CHECK_MSG(
+        idle >= idleMs - 100 && idle < idleMs + 2000, "idle closed after " + std::to_string(idle));
+    CHECK_EQ(support::socksGet(relay, "127.0.0.1", origin.port(), "/again", false), "origin");
+    tcp::socket fresh = connectTo(io, running.mixedPort());
+    CHECK_EQ(support::socksGet(fresh, "127.0.0.1", origin.port(), "/fresh", true), "origin");
+}
+
+TEST_CASE(modeAndSourceRules)
+{
+    Origin fallback("fallback"), global("global"), direct("direct"), bySource("source"),
+        byPort("port"), never("never");
+    const std::uint16_t fixedPort = support::freeTcpPort();
+    const std::string secret = "mode-secret";
+    const std::map<std::string, std::string> auth = {{"Authorization", "Bearer " + secret}};
+    RunningEngine running(json {{"log", {{"level", "warn"}}}, {"inbounds", {mixedInbound(false)}},
+        {"outbounds",
+            {toOrigin("fallback", fallback), toOrigin("global", global), toOrigin("direct", direct),
+                toOrigin("source", bySource), toOrigin("port", byPort), toOrigin("never", never)}},
+        {"route",
+            {{"rules",
+                 {{{"process_name", {"curl"}}, {"outbound", "never"}},
+                     {{"wifi_ssid", {"home"}}, {"outbound", "never"}},
+                     {{"clash_mode", "global"}, {"outbound", "global"}},
+                     {{"type", "logical"}, {"mode", "and"},
+                         {"rules", {{{"clash_mode", "Direct"}}, {{"network", "tcp"}}}},
+                         {"outbound", "direct"}},
+                     {{"source_ip_cidr", {"127.0.0.2/32", "10.0.0.0/8"}}, {"outbound", "source"}},
+                     {{"source_port", {fixedPort}}, {"source_port_range", {"1:2"}},
+                         {"outbound", "port"}}}},
+                {"final", "fallback"}}},
+        {"experimental",
+            {{"clash_api",
+                {{"external_controller", "127.0.0.1:0"}, {"secret", secret},
+                    {"default_mode", "Global"}}}}}});
+    const std::uint16_t proxy = running.mixedPort();
+    const std::uint16_t api = running.apiPort();
+    const auto patchMode = [&](const std::string &mode) {
+        CHECK_EQ(
+            support::httpCall(api, "PATCH", "/configs", auth, json {{"mode", mode}}.dump()).status,
+            204);
+    };
+
+    // The configuration's default mode holds until the API changes it; case does not matter.
+    CHECK_EQ(nameFrom(proxy, "127.0.0.2"), "global");
+    const json configs = json::parse(support::httpCall(api, "GET", "/configs", auth).body);
+    CHECK_EQ(configs["mode"], "Global");
+    CHECK_EQ(configs["mode-list"], json::array({"Global", "Direct"}));
+    patchMode("DIRECT");
+    CHECK_EQ(nameFrom(proxy, "127.0.0.1"), "direct");
+    patchMode("Rule");
+    CHECK_EQ(nameFrom(proxy, "127.0.0.1"), "fallback");
+    CHECK_EQ(nameFrom(proxy, "127.0.0.2"), "source");
+    CHECK_EQ(nameFrom(proxy, "127.0.0.1", fixedPort), "port");
+}
+
+QTEST_MAIN()
