@@ -131,11 +131,17 @@ public:
         return nullptr;
     }
 
+    // The visible item of that name in the drawn tree (list delegates have no object parent).
     QQuickItem *byName(const QString &name) const
     {
-        for (QQuickItem *item : window->findChildren<QQuickItem *>(name)) {
-            if (item->isVisible())
+        QList<QQuickItem *> pending {window->contentItem()};
+        while (!pending.isEmpty()) {
+            QQuickItem *item = pending.takeLast();
+            if (!item->isVisible())
+                continue;
+            if (item->objectName() == name)
                 return item;
+            pending.append(item->childItems());
         }
         return nullptr;
     }
