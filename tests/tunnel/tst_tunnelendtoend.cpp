@@ -13,7 +13,6 @@
 #include <QStandardPaths>
 #include <QTest>
 
-
 class TunnelEndToEndTest : public QObject
 {
     Q_OBJECT
