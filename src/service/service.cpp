@@ -54,6 +54,25 @@ public:
     { }
 };
 
+// The cases in which the rights are there already or not needed, each logged with its reason.
+bool elevationUnneeded(const char *prefix)
+{
+    if (!Privilege::tunAvailable()) {
+        qDebug().noquote() << prefix
+                           << "No TUN mode in this build, the local proxy needs no elevation";
+        return true;
+    }
+    if (Privilege::usesNativeVpnApi()) {
+        qDebug().noquote() << prefix << "Platform uses native VPN API, no elevation needed";
+        return true;
+    }
+    if (Privilege::hasElevatedPrivileges()) {
+        qDebug().noquote() << prefix << "Already have elevated privileges";
+        return true;
+    }
+    return false;
+}
+
 } // namespace
 
 bool writeConfig(const QString &path, const QJsonObject &config)
@@ -325,19 +344,8 @@ void service::chooseDefaultOutboundAfterConnect()
 bool service::requestPrivileges()
 {
     const char *prefix = "[Service][RequestPrivileges]:";
-    if (!Privilege::tunAvailable()) {
-        qDebug().noquote() << prefix
-                           << "No TUN mode in this build, the local proxy needs no elevation";
+    if (elevationUnneeded(prefix))
         return true;
-    }
-    if (Privilege::usesNativeVpnApi()) {
-        qDebug().noquote() << prefix << "Platform uses native VPN API, no elevation needed";
-        return true;
-    }
-    if (Privilege::hasElevatedPrivileges()) {
-        qDebug().noquote() << prefix << "Already have elevated privileges";
-        return true;
-    }
     if (!Privilege::canRequestElevation()) {
         qWarning().noquote() << prefix << "Cannot request elevation on this platform";
         return false;
@@ -352,19 +360,8 @@ bool service::requestPrivileges()
 bool service::requestPrivilegesWithPassword(const QString &password)
 {
     const char *prefix = "[Service][RequestPrivilegesWithPassword]:";
-    if (!Privilege::tunAvailable()) {
-        qDebug().noquote() << prefix
-                           << "No TUN mode in this build, the local proxy needs no elevation";
+    if (elevationUnneeded(prefix))
         return true;
-    }
-    if (Privilege::usesNativeVpnApi()) {
-        qDebug().noquote() << prefix << "Platform uses native VPN API, no elevation needed";
-        return true;
-    }
-    if (Privilege::hasElevatedPrivileges()) {
-        qDebug().noquote() << prefix << "Already have elevated privileges";
-        return true;
-    }
     qDebug().noquote() << prefix << "Requesting privilege elevation with password";
     if (!Privilege::requestElevationWithPassword(
             tr("Enable TUN mode for VPN connection"), password))
