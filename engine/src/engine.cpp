@@ -1,7 +1,8 @@
 #include "engine.h"
 
-#include "groups.h"
-#include "log.h"
+#include "common/log.h"
+#include "group/groups.h"
+#include "outboundfactory.h"
 
 #include <chrono>
 

@@ -1,7 +1,8 @@
 // The configuration validator, the router and the Shadowsocks framing.
-#include "config.h"
-#include "router.h"
-#include "sscrypto.h"
+#include "config/config.h"
+#include "outbound/sscrypto.h"
+#include "outboundfactory.h"
+#include "route/router.h"
 #include "testing.h"
 
 #include <nlohmann/json.hpp>
