@@ -203,33 +203,87 @@ const std::set<std::string> &knownMethods()
     return methods;
 }
 
-void parseTls(const json &object, const std::string &place)
+std::vector<IpPrefix> getPrefixes(const json &object, const char *key, const std::string &place)
 {
+    std::vector<IpPrefix> prefixes;
+    for (const std::string &cidr : getList(object, key, place)) {
+        IpPrefix prefix;
+        if (!parseIpPrefix(cidr, prefix))
+            fail(at(place, key), std::string("invalid ") + key + ": " + cidr);
+        prefixes.push_back(prefix);
+    }
+    return prefixes;
+}
+
+TlsConfig parseTls(const json &object, const std::string &place)
+{
+    TlsConfig config;
     const json *tls = member(object, "tls");
     if (!tls)
-        return;
+        return config;
     const std::string tlsPlace = at(place, "tls");
     checkKeys(*tls, tlsPlace, {&tlsKeys});
-    getBool(*tls, "enabled", tlsPlace);
-    getBool(*tls, "insecure", tlsPlace);
-    getString(*tls, "server_name", tlsPlace);
-    getList(*tls, "alpn", tlsPlace);
-    checkObjectOrAbsent(*tls, "utls", tlsPlace, {"enabled", "fingerprint"});
-    checkObjectOrAbsent(*tls, "reality", tlsPlace, {"enabled", "public_key", "short_id"});
+    config.enabled = getBool(*tls, "enabled", tlsPlace);
+    config.disableSni = getBool(*tls, "disable_sni", tlsPlace);
+    config.insecure = getBool(*tls, "insecure", tlsPlace);
+    config.serverName = getString(*tls, "server_name", tlsPlace);
+    config.alpn = getList(*tls, "alpn", tlsPlace);
+    config.cipherSuites = getList(*tls, "cipher_suites", tlsPlace);
+    config.certificate = getList(*tls, "certificate", tlsPlace);
+    config.certificatePath = getString(*tls, "certificate_path", tlsPlace);
+    static const std::set<std::string> versions = {"", "1.0", "1.1", "1.2", "1.3"};
+    config.minVersion = getString(*tls, "min_version", tlsPlace);
+    config.maxVersion = getString(*tls, "max_version", tlsPlace);
+    if (!versions.count(config.minVersion))
+        fail(at(tlsPlace, "min_version"), "unknown tls version: " + config.minVersion);
+    if (!versions.count(config.maxVersion))
+        fail(at(tlsPlace, "max_version"), "unknown tls version: " + config.maxVersion);
+    if (const json *utls = member(*tls, "utls")) {
+        const std::string utlsPlace = at(tlsPlace, "utls");
+        checkOnly(*utls, utlsPlace, KeyList {"enabled", "fingerprint"});
+        config.utlsEnabled = getBool(*utls, "enabled", utlsPlace);
+        config.utlsFingerprint = getString(*utls, "fingerprint", utlsPlace);
+    }
+    if (const json *reality = member(*tls, "reality")) {
+        const std::string realityPlace = at(tlsPlace, "reality");
+        checkOnly(*reality, realityPlace, KeyList {"enabled", "public_key", "short_id"});
+        config.realityEnabled = getBool(*reality, "enabled", realityPlace);
+        config.realityPublicKey = getString(*reality, "public_key", realityPlace);
+        config.realityShortId = getString(*reality, "short_id", realityPlace);
+    }
     checkObjectOrAbsent(*tls, "ech", tlsPlace,
         {"enabled", "pq_signature_schemes_enabled", "dynamic_record_sizing_disabled", "config",
             "config_path"});
+    return config;
 }
 
-void parseTransport(const json &object, const std::string &place)
+// sing-box "headers": each value a string or a list of strings.
+std::vector<std::pair<std::string, std::string>> getHeaders(
+    const json &object, const std::string &place)
 {
+    std::vector<std::pair<std::string, std::string>> headers;
+    const json *value = member(object, "headers");
+    if (!value)
+        return headers;
+    if (!value->is_object())
+        wrongType(at(place, "headers"), *value, "map[string]badoption.Listable[string]");
+    for (auto it = value->begin(); it != value->end(); ++it) {
+        for (const std::string &item : getList(*value, it.key().c_str(), at(place, "headers")))
+            headers.emplace_back(it.key(), item);
+    }
+    return headers;
+}
+
+TransportConfig parseTransport(const json &object, const std::string &place)
+{
+    TransportConfig config;
     const json *transport = member(object, "transport");
     if (!transport)
-        return;
+        return config;
     const std::string transportPlace = at(place, "transport");
     if (!transport->is_object())
         wrongType(transportPlace, *transport, "object");
-    const std::string type = getString(*transport, "type", transportPlace);
+    config.type = getString(*transport, "type", transportPlace);
     static const std::map<std::string, KeyList> keys = {
         {"ws", {"type", "path", "headers", "max_early_data", "early_data_header_name"}},
         {"grpc", {"type", "service_name", "idle_timeout", "ping_timeout", "permit_without_stream"}},
@@ -237,10 +291,22 @@ void parseTransport(const json &object, const std::string &place)
         {"quic", {"type"}},
         {"httpupgrade", {"type", "host", "path", "headers"}},
     };
-    const auto it = keys.find(type);
+    const auto it = keys.find(config.type);
     if (it == keys.end())
-        fail(at(transportPlace, "type"), "unknown transport type: " + type);
+        fail(at(transportPlace, "type"), "unknown transport type: " + config.type);
     checkKeys(*transport, transportPlace, {&it->second});
+    config.path = getString(*transport, "path", transportPlace);
+    config.headers = getHeaders(*transport, transportPlace);
+    config.maxEarlyData = static_cast<std::uint32_t>(
+        getInteger(*transport, "max_early_data", transportPlace, 0, 0xFFFFFFFFLL, 0, "uint32"));
+    config.earlyDataHeaderName = getString(*transport, "early_data_header_name", transportPlace);
+    config.serviceName = getString(*transport, "service_name", transportPlace);
+    config.host = getList(*transport, "host", transportPlace);
+    config.method = getString(*transport, "method", transportPlace);
+    config.idleTimeoutMs = getDuration(*transport, "idle_timeout", transportPlace, 0);
+    config.pingTimeoutMs = getDuration(*transport, "ping_timeout", transportPlace, 0);
+    config.permitWithoutStream = getBool(*transport, "permit_without_stream", transportPlace);
+    return config;
 }
 
 OutboundConfig parseOutbound(const json &object, const std::string &place)
@@ -305,37 +371,42 @@ OutboundConfig parseOutbound(const json &object, const std::string &place)
         static const KeyList keys
             = {"uuid", "flow", "network", "tls", "packet_encoding", "multiplex", "transport"};
         checkKeys(object, place, {&baseKeys, &serverKeys, &keys, &dialKeys});
-        const std::string uuid = getString(object, "uuid", place);
+        const std::string &uuid = outbound.uuid = getString(object, "uuid", place);
         static const std::regex uuidPattern(
             "^[0-9a-fA-F]{8}-?[0-9a-fA-F]{4}-?[0-9a-fA-F]{4}-?[0-9a-fA-F]{4}-?[0-9a-fA-F]{12}$");
         if (!std::regex_match(uuid, uuidPattern))
             fail(at(place, "uuid"), "invalid UUID: " + uuid);
-        const std::string flow = getString(object, "flow", place);
-        if (!flow.empty() && flow != "xtls-rprx-vision")
-            fail(at(place, "flow"), "unsupported flow: " + flow);
-        const std::string encoding = getString(object, "packet_encoding", place);
-        if (!encoding.empty() && encoding != "xudp" && encoding != "packetaddr")
-            fail(at(place, "packet_encoding"), "unknown packet encoding: " + encoding);
-        parseTls(object, place);
-        parseTransport(object, place);
+        outbound.flow = getString(object, "flow", place);
+        if (!outbound.flow.empty() && outbound.flow != "xtls-rprx-vision")
+            fail(at(place, "flow"), "unsupported flow: " + outbound.flow);
+        outbound.packetEncoding = getString(object, "packet_encoding", place);
+        if (!outbound.packetEncoding.empty() && outbound.packetEncoding != "xudp"
+            && outbound.packetEncoding != "packetaddr")
+            fail(at(place, "packet_encoding"),
+                "unknown packet encoding: " + outbound.packetEncoding);
+        outbound.tls = parseTls(object, place);
+        outbound.transport = parseTransport(object, place);
         checkObjectOrAbsent(object, "multiplex", place, multiplexKeys);
     } else if (type == "hysteria2") {
         static const KeyList keys = {"server_ports", "hop_interval", "up_mbps", "down_mbps", "obfs",
             "password", "network", "tls", "brutal_debug"};
         checkKeys(object, place, {&baseKeys, &serverKeys, &keys, &dialKeys});
-        getString(object, "password", place);
-        getInteger(object, "up_mbps", place, 0, 1 << 30, 0, "int");
-        getInteger(object, "down_mbps", place, 0, 1 << 30, 0, "int");
+        outbound.password = getString(object, "password", place);
+        outbound.upMbps = getInteger(object, "up_mbps", place, 0, 1 << 30, 0, "int");
+        outbound.downMbps = getInteger(object, "down_mbps", place, 0, 1 << 30, 0, "int");
+        outbound.serverPorts = getList(object, "server_ports", place);
+        outbound.hopIntervalMs = getDuration(object, "hop_interval", place, 0);
         if (const json *obfs = member(object, "obfs")) {
             checkOnly(*obfs, at(place, "obfs"), KeyList {"type", "password"});
-            const std::string obfsType = getString(*obfs, "type", at(place, "obfs"));
-            if (!obfsType.empty() && obfsType != "salamander")
-                fail(at(at(place, "obfs"), "type"), "unknown obfs type: " + obfsType);
+            outbound.obfsType = getString(*obfs, "type", at(place, "obfs"));
+            outbound.obfsPassword = getString(*obfs, "password", at(place, "obfs"));
+            if (!outbound.obfsType.empty() && outbound.obfsType != "salamander")
+                fail(at(at(place, "obfs"), "type"), "unknown obfs type: " + outbound.obfsType);
         }
         const json *tls = member(object, "tls");
         if (!tls || !getBool(*tls, "enabled", at(place, "tls")))
             fail(at(place, "tls"), "TLS required");
-        parseTls(object, place);
+        outbound.tls = parseTls(object, place);
     } else if (type.empty()) {
         fail(at(place, "type"), "missing outbound type");
     } else {
@@ -413,19 +484,31 @@ InboundConfig parseInbound(const json &object, const std::string &place)
             "exclude_package", "platform", "sniff", "sniff_override_destination", "sniff_timeout",
             "domain_strategy", "udp_disable_domain_unmapping", "detour"};
         checkKeys(object, place, {&baseKeys, &keys});
-        getString(object, "interface_name", place);
-        getInteger(object, "mtu", place, 0, 65535, 9000, "uint32");
-        for (const std::string &address : getList(object, "address", place)) {
-            IpPrefix prefix;
-            if (!parseIpPrefix(address, prefix))
-                fail(at(place, "address"), "invalid prefix: " + address);
+        inbound.interfaceName = getString(object, "interface_name", place);
+        inbound.mtu = static_cast<std::uint32_t>(
+            getInteger(object, "mtu", place, 0, 65535, 9000, "uint32"));
+        if (inbound.mtu == 0)
+            inbound.mtu = 9000;
+        inbound.address = getPrefixes(object, "address", place);
+        for (const char *legacy : {"inet4_address", "inet6_address"}) {
+            for (const IpPrefix &prefix : getPrefixes(object, legacy, place))
+                inbound.address.push_back(prefix);
         }
-        getBool(object, "auto_route", place);
-        getBool(object, "strict_route", place);
-        getBool(object, "sniff", place);
-        const std::string stack = getString(object, "stack", place);
-        if (!stack.empty() && stack != "system" && stack != "gvisor" && stack != "mixed")
-            fail(at(place, "stack"), "unknown stack: " + stack);
+        inbound.autoRoute = getBool(object, "auto_route", place);
+        inbound.strictRoute = getBool(object, "strict_route", place);
+        inbound.routeAddress = getPrefixes(object, "route_address", place);
+        inbound.routeExcludeAddress = getPrefixes(object, "route_exclude_address", place);
+        inbound.iproute2TableIndex = static_cast<std::uint32_t>(
+            getInteger(object, "iproute2_table_index", place, 0, 0xFFFFFFFFLL, 2022, "int"));
+        inbound.iproute2RuleIndex = static_cast<std::uint32_t>(
+            getInteger(object, "iproute2_rule_index", place, 0, 0xFFFFFFFFLL, 9000, "int"));
+        inbound.sniff = getBool(object, "sniff", place);
+        inbound.sniffTimeoutMs = getDuration(object, "sniff_timeout", place, 300);
+        inbound.udpTimeoutMs = getDuration(object, "udp_timeout", place, inbound.udpTimeoutMs);
+        inbound.stack = getString(object, "stack", place);
+        if (!inbound.stack.empty() && inbound.stack != "system" && inbound.stack != "gvisor"
+            && inbound.stack != "mixed")
+            fail(at(place, "stack"), "unknown stack: " + inbound.stack);
     } else if (inbound.type.empty()) {
         fail(at(place, "type"), "missing inbound type");
     } else {
@@ -473,18 +556,6 @@ std::vector<std::pair<std::uint16_t, std::uint16_t>> getPortRanges(
         }
     }
     return ranges;
-}
-
-std::vector<IpPrefix> getPrefixes(const json &object, const char *key, const std::string &place)
-{
-    std::vector<IpPrefix> prefixes;
-    for (const std::string &cidr : getList(object, key, place)) {
-        IpPrefix prefix;
-        if (!parseIpPrefix(cidr, prefix))
-            fail(at(place, key), std::string("invalid ") + key + ": " + cidr);
-        prefixes.push_back(prefix);
-    }
-    return prefixes;
 }
 
 bool parseQueryType(const json &value, std::uint16_t &out)

@@ -87,6 +87,55 @@ struct InboundConfig
     std::int64_t handshakeTimeoutMs = 15 * 1000;
     std::int64_t keepAliveIdleMs = 60 * 1000;
     std::vector<InboundUser> users;
+
+    // tun
+    std::string interfaceName;
+    std::uint32_t mtu = 9000;
+    std::vector<IpPrefix> address;
+    bool autoRoute = false;
+    bool strictRoute = false;
+    std::vector<IpPrefix> routeAddress;
+    std::vector<IpPrefix> routeExcludeAddress;
+    std::string stack; // system, gvisor, mixed
+    std::uint32_t iproute2TableIndex = 2022;
+    std::uint32_t iproute2RuleIndex = 9000;
+};
+
+// The outbound "tls" object. Plain TLS uses the system's TLS library; utls and reality (both only
+// with "enabled" inside them) need a hello of the engine's own.
+struct TlsConfig
+{
+    bool enabled = false;
+    bool disableSni = false;
+    std::string serverName;
+    bool insecure = false;
+    std::vector<std::string> alpn;
+    std::string minVersion; // "1.0" ... "1.3", "" for the library's default
+    std::string maxVersion;
+    std::vector<std::string> cipherSuites;
+    std::vector<std::string> certificate; // PEM, one line per entry
+    std::string certificatePath;
+    bool utlsEnabled = false;
+    std::string utlsFingerprint;
+    bool realityEnabled = false;
+    std::string realityPublicKey; // base64url without padding, 32 bytes
+    std::string realityShortId; // hex, at most 16 digits
+};
+
+// The V2Ray transport under a VLESS outbound; type "" means the bare (TLS) stream.
+struct TransportConfig
+{
+    std::string type; // ws, grpc, http, httpupgrade, quic
+    std::string path;
+    std::vector<std::pair<std::string, std::string>> headers; // sorted by name, repeats kept
+    std::uint32_t maxEarlyData = 0;
+    std::string earlyDataHeaderName;
+    std::string serviceName;
+    std::vector<std::string> host;
+    std::string method;
+    std::int64_t idleTimeoutMs = 0;
+    std::int64_t pingTimeoutMs = 0;
+    bool permitWithoutStream = false;
 };
 
 struct OutboundConfig
@@ -102,6 +151,22 @@ struct OutboundConfig
     std::string network; // "" both, "tcp" or "udp"
     std::int64_t connectTimeoutMs = 0;
     std::string detour;
+    TlsConfig tls;
+
+    // vless
+    std::string uuid;
+    std::string flow;
+    std::string packetEncoding; // "" (xudp), "xudp", "packetaddr"
+    TransportConfig transport;
+
+    // hysteria2 (password above)
+    std::int64_t upMbps = 0;
+    std::int64_t downMbps = 0;
+    std::string obfsType; // "" or "salamander"
+    std::string obfsPassword;
+    std::vector<std::string> serverPorts;
+    std::int64_t hopIntervalMs = 0;
+
     std::string overrideAddress;
     std::uint16_t overridePort = 0;
 
