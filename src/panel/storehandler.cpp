@@ -3,6 +3,7 @@
 #include "apiendpoints.h"
 #include "authfailure.h"
 #include "authhandler.h"
+#include "authorizedrequest.h"
 #include "deployment.h"
 #include "iconaddress.h"
 #include "localizedname.h"
@@ -122,6 +123,14 @@ void StoreHandler::handleNetworkError(const NetworkError &error)
     emit operationFailed(error.userMessage());
 }
 
+bool StoreHandler::signedIn()
+{
+    if (m_auth->isLoggedIn())
+        return true;
+    emit operationFailed(kNotLoggedIn);
+    return false;
+}
+
 bool StoreHandler::failWith(const QString &error)
 {
     setLoading(false);
@@ -129,48 +138,47 @@ bool StoreHandler::failWith(const QString &error)
     return false;
 }
 
-StoreHandler::ListReply StoreHandler::requestList(const QUrl &url, const QString &token)
+std::optional<QJsonObject> StoreHandler::exchange(
+    const std::function<QJsonObject()> &send, const QString &failureText)
 {
-    const QJsonObject reply = NetworkHandler::getDirectInstance()
-                                  ->request()
-                                  .url(url)
-                                  .header("Authorization", token.toUtf8())
-                                  .get()
-                                  .object();
-    return {replyMsg(reply), replyData(reply).value(QStringLiteral("list")).toArray()};
-}
-
-std::optional<QJsonArray> StoreHandler::fetchUserList(const QUrl &url, const QString &failureText)
-{
-    setLoading(true);
-    const QString token = m_auth->authToken();
-    ListReply reply;
+    QJsonObject reply;
     try {
-        reply = requestList(url, token);
-        if (reply.msg != API::SuccessMsg && looksLikeAuthFailureMessage(reply.msg)
-            && m_auth->recoverFromAuthFailure(token) && !m_auth->authToken().isEmpty())
-            reply = requestList(url, m_auth->authToken());
+        reply = send();
     } catch (const NetworkError &error) {
         setLoading(false);
         handleNetworkError(error);
         return std::nullopt;
     }
-    if (reply.msg != API::SuccessMsg) {
-        failWith(reply.msg.isEmpty() ? failureText : reply.msg);
+    const QString msg = replyMsg(reply);
+    if (msg != API::SuccessMsg) {
+        failWith(msg.isEmpty() ? failureText : msg);
         return std::nullopt;
     }
-    return reply.list;
+    return reply;
+}
+
+std::optional<QJsonArray> StoreHandler::fetchUserList(const QUrl &url, const QString &failureText)
+{
+    setLoading(true);
+    const auto reply = exchange(
+        [&] {
+            const QString token = m_auth->authToken();
+            QJsonObject first = authorizedRequest(url, token).get().object();
+            const QString msg = replyMsg(first);
+            if (msg != API::SuccessMsg && looksLikeAuthFailureMessage(msg)
+                && m_auth->recoverFromAuthFailure(token) && !m_auth->authToken().isEmpty())
+                return authorizedRequest(url, m_auth->authToken()).get().object();
+            return first;
+        },
+        failureText);
+    if (!reply)
+        return std::nullopt;
+    return replyData(*reply).value(QStringLiteral("list")).toArray();
 }
 
 QJsonObject StoreHandler::post(const QString &endpoint, const QByteArray &body) const
 {
-    return NetworkHandler::getDirectInstance()
-        ->request()
-        .url(QUrl(endpoint))
-        .header("Authorization", m_auth->authToken().toUtf8())
-        .body(body)
-        .post()
-        .object();
+    return authorizedRequest(QUrl(endpoint), m_auth->authToken()).body(body).post().object();
 }
 
 bool StoreHandler::clearPreviewCache()
@@ -180,11 +188,25 @@ bool StoreHandler::clearPreviewCache()
     return hadEntries;
 }
 
+void StoreHandler::announcePreviewChange()
+{
+    ++m_orderPreviewRevision;
+    emit orderPreviewChanged();
+}
+
 void StoreHandler::storePreview(const QString &key, const API::PreOrderData &preview)
 {
     m_orderPreviewCache.insert(key, preview);
-    ++m_orderPreviewRevision;
-    emit orderPreviewChanged();
+    announcePreviewChange();
+}
+
+void StoreHandler::finishListFetch()
+{
+    // Prices depend on the plans and on how one pays: new lists make every preview stale.
+    const bool hadPreviews = clearPreviewCache();
+    setLoading(false);
+    if (hadPreviews)
+        announcePreviewChange();
 }
 
 // --- Catalogue, payment methods, site configuration ---
@@ -194,24 +216,19 @@ bool StoreHandler::fetchSiteConfig()
     if (isCacheFresh(m_siteConfigFetchedAt, kSiteConfigMaxAgeMs))
         return true;
     setLoading(true);
-    QJsonObject reply;
-    try {
-        // Public: the currency shows before anyone signs in.
-        reply = NetworkHandler::getDirectInstance()
-                    ->request()
-                    .url(QUrl(ApiEndpoints::Common::SiteConfig))
-                    .get()
-                    .object();
-    } catch (const NetworkError &error) {
-        setLoading(false);
-        handleNetworkError(error);
+    // Public: the currency shows before anyone signs in.
+    const auto reply = exchange(
+        [] {
+            return NetworkHandler::getDirectInstance()
+                ->request()
+                .url(QUrl(ApiEndpoints::Common::SiteConfig))
+                .get()
+                .object();
+        },
+        QStringLiteral("Failed to fetch site config"));
+    if (!reply)
         return false;
-    }
-    const QString msg = replyMsg(reply);
-    if (msg != API::SuccessMsg)
-        return failWith(msg.isEmpty() ? QStringLiteral("Failed to fetch site config") : msg);
-    const auto config = API::fromJson<API::SiteConfig>(replyData(reply));
-    m_currencySymbol = config.currency.currency_symbol;
+    m_currencySymbol = API::fromJson<API::SiteConfig>(replyData(*reply)).currency.currency_symbol;
     m_siteConfigFetchedAt = nowMs();
     setLoading(false);
     emit siteConfigChanged();
@@ -220,10 +237,8 @@ bool StoreHandler::fetchSiteConfig()
 
 bool StoreHandler::fetchSubscriptions()
 {
-    if (!m_auth->isLoggedIn()) {
-        emit operationFailed(kNotLoggedIn);
+    if (!signedIn())
         return false;
-    }
     if (isCacheFresh(m_catalogueFetchedAt, kCatalogueMaxAgeMs)
         && m_auth->userEmail() == m_catalogueUserEmail
         && m_catalogueLanguage == kSubscriptionCatalogLanguage)
@@ -239,25 +254,18 @@ bool StoreHandler::fetchSubscriptions()
 
     // Hidden and unsold plans stay: the page decides what to offer.
     m_catalogue = API::arrayFromJson<API::Subscribe>(*list);
-    const bool hadPreviews = clearPreviewCache();
     m_catalogueFetchedAt = nowMs();
     m_catalogueLanguage = kSubscriptionCatalogLanguage;
     m_catalogueUserEmail = m_auth->userEmail();
-    setLoading(false);
-    if (hadPreviews) {
-        ++m_orderPreviewRevision;
-        emit orderPreviewChanged();
-    }
+    finishListFetch();
     emit subscriptionsChanged();
     return true;
 }
 
 bool StoreHandler::fetchPaymentMethods()
 {
-    if (!m_auth->isLoggedIn()) {
-        emit operationFailed(kNotLoggedIn);
+    if (!signedIn())
         return false;
-    }
     if (isCacheFresh(m_paymentMethodsFetchedAt, kPaymentMethodsMaxAgeMs)
         && m_auth->userEmail() == m_paymentMethodsUserEmail)
         return true;
@@ -281,12 +289,7 @@ bool StoreHandler::fetchPaymentMethods()
         m_paymentMethodIds.push_back(method.id);
     m_paymentMethodsFetchedAt = nowMs();
     m_paymentMethodsUserEmail = m_auth->userEmail();
-    const bool hadPreviews = clearPreviewCache();
-    setLoading(false);
-    if (hadPreviews) {
-        ++m_orderPreviewRevision;
-        emit orderPreviewChanged();
-    }
+    finishListFetch();
     emit paymentMethodsChanged();
     return true;
 }
@@ -316,10 +319,8 @@ void StoreHandler::invalidateUserCache()
         emit paymentMethodsChanged();
     if (hadPreOrder)
         emit preOrderChanged();
-    if (hadPreviews) {
-        ++m_orderPreviewRevision;
-        emit orderPreviewChanged();
-    }
+    if (hadPreviews)
+        announcePreviewChange();
 }
 
 void StoreHandler::queueStoreRefresh()
@@ -389,37 +390,28 @@ QVariantMap StoreHandler::getPaymentMethod(int index) const
 
 // --- Prices ---
 
-API::PreOrderResponse StoreHandler::requestPreview(
+QJsonObject StoreHandler::requestPreview(
     int subscribeId, int quantity, int paymentId, const QString &coupon) const
 {
-    return API::fromJson<API::PreOrderResponse>(post(
-        ApiEndpoints::Order::Pre, buildOrderRequestBody(subscribeId, quantity, paymentId, coupon)));
+    return post(
+        ApiEndpoints::Order::Pre, buildOrderRequestBody(subscribeId, quantity, paymentId, coupon));
 }
 
 bool StoreHandler::preCreateOrder(
     int subscribeId, int quantity, int paymentId, const QString &coupon)
 {
-    if (!m_auth->isLoggedIn()) {
-        emit operationFailed(kNotLoggedIn);
+    if (!signedIn())
         return false;
-    }
     setLoading(true);
-    API::PreOrderResponse reply;
-    try {
-        reply = requestPreview(subscribeId, quantity, paymentId, coupon);
-    } catch (const NetworkError &error) {
-        setLoading(false);
-        handleNetworkError(error);
+    const auto reply
+        = exchange([&] { return requestPreview(subscribeId, quantity, paymentId, coupon); },
+            QStringLiteral("Failed to calculate order"));
+    if (!reply)
         return false;
-    }
-    if (reply.msg != API::SuccessMsg)
-        return failWith(
-            reply.msg.isEmpty() ? QStringLiteral("Failed to calculate order") : reply.msg);
-
-    m_preOrder = reply.data;
+    m_preOrder = API::fromJson<API::PreOrderResponse>(*reply).data;
     // A coupon's price is the user's alone; the cache holds the catalogue's list prices.
     if (coupon.isEmpty())
-        storePreview(orderPreviewKey(subscribeId, quantity, paymentId), reply.data);
+        storePreview(orderPreviewKey(subscribeId, quantity, paymentId), m_preOrder);
     setLoading(false);
     emit preOrderChanged();
     return true;
@@ -433,8 +425,8 @@ bool StoreHandler::fetchOrderPreview(int subscribeId, int quantity, int paymentI
     if (m_orderPreviewCache.contains(key))
         return true;
     try {
-        const API::PreOrderResponse reply
-            = requestPreview(subscribeId, quantity, paymentId, QString());
+        const auto reply = API::fromJson<API::PreOrderResponse>(
+            requestPreview(subscribeId, quantity, paymentId, QString()));
         if (reply.msg != API::SuccessMsg)
             return false;
         storePreview(key, reply.data);
@@ -462,23 +454,21 @@ QVariantMap StoreHandler::getOrderPreview(int subscribeId, int quantity, int pay
 bool StoreHandler::resolveRenewalUserSubscribeId(int subscribeId, int &userSubscribeId)
 {
     userSubscribeId = 0;
-    ListReply reply;
-    try {
-        reply = requestList(QUrl(ApiEndpoints::User::Subscribe), m_auth->authToken());
-    } catch (const NetworkError &error) {
-        handleNetworkError(error);
+    const auto reply = exchange(
+        [this] {
+            return authorizedRequest(QUrl(ApiEndpoints::User::Subscribe), m_auth->authToken())
+                .get()
+                .object();
+        },
+        QStringLiteral("Failed to fetch current subscriptions"));
+    if (!reply)
         return false;
-    }
-    if (reply.msg != API::SuccessMsg) {
-        emit operationFailed(reply.msg.isEmpty()
-                ? QStringLiteral("Failed to fetch current subscriptions")
-                : reply.msg);
-        return false;
-    }
+    const auto held = API::arrayFromJson<API::UserSubscribeItem>(
+        replyData(*reply).value(QStringLiteral("list")).toArray());
 
     const qint64 now = nowMs();
     int firstHeld = 0;
-    for (const auto &item : API::arrayFromJson<API::UserSubscribeItem>(reply.list)) {
+    for (const API::UserSubscribeItem &item : held) {
         if (item.subscribe_id != subscribeId || item.token.isEmpty())
             continue;
         if (firstHeld == 0)
@@ -495,38 +485,28 @@ bool StoreHandler::resolveRenewalUserSubscribeId(int subscribeId, int &userSubsc
 
 bool StoreHandler::createOrder(int subscribeId, int quantity, int paymentId, const QString &coupon)
 {
-    if (!m_auth->isLoggedIn()) {
-        emit operationFailed(kNotLoggedIn);
+    if (!signedIn())
         return false;
-    }
     setLoading(true);
     int userSubscribeId = 0;
-    if (!resolveRenewalUserSubscribeId(subscribeId, userSubscribeId)) {
-        setLoading(false);
+    if (!resolveRenewalUserSubscribeId(subscribeId, userSubscribeId))
         return false;
-    }
-
-    QJsonObject reply;
-    try {
-        reply = userSubscribeId >= 1
-            ? post(ApiEndpoints::Order::Renewal,
-                buildRenewalOrderRequestBody(userSubscribeId, quantity, paymentId, coupon))
-            : post(ApiEndpoints::Order::Purchase,
-                buildOrderRequestBody(subscribeId, quantity, paymentId, coupon));
-    } catch (const NetworkError &error) {
-        setLoading(false);
-        handleNetworkError(error);
+    const auto reply = exchange(
+        [&] {
+            return userSubscribeId >= 1
+                ? post(ApiEndpoints::Order::Renewal,
+                    buildRenewalOrderRequestBody(userSubscribeId, quantity, paymentId, coupon))
+                : post(ApiEndpoints::Order::Purchase,
+                    buildOrderRequestBody(subscribeId, quantity, paymentId, coupon));
+        },
+        QStringLiteral("Failed to create order"));
+    if (!reply)
         return false;
-    }
-    const QString msg = replyMsg(reply);
-    if (msg != API::SuccessMsg)
-        return failWith(msg.isEmpty() ? QStringLiteral("Failed to create order") : msg);
-
     setLoading(false);
     // A purchase can change what the account is offered and how it may pay.
     m_catalogueFetchedAt = 0;
     m_paymentMethodsFetchedAt = 0;
-    emit orderCreated(replyData(reply).value(QStringLiteral("order_no")).toString());
+    emit orderCreated(replyData(*reply).value(QStringLiteral("order_no")).toString());
     return true;
 }
 
@@ -543,27 +523,20 @@ bool StoreHandler::createBalanceOrder(int subscribeId, int quantity)
 
 bool StoreHandler::checkoutOrder(const QString &orderNo)
 {
-    if (!m_auth->isLoggedIn()) {
-        emit operationFailed(kNotLoggedIn);
+    if (!signedIn())
         return false;
-    }
     setLoading(true);
-    QJsonObject reply;
-    try {
-        reply = post(ApiEndpoints::Portal::OrderCheckout,
-            compact({{QStringLiteral("orderNo"), orderNo},
-                {QStringLiteral("returnUrl"), ApiEndpoints::Domain}}));
-    } catch (const NetworkError &error) {
-        setLoading(false);
-        handleNetworkError(error);
+    const auto reply = exchange(
+        [&] {
+            return post(ApiEndpoints::Portal::OrderCheckout,
+                compact({{QStringLiteral("orderNo"), orderNo},
+                    {QStringLiteral("returnUrl"), ApiEndpoints::Domain}}));
+        },
+        QStringLiteral("Failed to checkout"));
+    if (!reply)
         return false;
-    }
-    const QString msg = replyMsg(reply);
-    if (msg != API::SuccessMsg)
-        return failWith(msg.isEmpty() ? QStringLiteral("Failed to checkout") : msg);
-
     setLoading(false);
-    const QJsonObject data = replyData(reply);
+    const QJsonObject data = replyData(*reply);
     const QJsonValue checkoutUrl = data.value(QStringLiteral("checkout_url"));
     const QString address = checkoutUrl.isUndefined() || checkoutUrl.isNull()
         ? QString()
@@ -601,10 +574,7 @@ bool StoreHandler::fetchOrderStatus(const QString &orderNo)
     url.setQuery(query);
     QJsonObject body;
     try {
-        body = NetworkHandler::getDirectInstance()
-                   ->request()
-                   .url(url)
-                   .header("Authorization", m_auth->authToken().toUtf8())
+        body = authorizedRequest(url, m_auth->authToken())
                    .timeout(kOrderStatusTimeoutMs)
                    .get()
                    .object();

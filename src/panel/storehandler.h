@@ -11,6 +11,7 @@
 #include <QUrl>
 #include <QVariantMap>
 
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -97,33 +98,31 @@ signals:
     void operationFailed(QString error);
 
 private:
-    struct ListReply
-    {
-        QString msg;
-        QJsonArray list;
-    };
-
-    // The request routine of the auth-failure recovery; throws NetworkError.
-    static ListReply requestList(const QUrl &url, const QString &token);
-    // "data"."list" of an authorised GET, with one retry on a renewed token; reports and
-    // returns nothing on failure.
+    // The reply of send() when its msg is "success"; otherwise the failure is reported (the
+    // reply's msg, or failureText when it has none), loading cleared and nothing returned.
+    std::optional<QJsonObject> exchange(
+        const std::function<QJsonObject()> &send, const QString &failureText);
+    // "data"."list" of an authorised GET, with one retry on a renewed token.
     std::optional<QJsonArray> fetchUserList(const QUrl &url, const QString &failureText);
     // The held subscription of the plan to renew (a running one first, else the first held),
     // 0 for a new purchase; false (already reported) when the panel cannot tell.
     bool resolveRenewalUserSubscribeId(int subscribeId, int &userSubscribeId);
-    // The reply of an authorised POST; throws NetworkError.
+    // Authorised POSTs; throw NetworkError.
     QJsonObject post(const QString &endpoint, const QByteArray &body) const;
-    // Throws NetworkError.
-    API::PreOrderResponse requestPreview(
+    QJsonObject requestPreview(
         int subscribeId, int quantity, int paymentId, const QString &coupon) const;
 
     static bool isCacheFresh(qint64 timestamp, qint64 maxAgeMs);
     void setLoading(bool loading);
     void handleNetworkError(const NetworkError &error);
+    // Not signed in: reported, false.
+    bool signedIn();
     bool failWith(const QString &error);
     // Empties the preview cache; true when it held entries.
     bool clearPreviewCache();
+    void announcePreviewChange();
     void storePreview(const QString &key, const API::PreOrderData &preview);
+    void finishListFetch();
     void invalidateUserCache();
     void queueStoreRefresh();
 

@@ -3,8 +3,8 @@
 #include "apiendpoints.h"
 #include "authfailure.h"
 #include "authhandler.h"
+#include "authorizedrequest.h"
 #include "networkerror.h"
-#include "networkhandler.h"
 
 #include <QDateTime>
 #include <QDebug>
@@ -82,14 +82,6 @@ bool TicketHandler::signedIn()
     return false;
 }
 
-bool TicketHandler::beginOperation()
-{
-    if (!signedIn())
-        return false;
-    setLoading(true);
-    return true;
-}
-
 bool TicketHandler::failWith(const QString &error)
 {
     setLoading(false);
@@ -111,12 +103,7 @@ bool TicketHandler::handleNetworkError(const NetworkError &error)
 
 TicketHandler::ListReply TicketHandler::requestList(const QUrl &url, const QString &token)
 {
-    const QJsonObject reply = NetworkHandler::getDirectInstance()
-                                  ->request()
-                                  .url(url)
-                                  .header("Authorization", token.toUtf8())
-                                  .get()
-                                  .object();
+    const QJsonObject reply = authorizedRequest(url, token).get().object();
     const QJsonObject data = replyData(reply);
     return {replyMsg(reply), data.value(QStringLiteral("page")).toInt(),
         data.value(QStringLiteral("size")).toInt(),
@@ -124,22 +111,29 @@ TicketHandler::ListReply TicketHandler::requestList(const QUrl &url, const QStri
         API::arrayFromJson<API::Ticket>(data.value(QStringLiteral("list")).toArray())};
 }
 
-QJsonObject TicketHandler::get(const QUrl &url) const
+std::optional<QJsonObject> TicketHandler::exchange(
+    const std::function<QJsonObject()> &send, const QString &failureText)
 {
-    return NetworkHandler::getDirectInstance()
-        ->request()
-        .url(url)
-        .header("Authorization", m_auth->authToken().toUtf8())
-        .get()
-        .object();
+    if (!signedIn())
+        return std::nullopt;
+    setLoading(true);
+    QJsonObject reply;
+    try {
+        reply = send();
+    } catch (const NetworkError &error) {
+        handleNetworkError(error);
+        return std::nullopt;
+    }
+    if (replyMsg(reply) != API::SuccessMsg) {
+        failWithMsg(replyMsg(reply), failureText);
+        return std::nullopt;
+    }
+    return replyData(reply);
 }
 
 QJsonObject TicketHandler::post(const QString &endpoint, const QJsonObject &body) const
 {
-    return NetworkHandler::getDirectInstance()
-        ->request()
-        .url(QUrl(endpoint))
-        .header("Authorization", m_auth->authToken().toUtf8())
+    return authorizedRequest(QUrl(endpoint), m_auth->authToken())
         .body(QJsonDocument(body).toJson(QJsonDocument::Compact))
         .post()
         .object();
@@ -190,18 +184,14 @@ bool TicketHandler::fetchTickets(int page, int size, int status)
 
 bool TicketHandler::fetchTicketDetail(int ticketId)
 {
-    if (!beginOperation())
+    const QUrl url = withQuery(
+        ApiEndpoints::Ticket::Detail, {{QStringLiteral("id"), QString::number(ticketId)}});
+    const auto data
+        = exchange([&] { return authorizedRequest(url, m_auth->authToken()).get().object(); },
+            QStringLiteral("Failed to fetch ticket detail"));
+    if (!data)
         return false;
-    QJsonObject reply;
-    try {
-        reply = get(withQuery(
-            ApiEndpoints::Ticket::Detail, {{QStringLiteral("id"), QString::number(ticketId)}}));
-    } catch (const NetworkError &error) {
-        return handleNetworkError(error);
-    }
-    if (replyMsg(reply) != API::SuccessMsg)
-        return failWithMsg(replyMsg(reply), QStringLiteral("Failed to fetch ticket detail"));
-    m_detailTicket = API::fromJson<API::Ticket>(replyData(reply));
+    m_detailTicket = API::fromJson<API::Ticket>(*data);
     setLoading(false);
     emit ticketDetailFetched();
     return true;
@@ -209,38 +199,31 @@ bool TicketHandler::fetchTicketDetail(int ticketId)
 
 bool TicketHandler::createTicket(const QString &title, const QString &description)
 {
-    if (!beginOperation())
+    const auto data = exchange(
+        [&] {
+            return post(ApiEndpoints::Ticket::Create,
+                {{QStringLiteral("title"), title}, {QStringLiteral("description"), description}});
+        },
+        QStringLiteral("Failed to create ticket"));
+    if (!data)
         return false;
-    QJsonObject reply;
-    try {
-        reply = post(ApiEndpoints::Ticket::Create,
-            {{QStringLiteral("title"), title}, {QStringLiteral("description"), description}});
-    } catch (const NetworkError &error) {
-        return handleNetworkError(error);
-    }
-    if (replyMsg(reply) != API::SuccessMsg)
-        return failWithMsg(replyMsg(reply), QStringLiteral("Failed to create ticket"));
-    const auto ticket = API::fromJson<API::Ticket>(replyData(reply));
     m_lastFetchedAt = 0;
     setLoading(false);
-    emit ticketCreated(ticket.id);
+    emit ticketCreated(API::fromJson<API::Ticket>(*data).id);
     return true;
 }
 
 bool TicketHandler::createFollow(int ticketId, const QString &content)
 {
-    if (!beginOperation())
+    const auto data = exchange(
+        [&] {
+            return post(ApiEndpoints::Ticket::Follow,
+                {{QStringLiteral("ticket_id"), ticketId}, {QStringLiteral("from"), kUserSender},
+                    {QStringLiteral("type"), 1}, {QStringLiteral("content"), content}});
+        },
+        QStringLiteral("Failed to create reply"));
+    if (!data)
         return false;
-    QJsonObject reply;
-    try {
-        reply = post(ApiEndpoints::Ticket::Follow,
-            {{QStringLiteral("ticket_id"), ticketId}, {QStringLiteral("from"), kUserSender},
-                {QStringLiteral("type"), 1}, {QStringLiteral("content"), content}});
-    } catch (const NetworkError &error) {
-        return handleNetworkError(error);
-    }
-    if (replyMsg(reply) != API::SuccessMsg)
-        return failWithMsg(replyMsg(reply), QStringLiteral("Failed to create reply"));
     setLoading(false);
     emit followCreated();
     return true;
@@ -248,14 +231,12 @@ bool TicketHandler::createFollow(int ticketId, const QString &content)
 
 bool TicketHandler::closeTicket(int ticketId)
 {
-    if (!beginOperation())
+    if (!signedIn())
         return false;
+    setLoading(true);
     try {
         // Whatever the body says: only the request layer's verdict counts for closing.
-        NetworkHandler::getDirectInstance()
-            ->request()
-            .url(QUrl(ApiEndpoints::Ticket::Update))
-            .header("Authorization", m_auth->authToken().toUtf8())
+        authorizedRequest(QUrl(ApiEndpoints::Ticket::Update), m_auth->authToken())
             .body(QJsonDocument(QJsonObject {{QStringLiteral("id"), ticketId},
                                     {QStringLiteral("status"), kClosedStatus}})
                       .toJson(QJsonDocument::Compact))

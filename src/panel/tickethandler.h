@@ -8,6 +8,8 @@
 #include <QVariantList>
 #include <QVariantMap>
 
+#include <functional>
+#include <optional>
 #include <vector>
 
 class AuthHandler;
@@ -70,13 +72,14 @@ private:
 
     // The request routine of the auth-failure recovery; throws NetworkError.
     static ListReply requestList(const QUrl &url, const QString &token);
-    // Throw NetworkError.
-    QJsonObject get(const QUrl &url) const;
+    // Signed in, loading set, send(): its reply's "data" when the msg is "success". Otherwise
+    // the failure is reported (the msg, or failureText when it has none) and nothing returned.
+    std::optional<QJsonObject> exchange(
+        const std::function<QJsonObject()> &send, const QString &failureText);
+    // Throws NetworkError.
     QJsonObject post(const QString &endpoint, const QJsonObject &body) const;
     // Not signed in: reported, false.
     bool signedIn();
-    // signedIn(), then loading set.
-    bool beginOperation();
     bool failWith(const QString &error);
     bool failWithMsg(const QString &msg, const QString &fallback);
     bool handleNetworkError(const NetworkError &error);

@@ -20,7 +20,7 @@ const QString kFollow = QStringLiteral("/v1/public/ticket/follow");
 const QString kLogin = QStringLiteral("/v1/auth/login");
 const QString kEmail = QStringLiteral("asker@example.test");
 const QString kPassword = QStringLiteral("ticket-asker-1");
-const QString kAuthExpired = QStringLiteral("Authentication expired, please log in again");
+const char *const kAuthExpired = "Authentication expired, please log in again";
 
 } // namespace
 
@@ -163,51 +163,28 @@ void TicketHandlerTest::conversation()
 
 void TicketHandlerTest::failures_data()
 {
-    // A fault on the operation's endpoint: an HTTP status, "msg:<text>", "malformed", "drop",
-    // or "auth:<style>" (token refused in that style, saved password refused too).
+    // A fault on the operation's endpoint: an HTTP status, "msg:<text>", "malformed", or
+    // "auth:<style>" (token refused in that style, saved password refused too).
     QTest::addColumn<QString>("operation");
     QTest::addColumn<QString>("fault");
     QTest::addColumn<QString>("error"); // empty: the operation succeeds all the same
-    QTest::newRow("list, server error") << "list"
-                                        << "500"
-                                        << "Server error, please try again later";
-    QTest::newRow("list, malformed") << "list"
-                                     << "malformed"
-                                     << "Failed to fetch tickets";
-    QTest::newRow("list, refused") << "list"
-                                   << "msg:Busy"
-                                   << "Busy";
-    QTest::newRow("list, dropped") << "list"
-                                   << "drop"
-                                   << "Unable to connect to server";
-    QTest::newRow("list, unauthorized after renewal") << "list"
-                                                      << "msg:unauthorized" << kAuthExpired;
-    QTest::newRow("list, invalid access") << "list"
-                                          << "auth:invalid-access" << kAuthExpired;
-    QTest::newRow("list, login first") << "list"
-                                       << "auth:login-first" << kAuthExpired;
-    QTest::newRow("list, HTTP 401") << "list"
-                                    << "auth:http-401" << kAuthExpired;
-    QTest::newRow("detail, refused") << "detail"
-                                     << "msg:"
-                                     << "Failed to fetch ticket detail";
-    QTest::newRow("detail, invalid access") << "detail"
-                                            << "auth:invalid-access"
-                                            << "Invalid Access";
-    QTest::newRow("create, refused") << "create"
-                                     << "msg:"
-                                     << "Failed to create ticket";
-    QTest::newRow("reply, refused") << "reply"
-                                    << "msg:"
-                                    << "Failed to create reply";
-    QTest::newRow("reply, HTTP 401") << "reply"
-                                     << "auth:http-401" << kAuthExpired;
-    QTest::newRow("close, server error") << "close"
-                                         << "502"
-                                         << "Server error, please try again later";
-    QTest::newRow("close, refused in the body") << "close"
-                                                << "msg:No"
-                                                << "";
+    const struct
+    {
+        const char *operation, *fault, *error;
+    } cases[] = {
+        {"list", "500", "Server error, please try again later"},
+        {"list", "malformed", "Failed to fetch tickets"}, {"list", "msg:Busy", "Busy"},
+        {"list", "msg:unauthorized", kAuthExpired}, // still refused after the renewal
+        {"list", "auth:invalid-access", kAuthExpired}, {"list", "auth:http-401", kAuthExpired},
+        {"detail", "msg:", "Failed to fetch ticket detail"},
+        {"detail", "auth:login-first", "请先登录"}, // only the list renews the token
+        {"create", "msg:", "Failed to create ticket"}, {"reply", "msg:", "Failed to create reply"},
+        {"close", "502", "Server error, please try again later"},
+        {"close", "msg:No", ""}, // the body of a close is not read
+    };
+    for (const auto &c : cases)
+        QTest::addRow("%s, %s", c.operation, c.fault)
+            << c.operation << c.fault << QString::fromUtf8(c.error);
 }
 
 void TicketHandlerTest::failures()
@@ -236,7 +213,6 @@ void TicketHandlerTest::failures()
             injected.msg = fault.mid(4);
         injected.status = fault.toInt();
         injected.body = fault == "malformed" ? fault : QString();
-        injected.dropConnection = fault == "drop";
         const QString path = operation == "list" ? kList
             : operation == "detail"              ? kDetail
             : operation == "reply"               ? kFollow
@@ -272,6 +248,13 @@ void TicketHandlerTest::signOutForgetsTickets()
     QVERIFY(auth.login(kEmail, kPassword));
     auth.logout();
     QCOMPARE(changed.size(), 0); // nothing was fetched, nothing to forget
+
+    // An opened ticket alone is forgotten too.
+    QVERIFY(auth.login(kEmail, kPassword));
+    QVERIFY(tickets.fetchTicketDetail(m_openTicket));
+    auth.logout();
+    QCOMPARE(changed.size(), 1);
+    QCOMPARE(tickets.getDetailTicket()["id"].toInt(), 0);
 
     QVERIFY(auth.login(kEmail, kPassword));
     QVERIFY(tickets.fetchTickets(1, 20));
