@@ -52,7 +52,8 @@ void StandInsTest::matchHandlers_data()
     QTest::newRow("store") << "store.qml" << &StoreHandler::staticMetaObject;
     QTest::newRow("ticket") << "ticket.qml" << &TicketHandler::staticMetaObject;
     QTest::newRow("announcement") << "announcement.qml" << &AnnouncementHandler::staticMetaObject;
-    QTest::newRow("subscribeHandler") << "subscribeHandler.qml" << &SubscribeHandler::staticMetaObject;
+    QTest::newRow("subscribeHandler")
+        << "subscribeHandler.qml" << &SubscribeHandler::staticMetaObject;
 }
 
 void StandInsTest::matchHandlers()
