@@ -67,9 +67,11 @@ QByteArray buildRenewalOrderRequestBody(
 // scheme handler) would let the panel start other programs on the user's machine.
 bool isWebAddress(const QString &address)
 {
-    const QUrl url(address, QUrl::StrictMode);
+    // Tolerant parsing: gateways put all sorts of characters in their queries.
+    const QUrl url(address);
+    const QString scheme = url.scheme().toLower();
     return url.isValid() && !url.host().isEmpty()
-        && (url.scheme() == QLatin1String("https") || url.scheme() == QLatin1String("http"));
+        && (scheme == QLatin1String("https") || scheme == QLatin1String("http"));
 }
 
 QString replyMsg(const QJsonObject &reply)
@@ -163,7 +165,7 @@ std::optional<QJsonArray> StoreHandler::fetchUserList(const QUrl &url, const QSt
     const auto reply = exchange(
         [&] {
             const QString token = m_auth->authToken();
-            QJsonObject first = authorizedRequest(url, token).get().object();
+            const QJsonObject first = authorizedRequest(url, token).get().object();
             const QString msg = replyMsg(first);
             if (msg != API::SuccessMsg && looksLikeAuthFailureMessage(msg)
                 && m_auth->recoverFromAuthFailure(token) && !m_auth->authToken().isEmpty())
