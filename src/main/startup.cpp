@@ -5,8 +5,10 @@
 #include "databasehandler.h"
 #include "deployment.h"
 #include "service.h"
+#include "storehandler.h"
 #include "subscribehandler.h"
 #include "subscriptionhandler.h"
+#include "tickethandler.h"
 #include "versionchecker.h"
 
 #include <QDebug>
@@ -103,6 +105,8 @@ bool loadClient(QQmlApplicationEngine &engine, QObject *owner, bool tunRequested
         QStringLiteral("subscription"), &SubscriptionHandler::getInstance());
     context->setContextProperty(
         QStringLiteral("subscribeHandler"), SubscribeHandler::getInstance());
+    context->setContextProperty(QStringLiteral("store"), StoreHandler::getInstance());
+    context->setContextProperty(QStringLiteral("ticket"), TicketHandler::getInstance());
     context->setContextProperty(QStringLiteral("announcement"), AnnouncementHandler::getInstance());
     context->setContextProperty(QStringLiteral("versionChecker"), VersionChecker::getInstance());
     const QVariantMap appInfo = Startup::applicationInfo();
