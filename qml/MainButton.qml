@@ -15,7 +15,8 @@ Button {
     contentItem: Label {
         text: root.text
         font: root.font
-        color: root.primary ? Theme.authButtonTextColor : Theme.accentColor
+        color: root.primary ? Theme.authButtonTextColor
+                            : root.enabled ? Theme.accentColor : Theme.subtleTextColor
         horizontalAlignment: Text.AlignHCenter
         verticalAlignment: Text.AlignVCenter
         elide: Text.ElideRight
@@ -24,6 +25,8 @@ Button {
     background: Rectangle {
         radius: 12
         color: {
+            if (root.primary && !root.enabled)
+                return Theme.authButtonDisabledColor
             if (root.primary)
                 return root.down ? Theme.authAccentPressedColor
                                  : root.hovered ? Theme.authAccentHoverColor : Theme.authAccentColor
