@@ -36,7 +36,9 @@ AbstractButton {
         }
     }
 
-    contentItem: Item {
+    Item {
+        anchors.fill: parent
+
         Label {
             objectName: "announcementRowTitle"
             anchors.left: parent.left

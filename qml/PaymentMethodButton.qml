@@ -35,7 +35,9 @@ AbstractButton {
         }
     }
 
-    contentItem: Item {
+    Item {
+        anchors.fill: parent
+
         Rectangle {
             id: iconFrame
 

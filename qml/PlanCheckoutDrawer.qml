@@ -90,7 +90,9 @@ Popup {
         }
     }
 
-    contentItem: Item {
+    Item {
+        anchors.fill: parent
+
         Rectangle {
             objectName: "checkoutGrabHandle"
             anchors.horizontalCenter: parent.horizontalCenter

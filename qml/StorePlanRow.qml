@@ -32,7 +32,9 @@ AbstractButton {
         }
     }
 
-    contentItem: Item {
+    Item {
+        anchors.fill: parent
+
         Column {
             anchors.left: parent.left
             anchors.leftMargin: 16

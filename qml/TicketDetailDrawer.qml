@@ -67,6 +67,14 @@ Rectangle {
         }
     }
 
+    // The list lays the new message out first; then the end can be shown.
+    Timer {
+        id: scrollToEnd
+
+        interval: 0
+        onTriggered: conversation.positionViewAtEnd()
+    }
+
     Timer {
         objectName: "ticketDetailPoll"
         interval: root.pollIntervalMs
@@ -118,7 +126,7 @@ Rectangle {
         bottomMargin: 12
         boundsBehavior: Flickable.StopAtBounds
         model: root.messages
-        onCountChanged: Qt.callLater(conversation.positionViewAtEnd)
+        onCountChanged: scrollToEnd.restart()
         ScrollBar.vertical: ScrollBar {}
 
         delegate: TicketMessageBubble {

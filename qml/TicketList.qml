@@ -53,7 +53,9 @@ Item {
                 border.color: Theme.dividerColor
             }
 
-            contentItem: Item {
+            Item {
+                anchors.fill: parent
+
                 Column {
                     anchors.left: parent.left
                     anchors.leftMargin: 16

@@ -1,5 +1,4 @@
 import QtQuick
-import QtQuick.Controls
 
 // The support section: open and closed tickets, a new ticket, and one ticket's conversation in a
 // drawer with a reply field. The list is re-read every 20 s and an open conversation every 5 s.
@@ -16,6 +15,8 @@ Item {
     property int detailPollIntervalMs: 5000
 
     readonly property int pageCount: ticket.pageSize > 0 ? Math.max(1, Math.ceil(ticket.totalTickets / ticket.pageSize)) : 1
+    // One window: the application turns active when it does.
+    readonly property bool windowActive: root.Window.active
     readonly property bool listPolling: root.active && auth.isLoggedIn && !ticket.isLoading && !detail.visible
 
     // The server lists no closed tickets unless asked for them, so the open tab asks without a
@@ -70,6 +71,10 @@ Item {
         }
         refreshTimer.stop()
         root.pendingPageRefresh = false
+    }
+    onWindowActiveChanged: {
+        if (root.windowActive && root.active && auth.isLoggedIn)
+            root.refreshTickets()
     }
     onStatusFilterChanged: {
         root.listPage = 1
@@ -128,15 +133,6 @@ Item {
         function onIsLoggedInChanged() {
             if (auth.isLoggedIn)
                 root.scheduleTicketsRefresh()
-        }
-    }
-
-    Connections {
-        target: Qt.application
-
-        function onStateChanged() {
-            if (Qt.application.state === Qt.ApplicationActive && root.active && auth.isLoggedIn)
-                root.refreshTickets()
         }
     }
 
