@@ -282,8 +282,7 @@ Item {
         id: flash
 
         objectName: "storeFlash"
-        // Above the payment overlay, which an expired sign-in may leave up.
-        parent: payment.overlayLayer
-        z: 1
+        // Above the payment overlay while it is up (an expired sign-in may leave it there).
+        parent: root.paymentOverlayOpen ? payment.overlayLayer : root
     }
 }

@@ -158,11 +158,12 @@ Item {
         parent: root.Window.window ? root.Window.window.contentItem : root
         anchors.fill: parent
         z: 1500
+        // Hidden when closed, or the empty layer would still be the window's topmost child.
+        visible: root.overlayOpen
 
         PaymentOverlay {
             objectName: "paymentOverlay"
             anchors.fill: parent
-            visible: root.overlayOpen
             paymentState: root.paymentState
             detail: root.detail
             orderNo: root.orderNo
