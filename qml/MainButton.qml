@@ -15,7 +15,8 @@ Button {
     contentItem: Label {
         text: root.text
         font: root.font
-        color: root.primary ? Theme.authButtonTextColor
+        // White on the dark appearance's grey disabled fill would still read as enabled.
+        color: root.primary ? (root.enabled || !Theme.darkMode ? Theme.authButtonTextColor : Theme.mutedTextColor)
                             : root.enabled ? Theme.accentColor : Theme.subtleTextColor
         horizontalAlignment: Text.AlignHCenter
         verticalAlignment: Text.AlignVCenter

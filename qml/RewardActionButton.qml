@@ -20,7 +20,7 @@ Button {
     contentItem: Label {
         text: root.text
         font: root.font
-        color: Theme.authButtonTextColor
+        color: root.enabled || !Theme.darkMode ? Theme.authButtonTextColor : Theme.mutedTextColor
         horizontalAlignment: Text.AlignHCenter
         verticalAlignment: Text.AlignVCenter
         elide: Text.ElideRight
