@@ -100,7 +100,7 @@ var texts = {
     "subscriptions": "Subscriptions",
     "store": "Store",
     "rewards": "Rewards",
-    "announcement": "Announcements",
+    "announcement": "Announcement",
     "no_available_announcements": "No announcements yet",
     "language_subtitle": "Choose the language of the app",
     "language_preference_title": "Display language",

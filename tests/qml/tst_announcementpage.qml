@@ -49,7 +49,7 @@ Item {
         function test_titles_data() {
             return [
                 { tag: "trimmed", title: "  Maintenance  ", language: "en", shown: "Maintenance" },
-                { tag: "blank", title: "  ", language: "en", shown: "Announcements 2" },
+                { tag: "blank", title: "  ", language: "en", shown: "Announcement 2" },
                 { tag: "missing", title: undefined, language: "zh", shown: "公告 2" },
                 { tag: "null in Traditional", title: null, language: "zh-Hant", shown: "公告 2" }
             ]
