@@ -2,6 +2,7 @@
 
 #include "api.h"
 #include "apiendpoints.h"
+#include "authfailure.h"
 #include "deployment.h"
 #include "networkerror.h"
 #include "networkhandler.h"
@@ -82,6 +83,14 @@ bool msgAccepted(const QJsonObject &reply, QString *msg)
 {
     *msg = reply.value(QStringLiteral("msg")).toString();
     return *msg == API::SuccessMsg;
+}
+
+// The panel's own refusal: a reply envelope whose msg says something other than "success". A body
+// that is no envelope at all comes from something else in the way and says nothing.
+bool isRefusal(const QJsonObject &reply)
+{
+    const QJsonValue msg = reply.value(QStringLiteral("msg"));
+    return msg.isString() && !msg.toString().isEmpty() && msg.toString() != API::SuccessMsg;
 }
 
 } // namespace
@@ -426,12 +435,18 @@ void AuthHandler::initializeSession()
     bool authFailed = false;
     if (!validateCurrentToken(&authFailed)) {
         if (!authFailed) {
-            qDebug() << "[AuthHandler] Session validation unavailable; preserving cached session";
-            finishSessionRestored();
+            finishSessionUnavailable();
             return;
         }
         qDebug() << "[AuthHandler] Token rejected; attempting saved-password re-authentication";
-        if (!reauthenticateWithSavedPassword()) {
+        bool rejected = false;
+        if (!reauthenticateWithSavedPassword(&rejected)) {
+            // A server error or a garbled answer says nothing about the password: the session
+            // stays, and the next refused request tries the password again.
+            if (!rejected && !m_userEmail.isEmpty() && !m_savedPassword.isEmpty()) {
+                finishSessionUnavailable();
+                return;
+            }
             qDebug() << "[AuthHandler] Session could not be restored; credentials rejected";
             resetSessionState();
             m_savedPassword.clear();
@@ -452,6 +467,12 @@ void AuthHandler::finishSessionRestored()
     emit isLoggedInChanged();
     emit userEmailChanged();
     emit sessionRestored();
+}
+
+void AuthHandler::finishSessionUnavailable()
+{
+    qDebug() << "[AuthHandler] Session validation unavailable; preserving cached session";
+    finishSessionRestored();
 }
 
 void AuthHandler::finishSessionExpired()
@@ -552,7 +573,8 @@ bool AuthHandler::validateCurrentToken(bool *authFailed)
         return true;
     }
     qDebug() << "[AuthHandler] validateToken: msg is not 'success'";
-    if (authFailed)
+    // Only the panel's wording for a refused token counts; anything else leaves it standing.
+    if (authFailed && isRefusal(reply) && looksLikeAuthFailureMessage(msg.toString()))
         *authFailed = true;
     return false;
 }
@@ -568,15 +590,15 @@ bool AuthHandler::reauthenticateWithSavedPassword(bool *rejected)
     const QJsonObject body {{QStringLiteral("email"), m_userEmail},
         {QStringLiteral("identifier"), m_userEmail}, {QStringLiteral("password"), m_savedPassword}};
     qDebug() << "[AuthHandler] reauthenticate: calling login endpoint";
-    API::LoginResponse reply;
+    QJsonObject answer;
     try {
-        reply = API::fromJson<API::LoginResponse>(NetworkHandler::getDirectInstance()
-                                                      ->request()
-                                                      .url(QUrl(ApiEndpoints::Auth::Login))
-                                                      .body(compact(body))
-                                                      .headers(clientHeaders())
-                                                      .post()
-                                                      .object());
+        answer = NetworkHandler::getDirectInstance()
+                     ->request()
+                     .url(QUrl(ApiEndpoints::Auth::Login))
+                     .body(compact(body))
+                     .headers(clientHeaders())
+                     .post()
+                     .object();
     } catch (const NetworkError &error) {
         qDebug().noquote() << "[AuthHandler] reauthenticate error:" << error.message()
                            << "httpStatus:" << error.httpStatusCode();
@@ -589,6 +611,7 @@ bool AuthHandler::reauthenticateWithSavedPassword(bool *rejected)
         return false;
     }
 
+    const auto reply = API::fromJson<API::LoginResponse>(answer);
     if (reply.msg == API::SuccessMsg && !reply.token.isEmpty()) {
         setAuthToken(reply.token);
         validateCurrentToken();
@@ -597,7 +620,8 @@ bool AuthHandler::reauthenticateWithSavedPassword(bool *rejected)
         return true;
     }
     qDebug() << "[AuthHandler] reauthenticate: login rejected";
-    if (rejected)
+    // The login endpoint refuses only credentials; a garbled success is no verdict on them.
+    if (rejected && isRefusal(answer))
         *rejected = true;
     return false;
 }

@@ -166,6 +166,8 @@ private:
     void emitFlowStateChanged(Flow flow);
     // The two ends of initializeSession() once a token has been looked at.
     void finishSessionRestored();
+    // The server gave no verdict: the cached session stays signed in.
+    void finishSessionUnavailable();
     void finishSessionExpired();
     bool tokenExpired() const;
 
