@@ -7,6 +7,7 @@
 #include "networkerror.h"
 #include "networkhandler.h"
 #include "platform.h"
+#include "secretstore.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -24,10 +25,10 @@
 namespace {
 
 const QString kAuthGroup = QStringLiteral("Auth");
-const QString kTokenKey = QStringLiteral("token");
-const QString kEmailKey = QStringLiteral("email");
-const QString kPasswordKey = QStringLiteral("password");
-const QString kExpiresAtKey = QStringLiteral("tokenExpiresAt");
+const QString kTokenKey = QStringLiteral("Auth/token");
+const QString kEmailKey = QStringLiteral("Auth/email");
+const QString kPasswordKey = QStringLiteral("Auth/password");
+const QString kExpiresAtKey = QStringLiteral("Auth/tokenExpiresAt");
 
 // Purposes of a verification code, as the panel numbers them.
 constexpr int kRegistrationCode = 1;
@@ -643,15 +644,11 @@ void AuthHandler::saveCredentials()
     clearLegacyAuthCredentialCopies();
     QSettings settings = credentialStore();
     qDebug().noquote() << "[AuthHandler] Saving credentials to:" << settings.fileName();
-    settings.beginGroup(kAuthGroup);
-    settings.setValue(kTokenKey, m_token);
+    SecretStore &secrets = SecretStore::instance();
+    secrets.write(settings, kTokenKey, m_token);
     settings.setValue(kEmailKey, m_userEmail);
-    if (m_savedPassword.isEmpty())
-        settings.remove(kPasswordKey);
-    else
-        settings.setValue(kPasswordKey, m_savedPassword);
+    secrets.write(settings, kPasswordKey, m_savedPassword);
     settings.setValue(kExpiresAtKey, m_tokenExpiresAt);
-    settings.endGroup();
     settings.sync();
     qDebug() << "[AuthHandler] Credentials saved, status:"
              << QMetaEnum::fromType<QSettings::Status>().valueToKey(settings.status());
@@ -661,12 +658,11 @@ void AuthHandler::loadCredentials()
 {
     QSettings settings = credentialStore();
     qDebug().noquote() << "[AuthHandler] Loading credentials from:" << settings.fileName();
-    settings.beginGroup(kAuthGroup);
-    m_token = settings.value(kTokenKey).toString();
+    SecretStore &secrets = SecretStore::instance();
+    m_token = secrets.read(settings, kTokenKey);
     m_userEmail = settings.value(kEmailKey).toString();
-    m_savedPassword = settings.value(kPasswordKey).toString();
+    m_savedPassword = secrets.read(settings, kPasswordKey);
     m_tokenExpiresAt = settings.value(kExpiresAtKey, 0).toLongLong();
-    settings.endGroup();
     if (!m_token.isEmpty() && m_tokenExpiresAt < 1)
         m_tokenExpiresAt = jwtExpiresAt(m_token);
     qDebug() << "[AuthHandler] Token loaded:" << (m_token.isEmpty() ? "empty" : "exists");
@@ -677,5 +673,7 @@ void AuthHandler::clearCredentials()
     qDebug() << "[AuthHandler] Clearing credentials";
     QSettings settings = credentialStore();
     emptyAuthGroup(settings);
+    SecretStore::instance().remove(settings, kTokenKey);
+    SecretStore::instance().remove(settings, kPasswordKey);
     clearLegacyAuthCredentialCopies();
 }
