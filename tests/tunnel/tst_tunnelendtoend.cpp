@@ -1,17 +1,72 @@
 // The road of one connection on loopback: the development panel's demo account, its Shadowsocks
 // nodes served by ss-server, the subscription fetched and stored, selected, connected through the
 // bundled engine library, and curl through the local proxy to a local origin.
+#include "authhandler.h"
+#include "clientprofile.h"
 #include "databasehandler.h"
 #include "demonodes.h"
-#include "deployment.h"
 #include "service.h"
+#include "startup.h"
+#include "subscribehandler.h"
 #include "subscriptionhandler.h"
 #include "support.h" // engine test helpers: origin, processes by PID, curl
 #include "tunneltest.h"
 
 #include <QDir>
+#include <QJsonDocument>
+#include <QSettings>
 #include <QStandardPaths>
+#include <QTemporaryFile>
 #include <QTest>
+#include <QUrlQuery>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// What reaches standard error meanwhile: the engine writes its log there.
+class StderrCapture
+{
+public:
+    StderrCapture()
+    {
+        m_file.open();
+        std::fflush(stderr);
+        m_saved = dup(STDERR_FILENO);
+        dup2(m_file.handle(), STDERR_FILENO);
+    }
+    ~StderrCapture() { restore(); }
+    QString text()
+    {
+        restore();
+        m_file.seek(0);
+        return QString::fromUtf8(m_file.readAll());
+    }
+
+private:
+    void restore()
+    {
+        if (m_saved < 0)
+            return;
+        std::fflush(stderr);
+        dup2(m_saved, STDERR_FILENO);
+        close(m_saved);
+        m_saved = -1;
+    }
+    QTemporaryFile m_file;
+    int m_saved = -1;
+};
+
+QFile::Permissions mode(const QString &path)
+{
+    return QFileInfo(path).permissions()
+        & (QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup
+            | QFile::WriteGroup | QFile::ExeGroup | QFile::ReadOther | QFile::WriteOther
+            | QFile::ExeOther);
+}
+
+} // namespace
 
 class TunnelEndToEndTest : public QObject
 {
@@ -19,6 +74,7 @@ class TunnelEndToEndTest : public QObject
 
 private slots:
     void initTestCase();
+    void signInToConnectKeepsSecrets();
     void fetchSelectConnectAndSwitch();
 
 private:
@@ -42,8 +98,7 @@ void TunnelEndToEndTest::initTestCase()
 
     QVERIFY2(m_demo.start(), qPrintable(m_demo.lastError()));
     QCOMPARE(m_demo.serverCount(), std::size_t(3));
-    m_demo.panel.exportClientEnvironment();
-    Deployment::trustExtraCaCertificate();
+    QVERIFY(pointClientAt(m_demo.panel));
 
     const QByteArray token = m_demo.panel.login(
         QString::fromLatin1(DemoNodes::kEmail), QString::fromLatin1(DemoNodes::kPassword));
@@ -58,6 +113,102 @@ void TunnelEndToEndTest::initTestCase()
     m_database
         = std::make_unique<DatabaseHandler>(QStringLiteral(":/sql/"), QStringLiteral("end-to-end"));
     QVERIFY(m_database->initializeDatabase());
+}
+
+// A session the way a user runs it: sign in, fetch, connect, browse, share on the LAN. Afterwards
+// the files that hold secrets are the user's alone whatever the umask, and no log line of the
+// client or the engine carries a secret.
+void TunnelEndToEndTest::signInToConnectKeepsSecrets()
+{
+    const mode_t umaskBefore = umask(0);
+    // An older build's loose folder and settings file are tightened at start.
+    const QString data = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    const QString ini = QSettings(QSettings::IniFormat, QSettings::UserScope,
+        QCoreApplication::organizationName(), QCoreApplication::applicationName())
+                            .fileName();
+    QVERIFY(QDir().mkpath(QFileInfo(ini).absolutePath()));
+    QFile loose(ini);
+    QVERIFY(loose.open(QIODevice::WriteOnly));
+    loose.close();
+    QVERIFY(QFile::setPermissions(data, QFile::Permissions(0x7777)));
+    QVERIFY(QFile::setPermissions(ini, QFile::Permissions(0x6666)));
+    Startup::prepareProfile();
+
+    LogCapture log;
+    StderrCapture engineLog;
+    AuthHandler auth;
+    QVERIFY(auth.login(
+        QString::fromLatin1(DemoNodes::kEmail), QString::fromLatin1(DemoNodes::kPassword)));
+    SubscriptionHandler store(*m_database);
+    SubscribeHandler subscribe(&auth, &store);
+    QVERIFY(subscribe.fetchNodes());
+    const QString url = subscribe.getSubscriptionUrl(0);
+    RecordingSelection selection;
+    selection.defaultTag = store.getSubscription(url).tags.value(0);
+    service tunnel(store, &selection);
+    const auto connect = [&]() {
+        if (tunnel.isConnected())
+            tunnel.ToggleConnection();
+        QVERIFY(tunnel.selectSubscription(url));
+        tunnel.ToggleConnection();
+        QVERIFY(tunnel.isConnected());
+    };
+
+    support::Origin origin("origin");
+    const std::string expected = support::sha256Hex(origin.blob());
+    const auto fetch = [&](const std::vector<std::string> &login) {
+        std::vector<std::string> command {
+            "curl", "-s", "-f", "--max-time", "20", "--socks5-hostname", "127.0.0.1:1080"};
+        command.insert(command.end(), login.begin(), login.end());
+        command.push_back("http://localhost:" + std::to_string(origin.port()) + "/blob");
+        return support::sha256Hex(support::run(command).output) == expected;
+    };
+    const auto listen = [&]() {
+        QFile file(tunnel.configFile());
+        file.open(QIODevice::ReadOnly);
+        return QJsonDocument::fromJson(file.readAll())["inbounds"][0]["listen"].toString();
+    };
+
+    connect();
+    QCOMPARE(listen(), QStringLiteral("127.0.0.1"));
+    QVERIFY(fetch({}));
+    // Shared on the LAN, the same proxy asks everyone for the login.
+    tunnel.lanSharing()->setEnabled(true);
+    connect();
+    QCOMPARE(listen(), QStringLiteral("::"));
+    const std::string login
+        = (tunnel.lanSharing()->username() + ':' + tunnel.lanSharing()->password()).toStdString();
+    QVERIFY(!fetch({}));
+    QVERIFY(fetch({"--proxy-user", login}));
+    tunnel.lanSharing()->setEnabled(false);
+    connect();
+    QCOMPARE(listen(), QStringLiteral("127.0.0.1"));
+    tunnel.ToggleConnection();
+    QVERIFY(!tunnel.isConnected());
+    umask(umaskBefore);
+
+    const QFile::Permissions file = QFile::ReadOwner | QFile::WriteOwner;
+    const QFile::Permissions folder = file | QFile::ExeOwner;
+    QCOMPARE(mode(data), folder);
+    QCOMPARE(mode(data + QStringLiteral("/db")), folder);
+    QCOMPARE(mode(data + QStringLiteral("/db/app.db")), file);
+    QCOMPARE(mode(QDir::fromNativeSeparators(tunnel.configFile())), file);
+    QCOMPARE(mode(QFileInfo(ini).absolutePath()), folder);
+    QCOMPARE(mode(ini), file);
+
+    QStringList secrets {auth.authToken(), QString::fromLatin1(DemoNodes::kPassword),
+        tunnel.secret(), tunnel.lanSharing()->password(),
+        QUrlQuery(QUrl(url)).queryItemValue(QStringLiteral("token"))};
+    for (const QJsonValue &outbound : store.getSubscription(url).outbounds)
+        secrets.append(outbound[QLatin1String("password")].toString());
+    const QStringList lines = LogCapture::lines() + engineLog.text().split(QLatin1Char('\n'));
+    QVERIFY(lines.size() > 20);
+    for (const QString &secret : std::as_const(secrets)) {
+        QVERIFY(secret.size() >= 6);
+        for (const QString &line : lines)
+            QVERIFY2(!line.contains(secret), qPrintable(line));
+    }
+    auth.logout();
 }
 
 int TunnelEndToEndTest::nodePort(const Subscription &subscription, const QString &tag) const
