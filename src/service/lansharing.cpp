@@ -1,9 +1,8 @@
 #include "lansharing.h"
 
+#include "platform.h"
 #include "secretstore.h"
 
-#include <QHostAddress>
-#include <QNetworkInterface>
 #include <QRandomGenerator>
 #include <QSettings>
 
@@ -76,20 +75,10 @@ void LanSharing::loadLogin()
 void LanSharing::refreshAddresses()
 {
     QStringList addresses;
-    const auto interfaces = QNetworkInterface::allInterfaces();
-    for (const QNetworkInterface &interface : interfaces) {
-        const auto flags = interface.flags();
-        if (!flags.testFlag(QNetworkInterface::IsUp)
-            || !flags.testFlag(QNetworkInterface::IsRunning)
-            || flags.testFlag(QNetworkInterface::IsLoopBack))
-            continue;
-        for (const QNetworkAddressEntry &entry : interface.addressEntries()) {
-            const QHostAddress ip = entry.ip();
-            // Link-local addresses need a zone and rarely reach another device's settings.
-            if (ip.protocol() != QAbstractSocket::IPv4Protocol || ip.isLinkLocal())
-                continue;
+    for (const QHostAddress &ip : Platform::localIPv4Addresses()) {
+        // Self-assigned addresses rarely reach another device.
+        if (!ip.isLinkLocal())
             addresses.append(ip.toString() + QLatin1Char(':') + QString::number(port()));
-        }
     }
     if (addresses == m_addresses)
         return;
