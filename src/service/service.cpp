@@ -87,8 +87,8 @@ bool writeConfig(const QString &path, const QJsonObject &config)
     QSaveFile file(path);
     if (!path.isEmpty() && file.open(QIODevice::WriteOnly)) {
         const QByteArray text = QJsonDocument(config).toJson(QJsonDocument::Compact);
-        if (file.setPermissions(QFile::ReadOwner | QFile::WriteOwner)
-            && file.write(text) == text.size() && file.commit()) {
+        file.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+        if (file.write(text) == text.size() && file.commit()) {
             DEBUG_LOG << "Config updated successfully";
             return true;
         }
