@@ -31,6 +31,34 @@ Popup {
             root.sharing.refreshAddresses()
     }
 
+    // A caption over a value that can be selected and copied.
+    component Detail: ColumnLayout {
+        property alias label: caption.text
+        property alias value: valueText.text
+        property alias valueName: valueText.objectName
+
+        Layout.fillWidth: true
+        spacing: 2
+
+        Label {
+            id: caption
+
+            Layout.fillWidth: true
+            color: Theme.mutedTextColor
+            font.pixelSize: 13
+        }
+        TextEdit {
+            id: valueText
+
+            Layout.fillWidth: true
+            readOnly: true
+            selectByMouse: true
+            wrapMode: TextEdit.WrapAnywhere
+            color: Theme.textColor
+            font.pixelSize: 15
+        }
+    }
+
     parent: Overlay.overlay
     anchors.centerIn: parent
     width: 360
@@ -103,59 +131,26 @@ Popup {
                 onClicked: root.toggle()
             }
 
-            GridLayout {
+            ColumnLayout {
                 objectName: "lanSharingDetails"
                 visible: root.sharingOn
                 Layout.fillWidth: true
-                columns: 2
-                columnSpacing: 12
-                rowSpacing: 8
+                spacing: 10
 
-                Label {
-                    text: Translations.t("lan_sharing_addresses")
-                    color: Theme.mutedTextColor
-                    font.pixelSize: 13
-                    Layout.alignment: Qt.AlignTop
+                Detail {
+                    label: Translations.t("lan_sharing_addresses")
+                    value: root.addressText
+                    valueName: "lanSharingAddresses"
                 }
-                TextEdit {
-                    objectName: "lanSharingAddresses"
-                    Layout.fillWidth: true
-                    text: root.addressText
-                    readOnly: true
-                    selectByMouse: true
-                    wrapMode: TextEdit.Wrap
-                    color: Theme.textColor
-                    font.pixelSize: 14
+                Detail {
+                    label: Translations.t("lan_sharing_username")
+                    value: root.sharing ? root.sharing.username : ""
+                    valueName: "lanSharingUsername"
                 }
-
-                Label {
-                    text: Translations.t("lan_sharing_username")
-                    color: Theme.mutedTextColor
-                    font.pixelSize: 13
-                }
-                TextEdit {
-                    objectName: "lanSharingUsername"
-                    Layout.fillWidth: true
-                    text: root.sharing ? root.sharing.username : ""
-                    readOnly: true
-                    selectByMouse: true
-                    color: Theme.textColor
-                    font.pixelSize: 14
-                }
-
-                Label {
-                    text: Translations.t("lan_sharing_password")
-                    color: Theme.mutedTextColor
-                    font.pixelSize: 13
-                }
-                TextEdit {
-                    objectName: "lanSharingPassword"
-                    Layout.fillWidth: true
-                    text: root.sharing ? root.sharing.password : ""
-                    readOnly: true
-                    selectByMouse: true
-                    color: Theme.textColor
-                    font.pixelSize: 14
+                Detail {
+                    label: Translations.t("lan_sharing_password")
+                    value: root.sharing ? root.sharing.password : ""
+                    valueName: "lanSharingPassword"
                 }
             }
 

@@ -97,7 +97,7 @@ var texts = {
     "appearance": "Appearance",
     "lan_sharing": "LAN sharing",
     "lan_sharing_body": "Lets other devices on your local network use this connection through the proxy on this computer. They sign in with the login below.",
-    "lan_sharing_toggle": "Share with my local network",
+    "lan_sharing_toggle": "Share this connection",
     "lan_sharing_addresses": "Proxy server (HTTP, SOCKS5)",
     "lan_sharing_no_network": "No local network found",
     "lan_sharing_username": "Username",

@@ -96,7 +96,7 @@ var texts = {
     "appearance": "外觀",
     "lan_sharing": "區域網路共用",
     "lan_sharing_body": "允許同一區域網路中的其他裝置透過這台電腦的代理使用此連線。它們需要以下方的使用者名稱和密碼登入。",
-    "lan_sharing_toggle": "與區域網路共用",
+    "lan_sharing_toggle": "共用此連線",
     "lan_sharing_addresses": "代理伺服器（HTTP、SOCKS5）",
     "lan_sharing_no_network": "找不到區域網路",
     "lan_sharing_username": "使用者名稱",

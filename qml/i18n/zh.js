@@ -96,7 +96,7 @@ var texts = {
     "appearance": "外观",
     "lan_sharing": "局域网共享",
     "lan_sharing_body": "允许同一局域网内的其他设备通过本机的代理使用此连接。它们需要使用下方的用户名和密码登录。",
-    "lan_sharing_toggle": "共享给局域网",
+    "lan_sharing_toggle": "共享此连接",
     "lan_sharing_addresses": "代理服务器（HTTP、SOCKS5）",
     "lan_sharing_no_network": "未找到局域网",
     "lan_sharing_username": "用户名",
