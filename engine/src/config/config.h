@@ -86,6 +86,8 @@ struct InboundConfig
     // kept-alive HTTP client this long between requests. Tests shorten them.
     std::int64_t handshakeTimeoutMs = 15 * 1000;
     std::int64_t keepAliveIdleMs = 60 * 1000;
+    // Sessions held at once; 0 derives it from the descriptor limit.
+    std::size_t maxSessions = 0;
     std::vector<InboundUser> users;
 
     // tun
