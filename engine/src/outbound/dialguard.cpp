@@ -31,11 +31,6 @@ asio::ip::address effective(const asio::ip::address &ip)
     return ip;
 }
 
-bool isLoopback(const asio::ip::address &ip)
-{
-    return ip.is_v4() ? (ip.to_v4().to_uint() >> 24) == 127 : ip.to_v6().is_loopback();
-}
-
 // Only addresses of this host can be bound, so a bind decides what a wildcard listener serves
 // without walking the interfaces. When no socket can be made, the answer errs on "ours".
 bool isLocalAddress(const asio::ip::address &ip)
@@ -64,9 +59,12 @@ bool isLocalAddress(const asio::ip::address &ip)
 
 } // namespace
 
-bool isLoopbackClient(const asio::ip::address &ip)
+bool isLoopbackAddress(const asio::ip::address &address)
 {
-    return isLoopback(effective(ip));
+    if (address.is_v6() && address.to_v6().is_v4_mapped())
+        return isLoopbackAddress(asio::ip::make_address_v4(asio::ip::v4_mapped, address.to_v6()));
+    return address.is_v4() ? (address.to_v4().to_uint() >> 24) == 127
+                           : address.to_v6().is_loopback();
 }
 
 void DialGuard::addListener(const asio::ip::tcp::endpoint &endpoint)
@@ -99,7 +97,7 @@ std::string DialGuard::check(const asio::ip::address &address, std::uint16_t por
     std::string reason;
     if (isListener(address, port))
         reason = "the engine's own listener";
-    else if (client && !isLoopbackClient(*client) && isLoopback(effective(address)))
+    else if (client && !isLoopbackAddress(*client) && isLoopbackAddress(effective(address)))
         reason = "loopback of this machine, asked for by a client on another machine";
     if (reason.empty())
         return {};

@@ -38,8 +38,8 @@ private:
     mutable std::set<asio::ip::address> m_warned;
 };
 
-// Where a connection's own address makes it one from this machine.
-bool isLoopbackClient(const asio::ip::address &ip);
+// 127.0.0.0/8 and ::1, also as IPv4-mapped IPv6.
+bool isLoopbackAddress(const asio::ip::address &ip);
 
 // What one dial on behalf of a client may not reach; a default policy checks nothing.
 struct DialPolicy
