@@ -429,6 +429,60 @@ TEST_CASE(pingFlood)
     CHECK_MSG(error, "the engine took " + std::to_string(sent >> 20) + " MiB of pings");
 }
 
+TEST_CASE(controlApiWithoutSecret)
+{
+    const auto config = [](const std::string &controller) {
+        return json {{"log", {{"level", "error"}}}, {"inbounds", {mixedInbound()}},
+            {"experimental",
+                {{"clash_api", {{"external_controller", controller}, {"secret", ""}}}}}};
+    };
+    for (const char *everywhere : {"0.0.0.0:0", "[::]:0"}) {
+        qivro::engine::Engine engine;
+        const std::string error = engine.startWithText(config(everywhere).dump());
+        CHECK_MSG(error.find("a secret is required") != std::string::npos, error);
+    }
+    RunningEngine running(config(":0"));
+    const std::uint16_t api = running.apiPort();
+    asio::io_context io;
+    tcp::socket elsewhere(io);
+    std::error_code error;
+    elsewhere.connect({asio::ip::make_address("127.0.0.2"), api}, error);
+    CHECK_MSG(error, "\":PORT\" listens beyond 127.0.0.1");
+
+    // What a page served elsewhere (also one that rebound its name to loopback) sends.
+    struct Row
+    {
+        std::string host;
+        std::string origin;
+        int status;
+    };
+    const std::vector<Row> rows = {
+        {"127.0.0.1:" + std::to_string(api), "", 200},
+        {"LocalHost", "", 200},
+        {"[::1]:9090", "", 200},
+        {"127.0.0.1", "http://localhost:5173", 200},
+        {"", "", 403},
+        {"rebound.example:" + std::to_string(api), "", 403},
+        {"127.0.0.1.rebound.example", "", 403},
+        {"localhost:90x", "", 403},
+        {"127.0.0.1", "http://rebound.example", 403},
+        {"127.0.0.1", "null", 403},
+    };
+    for (const Row &row : rows) {
+        std::map<std::string, std::string> headers = {{"Host", row.host}};
+        if (!row.origin.empty())
+            headers["Origin"] = row.origin;
+        support::HttpResult result = support::httpCall(api, "GET", "/version", headers);
+        CHECK_MSG(result.status == row.status, row.host + " " + row.origin + " -> "
+                + std::to_string(result.status));
+        CHECK_MSG(!result.headers.count("access-control-allow-origin"), row.host);
+    }
+    support::HttpResult preflight = support::httpCall(api, "OPTIONS", "/proxies",
+        {{"Origin", "http://localhost:5173"}, {"Access-Control-Request-Method", "PUT"}});
+    CHECK_EQ(preflight.status, 204);
+    CHECK(!preflight.headers.count("access-control-allow-origin"));
+}
+
 int main(int argc, char **argv)
 {
     if (argc < 2) {
