@@ -665,8 +665,8 @@ void benchLoad()
         asio::io_context io;
         std::vector<std::unique_ptr<tcp::socket>> sockets;
         const std::size_t ok = holdRelays(sockets, io, engine.mixed, echo.port(), 2000);
-        std::printf("  ulimit %-11s %zu of 2000 worked (%.0f %% failed), resident %.1f MiB\n", limit,
-            ok, 100.0 * double(2000 - ok) / 2000, rssKiB(engine.process->pid()) / 1024.0);
+        std::printf("  ulimit %-11s %zu of 2000 worked (%.0f %% failed), resident %.1f MiB\n",
+            limit, ok, 100.0 * double(2000 - ok) / 2000, rssKiB(engine.process->pid()) / 1024.0);
     }
 }
 
@@ -707,8 +707,8 @@ void benchAbuse()
     std::printf("  self-loop refused in median %.2f ms, max %.2f ms (200 times); resident %.1f MiB,"
                 " %zu descriptors\n",
         took[took.size() / 2], took.back(), rssKiB(pid) / 1024.0,
-        static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator(
-                                                   "/proc/" + std::to_string(pid) + "/fd"),
+        static_cast<std::size_t>(std::distance(
+            std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd"),
             std::filesystem::directory_iterator())));
 
     // Pings that are never read back.

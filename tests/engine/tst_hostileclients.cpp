@@ -64,7 +64,8 @@ std::string throughProxy(const tcp::endpoint &proxy, bool socks, const std::stri
     std::string request = "GET /name HTTP/1.1\r\nHost: " + target + "\r\nConnection: close\r\n\r\n";
     if (socks) {
         const std::size_t colon = credentials.find(':');
-        std::vector<std::uint8_t> hello {5, 1, static_cast<std::uint8_t>(credentials.empty() ? 0 : 2)};
+        std::vector<std::uint8_t> hello {
+            5, 1, static_cast<std::uint8_t>(credentials.empty() ? 0 : 2)};
         if (!credentials.empty()) {
             hello.insert(hello.end(), {1, static_cast<std::uint8_t>(colon)});
             hello.insert(hello.end(), credentials.begin(), credentials.begin() + colon);
@@ -103,8 +104,8 @@ struct GuardRow
     std::string served; // the origin that answers, "" when the engine must refuse
 };
 
-void checkGuardRows(const std::vector<GuardRow> &rows,
-    const std::function<std::string(const GuardRow &)> &request)
+void checkGuardRows(
+    const std::vector<GuardRow> &rows, const std::function<std::string(const GuardRow &)> &request)
 {
     for (const GuardRow &row : rows) {
         const std::string got = request(row);
@@ -125,8 +126,8 @@ std::size_t openDescriptors(int pid)
 {
     const std::filesystem::path dir = "/proc/" + std::to_string(pid) + "/fd";
     std::error_code error;
-    return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator(dir, error),
-        std::filesystem::directory_iterator()));
+    return static_cast<std::size_t>(std::distance(
+        std::filesystem::directory_iterator(dir, error), std::filesystem::directory_iterator()));
 }
 
 std::size_t linesWith(const std::string &path, const std::string &fragment)
@@ -236,8 +237,8 @@ TEST_CASE(selfAndLoopbackDestinations)
         tcp::socket socket(io);
         socket.connect(engine.proxy());
         asio::write(socket,
-            asio::buffer("GET / HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(engine.mixed)
-                + "\r\n\r\n"));
+            asio::buffer(
+                "GET / HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(engine.mixed) + "\r\n\r\n"));
         return readAll(socket, 5000).data;
     });
     // Nothing kept looping, and the client was told of it in one line.
@@ -258,7 +259,8 @@ TEST_CASE(lanClientsAndLoopback)
         return;
     }
     server.run([&] {
-        if (!ip("link set lo up") || !ip("link add qvs type veth peer name qvc netns " + client.path())
+        if (!ip("link set lo up")
+            || !ip("link add qvs type veth peer name qvc netns " + client.path())
             || !ip("addr add 198.18.0.1/30 dev qvs") || !ip("link set qvs up"))
             return;
         client.run([] {
@@ -291,14 +293,14 @@ TEST_CASE(lanClientsAndLoopback)
             {"the wildcard inbound by the LAN address", true, "198.18.0.1", ports[1], ""},
             {"this machine's LAN address", false, "198.18.0.1", lan.port(), "lan"},
             {"here: loopback origin", true, "127.0.0.1", local.port(), "local"},
-            {"here: wildcard inbound by another loopback address", true, "127.0.0.2", ports[1],
-                ""},
+            {"here: wildcard inbound by another loopback address", true, "127.0.0.2", ports[1], ""},
         };
         checkGuardRows(rows, [&](const GuardRow &row) {
             std::string got;
             if (std::string(row.name).rfind("here:", 0) == 0)
                 return throughProxy(localProxy, row.socks, row.host, row.port);
-            client.run([&] { got = throughProxy(lanProxy, row.socks, row.host, row.port, "lan:pw"); });
+            client.run(
+                [&] { got = throughProxy(lanProxy, row.socks, row.host, row.port, "lan:pw"); });
             return got;
         });
     });
@@ -350,13 +352,11 @@ TEST_CASE(idleFloodsAndCaps)
 {
     qivro::engine::Config config;
     std::string error;
-    CHECK(qivro::engine::parseConfig(json {{"log", {{"level", "warn"}}},
-                                         {"inbounds", {mixedInbound()}},
-                                         {"experimental",
-                                             {{"clash_api",
-                                                 {{"external_controller", "127.0.0.1:0"},
-                                                     {"secret", "s"}}}}}}
-                                         .dump(),
+    CHECK(qivro::engine::parseConfig(
+        json {{"log", {{"level", "warn"}}}, {"inbounds", {mixedInbound()}},
+            {"experimental",
+                {{"clash_api", {{"external_controller", "127.0.0.1:0"}, {"secret", "s"}}}}}}
+            .dump(),
         config, error));
     constexpr int cap = 4;
     config.inbounds[0].maxSessions = cap;
@@ -388,8 +388,9 @@ TEST_CASE(idleFloodsAndCaps)
                                  "Authorization: Bearer s\r\n\r\n")));
     const Received kept = readAll(keptAlive, 5000);
     CHECK(kept.closed && kept.data.rfind("HTTP/1.1 200", 0) == 0);
-    CHECK_EQ(support::httpCall(running.apiPort(), "GET", "/version", {{"Authorization", "Bearer s"}})
-                 .status,
+    CHECK_EQ(
+        support::httpCall(running.apiPort(), "GET", "/version", {{"Authorization", "Bearer s"}})
+            .status,
         200);
     std::size_t capLines = 0;
     std::lock_guard lock(logs.mutex);
@@ -473,8 +474,8 @@ TEST_CASE(controlApiWithoutSecret)
         if (!row.origin.empty())
             headers["Origin"] = row.origin;
         support::HttpResult result = support::httpCall(api, "GET", "/version", headers);
-        CHECK_MSG(result.status == row.status, row.host + " " + row.origin + " -> "
-                + std::to_string(result.status));
+        CHECK_MSG(result.status == row.status,
+            row.host + " " + row.origin + " -> " + std::to_string(result.status));
         CHECK_MSG(!result.headers.count("access-control-allow-origin"), row.host);
     }
     support::HttpResult preflight = support::httpCall(api, "OPTIONS", "/proxies",

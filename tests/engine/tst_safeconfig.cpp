@@ -60,7 +60,8 @@ std::string repeat(const std::string &text, int times)
 
 TEST_CASE(hostileConfigurations)
 {
-    const std::string dnsBase = R"({"dns":{"servers":[{"tag":"local","address":"local"}],"rules":[)";
+    const std::string dnsBase
+        = R"({"dns":{"servers":[{"tag":"local","address":"local"}],"rules":[)";
     const std::string sparse = support::writeTempFile("sparse.json", "");
     std::filesystem::resize_file(sparse, (64ull << 20) + 1);
     const std::string fine = support::writeTempFile("fine.json", withRoute(R"("final":"direct")"));
@@ -92,11 +93,10 @@ TEST_CASE(hostileConfigurations)
             "route.rules[0]" + repeat(".rules[0]", 64)
                 + ": logical rules nested deeper than 64 levels"},
         {"DNS rules at 65 levels", nullptr,
-            dnsBase + nestedRule(64, R"("server":"local",)") + "]}}",
-            "dns.rules[0].rules[0]"},
+            dnsBase + nestedRule(64, R"("server":"local",)") + "]}}", "dns.rules[0].rules[0]"},
         {"inline rule set at 65 levels", nullptr,
-            withRoute(R"("rule_set":[{"type":"inline","tag":"s","rules":[)" + nestedRule(64, "")
-                + "]}]"),
+            withRoute(
+                R"("rule_set":[{"type":"inline","tag":"s","rules":[)" + nestedRule(64, "") + "]}]"),
             "route.rule_set[0].rules[0].rules[0]"},
         {"60 groups each listing the two before", nullptr, groupLadder(60, 2), ""},
         {"groups nested 65 deep", nullptr, groupLadder(65, 1),

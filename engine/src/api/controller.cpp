@@ -121,8 +121,7 @@ bool namesLoopback(const std::string &hostPort)
 bool isLoopbackOrigin(const std::string &origin)
 {
     const std::size_t scheme = origin.find("://");
-    return scheme != std::string::npos
-        && origin.find('/', scheme + 3) == std::string::npos
+    return scheme != std::string::npos && origin.find('/', scheme + 3) == std::string::npos
         && namesLoopback(origin.substr(scheme + 3));
 }
 
@@ -142,7 +141,8 @@ int logRank(const std::string &clashLevel)
 class ApiConnection : public std::enable_shared_from_this<ApiConnection>
 {
 public:
-    ApiConnection(Controller &controller, asio::ip::tcp::socket socket, std::shared_ptr<void> ticket)
+    ApiConnection(
+        Controller &controller, asio::ip::tcp::socket socket, std::shared_ptr<void> ticket)
         : m_controller(controller)
         , m_services(controller.services())
         , m_socket(std::move(socket))

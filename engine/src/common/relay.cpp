@@ -131,8 +131,8 @@ void Relay::splicePump(bool upstream)
     // Bytes already waiting move at once: only an empty socket costs a trip through the event
     // loop. The rounds are bounded so one busy connection cannot starve the others.
     for (int round = 0; round < 16; ++round) {
-        const ssize_t moved = ::splice(from.socket().native_handle(), nullptr, pipe.write,
-            nullptr, 1 << 20, SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
+        const ssize_t moved = ::splice(from.socket().native_handle(), nullptr, pipe.write, nullptr,
+            1 << 20, SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
         if (moved == 0) {
             pipes::release(pipe);
             to.shutdownSend();

@@ -4,8 +4,8 @@
 #include "common/log.h"
 #include "common/relay.h"
 #include "inbound/socksparser.h"
-#include "runtime/descriptorlimit.h"
 #include "route/sniff.h"
+#include "runtime/descriptorlimit.h"
 
 #include <algorithm>
 #include <asio/ip/udp.hpp>

@@ -40,8 +40,7 @@ bool isLocalAddress(const asio::ip::address &ip)
     const SOCKET handle = ::socket(endpoint.protocol().family(), SOCK_DGRAM, 0);
     if (handle == INVALID_SOCKET)
         return true;
-    const bool bound
-        = ::bind(handle, endpoint.data(), static_cast<int>(endpoint.size())) == 0;
+    const bool bound = ::bind(handle, endpoint.data(), static_cast<int>(endpoint.size())) == 0;
     ::closesocket(handle);
 #else
     int type = SOCK_DGRAM;
@@ -51,7 +50,8 @@ bool isLocalAddress(const asio::ip::address &ip)
     const int handle = ::socket(endpoint.protocol().family(), type, 0);
     if (handle < 0)
         return true;
-    const bool bound = ::bind(handle, endpoint.data(), static_cast<socklen_t>(endpoint.size())) == 0;
+    const bool bound
+        = ::bind(handle, endpoint.data(), static_cast<socklen_t>(endpoint.size())) == 0;
     ::close(handle);
 #endif
     return bound;

@@ -38,7 +38,8 @@ void DirectOutbound::dialTcpForClient(const asio::any_io_executor &executor,
 {
     const std::string host = m_overrideAddress.empty() ? destination.hostText() : m_overrideAddress;
     const std::uint16_t port = m_overridePort ? m_overridePort : destination.port;
-    connectTcp(executor, host, port, m_connectTimeoutMs,
+    connectTcp(
+        executor, host, port, m_connectTimeoutMs,
         [handler = std::move(handler)](const std::string &error, asio::ip::tcp::socket socket) {
             if (!error.empty()) {
                 handler(error, nullptr);

@@ -225,8 +225,8 @@ RouteDecision Router::route(const Metadata &query) const
     if (decision.action != RouteDecision::Action::Route || !m_guard || !query.source
         || query.destination.isDomain())
         return decision;
-    const std::string refusal = m_guard->check(
-        query.destination.ip, query.destination.port, query.source->ip);
+    const std::string refusal
+        = m_guard->check(query.destination.ip, query.destination.port, query.source->ip);
     if (!refusal.empty()) {
         decision.action = RouteDecision::Action::Reject;
         decision.outbound.reset();

@@ -33,7 +33,8 @@ public:
 private:
     std::string m_logPrefix;
     std::size_t m_cap;
-    std::shared_ptr<std::atomic<std::size_t>> m_open = std::make_shared<std::atomic<std::size_t>>(0);
+    std::shared_ptr<std::atomic<std::size_t>> m_open
+        = std::make_shared<std::atomic<std::size_t>>(0);
     asio::steady_timer m_timer;
     std::chrono::milliseconds m_delay {0};
     std::size_t m_failures = 0;
