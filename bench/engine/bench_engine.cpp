@@ -20,7 +20,6 @@
 #include <chrono>
 #include <cstdio>
 #include <fcntl.h>
-#include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -670,15 +669,6 @@ void benchLoad()
     }
 }
 
-std::size_t linesWith(const std::string &path, const std::string &fragment)
-{
-    std::ifstream in(path);
-    std::size_t count = 0;
-    for (std::string line; std::getline(in, line);)
-        count += line.find(fragment) != std::string::npos;
-    return count;
-}
-
 void benchAbuse()
 {
     std::printf("abuse: one engine (soft limit 1024) through each abuse in turn\n");
@@ -706,10 +696,7 @@ void benchAbuse()
     std::sort(took.begin(), took.end());
     std::printf("  self-loop refused in median %.2f ms, max %.2f ms (200 times); resident %.1f MiB,"
                 " %zu descriptors\n",
-        took[took.size() / 2], took.back(), rssKiB(pid) / 1024.0,
-        static_cast<std::size_t>(std::distance(
-            std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd"),
-            std::filesystem::directory_iterator())));
+        took[took.size() / 2], took.back(), rssKiB(pid) / 1024.0, support::openDescriptors(pid));
 
     // Pings that are never read back.
     {
@@ -761,8 +748,8 @@ void benchAbuse()
         good.clear();
     std::printf("  1,100 idle connections at a limit of 1024: CPU %.1f %% of a core, %zu accept "
                 "lines logged; served again %.0f ms after they left; resident %.1f MiB\n",
-        cpu * 100, linesWith(engine.log, "accept:"), seconds(Clock::now() - released) * 1000,
-        rssKiB(pid) / 1024.0);
+        cpu * 100, support::linesWith(engine.log, "accept:"),
+        seconds(Clock::now() - released) * 1000, rssKiB(pid) / 1024.0);
 }
 
 } // namespace

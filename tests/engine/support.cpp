@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <openssl/sha.h>
 #include <poll.h>
@@ -75,6 +76,23 @@ std::string writeTempFile(const std::string &name, const std::string &content)
         + std::to_string(::getpid()) + "-" + name;
     std::ofstream(path, std::ios::binary) << content;
     return path;
+}
+
+std::size_t linesWith(const std::string &path, const std::string &fragment)
+{
+    std::ifstream in(path);
+    std::size_t count = 0;
+    for (std::string line; std::getline(in, line);)
+        count += line.find(fragment) != std::string::npos;
+    return count;
+}
+
+std::size_t openDescriptors(int pid)
+{
+    std::error_code error;
+    return static_cast<std::size_t>(std::distance(
+        std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error),
+        std::filesystem::directory_iterator()));
 }
 
 Origin::Origin(std::string name, std::size_t blobSize, int delayMs, const std::string &address)

@@ -23,6 +23,10 @@ std::uint16_t freeUdpPort();
 bool waitForTcpPort(std::uint16_t port, int timeoutMs = 5000);
 bool haveProgram(const std::string &name);
 std::string writeTempFile(const std::string &name, const std::string &content);
+// Lines of a (log) file that contain fragment.
+std::size_t linesWith(const std::string &path, const std::string &fragment);
+// Descriptors a process holds open (Linux).
+std::size_t openDescriptors(int pid);
 
 // HTTP/1.1 origin (on 127.0.0.1 unless told): GET /blob (deterministic bytes), GET or HEAD
 // anything else answers its name. delayMs holds every response head back.

@@ -9,8 +9,6 @@
 #include <asio/read_until.hpp>
 #include <asio/write.hpp>
 #include <fcntl.h>
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <poll.h>
 #include <sched.h>
@@ -99,23 +97,6 @@ void checkGuardRows(
     }
 }
 
-std::size_t openDescriptors(int pid)
-{
-    std::error_code error;
-    return static_cast<std::size_t>(std::distance(
-        std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error),
-        std::filesystem::directory_iterator()));
-}
-
-std::size_t linesWith(const std::string &path, const std::string &fragment)
-{
-    std::ifstream in(path);
-    std::size_t count = 0;
-    for (std::string line; std::getline(in, line);)
-        count += line.find(fragment) != std::string::npos;
-    return count;
-}
-
 json childConfig(std::uint16_t mixed, std::uint16_t api)
 {
     json inbound = mixedInbound();
@@ -143,9 +124,9 @@ struct EngineChild
     // Closed sessions take a moment to let go of their descriptors.
     std::size_t settle(std::size_t most) const
     {
-        for (int i = 0; i < 100 && openDescriptors(process.pid()) > most; ++i)
+        for (int i = 0; i < 100 && support::openDescriptors(process.pid()) > most; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        return openDescriptors(process.pid());
+        return support::openDescriptors(process.pid());
     }
 };
 
@@ -181,7 +162,7 @@ TEST_CASE(selfAndLoopbackDestinations)
 {
     support::Origin origin("origin");
     EngineChild engine;
-    const std::size_t baseline = openDescriptors(engine.process.pid());
+    const std::size_t baseline = support::openDescriptors(engine.process.pid());
     checkGuardRows(
         {
             {"the self-loop", false, "127.0.0.1", engine.mixed, ""},
@@ -197,7 +178,7 @@ TEST_CASE(selfAndLoopbackDestinations)
         });
     // Nothing went on looping, and the client was named in one line.
     CHECK(engine.settle(baseline + 2) <= baseline + 2);
-    CHECK_EQ(linesWith(engine.log, "(logged once per client)"), 1u);
+    CHECK_EQ(support::linesWith(engine.log, "(logged once per client)"), 1u);
 }
 
 TEST_CASE(lanClientsAndLoopback)
@@ -260,7 +241,7 @@ TEST_CASE(descriptorsUnderPressure)
     support::Origin origin("origin");
     EngineChild engine;
     const int pid = engine.process.pid();
-    const std::size_t baseline = openDescriptors(pid);
+    const std::size_t baseline = support::openDescriptors(pid);
     asio::io_context io;
     // Relayed connections that moved bytes and went quiet hold their two sockets, not pipes.
     constexpr std::size_t relays = 60, sparePipes = 16;
@@ -271,7 +252,7 @@ TEST_CASE(descriptorsUnderPressure)
         CHECK_EQ(support::socksGet(*sockets.back(), "127.0.0.1", origin.port(), "/name", true),
             "origin");
     }
-    const std::size_t held = openDescriptors(pid) - baseline;
+    const std::size_t held = support::openDescriptors(pid) - baseline;
     CHECK_MSG(held <= 2 * relays + 2 * sparePipes, std::to_string(held) + " descriptors");
     sockets.clear();
 
@@ -284,7 +265,7 @@ TEST_CASE(descriptorsUnderPressure)
         sockets.back()->connect(engine.proxy);
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-    CHECK_EQ(linesWith(engine.log, "accept: Too many open files"), 1u);
+    CHECK_EQ(support::linesWith(engine.log, "accept: Too many open files"), 1u);
     sockets.clear();
     std::string answer;
     for (int i = 0; i < 50 && answer.rfind("HTTP/1.1 200", 0) != 0; ++i) {
@@ -292,7 +273,7 @@ TEST_CASE(descriptorsUnderPressure)
         answer = throughProxy(engine.proxy, false, "127.0.0.1", origin.port());
     }
     CHECK_MSG(answer.rfind("HTTP/1.1 200", 0) == 0, answer);
-    CHECK_EQ(linesWith(engine.log, "accepting again"), 1u);
+    CHECK_EQ(support::linesWith(engine.log, "accepting again"), 1u);
 }
 
 TEST_CASE(floods)
