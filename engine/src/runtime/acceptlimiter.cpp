@@ -12,6 +12,9 @@ namespace {
 
 constexpr std::chrono::milliseconds firstDelay {100};
 constexpr std::chrono::milliseconds longestDelay {1000};
+// An episode of exhaustion ends after this long without a failure; until then a limit that is
+// hit again and again (a freed descriptor taken at once) is not logged again.
+constexpr std::chrono::seconds quietPeriod {5};
 
 bool diedInQueue(const std::error_code &error)
 {
@@ -36,10 +39,16 @@ void AcceptLimiter::failed(const std::error_code &error, std::function<void()> r
         asio::post(m_timer.get_executor(), std::move(retry));
         return;
     }
-    m_delay = m_failures == 0 ? firstDelay : std::min(m_delay * 2, longestDelay);
+    const auto now = std::chrono::steady_clock::now();
+    m_delay = m_delay.count() == 0 ? firstDelay : std::min(m_delay * 2, longestDelay);
+    if (m_failures > 0 && now - m_lastFailure >= quietPeriod) {
+        logInfo(m_logPrefix, ": accepted again after ", m_failures, " failed attempts");
+        m_failures = 0;
+    }
     if (m_failures++ == 0)
         logWarn(m_logPrefix, ": accept: ", error.message(), "; retrying with a backoff of up to ",
             longestDelay.count(), " ms (", m_open->load(), " sessions open)");
+    m_lastFailure = now;
     m_timer.expires_after(m_delay);
     m_timer.async_wait([retry = std::move(retry)](const std::error_code &cancelled) {
         if (!cancelled)
@@ -49,8 +58,9 @@ void AcceptLimiter::failed(const std::error_code &error, std::function<void()> r
 
 std::shared_ptr<void> AcceptLimiter::admit()
 {
-    if (m_failures > 0) {
-        logInfo(m_logPrefix, ": accepting again after ", m_failures, " failed attempts");
+    m_delay = std::chrono::milliseconds(0);
+    if (m_failures > 0 && std::chrono::steady_clock::now() - m_lastFailure >= quietPeriod) {
+        logInfo(m_logPrefix, ": accepted again after ", m_failures, " failed attempts");
         m_failures = 0;
     }
     const std::size_t open = m_open->load();

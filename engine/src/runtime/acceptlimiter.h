@@ -21,7 +21,7 @@ public:
 
     // After a failed accept: runs retry on the executor, at once for a connection that died in
     // the queue, after a growing delay (100 ms doubling to 1 s) for anything else. Exhaustion is
-    // logged once per episode.
+    // logged once per episode, which ends after a quiet spell.
     void failed(const std::error_code &error, std::function<void()> retry);
     // After a successful accept: a ticket to hold for the session's lifetime, or null when the
     // cap is reached (the caller closes the connection at once; logged once per episode).
@@ -37,7 +37,8 @@ private:
         = std::make_shared<std::atomic<std::size_t>>(0);
     asio::steady_timer m_timer;
     std::chrono::milliseconds m_delay {0};
-    std::size_t m_failures = 0;
+    std::size_t m_failures = 0; // in the current episode
+    std::chrono::steady_clock::time_point m_lastFailure;
     bool m_capLogged = false;
 };
 
