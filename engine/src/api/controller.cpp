@@ -834,8 +834,8 @@ private:
         if (level != "debug" && level != "info" && level != "warning" && level != "error"
             && level != "silent")
             return respondMessage(400, "Body invalid");
-        if (!startStream(head))
-            return;
+        // Subscribed before the stream's head goes out: a client that acts as soon as it has the
+        // head must find its lines in the stream. What the subscriber posts runs after this.
         const int minimum = logRank(level);
         std::weak_ptr<ApiConnection> weak = shared_from_this();
         asio::any_io_executor executor = m_socket.get_executor();
@@ -851,6 +851,10 @@ private:
                         self->queueMessage(line);
                 });
             });
+        if (!startStream(head)) {
+            Logger::instance().unsubscribe(m_logSubscription);
+            m_logSubscription = 0;
+        }
     }
 
     // The WebSocket form of /connections: a snapshot at once, then one every interval.
