@@ -664,8 +664,12 @@ void benchLoad()
         asio::io_context io;
         std::vector<std::unique_ptr<tcp::socket>> sockets;
         const std::size_t ok = holdRelays(sockets, io, engine.mixed, echo.port(), 2000);
-        std::printf("  ulimit %-11s %zu of 2000 worked (%.0f %% failed), resident %.1f MiB\n",
-            limit, ok, 100.0 * double(2000 - ok) / 2000, rssKiB(engine.process->pid()) / 1024.0);
+        const int pid = engine.process->pid();
+        std::printf("  ulimit %-11s %zu of 2000 worked (%.0f %% failed), resident %.1f MiB, %zu "
+                    "descriptors open (%.2f per working relay)\n",
+            limit, ok, 100.0 * double(2000 - ok) / 2000, rssKiB(pid) / 1024.0,
+            support::openDescriptors(pid),
+            ok ? double(support::openDescriptors(pid)) / double(ok) : 0.0);
     }
 }
 
