@@ -113,8 +113,9 @@ struct EngineChild
     std::uint16_t mixed = support::freeTcpPort();
     std::uint16_t api = support::freeTcpPort();
     std::string log = support::writeTempFile("engine-" + std::to_string(mixed) + ".log", "");
+    // Started under a low soft descriptor limit, which it should lift to the hard one.
     support::Process process {
-        {g_runner, "run", "-c",
+        {"sh", "-c", "ulimit -S -n 256 && exec \"$0\" run -c \"$1\"", g_runner,
             support::writeTempFile(
                 "engine-" + std::to_string(mixed) + ".json", childConfig(mixed, api).dump())},
         log};
@@ -242,6 +243,8 @@ TEST_CASE(descriptorsUnderPressure)
     EngineChild engine;
     const int pid = engine.process.pid();
     const std::size_t baseline = support::openDescriptors(pid);
+    rlimit limit {};
+    CHECK(::prlimit(pid, RLIMIT_NOFILE, nullptr, &limit) == 0 && limit.rlim_cur == limit.rlim_max);
     asio::io_context io;
     // Relayed connections that moved bytes and went quiet hold their two sockets, not pipes.
     constexpr std::size_t relays = 60, sparePipes = 16;
@@ -257,7 +260,6 @@ TEST_CASE(descriptorsUnderPressure)
     sockets.clear();
 
     // Out of descriptors: one line, no spinning, and service again once the clients leave.
-    rlimit limit {};
     limit.rlim_cur = limit.rlim_max = engine.settle(baseline + 2 * sparePipes) + 16;
     CHECK(::prlimit(pid, RLIMIT_NOFILE, &limit, nullptr) == 0);
     for (int i = 0; i < 64; ++i) {
