@@ -4,6 +4,7 @@
 #include "authhandler.h"
 #include "databasehandler.h"
 #include "deployment.h"
+#include "privatefiles.h"
 #include "service.h"
 #include "storehandler.h"
 #include "subscribehandler.h"
@@ -13,6 +14,7 @@
 
 #include <QDebug>
 #include <QDir>
+#include <QFileInfo>
 #include <QFont>
 #include <QFontDatabase>
 #include <QGuiApplication>
@@ -20,6 +22,8 @@
 #include <QQmlContext>
 #include <QQmlEngine>
 #include <QQmlError>
+#include <QSettings>
+#include <QStandardPaths>
 #include <QUrl>
 
 namespace Startup {
@@ -67,6 +71,32 @@ void registerBackendTypes()
 {
     const QString reason = QStringLiteral("provided by the application as a context object");
     qmlRegisterUncreatableType<AuthHandler>("qivro.backend", 1, 0, "AuthHandler", reason);
+}
+
+void prepareProfile()
+{
+    const QString data = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    PrivateFiles::makeDirectory(data);
+    PrivateFiles::restrictFile(data + QStringLiteral("/config.json"));
+
+    bool unreadable = false;
+    QString file;
+    {
+        const QSettings settings(QSettings::IniFormat, QSettings::UserScope,
+            QCoreApplication::organizationName(), QCoreApplication::applicationName());
+        file = settings.fileName();
+        unreadable = settings.status() == QSettings::FormatError;
+    }
+    PrivateFiles::makeDirectory(QFileInfo(file).absolutePath());
+    if (unreadable) {
+        // Kept before anything writes to it: a write would save only what could be parsed.
+        const QString kept = PrivateFiles::quarantine(file);
+        qWarning().noquote() << "[Main] Settings file could not be read; moved to" << kept
+                             << "and signed out";
+    }
+    PrivateFiles::ensureFile(file);
+    if (unreadable)
+        AuthHandler::getInstance()->clearCredentials();
 }
 
 QVariantMap applicationInfo()
