@@ -3,7 +3,7 @@
 
 var texts = {
     // Main window
-    "loading": "加載中...",
+    "loading": "載入中...",
     "ok": "確定",
     "notice": "提示",
     "update_required_title": "需要更新",
@@ -83,7 +83,7 @@ var texts = {
     "error_register_failed": "註冊失敗，請重試。",
     "error_auth_required": "請先登入。",
     "error_auth_expired_title": "發生錯誤",
-    "error_auth_expired": "請刷新此頁面後重試。",
+    "error_auth_expired": "請重新整理此頁面後再試一次。",
     "error_timeout": "連線逾時，請重試。",
     "error_connection": "無法連線至伺服器，請檢查網路。",
     "error_server": "伺服器錯誤，請稍後再試。",
