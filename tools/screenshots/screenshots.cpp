@@ -495,6 +495,15 @@ const QList<Scene> &scenes()
                 QMetaObject::invokeMethod(s.standIn("store"), "operationFailed",
                     Q_ARG(QString, QStringLiteral("Invalid Access")));
             }},
+        {"store-error",
+            [](Session &s) {
+                s.signIn();
+                s.openGate();
+                s.call(mainView(s), "selectMenuSection", {1});
+                QTest::qWait(600);
+                QMetaObject::invokeMethod(s.standIn("store"), "operationFailed",
+                    Q_ARG(QString, QStringLiteral("Connection timed out")));
+            }},
         {"payment-waiting", [](Session &s) { s.showPayment(QStringLiteral("waiting")); }},
         {"payment-success", [](Session &s) { s.showPayment(QStringLiteral("success")); }},
         {"payment-failed", [](Session &s) { s.showPayment(QStringLiteral("failed")); }},
@@ -541,6 +550,12 @@ const QList<Scene> &scenes()
                 s.click(QStringLiteral("ticketRow1042"));
                 QTest::qWait(100);
                 QMetaObject::invokeMethod(s.standIn("ticket"), "ticketDetailFetched");
+            }},
+        {"tickets-empty",
+            [](Session &s) {
+                s.signIn();
+                s.openGate();
+                s.call(mainView(s), "selectMenuSection", {2});
             }},
         {"rewards-signed-out",
             [](Session &s) {
@@ -589,6 +604,16 @@ const QList<Scene> &scenes()
                                 {"pinned", false}})});
                 s.openGate();
                 s.call(mainView(s), "selectMenuSection", {5});
+                QTest::qWait(600); // the page-loading veil of the deferred refresh fades
+            }},
+        {"announcements-error",
+            [](Session &s) {
+                s.signIn();
+                s.openGate();
+                s.call(mainView(s), "selectMenuSection", {5});
+                QTest::qWait(600);
+                QMetaObject::invokeMethod(s.standIn("announcement"), "operationFailed",
+                    Q_ARG(QString, QStringLiteral("Connection timed out")));
             }},
         {"message",
             [](Session &s) {
