@@ -160,7 +160,9 @@ Popup {
                 }
 
                 Repeater {
-                    model: root.pointsMode ? [] : store.paymentMethodNames
+                    // Built only while the sheet is up: the icons are fetched when someone is
+                    // about to pay, not whenever the store learns its methods.
+                    model: root.pointsMode || !root.visible ? [] : store.paymentMethodNames
 
                     PaymentMethodButton {
                         required property int index
