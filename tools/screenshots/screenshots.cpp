@@ -137,13 +137,32 @@ public:
                 {"2:6:2", map({{"price", 150.0}, {"amount", 135.0}})}}));
     }
 
+    // The version gate opens and the main view shows that menu section.
+    void openSection(int index)
+    {
+        openGate();
+        call(byType("MainView"), "selectMenuSection", {index});
+    }
+
+    // A support conversation, as the ticket with that status shows it once fetched.
+    void openConversation(int status)
+    {
+        signIn();
+        giveTickets();
+        giveConversation(status);
+        openSection(2);
+        QTest::qWait(600);
+        click(QStringLiteral("ticketRow1042"));
+        QTest::qWait(100);
+        QMetaObject::invokeMethod(standIn(QStringLiteral("ticket")), "ticketDetailFetched");
+    }
+
     // The store page with its payment overlay in one state.
     void showPayment(const QString &state)
     {
         signIn();
         giveCatalogue();
-        openGate();
-        call(byType("MainView"), "selectMenuSection", {1});
+        openSection(1);
         QTest::qWait(500);
         QObject *page = byType("StorePage");
         page->setProperty("paymentOrderNo", QStringLiteral("20270630155901428"));
@@ -445,24 +464,18 @@ const QList<Scene> &scenes()
                 QTest::qWait(400);
                 s.click(QStringLiteral("menuLanSharingItem"));
             }},
-        {"language",
-            [](Session &s) {
-                s.openGate();
-                s.call(mainView(s), "selectMenuSection", {4});
-            }},
+        {"language", [](Session &s) { s.openSection(4); }},
         {"store",
             [](Session &s) {
                 s.signIn();
                 s.giveCatalogue();
-                s.openGate();
-                s.call(mainView(s), "selectMenuSection", {1});
+                s.openSection(1);
             }},
         {"store-checkout",
             [](Session &s) {
                 s.signIn();
                 s.giveCatalogue();
-                s.openGate();
-                s.call(mainView(s), "selectMenuSection", {1});
+                s.openSection(1);
                 QTest::qWait(600);
                 s.click(QStringLiteral("storePlanRow0_3"));
                 QTest::qWait(300);
@@ -475,8 +488,7 @@ const QList<Scene> &scenes()
             [](Session &s) {
                 s.signIn();
                 s.giveCatalogue();
-                s.openGate();
-                s.call(mainView(s), "selectMenuSection", {1});
+                s.openSection(1);
                 QTest::qWait(600);
                 s.click(QStringLiteral("storePlanRow1_6"));
                 QTest::qWait(300);
@@ -489,8 +501,7 @@ const QList<Scene> &scenes()
             [](Session &s) {
                 s.signIn();
                 s.giveCatalogue();
-                s.openGate();
-                s.call(mainView(s), "selectMenuSection", {1});
+                s.openSection(1);
                 QTest::qWait(600);
                 QMetaObject::invokeMethod(s.standIn("store"), "operationFailed",
                     Q_ARG(QString, QStringLiteral("Invalid Access")));
@@ -498,8 +509,7 @@ const QList<Scene> &scenes()
         {"store-error",
             [](Session &s) {
                 s.signIn();
-                s.openGate();
-                s.call(mainView(s), "selectMenuSection", {1});
+                s.openSection(1);
                 QTest::qWait(600);
                 QMetaObject::invokeMethod(s.standIn("store"), "operationFailed",
                     Q_ARG(QString, QStringLiteral("Connection timed out")));
@@ -512,69 +522,38 @@ const QList<Scene> &scenes()
             [](Session &s) {
                 s.signIn();
                 s.giveTickets();
-                s.openGate();
-                s.call(mainView(s), "selectMenuSection", {2});
+                s.openSection(2);
             }},
         {"ticket-new",
             [](Session &s) {
                 s.signIn();
                 s.giveTickets();
-                s.openGate();
-                s.call(mainView(s), "selectMenuSection", {2});
+                s.openSection(2);
                 QTest::qWait(600);
                 s.click(QStringLiteral("ticketCreateButton"));
                 QTest::qWait(300);
                 s.byName(QStringLiteral("newTicketSubjectField"))
                     ->setProperty("text", "Cannot connect on hotel Wi-Fi");
             }},
-        {"ticket-conversation",
-            [](Session &s) {
-                s.signIn();
-                s.giveTickets();
-                s.giveConversation(2);
-                s.openGate();
-                s.call(mainView(s), "selectMenuSection", {2});
-                QTest::qWait(600);
-                s.click(QStringLiteral("ticketRow1042"));
-                QTest::qWait(100);
-                QMetaObject::invokeMethod(s.standIn("ticket"), "ticketDetailFetched");
-            }},
-        {"ticket-closed",
-            [](Session &s) {
-                s.signIn();
-                s.giveTickets();
-                s.giveConversation(4);
-                s.openGate();
-                s.call(mainView(s), "selectMenuSection", {2});
-                QTest::qWait(600);
-                s.click(QStringLiteral("ticketRow1042"));
-                QTest::qWait(100);
-                QMetaObject::invokeMethod(s.standIn("ticket"), "ticketDetailFetched");
-            }},
+        {"ticket-conversation", [](Session &s) { s.openConversation(2); }},
+        {"ticket-closed", [](Session &s) { s.openConversation(4); }},
         {"tickets-empty",
             [](Session &s) {
                 s.signIn();
-                s.openGate();
-                s.call(mainView(s), "selectMenuSection", {2});
+                s.openSection(2);
             }},
-        {"rewards-signed-out",
-            [](Session &s) {
-                s.openGate();
-                s.call(mainView(s), "selectMenuSection", {3});
-            }},
+        {"rewards-signed-out", [](Session &s) { s.openSection(3); }},
         {"rewards",
             [](Session &s) {
                 s.signIn();
                 s.giveRewards(42.5);
-                s.openGate();
-                s.call(mainView(s), "selectMenuSection", {3});
+                s.openSection(3);
             }},
         {"reward-redeem",
             [](Session &s) {
                 s.signIn();
                 s.giveRewards(42.5);
-                s.openGate();
-                s.call(mainView(s), "selectMenuSection", {3});
+                s.openSection(3);
                 QTest::qWait(600);
                 s.click(QStringLiteral("rewardRedeemButton"));
             }},
@@ -582,8 +561,7 @@ const QList<Scene> &scenes()
             [](Session &s) {
                 s.signIn();
                 s.giveRewards(4.5);
-                s.openGate();
-                s.call(mainView(s), "selectMenuSection", {3});
+                s.openSection(3);
                 QTest::qWait(600);
                 s.click(QStringLiteral("rewardRedeemButton"));
             }},
@@ -602,15 +580,13 @@ const QList<Scene> &scenes()
                                     "Price changes from July for new "
                                     "annual subscriptions"},
                                 {"pinned", false}})});
-                s.openGate();
-                s.call(mainView(s), "selectMenuSection", {5});
+                s.openSection(5);
                 QTest::qWait(600); // the page-loading veil of the deferred refresh fades
             }},
         {"announcements-error",
             [](Session &s) {
                 s.signIn();
-                s.openGate();
-                s.call(mainView(s), "selectMenuSection", {5});
+                s.openSection(5);
                 QTest::qWait(600);
                 QMetaObject::invokeMethod(s.standIn("announcement"), "operationFailed",
                     Q_ARG(QString, QStringLiteral("Connection timed out")));
