@@ -499,6 +499,22 @@ private:
         int timeout = 0;
         if (!readTimeout(query, timeout))
             return;
+        // A latency test group runs its own test, with its own URL, and re-selects on the
+        // results, so a client can make it leave a dead member without waiting for the interval.
+        if (auto urltest = std::dynamic_pointer_cast<UrlTestOutbound>(outbound)) {
+            auto self = shared_from_this();
+            urltest->checkNow([self, urltest] {
+                json result = json::object();
+                for (const auto &member : urltest->members()) {
+                    if (const auto record
+                        = self->m_services.history.load(realOf(member.get())->tag()))
+                        result[member->tag()] = record->delay;
+                }
+                asio::post(self->m_socket.get_executor(),
+                    [self, result] { self->respondJson(200, result); });
+            });
+            return;
+        }
         struct Pending
         {
             json result = json::object();

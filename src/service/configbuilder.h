@@ -14,8 +14,16 @@
 QJsonObject buildConfig(const QJsonArray &outbounds, const QList<QString> &tags,
     const QString &controller, const QString &secret, const QString &selectorTag, bool tun);
 
-// Nodes, then the selector, "urltest" and "direct". A repeated tag keeps the first place and the
-// last object; so a node tagged like a built-in outbound is replaced by it.
+// The latency test group over every node ("Auto"), and the one over a cluster's nodes (a
+// country); the selector lists these groups ahead of the nodes, "urltest" first.
+extern const QString autoGroupTag;
+QString clusterGroupTag(const QString &cluster);
+// The URL the latency test groups and the client's own delay tests use.
+QString latencyTestUrl();
+
+// Nodes, then the selector, "urltest" (VIP nodes first), one latency test group per cluster in
+// the order of the clusters' first tags, and "direct". A repeated tag keeps the first place and
+// the last object; so a node tagged like a built-in outbound is replaced by it.
 QJsonArray createOutbounds(
     const QJsonArray &outbounds, const QList<QString> &tags, const QString &selectorTag);
 QJsonObject createSelector(const QList<QString> &tags, const QString &tag);
