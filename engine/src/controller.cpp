@@ -3,6 +3,7 @@
 #include "groups.h"
 #include "httpparser.h"
 #include "log.h"
+#include "stream.h"
 #include "websocket.h"
 
 #include <asio/post.hpp>
@@ -863,6 +864,8 @@ bool Controller::listen(std::string &error)
         m_acceptor.set_option(asio::ip::tcp::acceptor::reuse_address(true), code);
 #endif
     if (!code)
+        keepFromChildren(m_acceptor.native_handle());
+    if (!code)
         m_acceptor.bind(endpoint, code);
     if (code) {
         error = where + "bind: " + toLower(code.message());
@@ -929,6 +932,7 @@ void Controller::accept()
         if (error == asio::error::operation_aborted || !m_acceptor.is_open())
             return;
         if (!error) {
+            keepFromChildren(socket.native_handle());
             std::error_code ignored;
             socket.set_option(asio::ip::tcp::no_delay(true), ignored);
             std::make_shared<ApiConnection>(*this, std::move(socket))->start();

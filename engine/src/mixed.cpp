@@ -982,6 +982,8 @@ bool MixedInbound::listen(std::string &error)
     if (!code)
         m_acceptor.set_option(asio::ip::tcp::acceptor::reuse_address(true), code);
 #endif
+    if (!code)
+        keepFromChildren(m_acceptor.native_handle());
     if (code) {
         error = where + "socket: " + code.message();
         return false;
@@ -1023,10 +1025,12 @@ void MixedInbound::accept()
     m_acceptor.async_accept([self](const std::error_code &error, asio::ip::tcp::socket socket) {
         if (error == asio::error::operation_aborted || !self->m_acceptor.is_open())
             return;
-        if (!error)
+        if (!error) {
+            keepFromChildren(socket.native_handle());
             std::make_shared<Session>(self, std::move(socket))->start();
-        else
+        } else {
             logWarn(self->logPrefix(), ": accept: ", error.message());
+        }
         self->accept();
     });
 }
