@@ -4,9 +4,11 @@
 #include "authhandler.h"
 #include "databasehandler.h"
 #include "deployment.h"
+#include "latencytester.h"
 #include "service.h"
 #include "subscribehandler.h"
 #include "subscriptionhandler.h"
+#include "trafficmonitor.h"
 #include "versionchecker.h"
 
 #include <QDebug>
@@ -105,6 +107,9 @@ bool loadClient(QQmlApplicationEngine &engine, QObject *owner, bool tunRequested
         QStringLiteral("subscribeHandler"), SubscribeHandler::getInstance());
     context->setContextProperty(QStringLiteral("announcement"), AnnouncementHandler::getInstance());
     context->setContextProperty(QStringLiteral("versionChecker"), VersionChecker::getInstance());
+    context->setContextProperty(QStringLiteral("latency"),
+        new LatencyTester(*tunnel, SubscriptionHandler::getInstance(), owner));
+    context->setContextProperty(QStringLiteral("traffic"), new TrafficMonitor(*tunnel, owner));
     const QVariantMap appInfo = Startup::applicationInfo();
     context->setContextProperty(QStringLiteral("appInfo"), appInfo);
     qDebug() << "[Main] Context properties set";

@@ -34,11 +34,13 @@ QString testInterval()
     return interval;
 }
 
-// VIP nodes ahead of the rest: the group prefers earlier members within its tolerance, and uses
-// the first before its first test.
-QList<QString> vipFirst(QList<QString> tags)
+// A group prefers earlier members within its tolerance and uses the first before its first
+// test: nodes that answered or were never tried come first, VIP ones ahead.
+QList<QString> groupOrder(QList<QString> tags, const QList<QString> &unanswered)
 {
-    std::stable_partition(tags.begin(), tags.end(), isVipTag);
+    const auto answering = std::stable_partition(tags.begin(), tags.end(),
+        [&unanswered](const QString &tag) { return !unanswered.contains(tag); });
+    std::stable_partition(tags.begin(), answering, isVipTag);
     return tags;
 }
 
@@ -69,7 +71,8 @@ QStringList clusterGroupTags(const QList<QString> &tags)
 }
 
 QJsonObject buildConfig(const QJsonArray &outbounds, const QList<QString> &tags,
-    const QString &controller, const QString &secret, const QString &selectorTag, bool tun)
+    const QString &controller, const QString &secret, const QString &selectorTag, bool tun,
+    const QList<QString> &unanswered)
 {
     if (tags.isEmpty()) {
         DEBUG_LOG << "No valid configurations found";
@@ -77,7 +80,8 @@ QJsonObject buildConfig(const QJsonArray &outbounds, const QList<QString> &tags,
     }
 
     QJsonObject config;
-    config.insert(QStringLiteral("outbounds"), createOutbounds(outbounds, tags, selectorTag));
+    config.insert(
+        QStringLiteral("outbounds"), createOutbounds(outbounds, tags, selectorTag, unanswered));
     config.insert(QStringLiteral("log"), createLog());
     config.insert(QStringLiteral("dns"), createDNS());
     config.insert(QStringLiteral("inbounds"), createInbounds(tun));
@@ -86,16 +90,16 @@ QJsonObject buildConfig(const QJsonArray &outbounds, const QList<QString> &tags,
     return config;
 }
 
-QJsonArray createOutbounds(
-    const QJsonArray &outbounds, const QList<QString> &tags, const QString &selectorTag)
+QJsonArray createOutbounds(const QJsonArray &outbounds, const QList<QString> &tags,
+    const QString &selectorTag, const QList<QString> &unanswered)
 {
     const QStringList groups = clusterGroupTags(tags);
     QJsonArray working = outbounds;
     working.append(createSelector(QList<QString> {autoGroupTag} + groups + tags, selectorTag));
-    working.append(createUrlTest(vipFirst(tags), autoGroupTag));
+    working.append(createUrlTest(groupOrder(tags, unanswered), autoGroupTag));
     for (const QString &group : groups) {
         const QString cluster = group.mid(autoGroupTag.size() + 1);
-        working.append(createUrlTest(tagsInCluster(tags, cluster), group));
+        working.append(createUrlTest(groupOrder(tagsInCluster(tags, cluster), unanswered), group));
     }
     working.append(createDirect());
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "enginelibrary.h"
+#include "routemonitor.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
@@ -8,11 +9,17 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
+
+class LatencyTable;
 class SelectionMemory;
 class SubscriptionHandler;
 
 // Writes config.json on disk.
 bool writeConfig(const QString &path, const QJsonObject &config);
+
+// A control API secret: 64 lower-case hexadecimal characters from 32 secure random bytes.
+QString newControlSecret();
 
 // The tunnel controller: the selected subscription's outbounds, the configuration file, the
 // engine's start and stop, the connection state the UI shows, node switching on the running
@@ -25,6 +32,8 @@ class service : public QObject
     Q_PROPERTY(QList<QString> proxyTags READ proxyTags NOTIFY proxyTagsChanged)
     Q_PROPERTY(
         QString selectedSubscription READ selectedSubscription NOTIFY selectedSubscriptionChanged)
+    // The node carrying the traffic: while connected through a latency test group, the node the
+    // group has chosen.
     Q_PROPERTY(QString selectedProxy READ selectedProxy NOTIFY selectedProxyChanged)
     Q_PROPERTY(bool autoRoute READ autoRoute NOTIFY autoRouteChanged)
     Q_PROPERTY(bool tunEnabled READ tunEnabled WRITE setTunEnabled NOTIFY tunEnabledChanged)
@@ -33,6 +42,9 @@ class service : public QObject
     Q_PROPERTY(QString elevationExplanation READ elevationExplanation CONSTANT)
     Q_PROPERTY(bool usesNativeVpnApi READ usesNativeVpnApi CONSTANT)
     Q_PROPERTY(bool requiresPasswordInput READ requiresPasswordInput CONSTANT)
+    // False while connected and the node in use does not answer a delay test.
+    Q_PROPERTY(bool nodeResponding READ nodeResponding NOTIFY nodeRespondingChanged)
+    Q_PROPERTY(bool checkingConnection READ checkingConnection NOTIFY checkingConnectionChanged)
 
 public:
     // On the program's subscription store. Without a selection memory, choices are not
@@ -41,6 +53,10 @@ public:
     service(SubscriptionHandler &store, SelectionMemory *selection, QObject *parent = nullptr);
 
     void setSelectionMemory(SelectionMemory *selection) { m_selection = selection; }
+    // Measured latencies order the members of the latency test groups, so that before their
+    // first test they start on a node known to answer.
+    void setLatencyTable(const LatencyTable *latency) { m_latency = latency; }
+    RouteMonitor &routeMonitor() { return m_monitor; }
 
     bool isConnected() const { return m_isConnected; }
     QList<QString> proxyTags() const { return m_proxyTags; }
@@ -53,6 +69,10 @@ public:
     QString elevationExplanation() const;
     bool usesNativeVpnApi() const;
     bool requiresPasswordInput() const;
+    bool nodeResponding() const { return m_monitor.responding(); }
+    bool checkingConnection() const { return m_monitor.checking(); }
+    // What the selector points at: a latency test group or, when pinned, a node.
+    QString route() const { return m_route; }
 
     QJsonArray outbounds() const { return m_outbounds; }
     QString configFile() const { return m_configFile; }
@@ -69,6 +89,12 @@ public slots:
     bool selectProxy(const QString &tag);
     bool selectProxyAuto(const QString &tag);
     bool selectSubscription(const QString &name);
+    // Auto: the latency test group over every node. False without nodes.
+    bool selectAutoRoute();
+    // A country: the latency test group over the cluster's nodes. False when it has none.
+    bool selectCluster(const QString &cluster);
+    // Checks the node in use again now; a group moves off a dead node.
+    void retryConnection();
     bool requestPrivileges();
     bool requestPrivilegesWithPassword(const QString &password);
     void preparePendingConnection(const QString &subscriptionUrl);
@@ -84,12 +110,19 @@ signals:
     void tunEnabledChanged();
     void hasPrivilegesChanged();
     void pendingConnectionResumeStarted(const QString &subscriptionUrl);
+    void nodeRespondingChanged();
+    void checkingConnectionChanged();
+    // Right before the engine is started for the tunnel: whoever else holds it must let go.
+    void engineStarting();
 
 private:
     void applyConnectedState();
     void applyDisconnectedState();
     void chooseDefaultOutboundAfterConnect();
     bool pushProxySelection(const QString &tag);
+    bool pushRoute(const QString &route);
+    bool putSelector(const QString &member);
+    bool applyRoute(const QString &route, const std::function<QString()> &fallback);
     bool selectNode(const QString &tag, bool automatic);
     bool writeCurrentConfig();
 
@@ -101,7 +134,9 @@ private:
 
     SubscriptionHandler &m_store;
     SelectionMemory *m_selection = nullptr;
+    const LatencyTable *m_latency = nullptr;
     EngineLibrary m_engine;
+    RouteMonitor m_monitor;
 
     bool m_isConnected = false;
     bool m_tunEnabled = false;
@@ -114,4 +149,5 @@ private:
     QString m_secret;
     QString m_selectorTag = QStringLiteral("proxy");
     QString m_selectedProxy;
+    QString m_route;
 };

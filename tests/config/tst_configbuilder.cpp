@@ -118,18 +118,24 @@ void TestConfigBuilder::outbounds()
 void TestConfigBuilder::groups_data()
 {
     QTest::addColumn<QStringList>("nodeTags");
+    QTest::addColumn<QStringList>("unanswered");
     // "tag: member member ..." of the selector and each latency test group, in order.
     QTest::addColumn<QStringList>("expected");
 
     QTest::newRow("VIP first in Auto, clusters in first-seen order")
-        << QStringList {"HK-1", "JP-1", "HK-2 VIP", "US-1"}
+        << QStringList {"HK-1", "JP-1", "HK-2 VIP", "US-1"} << QStringList()
         << QStringList {"proxy: urltest urltest:HK urltest:JP urltest:US HK-1 JP-1 HK-2 VIP US-1",
-               "urltest: HK-2 VIP HK-1 JP-1 US-1", "urltest:HK: HK-1 HK-2 VIP", "urltest:JP: JP-1",
+               "urltest: HK-2 VIP HK-1 JP-1 US-1", "urltest:HK: HK-2 VIP HK-1", "urltest:JP: JP-1",
                "urltest:US: US-1"};
     QTest::newRow("repeated tags stay in every list")
-        << QStringList {"A", "B", "A"}
+        << QStringList {"A", "B", "A"} << QStringList()
         << QStringList {"proxy: urltest urltest:A urltest:B A B A", "urltest: A B A",
                "urltest:A: A A", "urltest:B: B"};
+    QTest::newRow("unanswered last, even a VIP one")
+        << QStringList {"HK-1 VIP", "JP-1", "HK-2", "JP-2 VIP"} << QStringList {"HK-1 VIP", "JP-1"}
+        << QStringList {"proxy: urltest urltest:HK urltest:JP HK-1 VIP JP-1 HK-2 JP-2 VIP",
+               "urltest: JP-2 VIP HK-2 HK-1 VIP JP-1", "urltest:HK: HK-2 HK-1 VIP",
+               "urltest:JP: JP-2 VIP JP-1"};
 }
 
 // New connections go through the selector to a group: the selector must offer every group and
@@ -137,11 +143,12 @@ void TestConfigBuilder::groups_data()
 void TestConfigBuilder::groups()
 {
     QFETCH(QStringList, nodeTags);
+    QFETCH(QStringList, unanswered);
     QFETCH(QStringList, expected);
 
     QStringList actual;
     const QJsonArray outbounds
-        = createOutbounds(nodes(nodeTags), nodeTags, QStringLiteral("proxy"));
+        = createOutbounds(nodes(nodeTags), nodeTags, QStringLiteral("proxy"), unanswered);
     for (const QJsonValue &value : outbounds) {
         const QJsonObject outbound = value.toObject();
         const QString type = outbound[QLatin1String("type")].toString();
