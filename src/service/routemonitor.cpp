@@ -13,7 +13,7 @@ constexpr int kDelayTimeoutMs = 5000;
 // The engine caps each member's test at 15 s; a group test waits for all of them.
 constexpr int kGroupTestLimitMs = 20000;
 // A burst of failed connections asks for one check, not one each.
-constexpr int kTriggerSpacingMs = 10000;
+constexpr int kTriggerSpacingMs = 2000;
 
 } // namespace
 
@@ -155,7 +155,9 @@ void RouteMonitor::readNode()
 
 void RouteMonitor::onLogLine(const QString &message)
 {
-    if (!message.contains(QLatin1String("open outbound connection")))
+    // Once nothing answers, a group re-test per burst would only test dead nodes again; the
+    // periodic check and the retry find them back.
+    if (!m_responding || !message.contains(QLatin1String("open outbound connection")))
         return;
     if (m_sinceTriggered.isValid() && m_sinceTriggered.elapsed() < kTriggerSpacingMs)
         return;
