@@ -1,9 +1,9 @@
 // One running engine: configuration, outbounds, inbounds, the control API and the worker thread.
 #pragma once
 
-#include "controller.h"
-#include "mixed.h"
-#include "services.h"
+#include "api/controller.h"
+#include "inbound/mixed.h"
+#include "runtime/services.h"
 
 #include <asio/io_context.hpp>
 #include <memory>

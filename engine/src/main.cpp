@@ -1,6 +1,6 @@
 // qivro-engine run -c config.json: the engine as a program, for people, tests and benchmarks.
+#include "common/log.h"
 #include "engine.h"
-#include "log.h"
 
 #include <atomic>
 #include <csignal>

@@ -5,6 +5,20 @@
 #include <QList>
 #include <QString>
 
+// Who may use the local mixed proxy. By default only this machine; with LAN sharing, any host
+// that presents the login. Sharing without a complete login stays on this machine.
+struct ProxyAccess
+{
+    bool lan = false;
+    QString username;
+    QString password;
+
+    bool sharesOnLan() const { return lan && !username.isEmpty() && !password.isEmpty(); }
+};
+
+// Port of the local mixed proxy.
+constexpr int kMixedProxyPort = 1080;
+
 // Assembles the engine configuration from parsed node outbounds. Stateless: every call builds
 // fresh objects. QJsonObject keeps keys sorted, so the written document lists them in ascending
 // order; array order is meaningful and fixed here.
@@ -14,7 +28,7 @@
 // `unanswered` names nodes known not to answer: every group tries them last.
 QJsonObject buildConfig(const QJsonArray &outbounds, const QList<QString> &tags,
     const QString &controller, const QString &secret, const QString &selectorTag, bool tun,
-    const QList<QString> &unanswered = {});
+    const ProxyAccess &access = {}, const QList<QString> &unanswered = {});
 
 // The latency test group over every node ("Auto"), and the one over a cluster's nodes (a
 // country); the selector lists these groups ahead of the nodes, "urltest" first.
@@ -33,7 +47,7 @@ QJsonObject createSelector(const QList<QString> &tags, const QString &tag);
 QJsonObject createUrlTest(const QList<QString> &tags, const QString &tag);
 QJsonObject createDirect();
 QJsonObject createLog();
-QJsonArray createInbounds(bool tun);
+QJsonArray createInbounds(bool tun, const ProxyAccess &access = {});
 QJsonObject createTun();
-QJsonObject createMixedProxy();
+QJsonObject createMixedProxy(const ProxyAccess &access = {});
 QJsonObject createExperimental(const QString &controller, const QString &secret);

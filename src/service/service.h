@@ -1,6 +1,7 @@
 #pragma once
 
 #include "enginelibrary.h"
+#include "lansharing.h"
 #include "routemonitor.h"
 
 #include <QJsonArray>
@@ -45,6 +46,7 @@ class service : public QObject
     // False while connected and the node in use does not answer a delay test.
     Q_PROPERTY(bool nodeResponding READ nodeResponding NOTIFY nodeRespondingChanged)
     Q_PROPERTY(bool checkingConnection READ checkingConnection NOTIFY checkingConnectionChanged)
+    Q_PROPERTY(LanSharing *lanSharing READ lanSharing CONSTANT)
 
 public:
     // On the program's subscription store. Without a selection memory, choices are not
@@ -73,6 +75,8 @@ public:
     bool checkingConnection() const { return m_monitor.checking(); }
     // What the selector points at: a latency test group or, when pinned, a node.
     QString route() const { return m_route; }
+    // Whether other devices may use the local proxy; rewrites the configuration when changed.
+    LanSharing *lanSharing() const { return m_lanSharing; }
 
     QJsonArray outbounds() const { return m_outbounds; }
     QString configFile() const { return m_configFile; }
@@ -137,6 +141,7 @@ private:
     const LatencyTable *m_latency = nullptr;
     EngineLibrary m_engine;
     RouteMonitor m_monitor;
+    LanSharing *m_lanSharing = nullptr;
 
     bool m_isConnected = false;
     bool m_tunEnabled = false;

@@ -4,6 +4,7 @@
 #include "configbuilder.h"
 #include "databasehandler.h"
 #include "debugger.h"
+#include "logmask.h"
 #include "networkerror.h"
 #include "networkhandler.h"
 #include "platform.h"
@@ -68,7 +69,7 @@ void SubscriptionHandler::appendShareLinks(const QByteArray &body, QJsonArray &o
 {
     const auto report = [](const ShareLinkIssue &issue) {
         if (issue.kind == ShareLinkIssue::Kind::Unhandled)
-            DEBUG_LOG << "Cannot handle url: " << issue.link;
+            DEBUG_LOG << "Cannot handle url: " << LogMask::shareLink(issue.link);
         else
             qWarning().noquote() << "[SubscriptionHandler] Dropped link:" << issue.link << '('
                                  << issue.reason << ')';
@@ -93,7 +94,7 @@ bool SubscriptionHandler::addSubURL(const QUrl &url)
             = buildConfig(outbounds, tags, QString(), QString(), QString(), false);
         return addSubJson(url.toString(), config);
     } catch (const NetworkError &error) {
-        DEBUG_LOG << "Failed to load subscription: " << error.message();
+        DEBUG_LOG << "Failed to load subscription: " << LogMask::tokens(error.message());
         return false;
     }
 }
@@ -139,7 +140,8 @@ void SubscriptionHandler::loadFromDatabase()
     }
     m_subscriptionNames = m_subscriptions.keys();
     emit subscriptionNamesChanged();
-    qDebug() << "[SubscriptionHandler] Stored subscriptions:" << m_subscriptionNames;
+    qDebug() << "[SubscriptionHandler] Stored subscriptions:"
+             << LogMask::tokens(m_subscriptionNames);
     query.clear();
 }
 

@@ -1,8 +1,8 @@
 // Runs an engine in-process on free ports for one test.
 #pragma once
 
+#include "common/log.h"
 #include "engine.h"
-#include "log.h"
 #include "testing.h"
 
 #include <mutex>

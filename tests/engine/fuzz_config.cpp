@@ -1,6 +1,7 @@
 // The configuration parser and validator on arbitrary text; what it accepts must also route.
-#include "config.h"
-#include "router.h"
+#include "config/config.h"
+#include "outboundfactory.h"
+#include "route/router.h"
 
 #include <cstdlib>
 #include <string>

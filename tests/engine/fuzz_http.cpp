@@ -1,7 +1,7 @@
 // HTTP heads, body framing and sniffing on untrusted bytes: no crash, and the chunked scanner
 // finds the same end whether the body arrives whole or in pieces.
-#include "httpparser.h"
-#include "sniff.h"
+#include "common/httpparser.h"
+#include "route/sniff.h"
 
 #include <algorithm>
 #include <cstdlib>

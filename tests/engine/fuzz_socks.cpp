@@ -1,6 +1,6 @@
 // SOCKS handshakes from untrusted clients: no crash, consumed within bounds, and the incremental
 // contract the inbound relies on (a prefix of a complete message is NeedMore, never Invalid).
-#include "socksparser.h"
+#include "inbound/socksparser.h"
 
 #include <cstdlib>
 

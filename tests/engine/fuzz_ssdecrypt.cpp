@@ -2,7 +2,7 @@
 // corruption and how the ciphertext is split on arrival. A clean stream must decrypt to exactly
 // the plaintext however it is split; a corrupted one may only yield a prefix of it, then fail.
 // Raw input is also fed straight to the decryptor.
-#include "sscrypto.h"
+#include "outbound/sscrypto.h"
 
 #include <algorithm>
 #include <cstdlib>

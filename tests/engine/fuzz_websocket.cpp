@@ -1,6 +1,6 @@
 // WebSocket frames from control API clients: no crash, consumed within bounds, a prefix of a
 // complete frame is NeedMore, and the payload is unmasked back to what a server frame carries.
-#include "websocket.h"
+#include "common/websocket.h"
 
 #include <cstdlib>
 

@@ -1,7 +1,8 @@
 // The configuration validator, the router and the Shadowsocks framing.
-#include "config.h"
-#include "router.h"
-#include "sscrypto.h"
+#include "config/config.h"
+#include "outbound/sscrypto.h"
+#include "outboundfactory.h"
+#include "route/router.h"
 #include "testing.h"
 
 #include <nlohmann/json.hpp>
@@ -74,6 +75,34 @@ TEST_CASE(acceptsWhatTheClientWrites)
         R"([{"address": ["172.19.0.1/30"], "auto_route": true, "interface_name": "tun0", "mtu": 1500,
         "sniff": true, "stack": "mixed", "strict_route": true, "tag": "tun-in", "type": "tun"}])");
     CHECK_EQ(validate(tun), "");
+
+    // The protocol fields reach the outbounds and the TUN inbound that read them.
+    const OutboundConfig &vless = *config.findOutbound("JP-1");
+    CHECK_EQ(vless.uuid, "b831381d-6324-4d53-ad4f-8cda48b30811");
+    CHECK_EQ(vless.flow, "xtls-rprx-vision");
+    CHECK_EQ(vless.packetEncoding, "xudp");
+    CHECK(vless.tls.enabled && vless.tls.utlsEnabled && vless.tls.realityEnabled);
+    CHECK_EQ(vless.tls.serverName, "v.test");
+    CHECK_EQ(vless.tls.utlsFingerprint, "chrome");
+    CHECK_EQ(vless.tls.realityShortId, "01");
+    CHECK_EQ(vless.transport.type, "ws");
+    CHECK_EQ(vless.transport.path, "/x");
+    CHECK(vless.transport.headers
+        == (std::vector<std::pair<std::string, std::string>> {{"Host", "v.test"}}));
+    const OutboundConfig &hy2 = *config.findOutbound("US-1");
+    CHECK_EQ(hy2.password, "pw");
+    CHECK(hy2.tls.insecure);
+    CHECK_EQ(hy2.obfsType, "salamander");
+    CHECK_EQ(hy2.obfsPassword, "o");
+    Config tunConfig;
+    CHECK_MSG(parseConfig(tun.dump(), tunConfig, error), error);
+    const InboundConfig &in = tunConfig.inbounds.at(0);
+    CHECK_EQ(in.mtu, 1500u);
+    CHECK(in.autoRoute && in.strictRoute && in.sniff);
+    CHECK_EQ(in.address.size(), 1u);
+    CHECK_EQ(in.address.at(0).length, 30);
+    CHECK_EQ(in.interfaceName, "tun0");
+    CHECK_EQ(in.iproute2TableIndex, 2022u);
 }
 
 TEST_CASE(refusesWhatItDoesNotUnderstand)

@@ -1,6 +1,6 @@
 // The mixed inbound's own limits and the routing decisions that depend on the client: deadlines
 // for stalled clients, the control API's mode and the client's source address.
-#include "config.h"
+#include "config/config.h"
 #include "enginefixture.h"
 #include "support.h"
 

@@ -1,7 +1,7 @@
 // Tables for the request parsers that face untrusted proxy clients, and for sniffing.
-#include "httpparser.h"
-#include "sniff.h"
-#include "socksparser.h"
+#include "common/httpparser.h"
+#include "inbound/socksparser.h"
+#include "route/sniff.h"
 #include "testing.h"
 
 #include <cstdint>

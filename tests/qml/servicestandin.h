@@ -30,6 +30,8 @@ class ServiceStandIn : public QObject
     // The node a cluster's group is taken to choose, by cluster name; reset() keeps it.
     Q_PROPERTY(QVariantMap clusterNodes MEMBER m_clusterNodes NOTIFY standInChanged)
     Q_PROPERTY(QVariantList calls MEMBER m_calls NOTIFY callsChanged)
+    // The LAN sharing object; tests that need one put their own here.
+    Q_PROPERTY(QObject *lanSharing MEMBER m_lanSharing NOTIFY standInChanged)
 
 public:
     using QObject::QObject;
@@ -87,4 +89,5 @@ private:
     bool m_checkingConnection = false;
     QVariantMap m_clusterNodes;
     QVariantList m_calls;
+    QObject *m_lanSharing = nullptr;
 };

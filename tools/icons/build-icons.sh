@@ -39,6 +39,7 @@ readonly ICONS=(
     refresh:refresh-cw
     upload:arrow-up
     download:arrow-down
+    network:network
 )
 
 for tool in npm xmllint; do
