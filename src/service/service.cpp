@@ -2,8 +2,8 @@
 
 #include "configbuilder.h"
 #include "debugger.h"
-#include "latencytable.h"
 #include "lansharing.h"
+#include "latencytable.h"
 #include "logmask.h"
 #include "networkerror.h"
 #include "networkhandler.h"
