@@ -2,8 +2,9 @@ pragma ComponentBehavior: Bound
 import QtQuick
 import QtQuick.Controls
 
-// The countries of one subscription, sliding in over the connect page from the right. The page
-// decides what a choice does; this only shows the rows and which one is in use.
+// The countries of one subscription, sliding in over the connect page from the right, each with
+// its best latency and, opened, its nodes. The page decides what a choice does; this only shows
+// the rows and which one is in use.
 Rectangle {
     id: root
 
@@ -20,10 +21,18 @@ Rectangle {
                                             ? subscribeHandler.clusterForTag(subscriptionIndex,
                                                                              service.selectedProxy)
                                             : ""
+    readonly property bool testing: latency.testing
+                                    && latency.testingSubscription === subscriptionUrl
 
     signal backRequested
+    signal refreshRequested
     signal autoChosen
     signal clusterChosen(string name)
+    signal nodeChosen(string tag)
+
+    function bestDelay(revision) {
+        return latency.bestDelay(root.subscriptionUrl)
+    }
 
     objectName: "nodePicker"
     color: Theme.contentBackgroundColor
@@ -44,57 +53,13 @@ Rectangle {
         onWheel: wheel => wheel.accepted = true
     }
 
-    Item {
+    NodePickerHeader {
         id: header
 
         width: parent.width
-        height: 56
-
-        AbstractButton {
-            id: back
-
-            objectName: "nodePickerBack"
-            x: 8
-            anchors.verticalCenter: parent.verticalCenter
-            width: 40
-            height: 40
-            hoverEnabled: true
-            Accessible.name: Translations.t("choose_country")
-            onClicked: root.backRequested()
-
-            background: Rectangle {
-                radius: 12
-                color: back.pressed ? Theme.activeBackgroundColor
-                                    : (back.hovered ? Theme.hoverBackgroundColor
-                                                    : Theme.hoverBackgroundTransparentColor)
-            }
-            contentItem: Item {
-                AppIcon {
-                    anchors.centerIn: parent
-                    source: "qrc:/icons/arrow-left.svg"
-                }
-            }
-        }
-
-        Label {
-            anchors.left: back.right
-            anchors.leftMargin: 8
-            anchors.right: parent.right
-            anchors.rightMargin: 56
-            anchors.verticalCenter: parent.verticalCenter
-            text: Translations.t("choose_country")
-            color: Theme.textColor
-            font.pixelSize: 18
-            font.weight: Theme.strongFontWeight
-            elide: Text.ElideRight
-        }
-
-        Rectangle {
-            anchors.bottom: parent.bottom
-            width: parent.width
-            height: 1
-            color: Theme.dividerColor
-        }
+        testing: root.testing
+        onBackRequested: root.backRequested()
+        onRefreshRequested: root.refreshRequested()
     }
 
     Flickable {
@@ -124,6 +89,7 @@ Rectangle {
                 title: Translations.t("auto_route")
                 subtitle: Translations.t("auto_route_subtitle")
                 current: root.autoActive
+                delay: root.bestDelay(latency.revision)
                 onClicked: root.autoChosen()
             }
 
@@ -138,19 +104,17 @@ Rectangle {
             Repeater {
                 model: root.nodes
 
-                NodePickerRow {
+                NodePickerCountry {
                     required property var modelData
-                    readonly property string name: modelData && modelData.name
-                                                   ? String(modelData.name) : ""
-                    readonly property string shownName: subscribeHandler.clusterDisplayName(name,
-                                                                                      Translations.currentLanguage)
 
-                    objectName: "nodePickerRow_" + name
+                    name: modelData && modelData.name ? String(modelData.name) : ""
                     width: rows.width
-                    title: shownName !== "" ? shownName : Translations.t("node")
-                    flagSource: subscribeHandler.clusterFlagIconPath(name)
+                    subscriptionUrl: root.subscriptionUrl
+                    latencyRevision: latency.revision
                     current: !root.autoActive && name !== "" && name === root.activeCluster
-                    onClicked: root.clusterChosen(name)
+                    currentNode: root.connectedHere ? service.selectedProxy : ""
+                    onChosen: root.clusterChosen(name)
+                    onNodeChosen: tag => root.nodeChosen(tag)
                 }
             }
         }

@@ -1,7 +1,8 @@
 import QtQuick
 import QtQuick.Controls
 
-// One choice in the node picker: the automatic route, or a country with its flag.
+// One choice in the node picker: the automatic route, or a country with its flag, each with its
+// best latency; a country opens to list its nodes.
 AbstractButton {
     id: root
 
@@ -11,6 +12,12 @@ AbstractButton {
     property string flagSource
     // The route in use right now; marked with a check.
     property bool current: false
+    property int delay: Figures.unknownDelay
+    property bool expandable: false
+    property bool expanded: false
+    property alias expandObjectName: expand.objectName
+
+    signal expandToggled
 
     implicitHeight: subtitle !== "" ? 68 : 56
     hoverEnabled: true
@@ -69,7 +76,7 @@ AbstractButton {
     Column {
         anchors.left: leading.right
         anchors.leftMargin: 12
-        anchors.right: check.left
+        anchors.right: badge.left
         anchors.rightMargin: 8
         anchors.verticalCenter: parent.verticalCenter
         spacing: 2
@@ -93,11 +100,20 @@ AbstractButton {
         }
     }
 
+    LatencyBadge {
+        id: badge
+
+        anchors.right: check.left
+        anchors.rightMargin: 8
+        anchors.verticalCenter: parent.verticalCenter
+        delay: root.delay
+    }
+
     AppIcon {
         id: check
 
         anchors.right: parent.right
-        anchors.rightMargin: 14
+        anchors.rightMargin: 46
         anchors.verticalCenter: parent.verticalCenter
         width: 20
         height: 20
@@ -112,5 +128,40 @@ AbstractButton {
             }
         }
     }
-    
+
+    AbstractButton {
+        id: expand
+
+        anchors.right: parent.right
+        anchors.rightMargin: 6
+        anchors.verticalCenter: parent.verticalCenter
+        width: 32
+        height: 32
+        visible: root.expandable
+        hoverEnabled: true
+        Accessible.name: Translations.t("expand_nodes")
+        onClicked: root.expandToggled()
+
+        background: Rectangle {
+            radius: 10
+            color: expand.hovered ? Theme.hoverBackgroundColor : Theme.hoverBackgroundTransparentColor
+        }
+        contentItem: Item {
+            AppIcon {
+                anchors.centerIn: parent
+                width: 16
+                height: 16
+                rotation: root.expanded ? 180 : 0
+                source: "qrc:/icons/chevron-down.svg"
+                tint: Theme.mutedTextColor
+
+                Behavior on rotation {
+                    NumberAnimation {
+                        duration: 160
+                        easing.type: Easing.OutCubic
+                    }
+                }
+            }
+        }
+    }
 }

@@ -1,7 +1,8 @@
 import QtQuick
 import QtQuick.Controls
 
-// The line under a card's power button naming the route in use; opens the node picker.
+// The line under a card's power button naming the route in use and, while connected, the node
+// carrying the traffic; opens the node picker.
 AbstractButton {
     id: root
 
@@ -9,8 +10,9 @@ AbstractButton {
     property string selectionKind: "none"
     property string flagSource
     property string summary
+    property string detail
 
-    implicitHeight: 56
+    implicitHeight: detail !== "" ? 64 : 56
     hoverEnabled: true
     focusPolicy: Qt.TabFocus
     Accessible.name: summary
@@ -56,17 +58,32 @@ AbstractButton {
         }
     }
 
-    Label {
+    Column {
         anchors.left: leading.right
         anchors.leftMargin: 12
         anchors.right: chevron.left
         anchors.rightMargin: 8
         anchors.verticalCenter: parent.verticalCenter
-        text: root.summary
-        color: Theme.textColor
-        font.pixelSize: Theme.emphasisFontSize
-        font.weight: Theme.emphasisFontWeight
-        elide: Text.ElideRight
+        spacing: 2
+
+        Label {
+            width: parent.width
+            text: root.summary
+            color: Theme.textColor
+            font.pixelSize: Theme.emphasisFontSize
+            font.weight: Theme.emphasisFontWeight
+            elide: Text.ElideRight
+        }
+
+        Label {
+            objectName: "nodeSelectorDetail"
+            width: parent.width
+            visible: root.detail !== ""
+            text: root.detail
+            color: Theme.mutedTextColor
+            font.pixelSize: Theme.metaFontSize
+            elide: Text.ElideRight
+        }
     }
 
     AppIcon {

@@ -78,8 +78,10 @@ AbstractButton {
             }
         }
 
+        // Only on screen: an animation of a hidden window is driven by a timer and costs CPU.
         SequentialAnimation {
-            running: root.connected && root.visible
+            running: root.connected && root.visible && root.Window.window !== null
+                     && root.Window.window.visible && root.Window.visibility !== Window.Minimized
             loops: Animation.Infinite
 
             NumberAnimation {

@@ -37,9 +37,13 @@ Rectangle {
     readonly property bool animating: connectAnimation.running || reconnectAnimation.running
     // While a connection is being made the card keeps the not-connected look.
     readonly property bool shownConnected: isActiveSubscription && !connecting && !reconnecting
+    // Connected, but the node in use does not answer: not the green "Connected".
+    readonly property bool noResponse: shownConnected && !service.nodeResponding
     readonly property string statusText: Translations.t(
         connecting || reconnecting ? "connecting_status"
-                                   : (shownConnected ? "connected_status" : "tap_connect"))
+                                   : (noResponse ? "connected_no_response"
+                                                 : (shownConnected ? "connected_status"
+                                                                   : "tap_connect")))
 
     signal powerClicked
     signal nodeSelectorClicked
@@ -70,7 +74,8 @@ Rectangle {
     }
 
     objectName: "subscriptionCard" + index
-    implicitHeight: hero.height + selector.height + 16
+    implicitHeight: hero.height + (trafficPanel.visible ? trafficPanel.height + 12 : 0)
+                    + selector.height + plan.height + 28
     radius: 24
     color: Theme.surfaceColor
     border.width: 1
@@ -131,7 +136,8 @@ Rectangle {
             anchors.margins: 16
             horizontalAlignment: Text.AlignHCenter
             text: root.statusText
-            color: root.shownConnected ? Theme.accentColor : Theme.textColor
+            color: root.noResponse ? Theme.dangerColor
+                                   : (root.shownConnected ? Theme.accentColor : Theme.textColor)
             font.pixelSize: 20
             font.weight: Theme.strongFontWeight
             elide: Text.ElideRight
@@ -143,13 +149,37 @@ Rectangle {
                 }
             }
         }
+
+        AuthLink {
+            objectName: "subscriptionRetry" + root.index
+            anchors.horizontalCenter: parent.horizontalCenter
+            anchors.bottom: parent.bottom
+            anchors.bottomMargin: 4
+            visible: root.noResponse
+            enabled: !service.checkingConnection
+            text: Translations.t("retry")
+            onClicked: service.retryConnection()
+        }
+    }
+
+    TrafficPanel {
+        id: trafficPanel
+
+        objectName: "subscriptionTraffic" + root.index
+        anchors.top: hero.bottom
+        anchors.left: parent.left
+        anchors.right: parent.right
+        anchors.leftMargin: 16
+        anchors.rightMargin: 16
+        visible: root.shownConnected
     }
 
     NodeSelector {
         id: selector
 
         objectName: "subscriptionNodeSelector" + root.index
-        anchors.top: hero.bottom
+        anchors.top: trafficPanel.visible ? trafficPanel.bottom : hero.bottom
+        anchors.topMargin: trafficPanel.visible ? 12 : 0
         anchors.left: parent.left
         anchors.right: parent.right
         anchors.leftMargin: 16
@@ -158,7 +188,21 @@ Rectangle {
         flagSource: root.selectedCluster !== ""
                     ? subscribeHandler.clusterFlagIconPath(root.selectedCluster) : ""
         summary: root.nodeSummary
+        detail: root.isActiveSubscription && service.selectedProxy !== ""
+                ? Translations.t("via_node").arg(service.selectedProxy) : ""
         onClicked: root.nodeSelectorClicked()
+    }
+
+    PlanSummary {
+        id: plan
+
+        objectName: "subscriptionPlan" + root.index
+        anchors.top: selector.bottom
+        anchors.topMargin: 8
+        anchors.left: parent.left
+        anchors.right: parent.right
+        anchors.margins: 16
+        subscription: root.subData
     }
 
     SequentialAnimation {

@@ -53,6 +53,18 @@ Flickable {
             }
         }
 
+        // The panel could not be reached: the cards are the ones kept from the last visit.
+        Label {
+            objectName: "offlineNotice"
+            width: parent.width
+            visible: subscribeHandler.offline
+            text: Translations.t("account_data_stale")
+            color: Theme.mutedTextColor
+            font.pixelSize: Theme.metaFontSize
+            horizontalAlignment: Text.AlignHCenter
+            wrapMode: Text.Wrap
+        }
+
         Repeater {
             id: cards
 

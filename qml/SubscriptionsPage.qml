@@ -7,7 +7,7 @@ Item {
 
     property bool active: false
     property bool pendingInitialSubscriptionLoad: false
-    property bool claimFreeInProgress: false
+    property alias claimFreeInProgress: freePlan.inProgress
     property string fetchErrorMessage: ""
     property alias pendingConnectAction: privilegeCheck.pendingConnectAction
     property alias pendingConnectSubscriptionUrl: privilegeCheck.pendingConnectSubscriptionUrl
@@ -16,8 +16,10 @@ Item {
     property int nodePickerSubscriptionIndex: -1
     property string nodePickerSubscriptionUrl: ""
     property var nodePickerNodes: []
+    // A refresh behind the kept list (the panel was out of reach) does not cover it.
     readonly property bool showingSubscriptionLoadingState: auth.isLoggedIn
-        && (auth.isInitializing || subscribeHandler.isLoading || pendingInitialSubscriptionLoad)
+        && (auth.isInitializing || ((subscribeHandler.isLoading || pendingInitialSubscriptionLoad)
+                                    && !subscribeHandler.offline))
     readonly property bool canShowStartupAnnouncement: active && !showingSubscriptionLoadingState
     // Counts list replacements, so cards re-read entries even when the count stays the same.
     property int subscriptionListRevision: 0
@@ -38,31 +40,8 @@ Item {
         refreshTimer.restart()
     }
 
-    // Rounded up to whole minutes, so 30 s read as 1 m and 3600 s as 1 h.
-    function formatClaimWaitTime(seconds) {
-        const value = Math.max(0, Number(seconds) || 0)
-        if (value <= 0)
-            return Translations.t("free_plan_claim_unavailable")
-        const totalMinutes = Math.max(1, Math.ceil(value / 60))
-        const hours = Math.floor(totalMinutes / 60)
-        const minutes = totalMinutes % 60
-        if (hours > 0) {
-            return minutes === 0 ? Translations.t("free_plan_claim_wait_hours_only").arg(hours)
-                                 : Translations.t("free_plan_claim_wait_hours").arg(hours).arg(minutes)
-        }
-        return Translations.t("free_plan_claim_wait_minutes").arg(minutes)
-    }
-
     function claimFreePlan() {
-        if (claimFreeInProgress)
-            return
-        if (!auth.isLoggedIn) {
-            loginRequested()
-            return
-        }
-        claimFreeInProgress = true
-        if (!subscribeHandler.claimFreeSubscription())
-            claimFreeInProgress = false
+        freePlan.claim()
     }
 
     function cardAt(index) {
@@ -117,13 +96,16 @@ Item {
         nodePickerSubscriptionUrl = url
         nodePickerNodes = subscribeHandler.getNodes(index)
         nodePickerOpen = true
+        // Latencies of this session show at once; only a first opening measures.
+        latency.testIfNeeded(url)
     }
 
     function closeNodePicker() {
         nodePickerOpen = false
     }
 
-    function chooseNode(automatic, cluster) {
+    // Auto (an empty cluster and tag), a country, or one pinned node.
+    function chooseRoute(cluster, tag) {
         const index = nodePickerSubscriptionIndex
         const url = nodePickerSubscriptionUrl
         if (service.isConnected && service.selectedSubscription !== url) {
@@ -131,30 +113,28 @@ Item {
                         Translations.t("different_subscription_msg"))
             return
         }
-        if (automatic ? picker.autoActive : (picker.activeCluster !== "" && cluster === picker.activeCluster)) {
+        const current = tag !== "" ? picker.connectedHere && tag === service.selectedProxy
+                                   : (cluster === "" ? picker.autoActive
+                                                     : picker.activeCluster !== ""
+                                                       && cluster === picker.activeCluster)
+        if (current) {
             closeNodePicker()
             return
         }
-        const tag = automatic ? subscribeHandler.randomTagForSubscription(index)
-                              : subscribeHandler.randomTagForCluster(index, cluster)
-        if (tag === "") {
-            closeNodePicker()
-            return
-        }
-        const select = tagToSelect => automatic ? service.selectProxyAuto(tagToSelect)
-                                                : service.selectProxy(tagToSelect)
+        const select = () => tag !== "" ? service.selectProxy(tag)
+                                        : (cluster === "" ? service.selectAutoRoute()
+                                                          : service.selectCluster(cluster))
         if (service.isConnected) {
-            select(tag)
+            select()
             reconnectFlashRequested(index)
             closeNodePicker()
             return
         }
         service.selectSubscription(url)
-        if (!select(tag)) {
-            closeNodePicker()
-            return
-        }
+        const chosen = select()
         closeNodePicker()
+        if (!chosen)
+            return
         connectProgressRequested(index)
         connectWithPrivilegeCheck(url, function () {
             service.selectSubscription(url)
@@ -181,6 +161,14 @@ Item {
         const card = cardAt(index)
         if (card)
             card.playReconnect()
+    }
+
+    // The live traffic streams only while this page is on screen.
+    Binding {
+        target: traffic
+        property: "watching"
+        value: root.active && root.Window.window !== null && root.Window.window.visible
+               && root.Window.visibility !== Window.Minimized
     }
 
     Timer {
@@ -215,23 +203,6 @@ Item {
                 return
             }
             root.fetchErrorMessage = key !== "" ? Translations.t(key) : Translations.translateError(error)
-        }
-        function onFreeSubscriptionClaimed() {
-            root.claimFreeInProgress = false
-            flash.showSuccess(Translations.t("free_plan_claimed_title"),
-                              Translations.t("free_plan_claimed_message"))
-        }
-        function onFreeSubscriptionClaimUnavailable(remainingSeconds) {
-            root.claimFreeInProgress = false
-            flash.showError(Translations.t("free_plan_claim_unavailable_title"),
-                            root.formatClaimWaitTime(remainingSeconds))
-        }
-        function onFreeSubscriptionClaimFailed(error) {
-            root.claimFreeInProgress = false
-            if (Translations.errorKey(error) === "error_auth_expired")
-                flash.showError(Translations.t("error_auth_expired_title"), Translations.t("error_auth_expired"))
-            else
-                flash.showError(Translations.t("free_plan_claim_failed_title"), Translations.translateError(error))
         }
     }
 
@@ -289,8 +260,10 @@ Item {
         subscriptionIndex: root.nodePickerSubscriptionIndex
         subscriptionUrl: root.nodePickerSubscriptionUrl
         onBackRequested: root.closeNodePicker()
-        onAutoChosen: root.chooseNode(true, "")
-        onClusterChosen: name => root.chooseNode(false, name)
+        onRefreshRequested: latency.test(root.nodePickerSubscriptionUrl)
+        onAutoChosen: root.chooseRoute("", "")
+        onClusterChosen: name => root.chooseRoute(name, "")
+        onNodeChosen: tag => root.chooseRoute("", tag)
     }
 
     PageLoadingOverlay {
@@ -306,5 +279,12 @@ Item {
 
     PrivilegeCheck {
         id: privilegeCheck
+    }
+
+    FreePlanClaim {
+        id: freePlan
+
+        flash: flash
+        onLoginRequested: root.loginRequested()
     }
 }

@@ -57,6 +57,8 @@ QtObject {
     readonly property color ownBubbleColor: darkMode ? "#3eb575" : "#95ec69"
     readonly property color otherBubbleColor: darkMode ? "#2c2c2c" : "#ededed"
     readonly property color dangerColor: darkMode ? "#ff8a8a" : "#d23030"
+    // Between success and danger, e.g. a middling latency.
+    readonly property color warningColor: darkMode ? "#f2c26b" : "#b36b00"
     readonly property color successColor: darkMode ? "#5fd3a0" : "#0aa388"
 
     readonly property int menuItemRadius: 14

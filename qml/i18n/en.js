@@ -166,6 +166,18 @@ var texts = {
     "submit": "Submit",
     "cancel": "Cancel",
     "privilege_explanation": "This app requires administrator privileges to create a VPN tunnel. Please enter your password to continue.",
+    "latency_timeout": "Timeout",
+    "latency_test": "Test latency",
+    "latency_testing": "Testing latency...",
+    "connected_no_response": "Connected, no response from the node",
+    "retry": "Retry",
+    "via_node": "Node in use: %1",
+    "upload": "Upload",
+    "download": "Download",
+    "session_time": "Session time",
+    "data_left": "%1 left",
+    "account_data_stale": "Account data could not be refreshed; showing your saved plans.",
+    "expand_nodes": "Show nodes",
 
     // Support tickets
     "tickets": "Support",

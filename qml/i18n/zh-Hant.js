@@ -165,6 +165,18 @@ var texts = {
     "submit": "送出",
     "cancel": "取消",
     "privilege_explanation": "建立 VPN 通道需要系統管理員權限，請輸入密碼以繼續。",
+    "latency_timeout": "逾時",
+    "latency_test": "測試延遲",
+    "latency_testing": "正在測試延遲...",
+    "connected_no_response": "已連線，節點無回應",
+    "retry": "重試",
+    "via_node": "目前節點：%1",
+    "upload": "上傳",
+    "download": "下載",
+    "session_time": "連線時長",
+    "data_left": "剩餘 %1",
+    "account_data_stale": "無法重新整理帳戶資料，正在顯示已儲存的方案。",
+    "expand_nodes": "顯示節點",
 
     // Support tickets
     "tickets": "客服",

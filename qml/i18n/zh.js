@@ -165,6 +165,18 @@ var texts = {
     "submit": "提交",
     "cancel": "取消",
     "privilege_explanation": "创建 VPN 隧道需要管理员权限，请输入密码以继续。",
+    "latency_timeout": "超时",
+    "latency_test": "测试延迟",
+    "latency_testing": "正在测试延迟...",
+    "connected_no_response": "已连接，节点无响应",
+    "retry": "重试",
+    "via_node": "当前节点：%1",
+    "upload": "上传",
+    "download": "下载",
+    "session_time": "连接时长",
+    "data_left": "剩余 %1",
+    "account_data_stale": "无法刷新账户数据，正在显示已保存的套餐。",
+    "expand_nodes": "显示节点",
 
     // Support tickets
     "tickets": "客服",

@@ -4,12 +4,14 @@
 #include "authhandler.h"
 #include "databasehandler.h"
 #include "deployment.h"
+#include "latencytester.h"
 #include "privatefiles.h"
 #include "service.h"
 #include "storehandler.h"
 #include "subscribehandler.h"
 #include "subscriptionhandler.h"
 #include "tickethandler.h"
+#include "trafficmonitor.h"
 #include "versionchecker.h"
 
 #include <QDebug>
@@ -139,6 +141,9 @@ bool loadClient(QQmlApplicationEngine &engine, QObject *owner, bool tunRequested
     context->setContextProperty(QStringLiteral("ticket"), TicketHandler::getInstance());
     context->setContextProperty(QStringLiteral("announcement"), AnnouncementHandler::getInstance());
     context->setContextProperty(QStringLiteral("versionChecker"), VersionChecker::getInstance());
+    context->setContextProperty(QStringLiteral("latency"),
+        new LatencyTester(*tunnel, SubscriptionHandler::getInstance(), owner));
+    context->setContextProperty(QStringLiteral("traffic"), new TrafficMonitor(*tunnel, owner));
     const QVariantMap appInfo = Startup::applicationInfo();
     context->setContextProperty(QStringLiteral("appInfo"), appInfo);
     qDebug() << "[Main] Context properties set";

@@ -1,5 +1,6 @@
 #include "subscribehandler.h"
 
+#include "accountsubscriptions.h"
 #include "apiendpoints.h"
 #include "authfailure.h"
 #include "authhandler.h"
@@ -28,6 +29,7 @@ const QString kClusterSelection = QStringLiteral("[[cluster]]");
 const QString kAuthExpired = QStringLiteral("Authentication expired, please log in again");
 const QString kNotLoggedIn = QStringLiteral("Not logged in");
 constexpr qint64 kLargestSeconds = 99999999999LL;
+constexpr int kLongestRetryMs = 5 * 60 * 1000;
 
 // The same INI file as the stored credentials.
 QSettings selectionStore()
@@ -91,6 +93,13 @@ SubscribeHandler::SubscribeHandler(AuthHandler *auth, SubscriptionHandler *store
     , m_store(store)
 {
     connect(m_auth, &AuthHandler::isLoggedInChanged, this, &SubscribeHandler::invalidateCache);
+    m_retry.setSingleShot(true);
+    connect(&m_retry, &QTimer::timeout, this, [this] {
+        if (m_auth->isLoggedIn())
+            fetchNodes();
+        else
+            setOffline(false);
+    });
 }
 
 SubscribeHandler *SubscribeHandler::getInstance()
@@ -148,6 +157,9 @@ bool SubscribeHandler::fetchNodes()
         if (reply.msg != API::SuccessMsg) {
             if (looksLikeAuthFailureMessage(reply.msg))
                 return fetchFailedWith(kAuthExpired);
+            // No envelope at all: something answered, but not the panel.
+            if (reply.msg.isEmpty() && serveKeptList())
+                return true;
             return fetchFailedWith(
                 reply.msg.isEmpty() ? QStringLiteral("Failed to fetch subscriptions") : reply.msg);
         }
@@ -160,27 +172,80 @@ bool SubscribeHandler::fetchNodes()
         }
         DEBUG_LOG << "Filtered to " << qint64(valid.size()) << " valid subscriptions";
 
+        std::vector<AccountSubscriptions::Entry> kept;
+        bool stale = false;
         for (const API::UserSubscribeItem &item : valid) {
             DEBUG_LOG << "Processing subscription id: " << item.id;
             const QUrl url(subscriptionUrlFor(item.token));
             DEBUG_LOG << "Fetching subscription config";
             if (!m_store->addSubURL(url)) {
-                replaceCache({});
-                return fetchFailedWith(QStringLiteral("Failed to fetch subscription config"));
+                // The nodes stored before still connect; the next retry brings the new ones.
+                if (m_store->getSubscription(url.toString()).tags.isEmpty()) {
+                    replaceCache({});
+                    return fetchFailedWith(QStringLiteral("Failed to fetch subscription config"));
+                }
+                stale = true;
             }
+            kept.push_back({item, url.toString()});
         }
+        AccountSubscriptions::remember(m_auth->userEmail(), kept);
 
         replaceCache(std::move(valid));
+        setOffline(stale);
         setLoading(false);
         emit nodesFetched();
         return true;
     } catch (const NetworkError &error) {
+        const bool unreachable
+            = error.isConnectionError() || error.isTimeoutError() || error.isServerError();
+        if (!error.isAuthError() && unreachable && serveKeptList())
+            return true;
         return fetchFailedWith(error.isAuthError() ? kAuthExpired : error.userMessage());
     }
 }
 
+bool SubscribeHandler::serveKeptList()
+{
+    if (m_subscriptions.empty()) {
+        const qint64 nowMs = QDateTime::currentMSecsSinceEpoch();
+        std::vector<API::UserSubscribeItem> items;
+        for (AccountSubscriptions::Entry &entry :
+            AccountSubscriptions::recall(m_auth->userEmail(), *m_store)) {
+            if (isValidSubscription(entry.item, nowMs))
+                items.push_back(std::move(entry.item));
+        }
+        if (items.empty())
+            return false;
+        replaceCache(std::move(items));
+    }
+    qDebug() << "[SubscribeHandler] Panel unreachable; offering the subscriptions kept for"
+             << "the account";
+    setOffline(true);
+    setLoading(false);
+    emit nodesFetched();
+    return true;
+}
+
+void SubscribeHandler::setOffline(bool offline)
+{
+    // Every failed attempt waits longer for the next, up to the longest wait.
+    if (offline) {
+        m_retryMs = m_retryMs == 0 ? m_firstRetryMs : qMin(m_retryMs * 2, kLongestRetryMs);
+        m_retry.start(m_retryMs);
+    } else {
+        m_retry.stop();
+        m_retryMs = 0;
+    }
+    if (m_offline == offline)
+        return;
+    m_offline = offline;
+    emit offlineChanged();
+}
+
 bool SubscribeHandler::fetchFailedWith(const QString &error)
 {
+    // The panel answered, so there is nothing to wait for.
+    setOffline(false);
     setLoading(false);
     emit fetchFailed(error);
     return false;
@@ -248,6 +313,7 @@ void SubscribeHandler::replaceCache(std::vector<API::UserSubscribeItem> items)
 
 void SubscribeHandler::invalidateCache()
 {
+    setOffline(false);
     if (m_subscriptions.empty())
         return;
     m_subscriptions.clear();
@@ -373,6 +439,20 @@ QString SubscribeHandler::rememberedClusterForSubscription(const QString &subscr
     if (value.startsWith(kClusterSelection))
         return value.mid(kClusterSelection.size());
     return clusterFromTag(value);
+}
+
+RememberedChoice SubscribeHandler::rememberedChoice(
+    const QString &subscriptionUrl, const QList<QString> &tags)
+{
+    const QString value = recallSelectionForSubscription(subscriptionUrl);
+    if (value.startsWith(kClusterSelection)) {
+        const QString cluster = value.mid(kClusterSelection.size());
+        if (!tagsInCluster(tags, cluster).isEmpty())
+            return {RememberedChoice::Kind::Cluster, cluster};
+    } else if (!value.isEmpty() && value != kAutoSelection && tags.contains(value)) {
+        return {RememberedChoice::Kind::Node, value};
+    }
+    return {};
 }
 
 QString SubscribeHandler::chooseDefaultTagForSubscription(

@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 #include <QVariantList>
 #include <QVariantMap>
 
@@ -37,6 +38,8 @@ class SubscribeHandler
     Q_PROPERTY(int subscriptionCount READ subscriptionCount NOTIFY subscriptionsChanged)
     Q_PROPERTY(int rememberedSelectionRevision READ rememberedSelectionRevision NOTIFY
             rememberedSelectionChanged)
+    // The list shown is the one kept from the last fetch: the panel could not be reached.
+    Q_PROPERTY(bool offline READ offline NOTIFY offlineChanged)
 
 public:
     // Tests build their own with their own session and store; the program uses getInstance().
@@ -46,6 +49,9 @@ public:
     bool isLoading() const { return m_isLoading; }
     int subscriptionCount() const { return int(m_subscriptions.size()); }
     int rememberedSelectionRevision() const { return m_rememberedSelectionRevision; }
+    bool offline() const { return m_offline; }
+    // The first wait before fetching again while offline; it doubles up to five minutes.
+    void setRetryDelay(int milliseconds) { m_firstRetryMs = milliseconds; }
 
     // Refreshes the cache from the panel and downloads every valid subscription into the local
     // store. True while a fetch is already running (that one reports).
@@ -74,6 +80,8 @@ public:
     // Remembers the tag's cluster, not the tag: the next connection picks anew within it.
     void rememberTagSelection(const QString &subscriptionUrl, const QString &tag) override;
     QString recallSelectionForSubscription(const QString &subscriptionUrl) const;
+    RememberedChoice rememberedChoice(
+        const QString &subscriptionUrl, const QList<QString> &tags) override;
     // The node to use after connecting; falls back to the automatic pick when the remembered
     // cluster or tag is gone.
     QString chooseDefaultTagForSubscription(const QString &subscriptionUrl,
@@ -88,6 +96,7 @@ signals:
     void freeSubscriptionClaimUnavailable(qint64 remainingSeconds);
     void freeSubscriptionClaimFailed(QString error);
     void rememberedSelectionChanged();
+    void offlineChanged();
 
 private:
     struct SubscribeReply
@@ -104,10 +113,17 @@ private:
     void replaceCache(std::vector<API::UserSubscribeItem> items);
     QStringList storedTags(int subscriptionIndex) const;
     void rememberSelection(const QString &subscriptionUrl, const QString &value);
+    // Serves the account's kept list when the panel cannot be reached; false when there is none.
+    bool serveKeptList();
+    void setOffline(bool offline);
 
     AuthHandler *m_auth = nullptr;
     SubscriptionHandler *m_store = nullptr;
     bool m_isLoading = false;
     std::vector<API::UserSubscribeItem> m_subscriptions;
     int m_rememberedSelectionRevision = 0;
+    bool m_offline = false;
+    QTimer m_retry;
+    int m_firstRetryMs = 5000;
+    int m_retryMs = 0;
 };

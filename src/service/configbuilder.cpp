@@ -2,21 +2,77 @@
 
 #include "debugger.h"
 #include "dnsconfig.h"
+#include "nodeclusters.h"
 #include "routeconfig.h"
 
+#include <QDebug>
 #include <QHash>
+#include <QRegularExpression>
 #include <QStandardPaths>
+
+#include <algorithm>
 
 namespace {
 
-// Answers 204 with an empty body; any public endpoint like it will do.
-const QString latencyTestUrl = QStringLiteral("https://www.gstatic.com/generate_204");
+const QString kDefaultTestInterval = QStringLiteral("3m");
+
+// The interval of the latency test groups; QIVRO_URLTEST_INTERVAL shortens it for tests.
+QString testInterval()
+{
+    static const QString interval = [] {
+        const QString configured = qEnvironmentVariable("QIVRO_URLTEST_INTERVAL");
+        if (configured.isEmpty())
+            return kDefaultTestInterval;
+        // Never above the idle timeout, which the engine would refuse.
+        static const QRegularExpression duration(
+            QStringLiteral("^([1-9][0-9]{0,4}(ms|s)|([1-9]|[12][0-9]|30)m)$"));
+        if (duration.match(configured).hasMatch())
+            return configured;
+        qWarning().noquote() << "[Config] QIVRO_URLTEST_INTERVAL ignored:" << configured;
+        return kDefaultTestInterval;
+    }();
+    return interval;
+}
+
+// A group prefers earlier members within its tolerance and uses the first before its first
+// test: nodes that answered or were never tried come first, VIP ones ahead.
+QList<QString> groupOrder(QList<QString> tags, const QList<QString> &unanswered)
+{
+    const auto answering = std::stable_partition(tags.begin(), tags.end(),
+        [&unanswered](const QString &tag) { return !unanswered.contains(tag); });
+    std::stable_partition(tags.begin(), answering, isVipTag);
+    return tags;
+}
 
 } // namespace
 
+const QString autoGroupTag = QStringLiteral("urltest");
+
+QString latencyTestUrl()
+{
+    // Answers 204 with an empty body; any public endpoint like it will do.
+    return QStringLiteral("https://www.gstatic.com/generate_204");
+}
+
+QString clusterGroupTag(const QString &cluster)
+{
+    return autoGroupTag + QLatin1Char(':') + cluster;
+}
+
+QStringList clusterGroupTags(const QList<QString> &tags)
+{
+    QStringList groups;
+    for (const QString &tag : tags) {
+        const QString group = clusterGroupTag(clusterFromTag(tag));
+        if (!groups.contains(group))
+            groups.append(group);
+    }
+    return groups;
+}
+
 QJsonObject buildConfig(const QJsonArray &outbounds, const QList<QString> &tags,
     const QString &controller, const QString &secret, const QString &selectorTag, bool tun,
-    const ProxyAccess &access)
+    const ProxyAccess &access, const QList<QString> &unanswered)
 {
     if (tags.isEmpty()) {
         DEBUG_LOG << "No valid configurations found";
@@ -24,7 +80,8 @@ QJsonObject buildConfig(const QJsonArray &outbounds, const QList<QString> &tags,
     }
 
     QJsonObject config;
-    config.insert(QStringLiteral("outbounds"), createOutbounds(outbounds, tags, selectorTag));
+    config.insert(
+        QStringLiteral("outbounds"), createOutbounds(outbounds, tags, selectorTag, unanswered));
     config.insert(QStringLiteral("log"), createLog());
     config.insert(QStringLiteral("dns"), createDNS());
     config.insert(QStringLiteral("inbounds"), createInbounds(tun, access));
@@ -33,12 +90,17 @@ QJsonObject buildConfig(const QJsonArray &outbounds, const QList<QString> &tags,
     return config;
 }
 
-QJsonArray createOutbounds(
-    const QJsonArray &outbounds, const QList<QString> &tags, const QString &selectorTag)
+QJsonArray createOutbounds(const QJsonArray &outbounds, const QList<QString> &tags,
+    const QString &selectorTag, const QList<QString> &unanswered)
 {
+    const QStringList groups = clusterGroupTags(tags);
     QJsonArray working = outbounds;
-    working.append(createSelector(tags, selectorTag));
-    working.append(createUrlTest(tags, QStringLiteral("urltest")));
+    working.append(createSelector(QList<QString> {autoGroupTag} + groups + tags, selectorTag));
+    working.append(createUrlTest(groupOrder(tags, unanswered), autoGroupTag));
+    for (const QString &group : groups) {
+        const QString cluster = group.mid(autoGroupTag.size() + 1);
+        working.append(createUrlTest(groupOrder(tagsInCluster(tags, cluster), unanswered), group));
+    }
     working.append(createDirect());
 
     // The engine refuses duplicate tags.
@@ -74,8 +136,8 @@ QJsonObject createUrlTest(const QList<QString> &tags, const QString &tag)
         {QStringLiteral("type"), QStringLiteral("urltest")},
         {QStringLiteral("tag"), tag},
         {QStringLiteral("outbounds"), QJsonArray::fromStringList(tags)},
-        {QStringLiteral("url"), latencyTestUrl},
-        {QStringLiteral("interval"), QStringLiteral("3m")},
+        {QStringLiteral("url"), latencyTestUrl()},
+        {QStringLiteral("interval"), testInterval()},
         {QStringLiteral("tolerance"), 50},
         {QStringLiteral("idle_timeout"), QStringLiteral("30m")},
     };

@@ -25,14 +25,24 @@ constexpr int kMixedProxyPort = 1080;
 
 // The whole document; an empty object (and a debug line) when `tags` is empty. An empty
 // `controller` leaves the control API out. `selectorTag` names the selector and the route's final.
+// `unanswered` names nodes known not to answer: every group tries them last.
 QJsonObject buildConfig(const QJsonArray &outbounds, const QList<QString> &tags,
     const QString &controller, const QString &secret, const QString &selectorTag, bool tun,
-    const ProxyAccess &access = {});
+    const ProxyAccess &access = {}, const QList<QString> &unanswered = {});
 
-// Nodes, then the selector, "urltest" and "direct". A repeated tag keeps the first place and the
+// The latency test group over every node ("Auto"), and the one over a cluster's nodes (a
+// country); the selector lists these groups ahead of the nodes, "urltest" first.
+extern const QString autoGroupTag;
+QString clusterGroupTag(const QString &cluster);
+// The URL the latency test groups and the client's own delay tests use.
+QString latencyTestUrl();
+
+// Nodes, then the selector, "urltest", one latency test group per cluster in the order of the
+// clusters' first tags, and "direct". Within each group the nodes not in `unanswered` come first,
+// VIP nodes ahead; the rest keep the order of `tags`. A repeated tag keeps the first place and the
 // last object; so a node tagged like a built-in outbound is replaced by it.
-QJsonArray createOutbounds(
-    const QJsonArray &outbounds, const QList<QString> &tags, const QString &selectorTag);
+QJsonArray createOutbounds(const QJsonArray &outbounds, const QList<QString> &tags,
+    const QString &selectorTag, const QList<QString> &unanswered = {});
 QJsonObject createSelector(const QList<QString> &tags, const QString &tag);
 QJsonObject createUrlTest(const QList<QString> &tags, const QString &tag);
 QJsonObject createDirect();

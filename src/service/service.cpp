@@ -3,9 +3,11 @@
 #include "configbuilder.h"
 #include "debugger.h"
 #include "lansharing.h"
+#include "latencytable.h"
 #include "logmask.h"
 #include "networkerror.h"
 #include "networkhandler.h"
+#include "nodeclusters.h"
 #include "privatefiles.h"
 #include "privilege.h"
 #include "secretstore.h"
@@ -34,13 +36,17 @@ const QString kPendingKey = QStringLiteral("Service/pendingConnectSubscription")
 // right after start.
 constexpr int kSecondPushDelayMs = 600;
 
-QString newSecret()
+} // namespace
+
+QString newControlSecret()
 {
     std::array<quint32, 8> words {};
     QRandomGenerator::system()->fillRange(words.data(), qsizetype(words.size()));
     const QByteArray bytes(reinterpret_cast<const char *>(words.data()), int(sizeof(words)));
     return QString::fromLatin1(bytes.toHex());
 }
+
+namespace {
 
 // {"name": "<tag>"}, the tag written as a JSON string so that quotes and backslashes survive.
 QByteArray selectionBody(const QString &tag)
@@ -107,10 +113,13 @@ service::service(SubscriptionHandler &store, SelectionMemory *selection, QObject
     , m_selection(selection)
     , m_lanSharing(new LanSharing(this))
 {
+    connect(&m_monitor, &RouteMonitor::nodeChanged, this, &service::setSelectedProxy);
+    connect(&m_monitor, &RouteMonitor::respondingChanged, this, &service::nodeRespondingChanged);
+    connect(&m_monitor, &RouteMonitor::checkingChanged, this, &service::checkingConnectionChanged);
     ServiceSettings settings;
     m_secret = SecretStore::instance().read(settings, kSecretKey);
     if (m_secret.isEmpty()) {
-        m_secret = newSecret();
+        m_secret = newControlSecret();
         SecretStore::instance().write(settings, kSecretKey, m_secret);
     }
     connect(m_lanSharing, &LanSharing::enabledChanged, this, [this]() {
@@ -159,9 +168,12 @@ bool service::requiresPasswordInput() const
 
 bool service::writeCurrentConfig()
 {
+    const QList<QString> tags
+        = m_latency ? m_latency->ordered(m_selectedSubscription, m_proxyTags) : m_proxyTags;
     return writeConfig(m_configFile,
-        buildConfig(m_outbounds, m_proxyTags, m_controller, m_secret, m_selectorTag, m_tunEnabled,
-            m_lanSharing->access()));
+        buildConfig(m_outbounds, tags, m_controller, m_secret, m_selectorTag, m_tunEnabled,
+            m_lanSharing->access(),
+            m_latency ? m_latency->failed(m_selectedSubscription, tags) : QList<QString>()));
 }
 
 bool service::selectSubscription(const QString &name)
@@ -226,6 +238,7 @@ void service::toggleConnectionDesktop()
 {
     // A failed start or stop leaves everything as it was; the engine's text is not shown.
     if (!m_isConnected) {
+        emit engineStarting();
         if (m_engine.start(m_configFile.toUtf8()).isEmpty())
             applyConnectedState();
         return;
@@ -237,6 +250,7 @@ void service::toggleConnectionDesktop()
 void service::applyConnectedState()
 {
     setIsConnected(true);
+    m_monitor.start(m_controller, m_secret, m_selectorTag);
     if (!m_proxyTags.isEmpty()) {
         chooseDefaultOutboundAfterConnect();
         qDebug().noquote() << "[Service][Connected]:"
@@ -252,6 +266,8 @@ void service::applyConnectedState()
 
 void service::applyDisconnectedState()
 {
+    m_monitor.stop();
+    m_route.clear();
     m_outbounds = QJsonArray();
     m_selectedProxy.clear();
     setIsConnected(false);
@@ -290,6 +306,58 @@ bool service::selectNode(const QString &tag, bool automatic)
     return true;
 }
 
+bool service::selectAutoRoute()
+{
+    if (m_proxyTags.isEmpty())
+        return false;
+    setAutoRoute(true);
+    if (m_selection)
+        m_selection->rememberAutoSelection(m_selectedSubscription);
+    if (!m_isConnected)
+        return true;
+    return applyRoute(autoGroupTag, [this] { return pickAutoTag(m_proxyTags); });
+}
+
+bool service::selectCluster(const QString &cluster)
+{
+    const QStringList members = tagsInCluster(m_proxyTags, cluster);
+    if (members.isEmpty())
+        return false;
+    setAutoRoute(false);
+    if (m_selection)
+        m_selection->rememberTagSelection(m_selectedSubscription, members.first());
+    if (!m_isConnected)
+        return true;
+    return applyRoute(clusterGroupTag(cluster), [members] { return pickRandomTag(members); });
+}
+
+void service::retryConnection()
+{
+    m_monitor.checkNow();
+}
+
+// The seed's random pick stands in when the engine cannot switch to the group.
+bool service::applyRoute(const QString &route, const std::function<QString()> &fallback)
+{
+    if (pushRoute(route))
+        return true;
+    const QString fallbackTag = fallback ? fallback() : QString();
+    if (fallbackTag.isEmpty())
+        return false;
+    qDebug().noquote() << "[Service][SelectProxy]:"
+                       << "latency test group unavailable, using" << fallbackTag;
+    return pushProxySelection(fallbackTag);
+}
+
+bool service::pushRoute(const QString &route)
+{
+    if (!putSelector(route))
+        return false;
+    m_route = route;
+    m_monitor.setRoute(route, !m_proxyTags.contains(route));
+    return true;
+}
+
 bool service::pushProxySelection(const QString &tag)
 {
     if (!m_proxyTags.contains(tag)) {
@@ -298,7 +366,11 @@ bool service::pushProxySelection(const QString &tag)
     }
     // Shown at once, even when the engine then refuses.
     setSelectedProxy(tag);
+    return pushRoute(tag);
+}
 
+bool service::putSelector(const QString &member)
+{
     const QUrl url(
         QStringLiteral("http://") + m_controller + QStringLiteral("/proxies/") + m_selectorTag);
     if (!url.isValid()) {
@@ -306,7 +378,7 @@ bool service::pushProxySelection(const QString &tag)
                            << "Invalid URL constructed from clash_api:" << m_controller;
         return false;
     }
-    const QByteArray body = selectionBody(tag);
+    const QByteArray body = selectionBody(member);
     qDebug().noquote() << "[Service][SelectProxy]:" << url.toString();
     qDebug().noquote() << "[Service][SelectProxy]:" << QString::fromUtf8(body);
     try {
@@ -325,7 +397,7 @@ bool service::pushProxySelection(const QString &tag)
         return false;
     }
     qDebug().noquote() << "[Service][SelectProxy]:"
-                       << "Proxy selected successfully:" << tag;
+                       << "Proxy selected successfully:" << member;
     return true;
 }
 
@@ -333,20 +405,36 @@ void service::chooseDefaultOutboundAfterConnect()
 {
     if (m_proxyTags.isEmpty() || !m_selection)
         return;
-    bool autoSelected = false;
-    const QString tag = m_selection->chooseDefaultTagForSubscription(
-        m_selectedSubscription, m_proxyTags, &autoSelected);
-    if (tag.isEmpty())
+    const RememberedChoice choice
+        = m_selection->rememberedChoice(m_selectedSubscription, m_proxyTags);
+    QString route = choice.value;
+    if (choice.kind == RememberedChoice::Kind::Auto)
+        route = autoGroupTag;
+    else if (choice.kind == RememberedChoice::Kind::Cluster)
+        route = clusterGroupTag(choice.value);
+    if (route.isEmpty())
         return;
-    m_selectedProxy = tag;
-    emit selectedProxyChanged();
-    setAutoRoute(autoSelected);
-    if (m_isConnected && m_proxyTags.contains(tag))
-        pushProxySelection(tag);
-    // A disconnect meanwhile cancels the repeat through the connected check.
-    QTimer::singleShot(kSecondPushDelayMs, this, [this, tag]() {
-        if (m_isConnected && m_proxyTags.contains(tag))
-            pushProxySelection(tag);
+    setAutoRoute(choice.kind == RememberedChoice::Kind::Auto);
+    const bool node = choice.kind == RememberedChoice::Kind::Node;
+    if (node)
+        setSelectedProxy(route);
+    std::function<QString()> fallback;
+    if (!node) {
+        fallback = [this] {
+            return m_selection->chooseDefaultTagForSubscription(
+                m_selectedSubscription, m_proxyTags, nullptr);
+        };
+    }
+    applyRoute(route, fallback);
+    // A disconnect or another choice meanwhile cancels the repeat; a first push that failed is
+    // tried once more.
+    QTimer::singleShot(kSecondPushDelayMs, this, [this, route]() {
+        if (!m_isConnected)
+            return;
+        if (m_route == route)
+            putSelector(route);
+        else if (m_route.isEmpty())
+            pushRoute(route);
     });
 }
 

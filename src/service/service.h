@@ -2,6 +2,7 @@
 
 #include "enginelibrary.h"
 #include "lansharing.h"
+#include "routemonitor.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
@@ -9,11 +10,17 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
+
+class LatencyTable;
 class SelectionMemory;
 class SubscriptionHandler;
 
 // Writes config.json on disk.
 bool writeConfig(const QString &path, const QJsonObject &config);
+
+// A control API secret: 64 lower-case hexadecimal characters from 32 secure random bytes.
+QString newControlSecret();
 
 // The tunnel controller: the selected subscription's outbounds, the configuration file, the
 // engine's start and stop, the connection state the UI shows, node switching on the running
@@ -26,6 +33,8 @@ class service : public QObject
     Q_PROPERTY(QList<QString> proxyTags READ proxyTags NOTIFY proxyTagsChanged)
     Q_PROPERTY(
         QString selectedSubscription READ selectedSubscription NOTIFY selectedSubscriptionChanged)
+    // The node carrying the traffic: while connected through a latency test group, the node the
+    // group has chosen.
     Q_PROPERTY(QString selectedProxy READ selectedProxy NOTIFY selectedProxyChanged)
     Q_PROPERTY(bool autoRoute READ autoRoute NOTIFY autoRouteChanged)
     Q_PROPERTY(bool tunEnabled READ tunEnabled WRITE setTunEnabled NOTIFY tunEnabledChanged)
@@ -34,6 +43,9 @@ class service : public QObject
     Q_PROPERTY(QString elevationExplanation READ elevationExplanation CONSTANT)
     Q_PROPERTY(bool usesNativeVpnApi READ usesNativeVpnApi CONSTANT)
     Q_PROPERTY(bool requiresPasswordInput READ requiresPasswordInput CONSTANT)
+    // False while connected and the node in use does not answer a delay test.
+    Q_PROPERTY(bool nodeResponding READ nodeResponding NOTIFY nodeRespondingChanged)
+    Q_PROPERTY(bool checkingConnection READ checkingConnection NOTIFY checkingConnectionChanged)
     Q_PROPERTY(LanSharing *lanSharing READ lanSharing CONSTANT)
 
 public:
@@ -43,6 +55,10 @@ public:
     service(SubscriptionHandler &store, SelectionMemory *selection, QObject *parent = nullptr);
 
     void setSelectionMemory(SelectionMemory *selection) { m_selection = selection; }
+    // Measured latencies order the members of the latency test groups, so that before their
+    // first test they start on a node known to answer.
+    void setLatencyTable(const LatencyTable *latency) { m_latency = latency; }
+    RouteMonitor &routeMonitor() { return m_monitor; }
 
     bool isConnected() const { return m_isConnected; }
     QList<QString> proxyTags() const { return m_proxyTags; }
@@ -55,6 +71,10 @@ public:
     QString elevationExplanation() const;
     bool usesNativeVpnApi() const;
     bool requiresPasswordInput() const;
+    bool nodeResponding() const { return m_monitor.responding(); }
+    bool checkingConnection() const { return m_monitor.checking(); }
+    // What the selector points at: a latency test group or, when pinned, a node.
+    QString route() const { return m_route; }
     // Whether other devices may use the local proxy; rewrites the configuration when changed.
     LanSharing *lanSharing() const { return m_lanSharing; }
 
@@ -73,6 +93,12 @@ public slots:
     bool selectProxy(const QString &tag);
     bool selectProxyAuto(const QString &tag);
     bool selectSubscription(const QString &name);
+    // Auto: the latency test group over every node. False without nodes.
+    bool selectAutoRoute();
+    // A country: the latency test group over the cluster's nodes. False when it has none.
+    bool selectCluster(const QString &cluster);
+    // Checks the node in use again now; a group moves off a dead node.
+    void retryConnection();
     bool requestPrivileges();
     bool requestPrivilegesWithPassword(const QString &password);
     void preparePendingConnection(const QString &subscriptionUrl);
@@ -88,12 +114,19 @@ signals:
     void tunEnabledChanged();
     void hasPrivilegesChanged();
     void pendingConnectionResumeStarted(const QString &subscriptionUrl);
+    void nodeRespondingChanged();
+    void checkingConnectionChanged();
+    // Right before the engine is started for the tunnel: whoever else holds it must let go.
+    void engineStarting();
 
 private:
     void applyConnectedState();
     void applyDisconnectedState();
     void chooseDefaultOutboundAfterConnect();
     bool pushProxySelection(const QString &tag);
+    bool pushRoute(const QString &route);
+    bool putSelector(const QString &member);
+    bool applyRoute(const QString &route, const std::function<QString()> &fallback);
     bool selectNode(const QString &tag, bool automatic);
     bool writeCurrentConfig();
 
@@ -105,7 +138,9 @@ private:
 
     SubscriptionHandler &m_store;
     SelectionMemory *m_selection = nullptr;
+    const LatencyTable *m_latency = nullptr;
     EngineLibrary m_engine;
+    RouteMonitor m_monitor;
     LanSharing *m_lanSharing = nullptr;
 
     bool m_isConnected = false;
@@ -119,4 +154,5 @@ private:
     QString m_secret;
     QString m_selectorTag = QStringLiteral("proxy");
     QString m_selectedProxy;
+    QString m_route;
 };

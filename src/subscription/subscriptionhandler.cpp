@@ -8,7 +8,7 @@
 #include "networkerror.h"
 #include "networkhandler.h"
 #include "platform.h"
-#include "shareparser.h"
+#include "sharelinkimport.h"
 
 #include <QDebug>
 #include <QHash>
@@ -67,22 +67,14 @@ Subscription SubscriptionHandler::extractFromConfig(const QJsonObject &config)
 void SubscriptionHandler::appendShareLinks(const QByteArray &body, QJsonArray &outbounds,
     QList<QString> &tags, const std::function<void()> &afterEach)
 {
-    const QStringList lines
-        = QString::fromUtf8(base64_decode(body)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    for (const QString &line : lines) {
-        const QString link = normalizeShareLink(line.trimmed());
-        const qsizetype separator = link.indexOf(QLatin1String("://"));
-        if (separator < 0)
-            continue;
-        const QString scheme = link.left(separator);
-        QUrl url(link, QUrl::TolerantMode);
-        if (!parseHandler(url, outbounds, tags, scheme)) {
-            DEBUG_LOG << "Cannot handle url: " << LogMask::shareLink(url.toDisplayString());
-            continue;
-        }
-        if (afterEach)
-            afterEach();
-    }
+    const auto report = [](const ShareLinkIssue &issue) {
+        if (issue.kind == ShareLinkIssue::Kind::Unhandled)
+            DEBUG_LOG << "Cannot handle url: " << LogMask::shareLink(issue.link);
+        else
+            qWarning().noquote() << "[SubscriptionHandler] Dropped link:" << issue.link << '('
+                                 << issue.reason << ')';
+    };
+    importShareLinks(QString::fromUtf8(base64_decode(body)), outbounds, tags, report, afterEach);
 }
 
 bool SubscriptionHandler::addSubURL(const QUrl &url)

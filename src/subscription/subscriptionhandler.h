@@ -47,8 +47,9 @@ public:
     static Subscription extractFromConfig(const QJsonObject &config);
 
     // Decodes a subscription body and hands each share link to its parser, appending what is
-    // understood to outbounds and tags. Lines without "://" are skipped quietly, links no parser
-    // takes are logged. afterEach runs after every link that was added.
+    // understood to outbounds and tags. Lines without "://" are skipped quietly; links no parser
+    // takes, and links whose outbound the engine would refuse, are logged and left out, so one
+    // bad link never costs the others. afterEach runs after every link that was added.
     static void appendShareLinks(const QByteArray &body, QJsonArray &outbounds,
         QList<QString> &tags, const std::function<void()> &afterEach = {});
 

@@ -1,6 +1,8 @@
-// libFuzzer harness: arbitrary text as subscription lines through the share-link parser, then
-// through outbound assembly, checking the invariants callers rely on.
+// libFuzzer harness: arbitrary text as subscription lines through the share-link parser and the
+// store's import (which drops what the engine would refuse), then through outbound assembly,
+// checking the invariants callers rely on.
 #include "configbuilder.h"
+#include "sharelinkimport.h"
 #include "shareparser.h"
 
 #include <QJsonDocument>
@@ -27,6 +29,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (outbounds.size() != tags.size() || outbounds.size() != before + (ok ? 1 : 0))
             std::abort();
         if (ok && outbounds.last()[QLatin1String("tag")].toString() != tags.last())
+            std::abort();
+    }
+    // The store's path: whatever it keeps, the engine would take; what it drops, it says why.
+    QJsonArray kept;
+    QList<QString> keptTags;
+    importShareLinks(text, kept, keptTags, [](const ShareLinkIssue &issue) {
+        if (issue.kind == ShareLinkIssue::Kind::Refused && issue.reason.isEmpty())
+            std::abort();
+    });
+    if (kept.size() != keptTags.size())
+        std::abort();
+    for (const QJsonValue &outbound : kept) {
+        if (!outboundProblem(outbound.toObject()).isEmpty())
             std::abort();
     }
     if (tags.isEmpty())

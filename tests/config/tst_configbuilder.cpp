@@ -49,6 +49,8 @@ private slots:
     void initTestCase();
     void outbounds_data();
     void outbounds();
+    void groups_data();
+    void groups();
     void emptyTagList();
     void modes();
     void proxyAccess_data();
@@ -72,23 +74,35 @@ void TestConfigBuilder::outbounds_data()
 
     QTest::newRow("plain") << QStringList {"A", "B"} << "proxy"
                            << QStringList {"A=node0", "B=node1", "proxy=selector",
-                                  "urltest=urltest", "direct=direct"};
+                                  "urltest=urltest", "urltest:A=urltest", "urltest:B=urltest",
+                                  "direct=direct"};
     QTest::newRow("duplicate keeps first place, last object")
         << QStringList {"A", "B", "A", "A"} << "proxy"
-        << QStringList {"A=node3", "B=node1", "proxy=selector", "urltest=urltest", "direct=direct"};
+        << QStringList {"A=node3", "B=node1", "proxy=selector", "urltest=urltest",
+               "urltest:A=urltest", "urltest:B=urltest", "direct=direct"};
     QTest::newRow("node tagged direct")
         << QStringList {"direct", "B"} << "proxy"
-        << QStringList {"direct=direct", "B=node1", "proxy=selector", "urltest=urltest"};
+        << QStringList {"direct=direct", "B=node1", "proxy=selector", "urltest=urltest",
+               "urltest:direct=urltest", "urltest:B=urltest"};
     QTest::newRow("node tagged urltest")
         << QStringList {"A", "urltest"} << "proxy"
-        << QStringList {"A=node0", "urltest=urltest", "proxy=selector", "direct=direct"};
+        << QStringList {"A=node0", "urltest=urltest", "proxy=selector", "urltest:A=urltest",
+               "urltest:urltest=urltest", "direct=direct"};
+    QTest::newRow("node tagged like a cluster's group")
+        << QStringList {"JP-1", "urltest:JP"} << "proxy"
+        << QStringList {"JP-1=node0", "urltest:JP=urltest", "proxy=selector", "urltest=urltest",
+               "urltest:urltest:JP=urltest", "direct=direct"};
     QTest::newRow("node tagged like the selector")
         << QStringList {"proxy", "B"} << "proxy"
-        << QStringList {"proxy=selector", "B=node1", "urltest=urltest", "direct=direct"};
-    QTest::newRow("empty selector tag") << QStringList {
-        "A"} << "" << QStringList {"A=node0", "=selector", "urltest=urltest", "direct=direct"};
-    QTest::newRow("empty selector tag takes an untagged node's place") << QStringList {
-        "", "A"} << "" << QStringList {"=selector", "A=node1", "urltest=urltest", "direct=direct"};
+        << QStringList {"proxy=selector", "B=node1", "urltest=urltest", "urltest:proxy=urltest",
+               "urltest:B=urltest", "direct=direct"};
+    QTest::newRow("empty selector tag") << QStringList {"A"} << ""
+                                        << QStringList {"A=node0", "=selector", "urltest=urltest",
+                                               "urltest:A=urltest", "direct=direct"};
+    QTest::newRow("empty selector tag takes an untagged node's place")
+        << QStringList {"", "A"} << ""
+        << QStringList {"=selector", "A=node1", "urltest=urltest", "urltest:=urltest",
+               "urltest:A=urltest", "direct=direct"};
 }
 
 void TestConfigBuilder::outbounds()
@@ -99,22 +113,59 @@ void TestConfigBuilder::outbounds()
 
     const QJsonObject config = buildConfig(nodes(nodeTags), nodeTags,
         QStringLiteral("127.0.0.1:9090"), QStringLiteral("s"), selectorTag, false);
-    const QJsonArray outbounds = config[QLatin1String("outbounds")].toArray();
-    QCOMPARE(layout(outbounds), expected);
+    QCOMPARE(layout(config[QLatin1String("outbounds")].toArray()), expected);
+    QCOMPARE(config[QLatin1String("route")][QLatin1String("final")].toString(), selectorTag);
+}
 
-    // Both groups get the caller's list as it is, duplicates and all.
+void TestConfigBuilder::groups_data()
+{
+    QTest::addColumn<QStringList>("nodeTags");
+    QTest::addColumn<QStringList>("unanswered");
+    // "tag: member member ..." of the selector and each latency test group, in order.
+    QTest::addColumn<QStringList>("expected");
+
+    QTest::newRow("VIP first in Auto, clusters in first-seen order")
+        << QStringList {"HK-1", "JP-1", "HK-2 VIP", "US-1"} << QStringList()
+        << QStringList {"proxy: urltest urltest:HK urltest:JP urltest:US HK-1 JP-1 HK-2 VIP US-1",
+               "urltest: HK-2 VIP HK-1 JP-1 US-1", "urltest:HK: HK-2 VIP HK-1", "urltest:JP: JP-1",
+               "urltest:US: US-1"};
+    QTest::newRow("repeated tags stay in every list")
+        << QStringList {"A", "B", "A"} << QStringList()
+        << QStringList {"proxy: urltest urltest:A urltest:B A B A", "urltest: A B A",
+               "urltest:A: A A", "urltest:B: B"};
+    QTest::newRow("unanswered last, even a VIP one")
+        << QStringList {"HK-1 VIP", "JP-1", "HK-2", "JP-2 VIP"} << QStringList {"HK-1 VIP", "JP-1"}
+        << QStringList {"proxy: urltest urltest:HK urltest:JP HK-1 VIP JP-1 HK-2 JP-2 VIP",
+               "urltest: JP-2 VIP HK-2 HK-1 VIP JP-1", "urltest:HK: HK-2 HK-1 VIP",
+               "urltest:JP: JP-2 VIP JP-1"};
+}
+
+// New connections go through the selector to a group: the selector must offer every group and
+// every node, and each group exactly its own nodes.
+void TestConfigBuilder::groups()
+{
+    QFETCH(QStringList, nodeTags);
+    QFETCH(QStringList, unanswered);
+    QFETCH(QStringList, expected);
+
+    QStringList actual;
+    const QJsonArray outbounds
+        = createOutbounds(nodes(nodeTags), nodeTags, QStringLiteral("proxy"), unanswered);
     for (const QJsonValue &value : outbounds) {
         const QJsonObject outbound = value.toObject();
         const QString type = outbound[QLatin1String("type")].toString();
-        if (type == QLatin1String("selector")) {
-            QCOMPARE(outbound,
-                (QJsonObject {{"type", "selector"}, {"tag", selectorTag},
-                    {"outbounds", QJsonArray::fromStringList(nodeTags)}}));
-        } else if (type == QLatin1String("urltest")) {
-            QCOMPARE(outbound["outbounds"].toArray(), QJsonArray::fromStringList(nodeTags));
+        if (type != QLatin1String("selector") && type != QLatin1String("urltest"))
+            continue;
+        QStringList members;
+        for (const QJsonValue &member : outbound[QLatin1String("outbounds")].toArray())
+            members.append(member.toString());
+        actual.append(outbound[QLatin1String("tag")].toString() + ": " + members.join(' '));
+        if (type == QLatin1String("urltest")) {
+            QCOMPARE(outbound[QLatin1String("interval")].toString(), QStringLiteral("3m"));
+            QCOMPARE(outbound[QLatin1String("idle_timeout")].toString(), QStringLiteral("30m"));
         }
     }
-    QCOMPARE(config[QLatin1String("route")][QLatin1String("final")].toString(), selectorTag);
+    QCOMPARE(actual, expected);
 }
 
 void TestConfigBuilder::emptyTagList()

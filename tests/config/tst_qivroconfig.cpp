@@ -1,7 +1,9 @@
-// Golden test of qivro-config over a realistic 20-link subscription (data/subscription-links.txt):
+// Golden test of qivro-config over a realistic 25-link subscription (data/subscription-links.txt):
 // VLESS with reality, ws, grpc, httpupgrade, http, quic and tfo; Shadowsocks with and without
 // plugins and a 2022 key; the hysteria family; a VMess and a Trojan link; a repeated tag; a
-// traffic-info pseudo node; a link without port; a status line, a blank line and a CRLF line.
+// traffic-info pseudo node; a link without port; a status line, a blank line and a CRLF line; and
+// five links the engine would refuse (a VLESS user that is no UUID, an unknown flow, port 0, an
+// unknown method, an unknown obfs type), each named with its credentials masked and its reason.
 //
 // data/subscription-expected.json was written by hand, link by link, from the share-link, routing
 // and assembly rules, before the tool was first run: each tag is the percent-decoded fragment
@@ -97,6 +99,8 @@ private slots:
     void storedConfiguration();
     void controllerOptions();
     void nothingUnderstood();
+    void outputRunsInTheEngine_data();
+    void outputRunsInTheEngine();
 
 private:
     QProcess *run(const QStringList &arguments, const QByteArray &input = QByteArray());
@@ -150,7 +154,7 @@ void TestQivroConfig::storedConfiguration()
     body.write(m_body);
     body.close();
 
-    QProcess *process = run({bodyPath});
+    QProcess *process = run({QStringLiteral("--selector="), bodyPath});
     QVERIFY(process);
     QCOMPARE(process->exitStatus(), QProcess::NormalExit);
     QCOMPARE(process->exitCode(), 0);
@@ -211,6 +215,43 @@ void TestQivroConfig::nothingUnderstood()
     const QList<QByteArray> errors = process->readAllStandardError().split('\n');
     QCOMPARE(errors.at(0), QByteArray("Cannot handle url: vmess://abc"));
     QCOMPARE(errors.at(1), QByteArray("Cannot handle url: trojan://pw@h.example:443#T"));
+}
+
+void TestQivroConfig::outputRunsInTheEngine_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::newRow("default") << QStringList();
+    QTest::newRow("connecting") << QStringList {QStringLiteral("--controller"),
+        QStringLiteral("127.0.0.1:9090"), QStringLiteral("--secret"), QStringLiteral("s"),
+        QStringLiteral("--selector"), QStringLiteral("proxy")};
+    QTest::newRow("tun") << QStringList {
+        QStringLiteral("--selector"), QStringLiteral("proxy"), QStringLiteral("--tun")};
+}
+
+// What the tool prints is what the engine takes, as it is: no link the engine would refuse
+// slips through.
+void TestQivroConfig::outputRunsInTheEngine()
+{
+#ifndef QIVRO_ENGINE_TOOL
+    QSKIP("built without the engine");
+#else
+    QFETCH(QStringList, options);
+    QProcess *process = run(options + QStringList {QStringLiteral("-")}, m_body);
+    QVERIFY(process);
+    QCOMPARE(process->exitCode(), 0);
+    const QString path = m_home.filePath(QStringLiteral("printed.json"));
+    QFile printed(path);
+    QVERIFY(printed.open(QIODevice::WriteOnly));
+    printed.write(process->readAllStandardOutput());
+    printed.close();
+
+    QProcess engine;
+    engine.start(
+        QStringLiteral(QIVRO_ENGINE_TOOL), {QStringLiteral("check"), QStringLiteral("-c"), path});
+    QVERIFY(engine.waitForFinished(30000));
+    QCOMPARE(QString::fromUtf8(engine.readAllStandardError()), QString());
+    QCOMPARE(engine.exitCode(), 0);
+#endif
 }
 
 QTEST_GUILESS_MAIN(TestQivroConfig)

@@ -1,4 +1,5 @@
 #include "base64.h"
+#include "sharelinkimport.h"
 #include "shareparser.h"
 
 #include <QFile>
@@ -33,6 +34,8 @@ private slots:
     void base64RoundTrip();
     void legacyShadowsocks_data();
     void legacyShadowsocks();
+    void engineWouldRefuse_data();
+    void engineWouldRefuse();
 };
 
 // Each case: "link", and the "outbound" it yields, absent when the link is refused. An expected tag
@@ -202,6 +205,59 @@ void TestShareParser::legacyShadowsocks()
         {QStringLiteral("ss://YWVzLTEyOC1nY206cHc@host:1#t"), QStringLiteral("ss://bm90IGEgbGluaw"),
             QStringLiteral("vless://uuid@host:1"), QStringLiteral("ss://%%%")})
         QCOMPARE(normalizeShareLink(other), other);
+}
+
+// Links the parser takes but whose outbound the engine refuses at start are dropped alone, named
+// with their credentials masked; the edges the engine still accepts stay.
+void TestShareParser::engineWouldRefuse_data()
+{
+    QTest::addColumn<QString>("link");
+    QTest::addColumn<QString>("issue"); // empty: the node is kept
+
+    QTest::newRow("UUID without dashes")
+        << "vless://0c5e7a1e8f4b4d7e9a3f2b1c6d8e4f01@h.example:443#A"
+        << "";
+    QTest::newRow("UUID one digit short")
+        << "vless://0c5e7a1e-8f4b-4d7e-9a3f-2b1c6d8e4f0@h.example:443#A"
+        << "vless://***@h.example:443#A (invalid UUID)";
+    QTest::newRow("VLESS without host") << "vless://0c5e7a1e-8f4b-4d7e-9a3f-2b1c6d8e4f01@:443#A"
+                                        << "vless://***@:443#A (missing server address)";
+    QTest::newRow("vision flow") << "vless://0c5e7a1e-8f4b-4d7e-9a3f-2b1c6d8e4f01@h.example:443"
+                                    "?flow=xtls-rprx-vision&security=tls#A"
+                                 << "";
+    QTest::newRow("highest port") << "ss://YWVzLTI1Ni1nY206cGFzcw@h.example:65535#A"
+                                  << "";
+    QTest::newRow("2022 method") << "ss://MjAyMi1ibGFrZTMtYWVzLTEyOC1nY206cHc@h.example:1#A"
+                                 << "";
+    QTest::newRow("method in upper case")
+        << "ss://QUVTLTI1Ni1HQ006cGFzcw@h.example:8388#A"
+        << "ss://***@h.example:8388#A (unknown method \"AES-256-GCM\")";
+    QTest::newRow("salamander") << "hy2://pw@h.example:443?obfs=salamander&obfs-password=x#A"
+                                << "";
+    QTest::newRow("obfs password masked")
+        << "hy2://pw@h.example:443?obfs=xor&obfs-password=x&sni=a#A"
+        << "hy2://***@h.example:443?obfs=xor&obfs-password=***&sni=a#A (unknown obfs type \"xor\")";
+}
+
+void TestShareParser::engineWouldRefuse()
+{
+    QFETCH(QString, link);
+    QFETCH(QString, issue);
+
+    // Between two good nodes, which must survive either way.
+    const QString good = QStringLiteral("ss://YWVzLTI1Ni1nY206cGFzcw@g.example:1#G%1\n");
+    QJsonArray outbounds;
+    QList<QString> tags;
+    QStringList issues;
+    importShareLinks(good.arg(1) + link + QLatin1Char('\n') + good.arg(2), outbounds, tags,
+        [&issues](const ShareLinkIssue &found) {
+            issues.append(found.link + QStringLiteral(" (") + found.reason + QLatin1Char(')'));
+        });
+    QCOMPARE(issues, issue.isEmpty() ? QStringList() : QStringList {issue});
+    QCOMPARE(tags.size(), issue.isEmpty() ? 3 : 2);
+    QCOMPARE(outbounds.size(), tags.size());
+    QCOMPARE(tags.first(), QStringLiteral("G1"));
+    QCOMPARE(tags.last(), QStringLiteral("G2"));
 }
 
 QTEST_GUILESS_MAIN(TestShareParser)

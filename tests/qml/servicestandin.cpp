@@ -19,6 +19,8 @@ void ServiceStandIn::reset()
     set(m_hasPrivileges, true, &ServiceStandIn::hasPrivilegesChanged, this);
     set(m_requiresPasswordInput, false, &ServiceStandIn::requiresPasswordInputChanged, this);
     set(m_canRequestPrivileges, true, &ServiceStandIn::canRequestPrivilegesChanged, this);
+    set(m_nodeResponding, true, &ServiceStandIn::nodeRespondingChanged, this);
+    set(m_checkingConnection, false, &ServiceStandIn::checkingConnectionChanged, this);
     m_privilegeRequestResult = m_grantsPrivileges = m_selectResult = true;
     emit standInChanged();
     clearCalls();
@@ -60,9 +62,10 @@ void ServiceStandIn::selectSubscription(const QString &url)
     emit selectedSubscriptionChanged();
 }
 
-bool ServiceStandIn::select(const QString &name, const QString &tag, bool autoRoute)
+bool ServiceStandIn::select(
+    const QString &name, const QString &tag, bool autoRoute, const QString &argument)
 {
-    record(name, {tag});
+    record(name, {argument.isEmpty() ? tag : argument});
     if (!m_selectResult)
         return false;
     m_selectedProxy = tag;
@@ -80,6 +83,27 @@ bool ServiceStandIn::selectProxy(const QString &tag)
 bool ServiceStandIn::selectProxyAuto(const QString &tag)
 {
     return select(QStringLiteral("selectProxyAuto"), tag, true);
+}
+
+bool ServiceStandIn::selectAutoRoute()
+{
+    record(QStringLiteral("selectAutoRoute"));
+    if (!m_selectResult)
+        return false;
+    m_autoRoute = true;
+    emit autoRouteChanged();
+    return true;
+}
+
+bool ServiceStandIn::selectCluster(const QString &cluster)
+{
+    return select(
+        QStringLiteral("selectCluster"), m_clusterNodes.value(cluster).toString(), false, cluster);
+}
+
+void ServiceStandIn::retryConnection()
+{
+    record(QStringLiteral("retryConnection"));
 }
 
 bool ServiceStandIn::grant(const QString &name, const QVariantList &args)

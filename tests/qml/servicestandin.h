@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QVariantList>
+#include <QVariantMap>
 
 // Stand-in for the tunnel controller in the Qt Quick tests. It lives in C++ because the
 // controller's operation names start with a capital letter, which QML cannot declare.
@@ -24,6 +25,10 @@ class ServiceStandIn : public QObject
     Q_PROPERTY(bool privilegeRequestResult MEMBER m_privilegeRequestResult NOTIFY standInChanged)
     Q_PROPERTY(bool grantsPrivileges MEMBER m_grantsPrivileges NOTIFY standInChanged)
     Q_PROPERTY(bool selectResult MEMBER m_selectResult NOTIFY standInChanged)
+    Q_PROPERTY(bool nodeResponding MEMBER m_nodeResponding NOTIFY nodeRespondingChanged)
+    Q_PROPERTY(bool checkingConnection MEMBER m_checkingConnection NOTIFY checkingConnectionChanged)
+    // The node a cluster's group is taken to choose, by cluster name; reset() keeps it.
+    Q_PROPERTY(QVariantMap clusterNodes MEMBER m_clusterNodes NOTIFY standInChanged)
     Q_PROPERTY(QVariantList calls MEMBER m_calls NOTIFY callsChanged)
     // The LAN sharing object; tests that need one put their own here.
     Q_PROPERTY(QObject *lanSharing MEMBER m_lanSharing NOTIFY standInChanged)
@@ -39,6 +44,9 @@ public:
     Q_INVOKABLE void selectSubscription(const QString &url);
     Q_INVOKABLE bool selectProxy(const QString &tag);
     Q_INVOKABLE bool selectProxyAuto(const QString &tag);
+    Q_INVOKABLE bool selectAutoRoute();
+    Q_INVOKABLE bool selectCluster(const QString &cluster);
+    Q_INVOKABLE void retryConnection();
     Q_INVOKABLE bool requestPrivileges();
     Q_INVOKABLE bool requestPrivilegesWithPassword(const QString &password);
     Q_INVOKABLE void preparePendingConnection(const QString &url);
@@ -56,10 +64,14 @@ signals:
     void standInChanged();
     void callsChanged();
     void pendingConnectionResumeStarted(const QString &subscriptionUrl);
+    void nodeRespondingChanged();
+    void checkingConnectionChanged();
 
 private:
     void record(const QString &name, const QVariantList &args = {});
-    bool select(const QString &name, const QString &tag, bool autoRoute);
+    // Records `argument` (or the tag), then selects the tag.
+    bool select(const QString &name, const QString &tag, bool autoRoute,
+        const QString &argument = QString());
     bool grant(const QString &name, const QVariantList &args);
 
     bool m_isConnected = false;
@@ -73,6 +85,9 @@ private:
     bool m_privilegeRequestResult = true;
     bool m_grantsPrivileges = true;
     bool m_selectResult = true;
+    bool m_nodeResponding = true;
+    bool m_checkingConnection = false;
+    QVariantMap m_clusterNodes;
     QVariantList m_calls;
     QObject *m_lanSharing = nullptr;
 };

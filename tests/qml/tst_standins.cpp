@@ -1,9 +1,11 @@
 // The UI tests run the views against the stand-ins of backend/; a stand-in that lacks a member of
 // its handler, or has one the handler lacks, lets a view pass its tests and fail in the program.
 #include "announcementhandler.h"
+#include "latencytester.h"
 #include "storehandler.h"
 #include "subscribehandler.h"
 #include "tickethandler.h"
+#include "trafficmonitor.h"
 
 #include <QQmlComponent>
 #include <QQmlEngine>
@@ -54,6 +56,8 @@ void StandInsTest::matchHandlers_data()
     QTest::newRow("announcement") << "announcement.qml" << &AnnouncementHandler::staticMetaObject;
     QTest::newRow("subscribeHandler")
         << "subscribeHandler.qml" << &SubscribeHandler::staticMetaObject;
+    QTest::newRow("latency") << "latency.qml" << &LatencyTester::staticMetaObject;
+    QTest::newRow("traffic") << "traffic.qml" << &TrafficMonitor::staticMetaObject;
 }
 
 void StandInsTest::matchHandlers()

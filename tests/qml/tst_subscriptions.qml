@@ -137,7 +137,7 @@ Item {
 
         function test_claimWaitText(data) {
             Translations.currentLanguage = data.language || "en"
-            compare(page.formatClaimWaitTime(data.seconds), data.text)
+            compare(Figures.claimWaitText(data.seconds), data.text)
             page.claimFreeInProgress = true
             subscribeHandler.freeSubscriptionClaimUnavailable(data.seconds)
             verify(!page.claimFreeInProgress)
@@ -281,6 +281,59 @@ Item {
                 subscribeHandler.rememberedSelectionRevision += 1
                 compare(card.nodeSummary, "Germany")
             }
+        }
+        // Live traffic shows on the connected card only; the plan line on every card; the
+        // traffic streams only while the page is on screen.
+        function test_cardFigures() {
+            traffic.reset()
+            subscribeHandler.items = [
+                { "url": "sub-a", "traffic": 4 * 1024 * 1024 * 1024, "download": 1024 * 1024 * 1024,
+                  "upload": 0, "expire_time": 0, "nodes": [] },
+                { "url": "sub-b", "traffic": 0, "expire_time": 1, "nodes": [] }
+            ]
+            compare(findChild(page, "subscriptionPlan0").text,
+                    Translations.t("data_left").arg("3.0 GB") + "  ·  " + Translations.t("no_limit"))
+            compare(findChild(page, "subscriptionPlan1").text,
+                    Translations.t("unlimited") + "  ·  " + Translations.t("expired"))
+            const panel = findChild(page, "subscriptionTraffic0")
+            verify(!panel.visible)
+
+            service.isConnected = true
+            service.selectSubscription("sub-a")
+            tryVerify(() => panel.visible)
+            verify(!findChild(page, "subscriptionTraffic1").visible)
+            traffic.downloadSpeed = 1536
+            traffic.sessionDownload = 3 * 1024 * 1024
+            traffic.sessionUpload = 1024 * 1024
+            traffic.connectedSince = Date.now() - 65000
+            const download = findChild(panel, "trafficDownload")
+            compare(download.value, "1.5 KB/s")
+            compare(download.detail, "3.0 MB")
+            compare(findChild(panel, "trafficSessionTime").detail, "4.0 MB")
+
+            verify(!traffic.watching, "the page is not on screen")
+            page.active = true
+            verify(traffic.watching)
+            // The session clock runs while watched.
+            tryVerify(() => /^01:0[5-9]$/.test(findChild(panel, "trafficSessionTime").value))
+            page.active = false
+            verify(!traffic.watching)
+        }
+
+        // The panel could not be reached: the kept list shows with a quiet notice, and a refresh
+        // behind it does not cover it.
+        function test_offline() {
+            auth.isLoggedIn = true
+            subscribeHandler.items = [{ "url": "sub-a", "nodes": [] }]
+            const notice = findChild(page, "offlineNotice")
+            verify(!notice.visible)
+            subscribeHandler.offline = true
+            verify(notice.visible)
+            compare(notice.text, Translations.t("account_data_stale"))
+            subscribeHandler.isLoading = true
+            verify(!page.showingSubscriptionLoadingState)
+            subscribeHandler.offline = false
+            verify(page.showingSubscriptionLoadingState)
         }
     }
 }

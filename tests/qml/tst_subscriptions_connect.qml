@@ -35,6 +35,9 @@ Item {
             auth.reset()
             subscribeHandler.reset()
             service.reset()
+            latency.reset()
+            traffic.reset()
+            service.clusterNodes = { "Japan": "jp-1", "Germany": "de-1", "United States": "us-1" }
             Translations.currentLanguage = "en"
             auth.isLoggedIn = true
             subscribeHandler.items = [
@@ -144,8 +147,8 @@ Item {
 
         function test_pickerSwitchWhileConnected_data() {
             return [
-                { tag: "country", row: "nodePickerRow_Germany", call: "selectProxy de-1" },
-                { tag: "automatic", row: "nodePickerAutoRow", call: "selectProxyAuto jp-1" }
+                { tag: "country", row: "nodePickerRow_Germany", call: "selectCluster Germany" },
+                { tag: "automatic", row: "nodePickerAutoRow", call: "selectAutoRoute" }
             ]
         }
 
@@ -166,14 +169,14 @@ Item {
             let picker = openPicker(0)
             service.selectResult = false
             mouseClick(findChild(picker, "nodePickerRow_Germany"))
-            compare(serviceCalls(), ["selectSubscription sub-a", "selectProxy de-1"])
+            compare(serviceCalls(), ["selectSubscription sub-a", "selectCluster Germany"])
             verify(!page.nodePickerOpen)
             verify(!card.animating)
 
             service.reset()
             picker = openPicker(0)
             mouseClick(findChild(picker, "nodePickerRow_Germany"))
-            compare(serviceCalls(), ["selectSubscription sub-a", "selectProxy de-1",
+            compare(serviceCalls(), ["selectSubscription sub-a", "selectCluster Germany",
                                      "clearPendingConnection", "selectSubscription sub-a",
                                      "ToggleConnection"])
             verify(service.isConnected)
@@ -247,6 +250,61 @@ Item {
             compare(service.tunEnabled, data.result && data.grants)
             compare(page.pendingConnectSubscriptionUrl, data.pending)
             verify(!findChild(page, "privilegeDialog").visible)
+        }
+
+        // Latencies: each country's best, every node of an opened one, refreshed on demand; a
+        // node chosen from the list is pinned.
+        function test_pickerLatency() {
+            latency.delays = { "jp-1": 320, "jp-2": 80, "de-1": -1 }
+            const picker = openPicker(0)
+            compare(latency.callsTo("testIfNeeded").length, 1)
+            compare(latency.calls[0].args[0], "sub-a")
+            compare(findChild(picker, "nodePickerAutoRow").delay, 80)
+            compare(findChild(picker, "nodePickerRow_Japan").delay, 80)
+            compare(findChild(picker, "nodePickerRow_Germany").delay, -1)
+            verify(!findChild(picker, "nodePickerNode_jp-1"), "closed until opened")
+
+            mouseClick(findChild(picker, "nodePickerExpand_Japan"))
+            const node = findChild(picker, "nodePickerNode_jp-1")
+            verify(node)
+            compare(node.delay, 320)
+            latency.delays = { "jp-1": 320, "jp-2": 80, "de-1": 45 }
+            latency.revision += 1
+            compare(findChild(picker, "nodePickerRow_Germany").delay, 45)
+
+            mouseClick(findChild(picker, "nodePickerRefresh"))
+            compare(latency.callsTo("test").length, 1)
+            latency.testing = true
+            latency.testingSubscription = "sub-a"
+            verify(!findChild(picker, "nodePickerRefresh").enabled, "one measurement at a time")
+
+            wait(10) // the rows of the old results go
+            mouseClick(findChild(picker, "nodePickerNode_jp-1"))
+            compare(serviceCalls(), ["selectSubscription sub-a", "selectProxy jp-1",
+                                     "clearPendingConnection", "selectSubscription sub-a",
+                                     "ToggleConnection"])
+            verify(!page.nodePickerOpen)
+        }
+
+        // Connected, but the node does not answer: the card says so and offers a retry.
+        function test_noResponse() {
+            const card = findChild(page, "subscriptionCard0")
+            const retry = findChild(page, "subscriptionRetry0")
+            connectTo("sub-a", "jp-1", true)
+            tryCompare(card, "statusText", Translations.t("connected_status"))
+            verify(!retry.visible)
+            compare(findChild(card, "nodeSelectorDetail").text, Translations.t("via_node").arg("jp-1"))
+
+            service.nodeResponding = false
+            compare(card.statusText, Translations.t("connected_no_response"))
+            verify(retry.visible)
+            mouseClick(retry)
+            compare(serviceCalls(), ["retryConnection"])
+            service.checkingConnection = true
+            verify(!retry.enabled)
+            service.nodeResponding = true
+            compare(card.statusText, Translations.t("connected_status"))
+            verify(!retry.visible)
         }
 
         function test_resumedConnection() {

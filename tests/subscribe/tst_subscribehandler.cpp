@@ -288,16 +288,20 @@ void SubscribeHandlerTest::refusals_data()
     QTest::addColumn<QString>("error"); // empty: the fetch succeeds
     QTest::addColumn<int>("listRequests");
     QTest::addColumn<int>("logins");
+    QTest::addColumn<bool>("offline"); // the kept list is served, the panel retried later
     const auto row = [](const char *name, const char *setup, const QString &error, int lists,
-                         int logins) { QTest::newRow(name) << setup << error << lists << logins; };
+                         int logins, bool offline = false) {
+        QTest::newRow(name) << setup << error << lists << logins << offline;
+    };
     row("token refused, renewed", "revoke", "", 2, 1);
     row("refused in Chinese, renewed", "revoke login-first", "", 2, 1);
     row("still refused after renewal", "msg:Invalid Access", kAuthExpired, 2, 1);
     row("renewal refused", "revoke, login refused", kAuthExpired, 1, 1);
     row("HTTP 401, no renewal", "revoke http-401", kAuthExpired, 1, 0);
     row("other refusal", "msg:Service paused", "Service paused", 1, 0);
-    row("refusal without msg", "msg:", "Failed to fetch subscriptions", 1, 0);
-    row("server error", "502", "Server error, please try again later", 1, 0);
+    // Not the panel's envelope, or the panel down: what was listed before stays on offer.
+    row("reply without msg", "msg:", "", 1, 0, true);
+    row("server error", "502", "", 1, 0, true);
 }
 
 void SubscribeHandlerTest::refusals()
@@ -306,6 +310,7 @@ void SubscribeHandlerTest::refusals()
     QFETCH(QString, error);
     QFETCH(int, listRequests);
     QFETCH(int, logins);
+    QFETCH(bool, offline);
     const auto c = client({{m_nodesPlan, 0}});
     QVERIFY(c && c->handler.fetchNodes());
     const QString token = c->auth.authToken();
@@ -331,6 +336,7 @@ void SubscribeHandlerTest::refusals()
     QCOMPARE(m_panel.requestCount(kLogin), logins);
     QCOMPARE(fetched.size(), result ? 1 : 0);
     QCOMPARE(failed.value(0).value(0).toString(), error);
+    QCOMPARE(c->handler.offline(), offline);
     // A failure before the list arrives keeps the cache; nothing here signs out.
     QCOMPARE(c->handler.subscriptionCount(), 1);
     QVERIFY(c->auth.isLoggedIn());

@@ -1,6 +1,7 @@
 #include "configbuilder.h"
 #include "databasehandler.h"
 #include "httpstestserver.h"
+#include "latencytable.h"
 #include "privilege.h"
 #include "service.h"
 #include "subscriptionhandler.h"
@@ -155,15 +156,27 @@ void ServiceTest::selectSubscriptionWritesConfig()
     const QJsonObject api = config.value("experimental").toObject().value("clash_api").toObject();
     QCOMPARE(api.value("external_controller").toString(), QStringLiteral("127.0.0.1:9090"));
     QCOMPARE(api.value("secret").toString(), tunnel->secret());
-    bool selectorFound = false;
-    for (const QJsonValue &value : config.value("outbounds").toArray()) {
-        const QJsonObject outbound = value.toObject();
-        if (outbound.value("tag").toString() == QLatin1String("proxy")) {
-            selectorFound = outbound.value("type").toString() == QLatin1String("selector");
-            QCOMPARE(outbound.value("outbounds").toArray().size(), 2);
-        }
+    // Auto and each country as latency test groups ahead of the nodes; measured latencies put
+    // the answering nodes first.
+    LatencyTable latency;
+    latency.store(kSubscription, QStringLiteral("HK-01"), LatencyTable::Timeout);
+    latency.store(kSubscription, QStringLiteral("JP-02"), 80);
+    tunnel->setLatencyTable(&latency);
+    QVERIFY(tunnel->selectSubscription(kSubscription));
+    QMap<QString, QJsonArray> groups;
+    for (const QJsonValue &value : QJsonDocument::fromJson(readFile(tunnel->configFile()))
+                                       .object()
+                                       .value("outbounds")
+                                       .toArray()) {
+        if (value["type"].toString() == QLatin1String("selector")
+            || value["type"].toString() == QLatin1String("urltest"))
+            groups.insert(value["tag"].toString(), value["outbounds"].toArray());
     }
-    QVERIFY(selectorFound);
+    QCOMPARE(groups.value("proxy"),
+        QJsonArray({"urltest", "urltest:JP", "urltest:HK", "JP-02", "HK-01"}));
+    QCOMPARE(groups.value("urltest"), QJsonArray({"JP-02", "HK-01"}));
+    QCOMPARE(groups.value("urltest:HK"), QJsonArray({"HK-01"}));
+    tunnel->setLatencyTable(nullptr);
 
     // A name that is not stored: no nodes, and the empty configuration on disk.
     QVERIFY(tunnel->selectSubscription(QStringLiteral("https://panel.test/unknown")));
@@ -183,14 +196,15 @@ void ServiceTest::connectAndDisconnect()
     // No remembered node: nothing is pushed.
     tunnel->ToggleConnection();
     QVERIFY(tunnel->isConnected());
-    QCOMPARE(signalsSeen.emitted(), QStringList {QStringLiteral("isConnectedChanged()")});
+    QCOMPARE(signalsSeen.emitted(),
+        QStringList({QStringLiteral("isConnectedChanged()"), QStringLiteral("engineStarting()")}));
     QCOMPARE(m_selection.calls.last(), QStringLiteral("default ") + kSubscription + " 2");
     QCOMPARE(LogCapture::count(QStringLiteral("[Service][Connected]: Connected")), 1);
 
     qputenv("QIVRO_STANDIN_STOP", "still running");
     tunnel->ToggleConnection();
     QVERIFY(tunnel->isConnected());
-    QCOMPARE(signalsSeen.emitted().size(), 1);
+    QCOMPARE(signalsSeen.emitted().size(), 2);
 
     qunsetenv("QIVRO_STANDIN_STOP");
     tunnel->ToggleConnection();
@@ -240,7 +254,8 @@ void ServiceTest::startFailureChangesNothing()
     tunnel->ToggleConnection();
     tunnel->ToggleConnection();
     QCOMPARE(propertySnapshot(tunnel.get()), before);
-    QCOMPARE(signalsSeen.emitted(), QStringList());
+    // Only the notice that the engine is wanted, before each attempt.
+    QCOMPARE(signalsSeen.emitted(), QStringList(2, QStringLiteral("engineStarting()")));
     QCOMPARE(LogCapture::count(QStringLiteral("[Service][Engine]:")), reasonsLogged);
     if (!startAnswer.isEmpty())
         QCOMPARE(LogCapture::count(QString::fromUtf8(startAnswer)), 0);
@@ -397,7 +412,7 @@ void ServiceTest::loadSubscription()
     QCOMPARE(tunnel->proxyTags(), expected);
     QCOMPARE(m_store->getSubscription(url).tags, expected);
     const QJsonObject config = QJsonDocument::fromJson(readFile(tunnel->configFile())).object();
-    QCOMPARE(config.value("outbounds").toArray().size(), 4 + 3);
+    QCOMPARE(config.value("outbounds").toArray().size(), 4 + 3 + 4); // and a group per country
 
     tunnel->LoadSubscription(https.url(QStringLiteral("/missing")).toString());
     QCOMPARE(LogCapture::count(

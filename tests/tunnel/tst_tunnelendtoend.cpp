@@ -198,6 +198,10 @@ void TunnelEndToEndTest::fetchSelectConnectAndSwitch()
     const QString hongKong = QStringLiteral("香港-01");
     QCOMPARE(subscription.tags, QList<QString>({japan, hongKong, QStringLiteral("美国-01 VIP")}));
 
+    // The node health tests go to the origin, never off the machine.
+    support::Origin origin("origin");
+    qputenv("QIVRO_ENGINE_TEST_URL",
+        QByteArray("http://127.0.0.1:") + QByteArray::number(origin.port()) + "/generate_204");
     RecordingSelection selection;
     selection.defaultTag = japan;
     service tunnel(store, &selection);
@@ -209,7 +213,6 @@ void TunnelEndToEndTest::fetchSelectConnectAndSwitch()
     // The default node is pushed again 600 ms later; let that happen before switching.
     QTRY_COMPARE(LogCapture::count(QStringLiteral("Proxy selected successfully: ") + japan), 2);
 
-    support::Origin origin("origin");
     const std::string expected = support::sha256Hex(origin.blob());
     const auto fetch = [&]() {
         return support::sha256Hex(support::run(

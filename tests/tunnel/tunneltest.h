@@ -26,6 +26,16 @@ public:
     {
         calls.append(QStringLiteral("auto ") + subscriptionUrl);
     }
+    // Old builds' plain tag, or Auto: the two ends of what a subscription can remember.
+    RememberedChoice rememberedChoice(
+        const QString &subscriptionUrl, const QList<QString> &tags) override
+    {
+        calls.append(QStringLiteral("default ") + subscriptionUrl + QLatin1Char(' ')
+            + QString::number(tags.size()));
+        if (defaultIsAuto)
+            return {};
+        return {RememberedChoice::Kind::Node, defaultTag};
+    }
     QString chooseDefaultTagForSubscription(
         const QString &subscriptionUrl, const QList<QString> &tags, bool *autoSelected) override
     {

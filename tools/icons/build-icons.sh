@@ -36,6 +36,9 @@ readonly ICONS=(
     globe:globe
     pin:map-pin
     power:power
+    refresh:refresh-cw
+    upload:arrow-up
+    download:arrow-down
     network:network
 )
 

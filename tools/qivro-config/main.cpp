@@ -2,7 +2,7 @@
 // users and support can see which links a subscription yields and why it does not connect.
 #include "base64.h"
 #include "configbuilder.h"
-#include "shareparser.h"
+#include "sharelinkimport.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -47,9 +47,10 @@ int main(int argc, char *argv[])
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Prints the engine configuration that qivro builds from a subscription body (the Base64 "
-        "text of share links). Without options it is the configuration the client stores for "
-        "the subscription; the options add what the tunnel controller adds when connecting. Like "
-        "the client, it copies missing built-in rule sets into the application data folder."));
+        "text of share links), ready to run with the engine; without options it lacks only the "
+        "control API, which --controller and --secret add as the tunnel controller does. "
+        "--selector= (empty) gives the form the client stores for the subscription. Like the "
+        "client, it copies missing built-in rule sets into the application data folder."));
     parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("file"),
         QStringLiteral("Subscription body; standard input when absent or \"-\"."),
@@ -60,9 +61,9 @@ int main(int argc, char *argv[])
     const QCommandLineOption secret(QStringLiteral("secret"),
         QStringLiteral("Secret of the control API."), QStringLiteral("secret"));
     const QCommandLineOption selector(QStringLiteral("selector"),
-        QStringLiteral("Tag of the selector outbound and the route's final outbound (the client "
-                       "uses \"proxy\")."),
-        QStringLiteral("tag"));
+        QStringLiteral("Tag of the selector outbound and the route's final outbound; the client "
+                       "uses \"proxy\", the default."),
+        QStringLiteral("tag"), QStringLiteral("proxy"));
     const QCommandLineOption tun(
         QStringLiteral("tun"), QStringLiteral("Use the TUN inbound instead of the local proxy."));
     const QCommandLineOption pretty(QStringLiteral("pretty"),
@@ -85,20 +86,16 @@ int main(int argc, char *argv[])
         return Failed;
     }
 
-    // The same steps as the client's subscription store.
+    // The same steps and the same reasons as the client's subscription store.
     QJsonArray outbounds;
     QList<QString> tags;
-    const QStringList lines
-        = QString::fromUtf8(base64_decode(body)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    for (const QString &piece : lines) {
-        const QString line = normalizeShareLink(piece.trimmed());
-        if (!line.contains(QLatin1String("://")))
-            continue;
-        const QString scheme = line.left(line.indexOf(QLatin1String("://")));
-        QUrl url(line, QUrl::TolerantMode);
-        if (!parseHandler(url, outbounds, tags, scheme))
-            err << "Cannot handle url: " << url.toDisplayString() << '\n';
-    }
+    importShareLinks(QString::fromUtf8(base64_decode(body)), outbounds, tags,
+        [&err](const ShareLinkIssue &issue) {
+            if (issue.kind == ShareLinkIssue::Kind::Unhandled)
+                err << "Cannot handle url: " << issue.link << '\n';
+            else
+                err << "Dropped link: " << issue.link << " (" << issue.reason << ")\n";
+        });
     err.flush();
     if (outbounds.isEmpty()) {
         err << "qivro-config: no share link in the input could be handled\n";

@@ -42,7 +42,8 @@ public:
         const QDir dir(QStringLiteral(QIVRO_STANDIN_DIR));
         for (const QString &name : {QStringLiteral("auth"), QStringLiteral("subscribeHandler"),
                  QStringLiteral("versionChecker"), QStringLiteral("announcement"),
-                 QStringLiteral("store"), QStringLiteral("ticket")}) {
+                 QStringLiteral("store"), QStringLiteral("ticket"), QStringLiteral("latency"),
+                 QStringLiteral("traffic")}) {
             QQmlComponent component(&engine, QUrl::fromLocalFile(dir.filePath(name + ".qml")));
             QObject *object = component.create();
             if (!object)
@@ -100,6 +101,9 @@ public:
             QVariantMap {{QStringLiteral("url"), QStringLiteral("https://panel/sub/1")},
                 {QStringLiteral("name"), QStringLiteral("Premium")},
                 {QStringLiteral("expire_time"), double(june)},
+                {QStringLiteral("traffic"), 100.0 * (1 << 30)},
+                {QStringLiteral("download"), 23.4 * (1 << 30)},
+                {QStringLiteral("upload"), 1.2 * (1 << 30)},
                 {QStringLiteral("nodes"),
                     QVariantList {cluster(QStringLiteral("Japan"), {QStringLiteral("Japan-01")}),
                         cluster(QStringLiteral("United States"), {QStringLiteral("US-01")}),
@@ -111,6 +115,11 @@ public:
                 {QStringLiteral("nodes"),
                     QVariantList {cluster(QStringLiteral("Japan"), {QStringLiteral("JP-B")})}}}};
         standIn(QStringLiteral("subscribeHandler"))->setProperty("items", items);
+        standIn(QStringLiteral("latency"))
+            ->setProperty("delays",
+                QVariantMap {{QStringLiteral("Japan-01"), 86}, {QStringLiteral("US-01"), 172},
+                    {QStringLiteral("DE-01"), 264}, {QStringLiteral("IS-01"), -1},
+                    {QStringLiteral("JP-B"), 95}});
     }
 
     // Three plans (one with two discounts), three payment methods and background prices for
@@ -226,6 +235,13 @@ public:
         service.setProperty("selectedSubscription", QStringLiteral("https://panel/sub/1"));
         service.setProperty("selectedProxy", QStringLiteral("Japan-01"));
         service.setProperty("isConnected", true);
+        QObject *traffic = standIn(QStringLiteral("traffic"));
+        traffic->setProperty("uploadSpeed", 84.0 * 1024);
+        traffic->setProperty("downloadSpeed", 2.4 * 1024 * 1024);
+        traffic->setProperty("sessionUpload", 18.6 * 1024 * 1024);
+        traffic->setProperty("sessionDownload", 412.0 * 1024 * 1024);
+        traffic->setProperty(
+            "connectedSince", double(QDateTime::currentMSecsSinceEpoch() - 47 * 60 * 1000));
     }
 
     // The first live object whose QML type is `type` (MainView, RegisterView, ...).
@@ -407,6 +423,31 @@ const QList<Scene> &scenes()
                 s.connectFirst();
                 s.openGate();
                 s.click(QStringLiteral("subscriptionNodeSelector0"));
+            }},
+        {"node-picker-expanded",
+            [](Session &s) {
+                s.signIn();
+                s.giveSubscriptions();
+                s.connectFirst();
+                s.openGate();
+                s.click(QStringLiteral("subscriptionNodeSelector0"));
+                QTest::qWait(400);
+                s.click(QStringLiteral("nodePickerExpand_Japan"));
+            }},
+        {"home-no-response",
+            [](Session &s) {
+                s.signIn();
+                s.giveSubscriptions();
+                s.connectFirst();
+                s.service.setProperty("nodeResponding", false);
+                s.openGate();
+            }},
+        {"home-offline",
+            [](Session &s) {
+                s.signIn();
+                s.giveSubscriptions();
+                s.standIn("subscribeHandler")->setProperty("offline", true);
+                s.openGate();
             }},
         {"privilege-dialog",
             [](Session &s) {

@@ -2,6 +2,7 @@
 
 #include "common/httpparser.h"
 #include "common/log.h"
+#include "common/stream.h"
 #include "common/websocket.h"
 #include "group/groups.h"
 
@@ -575,6 +576,22 @@ private:
         int timeout = 0;
         if (!readTimeout(query, timeout))
             return;
+        // A latency test group runs its own test, with its own URL, and re-selects on the
+        // results, so a client can make it leave a dead member without waiting for the interval.
+        if (auto urltest = std::dynamic_pointer_cast<UrlTestOutbound>(outbound)) {
+            auto self = shared_from_this();
+            urltest->checkNow([self, urltest] {
+                json result = json::object();
+                for (const auto &member : urltest->members()) {
+                    if (const auto record
+                        = self->m_services.history.load(realOf(member.get())->tag()))
+                        result[member->tag()] = record->delay;
+                }
+                asio::post(self->m_socket.get_executor(),
+                    [self, result] { self->respondJson(200, result); });
+            });
+            return;
+        }
         struct Pending
         {
             json result = json::object();
@@ -945,6 +962,8 @@ bool Controller::listen(std::string &error)
         m_acceptor.set_option(asio::ip::tcp::acceptor::reuse_address(true), code);
 #endif
     if (!code)
+        keepFromChildren(m_acceptor.native_handle());
+    if (!code)
         m_acceptor.bind(endpoint, code);
     if (code) {
         error = where + "bind: " + toLower(code.message());
@@ -1014,6 +1033,7 @@ void Controller::accept()
             return;
         if (error)
             return m_limiter.failed(error, [this] { accept(); });
+        keepFromChildren(socket.native_handle());
         std::error_code ignored;
         if (auto ticket = m_limiter.admit()) {
             socket.set_option(asio::ip::tcp::no_delay(true), ignored);

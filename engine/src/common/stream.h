@@ -10,8 +10,23 @@
 #include <functional>
 #include <memory>
 #include <system_error>
+#if !defined(_WIN32)
+#include <fcntl.h>
+#endif
 
 namespace qivro::engine {
+
+// Keeps a socket from programs the host process starts (a browser, a helper): a child holding a
+// copy would keep a listening port bound, or a connection open, after the engine closed its own.
+template <typename Handle>
+void keepFromChildren(Handle handle)
+{
+#if !defined(_WIN32)
+    ::fcntl(handle, F_SETFD, FD_CLOEXEC);
+#else
+    (void)handle; // Windows sockets are not inherited unless asked for
+#endif
+}
 
 using IoHandler = std::function<void(const std::error_code &, std::size_t)>;
 

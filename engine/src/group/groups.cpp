@@ -157,9 +157,15 @@ void UrlTestOutbound::checkNow(std::function<void()> done)
 {
     {
         std::lock_guard lock(m_mutex);
-        if (m_checking || !m_history) {
+        if (!m_history) {
             if (done)
                 asio::post(m_executor, std::move(done));
+            return;
+        }
+        // A check under way answers for this one too, once its results are in.
+        if (m_checking) {
+            if (done)
+                m_waiting.push_back(std::move(done));
             return;
         }
         m_checking = true;
@@ -199,6 +205,7 @@ void UrlTestOutbound::checkNow(std::function<void()> done)
                 });
         }
         if (batch->running == 0 && batch->next >= batch->queue.size()) {
+            std::vector<std::function<void()>> waiting;
             {
                 std::lock_guard lock(self->m_mutex);
                 Outbound *chosen = self->select();
@@ -206,10 +213,13 @@ void UrlTestOutbound::checkNow(std::function<void()> done)
                     logInfo(self->logPrefix(), ": selected ", chosen->tag());
                 self->m_selected = chosen;
                 self->m_checking = false;
+                waiting.swap(self->m_waiting);
             }
             auto done = std::move(batch->done);
             if (done)
                 done();
+            for (auto &callback : waiting)
+                callback();
         }
     };
     batch->launch();

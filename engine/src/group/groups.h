@@ -67,7 +67,8 @@ public:
     // Wires the group to the engine's history and the executor its tests run on.
     void attach(DelayHistory *history, asio::any_io_executor executor);
     void stopTesting();
-    // Tests every member now (10 at a time) and re-selects; done runs afterwards.
+    // Tests every member now (10 at a time) and re-selects; done runs afterwards. During a check
+    // already under way, done runs when that one ends.
     void checkNow(std::function<void()> done);
 
 private:
@@ -83,6 +84,7 @@ private:
     Outbound *m_selected = nullptr;
     bool m_running = false;
     bool m_checking = false;
+    std::vector<std::function<void()>> m_waiting; // callers of checkNow() during a check
     std::chrono::steady_clock::time_point m_lastUse;
     std::unique_ptr<asio::steady_timer> m_timer;
     asio::any_io_executor m_executor;

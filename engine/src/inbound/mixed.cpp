@@ -1006,6 +1006,8 @@ bool MixedInbound::listen(std::string &error)
     if (!code)
         m_acceptor.set_option(asio::ip::tcp::acceptor::reuse_address(true), code);
 #endif
+    if (!code)
+        keepFromChildren(m_acceptor.native_handle());
     if (code) {
         error = where + "socket: " + code.message();
         return false;
@@ -1051,6 +1053,7 @@ void MixedInbound::accept()
             return;
         if (error)
             return self->m_limiter.failed(error, [self] { self->accept(); });
+        keepFromChildren(socket.native_handle());
         if (auto ticket = self->m_limiter.admit()) {
             std::make_shared<Session>(self, std::move(socket), std::move(ticket))->start();
         } else {

@@ -1,6 +1,7 @@
 #include "outbound/dialer.h"
 
 #include "common/address.h"
+#include "common/stream.h"
 
 #include <asio/connect.hpp>
 #include <asio/steady_timer.hpp>
@@ -87,6 +88,7 @@ void connectTcp(const asio::any_io_executor &executor, const std::string &host, 
                             asio::ip::tcp::socket(state->resolver.get_executor()));
                         return;
                     }
+                    keepFromChildren(state->socket.native_handle());
                     std::error_code ignored;
                     state->socket.set_option(asio::ip::tcp::no_delay(true), ignored);
                     state->handler({}, std::move(state->socket));

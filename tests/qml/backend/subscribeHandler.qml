@@ -4,6 +4,7 @@ import QtQml
 // them plus a `nodes` list ({name, tags}) from which the cluster queries answer.
 Recorder {
     property bool isLoading: false
+    property bool offline: false
     property var items: []
     // Set before subscriptionsChanged goes out, as the real handler's list is in place by then.
     property int subscriptionCount: 0
@@ -27,6 +28,7 @@ Recorder {
 
     function reset() {
         isLoading = false
+        offline = false
         items = []
         remembered = {}
         rememberedSelectionRevision = 0

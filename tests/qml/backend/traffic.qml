@@ -1,0 +1,16 @@
+import QtQml
+
+// Stand-in for the live traffic monitor; tests set the figures.
+QtObject {
+    property real uploadSpeed: 0
+    property real downloadSpeed: 0
+    property real sessionUpload: 0
+    property real sessionDownload: 0
+    property real connectedSince: 0
+    property bool watching: false
+    property bool streaming: false
+
+    function reset() {
+        uploadSpeed = downloadSpeed = sessionUpload = sessionDownload = connectedSince = 0
+    }
+}
