@@ -9,6 +9,11 @@ Recorder {
     property var delays: ({})
     property bool testResult: true
 
+    signal resultsChanged()
+    signal finished(string subscriptionUrl)
+
+    onRevisionChanged: resultsChanged()
+
     function reset() {
         testing = false
         testingSubscription = ""
@@ -20,6 +25,7 @@ Recorder {
 
     function test(url) { record("test", arguments); return testResult }
     function testIfNeeded(url) { record("testIfNeeded", arguments); return testResult }
+    function cancel() { record("cancel", arguments); testing = false }
     function delay(url, tag) { return tag in delays ? delays[tag] : -2 }
     function tagsOf(url, cluster) {
         for (const item of subscribeHandler.items) {

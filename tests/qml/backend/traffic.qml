@@ -10,6 +10,13 @@ QtObject {
     property bool watching: false
     property bool streaming: false
 
+    signal trafficChanged()
+
+    onUploadSpeedChanged: trafficChanged()
+    onDownloadSpeedChanged: trafficChanged()
+    onSessionUploadChanged: trafficChanged()
+    onSessionDownloadChanged: trafficChanged()
+
     function reset() {
         uploadSpeed = downloadSpeed = sessionUpload = sessionDownload = connectedSince = 0
     }
