@@ -274,7 +274,8 @@ void Hysteria2Client::authenticate()
         {"hysteria-padding", hy2::randomPadding(256, 2047)},
     };
     if (!m_http3->start(error)
-        || !m_http3->request(headers,
+        || !m_http3->request(
+            headers,
             [weak = weak_from_this()](const std::string &requestError, int status,
                 const quic::Http3Client::Headers &answer) {
                 auto self = weak.lock();

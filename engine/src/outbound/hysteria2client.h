@@ -21,8 +21,8 @@ class Hysteria2PacketConn;
 class Hysteria2Client : public std::enable_shared_from_this<Hysteria2Client>
 {
 public:
-    Hysteria2Client(const asio::any_io_executor &executor, const OutboundConfig &config,
-        std::string logPrefix);
+    Hysteria2Client(
+        const asio::any_io_executor &executor, const OutboundConfig &config, std::string logPrefix);
     ~Hysteria2Client();
 
     const asio::any_io_executor &executor() const { return m_executor; }
@@ -37,8 +37,8 @@ public:
     std::uint64_t serverReceiveRate() const { return m_serverReceiveRate; }
 
     // For the packet connections.
-    void sendUdp(std::uint32_t sessionId, const Destination &to, const std::uint8_t *data,
-        std::size_t size);
+    void sendUdp(
+        std::uint32_t sessionId, const Destination &to, const std::uint8_t *data, std::size_t size);
     void removeUdp(std::uint32_t sessionId);
 
 private:

@@ -68,8 +68,7 @@ ParseStatus readVarint(
 
 std::string randomPadding(std::size_t minimum, std::size_t maximum)
 {
-    static const char alphabet[]
-        = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     const std::size_t size = minimum + randomNumber() % (maximum - minimum + 1);
     std::vector<unsigned char> noise(size);
     RAND_bytes(noise.data(), static_cast<int>(noise.size()));
@@ -113,8 +112,8 @@ bool parseUdpMessage(const std::uint8_t *data, std::size_t size, UdpMessage &out
 {
     if (size < 8)
         return false;
-    out.sessionId = static_cast<std::uint32_t>(data[0]) << 24 | data[1] << 16 | data[2] << 8
-        | data[3];
+    out.sessionId
+        = static_cast<std::uint32_t>(data[0]) << 24 | data[1] << 16 | data[2] << 8 | data[3];
     out.packetId = static_cast<std::uint16_t>(data[4] << 8 | data[5]);
     out.fragmentId = data[6];
     out.fragmentCount = data[7];
@@ -142,8 +141,8 @@ void appendUdpMessage(std::vector<std::uint8_t> &out, const UdpMessage &message)
 }
 
 std::vector<std::vector<std::uint8_t>> splitUdpPacket(std::uint32_t sessionId,
-    std::uint16_t packetId, const std::string &address, const std::uint8_t *data,
-    std::size_t size, std::size_t maxSize)
+    std::uint16_t packetId, const std::string &address, const std::uint8_t *data, std::size_t size,
+    std::size_t maxSize)
 {
     std::vector<std::vector<std::uint8_t>> messages;
     const std::size_t header = 8 + varintSize(address.size()) + address.size();

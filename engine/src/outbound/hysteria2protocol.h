@@ -51,8 +51,8 @@ void appendUdpMessage(std::vector<std::uint8_t> &out, const UdpMessage &message)
 // One packet as messages of at most maxSize bytes each: one unfragmented message when it fits,
 // else fragments under packetId. Empty when even a one-byte fragment does not fit.
 std::vector<std::vector<std::uint8_t>> splitUdpPacket(std::uint32_t sessionId,
-    std::uint16_t packetId, const std::string &address, const std::uint8_t *data,
-    std::size_t size, std::size_t maxSize);
+    std::uint16_t packetId, const std::string &address, const std::uint8_t *data, std::size_t size,
+    std::size_t maxSize);
 
 // Reassembles one packet at a time: a fragment of another packet drops the one in progress.
 class Defragger

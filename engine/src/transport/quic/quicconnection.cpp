@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-
 #include <gnutls/crypto.h>
 #include <gnutls/gnutls.h>
 #include <ngtcp2/ngtcp2_crypto_gnutls.h>
@@ -159,9 +158,8 @@ void QuicStream::close()
     const auto &executor = m_connection->executor();
     for (IoHandler *pending : {&state.readHandler, &state.writeHandler}) {
         if (*pending)
-            asio::post(executor, [handler = std::move(*pending)] {
-                handler(asio::error::operation_aborted, 0);
-            });
+            asio::post(executor,
+                [handler = std::move(*pending)] { handler(asio::error::operation_aborted, 0); });
         *pending = nullptr;
     }
     state.received.clear();
@@ -258,8 +256,8 @@ bool QuicConnection::setupTls(std::string &error)
     m_connRef.user_data = this;
     gnutls_session_set_ptr(m_tls, &m_connRef);
     if (!m_options.serverName.empty() && !isIpLiteral(m_options.serverName))
-        gnutls_server_name_set(m_tls, GNUTLS_NAME_DNS, m_options.serverName.data(),
-            m_options.serverName.size());
+        gnutls_server_name_set(
+            m_tls, GNUTLS_NAME_DNS, m_options.serverName.data(), m_options.serverName.size());
     std::vector<gnutls_datum_t> protocols;
     for (std::string &name : m_options.alpn)
         protocols.push_back({reinterpret_cast<unsigned char *>(name.data()),
@@ -359,12 +357,12 @@ void QuicConnection::connect(DoneHandler done)
     }
     ngtcp2_conn_set_tls_native_handle(m_conn, m_tls);
     if (m_options.keepAliveMs > 0)
-        ngtcp2_conn_set_keep_alive_timeout(m_conn,
-            static_cast<ngtcp2_duration>(m_options.keepAliveMs) * NGTCP2_MILLISECONDS);
+        ngtcp2_conn_set_keep_alive_timeout(
+            m_conn, static_cast<ngtcp2_duration>(m_options.keepAliveMs) * NGTCP2_MILLISECONDS);
 
     m_receiveBuffer.resize(65536);
-    m_sendBuffer.resize(std::max<std::size_t>(m_maxPacketSize, NGTCP2_MAX_PMTUD_UDP_PAYLOAD_SIZE)
-        + overhead + 64);
+    m_sendBuffer.resize(
+        std::max<std::size_t>(m_maxPacketSize, NGTCP2_MAX_PMTUD_UDP_PAYLOAD_SIZE) + overhead + 64);
     receive();
     flush();
 }
@@ -459,8 +457,8 @@ int QuicConnection::onAckedStreamData(
     return 0;
 }
 
-int QuicConnection::onStreamClose(ngtcp2_conn *, std::uint32_t flags, std::int64_t id,
-    std::uint64_t code, void *user, void *)
+int QuicConnection::onStreamClose(
+    ngtcp2_conn *, std::uint32_t flags, std::int64_t id, std::uint64_t code, void *user, void *)
 {
     auto *self = static_cast<QuicConnection *>(user);
     if (!(flags & NGTCP2_STREAM_CLOSE_FLAG_APP_ERROR_CODE_SET))
@@ -481,8 +479,8 @@ int QuicConnection::onStreamClose(ngtcp2_conn *, std::uint32_t flags, std::int64
         state->writeError = asio::error::connection_reset;
     state->unsentBytes = 0;
     if (state->readHandler && state->receivedOffset == state->received.size()) {
-        asio::post(self->m_executor,
-            [handler = std::move(state->readHandler), error = state->readError] {
+        asio::post(
+            self->m_executor, [handler = std::move(state->readHandler), error = state->readError] {
                 handler(error, 0);
             });
         state->readHandler = nullptr;
@@ -624,15 +622,15 @@ void QuicConnection::completeWrites(QuicStream::State &stream)
     if (!stream.writeError && stream.unsentBytes > kWriteLowWater)
         return;
     const std::size_t size = stream.writeError ? 0 : stream.writeSize;
-    asio::post(m_executor,
-        [handler = std::move(stream.writeHandler), error = stream.writeError, size] {
+    asio::post(
+        m_executor, [handler = std::move(stream.writeHandler), error = stream.writeError, size] {
             handler(error, size);
         });
     stream.writeHandler = nullptr;
 }
 
-bool QuicConnection::takeStreamData(std::shared_ptr<QuicStream::State> &stream, ngtcp2_vec *vec,
-    std::size_t &count, bool &fin)
+bool QuicConnection::takeStreamData(
+    std::shared_ptr<QuicStream::State> &stream, ngtcp2_vec *vec, std::size_t &count, bool &fin)
 {
     count = 0;
     std::size_t chunk = stream->unsentChunk;
@@ -722,8 +720,8 @@ void QuicConnection::scheduleFlush()
 void QuicConnection::receive()
 {
     auto self = shared_from_this();
-    m_socket.async_receive(asio::buffer(m_receiveBuffer),
-        [self](const std::error_code &error, std::size_t size) {
+    m_socket.async_receive(
+        asio::buffer(m_receiveBuffer), [self](const std::error_code &error, std::size_t size) {
             if (self->m_state == Closed)
                 return;
             if (error) {
@@ -873,8 +871,8 @@ bool QuicConnection::writeLoop()
             std::uint32_t flags = NGTCP2_WRITE_STREAM_FLAG_MORE;
             if (fin)
                 flags |= NGTCP2_WRITE_STREAM_FLAG_FIN;
-            nwrite = ngtcp2_conn_writev_stream(m_conn, nullptr, &info, dest, capacity, &written,
-                flags, streamId, vec, count, ts);
+            nwrite = ngtcp2_conn_writev_stream(
+                m_conn, nullptr, &info, dest, capacity, &written, flags, streamId, vec, count, ts);
             if (nwrite < 0) {
                 if (nwrite == NGTCP2_ERR_STREAM_DATA_BLOCKED) {
                     if (fromApplication) {
@@ -966,8 +964,8 @@ void QuicConnection::armTimer()
             return;
         const int rv = ngtcp2_conn_handle_expiry(self->m_conn, now());
         if (rv == NGTCP2_ERR_IDLE_CLOSE) {
-            self->terminate(self->m_state == Handshaking ? "quic: handshake timed out"
-                                                         : "quic: idle timeout");
+            self->terminate(
+                self->m_state == Handshaking ? "quic: handshake timed out" : "quic: idle timeout");
             return;
         }
         if (rv == NGTCP2_ERR_HANDSHAKE_TIMEOUT) {
@@ -1007,8 +1005,7 @@ void QuicConnection::fail(const std::string &reason, int libError)
     if (m_conn && !m_sendBuffer.empty()) {
         ngtcp2_connection_close_error error;
         if (libError != 0)
-            ngtcp2_connection_close_error_set_transport_error_liberr(
-                &error, libError, nullptr, 0);
+            ngtcp2_connection_close_error_set_transport_error_liberr(&error, libError, nullptr, 0);
         else
             ngtcp2_connection_close_error_set_application_error(&error, kH3NoError, nullptr, 0);
         const std::size_t overhead = m_options.obfuscator ? m_options.obfuscator->overhead() : 0;
@@ -1049,12 +1046,14 @@ void QuicConnection::terminate(const std::string &reason)
     m_writable.clear();
     m_datagrams.clear();
     for (auto &pending : m_pendingOpens)
-        asio::post(m_executor, [handler = std::move(pending), reason] { handler(reason, nullptr); });
+        asio::post(
+            m_executor, [handler = std::move(pending), reason] { handler(reason, nullptr); });
     m_pendingOpens.clear();
     m_application = nullptr;
     m_datagramHandler = nullptr;
     if (m_connectHandler)
-        asio::post(m_executor, [handler = std::move(m_connectHandler), reason] { handler(reason); });
+        asio::post(
+            m_executor, [handler = std::move(m_connectHandler), reason] { handler(reason); });
     else if (wasOpen && m_closedHandler)
         asio::post(m_executor, [handler = std::move(m_closedHandler), reason] { handler(reason); });
     m_connectHandler = nullptr;

@@ -12,11 +12,10 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <string>
-#include <vector>
-
 #include <ngtcp2/ngtcp2.h>
 #include <ngtcp2/ngtcp2_crypto.h>
+#include <string>
+#include <vector>
 
 typedef struct gnutls_session_int *gnutls_session_t;
 typedef struct gnutls_certificate_credentials_st *gnutls_certificate_credentials_t;
@@ -60,8 +59,8 @@ class QuicApplication
 public:
     virtual ~QuicApplication() = default;
     // False closes the connection.
-    virtual bool receiveStreamData(std::int64_t id, const std::uint8_t *data, std::size_t size,
-        bool fin)
+    virtual bool receiveStreamData(
+        std::int64_t id, const std::uint8_t *data, std::size_t size, bool fin)
         = 0;
     virtual void streamClosed(std::int64_t id, std::uint64_t errorCode) = 0;
     virtual void streamReset(std::int64_t id, std::uint64_t errorCode) = 0;
@@ -156,8 +155,8 @@ private:
     void armTimer();
     void fail(const std::string &reason, int libError = 0);
     void terminate(const std::string &reason);
-    bool takeStreamData(std::shared_ptr<QuicStream::State> &stream, ngtcp2_vec *vec,
-        std::size_t &count, bool &fin);
+    bool takeStreamData(
+        std::shared_ptr<QuicStream::State> &stream, ngtcp2_vec *vec, std::size_t &count, bool &fin);
     void streamDataWritten(QuicStream::State &stream, std::size_t size);
     void completeWrites(QuicStream::State &stream);
     void markWritable(const std::shared_ptr<QuicStream::State> &stream);
