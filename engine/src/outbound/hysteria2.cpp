@@ -1,5 +1,6 @@
 #include "outbound/hysteria2.h"
 
+#include "common/log.h"
 #include "outbound/hysteria2client.h"
 
 #include <asio/post.hpp>
@@ -9,7 +10,12 @@ namespace qivro::engine {
 Hysteria2Outbound::Hysteria2Outbound(const OutboundConfig &config)
     : Outbound(config.type, config.tag)
     , m_config(config)
-{ }
+{
+    if (!config.serverPorts.empty() || config.hopIntervalMs > 0)
+        logWarn(logPrefix(),
+            ": port hopping (server_ports, hop_interval) is not supported by "
+            "this engine build; connecting to server_port only");
+}
 
 Hysteria2Outbound::~Hysteria2Outbound() = default;
 

@@ -70,6 +70,23 @@ struct QuicStream::State
 
     bool closed = false; // by ngtcp2
     bool localClosed = false;
+
+    // Copies what fits into buffer. The consumed front is dropped once it outweighs the rest, so
+    // a reader that never quite catches up does not grow the buffer for ever.
+    std::size_t take(asio::mutable_buffer buffer)
+    {
+        const std::size_t size = std::min(buffer.size(), received.size() - receivedOffset);
+        std::memcpy(buffer.data(), received.data() + receivedOffset, size);
+        receivedOffset += size;
+        if (receivedOffset == received.size()) {
+            received.clear();
+            receivedOffset = 0;
+        } else if (receivedOffset >= 65536 && receivedOffset * 2 >= received.size()) {
+            received.erase(received.begin(), received.begin() + static_cast<long>(receivedOffset));
+            receivedOffset = 0;
+        }
+        return size;
+    }
 };
 
 // ---- QuicStream
@@ -94,14 +111,7 @@ void QuicStream::asyncReadSome(asio::mutable_buffer buffer, IoHandler handler)
     State &state = *m_state;
     const auto &executor = m_connection->executor();
     if (state.receivedOffset < state.received.size()) {
-        const std::size_t size
-            = std::min(buffer.size(), state.received.size() - state.receivedOffset);
-        std::memcpy(buffer.data(), state.received.data() + state.receivedOffset, size);
-        state.receivedOffset += size;
-        if (state.receivedOffset == state.received.size()) {
-            state.received.clear();
-            state.receivedOffset = 0;
-        }
+        const std::size_t size = state.take(buffer);
         m_connection->consume(state.id, size);
         asio::post(executor, [handler = std::move(handler), size] { handler({}, size); });
         return;
@@ -412,22 +422,15 @@ int QuicConnection::onReceiveStreamData(ngtcp2_conn *conn, std::uint32_t flags, 
     }
     state.received.insert(state.received.end(), data, data + size);
     state.finReceived = state.finReceived || fin;
-    if (state.readHandler) {
+    if (state.readHandler && (size > 0 || state.finReceived)) {
         IoHandler handler = std::move(state.readHandler);
         state.readHandler = nullptr;
-        const std::size_t copied
-            = std::min(state.readBuffer.size(), state.received.size() - state.receivedOffset);
-        if (copied == 0 && state.finReceived) {
+        if (state.receivedOffset == state.received.size()) {
             asio::post(
                 self->m_executor, [handler = std::move(handler)] { handler(asio::error::eof, 0); });
             return 0;
         }
-        std::memcpy(state.readBuffer.data(), state.received.data() + state.receivedOffset, copied);
-        state.receivedOffset += copied;
-        if (state.receivedOffset == state.received.size()) {
-            state.received.clear();
-            state.receivedOffset = 0;
-        }
+        const std::size_t copied = state.take(state.readBuffer);
         ngtcp2_conn_extend_max_stream_offset(conn, id, copied);
         ngtcp2_conn_extend_max_offset(conn, copied);
         asio::post(
