@@ -11,6 +11,7 @@
 #include <asio/read.hpp>
 #include <asio/write.hpp>
 #include <cstdlib>
+#include <fstream>
 #include <thread>
 #include <unistd.h>
 
@@ -312,6 +313,12 @@ TEST_CASE(loginFailures)
     untrusted["tls"].erase("certificate_path");
     json insecure = untrusted;
     insecure["tls"]["insecure"] = true;
+    json inlinePem = untrusted;
+    std::ifstream pemFile(certificate().certificateFile);
+    for (std::string line; std::getline(pemFile, line);)
+        inlinePem["tls"]["certificate"].push_back(line);
+    json wrongName = hy2Outbound(server.port(), options.password);
+    wrongName["tls"]["server_name"] = "other.test";
     json udpOnly = hy2Outbound(server.port(), options.password);
     udpOnly["network"] = "udp";
     struct Row
@@ -319,10 +326,14 @@ TEST_CASE(loginFailures)
         std::string name;
         json outbound;
         std::string error; // expected start of the dial error
+        bool extraCa = false; // QIVRO_EXTRA_CA_FILE names the test certificate
     };
     const std::vector<Row> rows = {
         {"good", hy2Outbound(server.port(), options.password), "connected"},
         {"insecure", insecure, "connected"},
+        {"inline certificate", inlinePem, "connected"},
+        {"extra CA file", untrusted, "connected", true},
+        {"wrong server name", wrongName, "tls: handshake failed"},
         {"wrong password", hy2Outbound(server.port(), "nope"),
             "authentication failed, status code: 404"},
         {"plain HTTP/3 server", hy2Outbound(h3Port, options.password),
@@ -337,7 +348,10 @@ TEST_CASE(loginFailures)
     for (const Row &row : rows) {
         if (row.name == "plain HTTP/3 server" && !h3server.running())
             continue;
+        if (row.extraCa)
+            ::setenv("QIVRO_EXTRA_CA_FILE", certificate().certificateFile.c_str(), 1);
         const std::string error = dialError(row.outbound);
+        ::unsetenv("QIVRO_EXTRA_CA_FILE");
         CHECK_MSG(error.rfind(row.error, 0) == 0, row.name + ": " + error);
     }
     CHECK(server.counters().refusedLogins >= 1);

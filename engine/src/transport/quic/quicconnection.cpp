@@ -983,20 +983,27 @@ void QuicConnection::armTimer()
     });
 }
 
+void QuicConnection::sendClose(const ngtcp2_connection_close_error &error)
+{
+    if (!m_conn || m_sendBuffer.empty())
+        return;
+    const std::size_t overhead = m_options.obfuscator ? m_options.obfuscator->overhead() : 0;
+    const ngtcp2_ssize size = ngtcp2_conn_write_connection_close(m_conn, nullptr, nullptr,
+        m_sendBuffer.data() + overhead, m_sendBuffer.size() - overhead, &error, now());
+    if (size > 0)
+        sendPacket(m_sendBuffer.data() + overhead, static_cast<std::size_t>(size));
+}
+
 void QuicConnection::close(std::uint64_t applicationError, const std::string &reason)
 {
     if (m_state == Closed)
         return;
-    if (m_conn && m_state == Open) {
+    if (m_state == Open) {
         ngtcp2_connection_close_error error;
         ngtcp2_connection_close_error_set_application_error(&error,
             applicationError ? applicationError : kH3NoError,
             reinterpret_cast<const std::uint8_t *>(reason.data()), reason.size());
-        const std::size_t overhead = m_options.obfuscator ? m_options.obfuscator->overhead() : 0;
-        const ngtcp2_ssize size = ngtcp2_conn_write_connection_close(m_conn, nullptr, nullptr,
-            m_sendBuffer.data() + overhead, m_sendBuffer.size() - overhead, &error, now());
-        if (size > 0)
-            sendPacket(m_sendBuffer.data() + overhead, static_cast<std::size_t>(size));
+        sendClose(error);
     }
     terminate(reason.empty() ? "quic: connection closed" : reason);
 }
@@ -1005,18 +1012,12 @@ void QuicConnection::fail(const std::string &reason, int libError)
 {
     if (m_state == Closed)
         return;
-    if (m_conn && !m_sendBuffer.empty()) {
-        ngtcp2_connection_close_error error;
-        if (libError != 0)
-            ngtcp2_connection_close_error_set_transport_error_liberr(&error, libError, nullptr, 0);
-        else
-            ngtcp2_connection_close_error_set_application_error(&error, kH3NoError, nullptr, 0);
-        const std::size_t overhead = m_options.obfuscator ? m_options.obfuscator->overhead() : 0;
-        const ngtcp2_ssize size = ngtcp2_conn_write_connection_close(m_conn, nullptr, nullptr,
-            m_sendBuffer.data() + overhead, m_sendBuffer.size() - overhead, &error, now());
-        if (size > 0)
-            sendPacket(m_sendBuffer.data() + overhead, static_cast<std::size_t>(size));
-    }
+    ngtcp2_connection_close_error error;
+    if (libError != 0)
+        ngtcp2_connection_close_error_set_transport_error_liberr(&error, libError, nullptr, 0);
+    else
+        ngtcp2_connection_close_error_set_application_error(&error, kH3NoError, nullptr, 0);
+    sendClose(error);
     terminate(reason);
 }
 

@@ -153,6 +153,7 @@ private:
     bool writeLoop();
     void sendPacket(std::uint8_t *packet, std::size_t size);
     void armTimer();
+    void sendClose(const ngtcp2_connection_close_error &error);
     void fail(const std::string &reason, int libError = 0);
     void terminate(const std::string &reason);
     bool takeStreamData(
