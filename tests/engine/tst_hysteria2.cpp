@@ -132,8 +132,8 @@ std::string download(std::uint16_t proxyPort, const support::Origin &origin)
     return support::socksGet(socket, "127.0.0.1", origin.port(), "/blob", false);
 }
 
-// The error a first dial through the outbound reports.
-std::string dialError(const json &outbound)
+// The error a first dial (or, with udp, a first packet connection) through the outbound reports.
+std::string dialError(const json &outbound, bool udp = false)
 {
     Config config;
     std::string error;
@@ -142,13 +142,22 @@ std::string dialError(const json &outbound)
     auto hy = createOutbound(*config.findOutbound("hy"));
     asio::io_context io;
     std::string result = "no answer";
-    hy->dialTcp(io.get_executor(), makeDestination("127.0.0.1", 9),
-        [&](const std::string &dialError, std::shared_ptr<Stream> stream) {
-            result = stream ? "connected" : dialError;
-            if (stream)
-                stream->close();
-            io.stop();
-        });
+    if (udp)
+        hy->listenUdp(io.get_executor(),
+            [&](const std::string &listenError, std::shared_ptr<PacketConn> conn) {
+                result = conn ? "connected" : listenError;
+                if (conn)
+                    conn->close();
+                io.stop();
+            });
+    else
+        hy->dialTcp(io.get_executor(), makeDestination("127.0.0.1", 9),
+            [&](const std::string &dialError, std::shared_ptr<Stream> stream) {
+                result = stream ? "connected" : dialError;
+                if (stream)
+                    stream->close();
+                io.stop();
+            });
     io.run_for(std::chrono::seconds(8));
     hy->closeConnections();
     return result;
@@ -355,6 +364,17 @@ TEST_CASE(loginFailures)
         CHECK_MSG(error.rfind(row.error, 0) == 0, row.name + ": " + error);
     }
     CHECK(server.counters().refusedLogins >= 1);
+
+    // UDP: allowed by the server, refused by it, or switched off in the outbound.
+    support::Hy2ServerOptions noUdp;
+    noUdp.udp = false;
+    support::Hy2Server tcpOnlyServer(noUdp, certificate());
+    json tcpOnly = hy2Outbound(server.port(), options.password);
+    tcpOnly["network"] = "tcp";
+    CHECK_EQ(dialError(hy2Outbound(server.port(), options.password), true), "connected");
+    CHECK_EQ(dialError(hy2Outbound(tcpOnlyServer.port(), noUdp.password), true),
+        "UDP disabled by server");
+    CHECK_EQ(dialError(tcpOnly, true), "udp is disabled");
 }
 
 // Loss on the QUIC leg, inside a network namespace of this test's own (root only).
