@@ -857,7 +857,8 @@ int main(int argc, char **argv)
 {
     if (argc < 2) {
         std::fprintf(stderr,
-            "usage: %s <qivro-engine> [throughput|direct|requests|put|memory|load|abuse|hysteria2]...\n",
+            "usage: %s <qivro-engine> "
+            "[throughput|direct|requests|put|memory|load|abuse|hysteria2]...\n",
             argv[0]);
         return 2;
     }
