@@ -316,7 +316,17 @@ TEST_CASE(loginFailures)
     const std::string &file = certificate().certificateFile;
     support::Process h3server({"gtlsserver", "-q", "-d", file.substr(0, file.rfind('/')),
         "127.0.0.1", std::to_string(h3Port), certificate().keyFile, certificate().certificateFile});
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    // Ready once it holds the port; a loaded machine may take seconds to get there.
+    for (int i = 0; i < 100 && h3server.running(); ++i) {
+        asio::io_context io;
+        asio::ip::udp::socket probe(io, asio::ip::udp::v4());
+        std::error_code error;
+        probe.bind({asio::ip::make_address("127.0.0.1"), h3Port}, error);
+        if (error)
+            break;
+        probe.close();
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
 
     json untrusted = hy2Outbound(server.port(), options.password);
     untrusted["tls"].erase("certificate_path");
