@@ -133,6 +133,7 @@ void Engine::teardown()
         for (auto &entry : m_services->outbounds) {
             if (auto *urltest = dynamic_cast<UrlTestOutbound *>(entry.second.get()))
                 urltest->stopTesting();
+            entry.second->closeConnections();
         }
     }
     for (auto &inbound : m_inbounds)

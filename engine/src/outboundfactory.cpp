@@ -1,6 +1,7 @@
 #include "outboundfactory.h"
 
 #include "group/groups.h"
+#include "outbound/hysteria2.h"
 #include "outbound/shadowsocks.h"
 
 namespace qivro::engine {
@@ -29,8 +30,7 @@ std::shared_ptr<Outbound> createOutbound(const OutboundConfig &config)
         return std::make_shared<UnsupportedOutbound>(
             config, "VLESS", "VLESS is not supported by this engine build");
     if (config.type == "hysteria2")
-        return std::make_shared<UnsupportedOutbound>(
-            config, "Hysteria2", "Hysteria2 is not supported by this engine build");
+        return std::make_shared<Hysteria2Outbound>(config);
     return nullptr;
 }
 

@@ -1,10 +1,12 @@
 // The road of one connection on loopback: the development panel's demo account, its Shadowsocks
-// nodes served by ss-server, the subscription fetched and stored, selected, connected through the
-// bundled engine library, and curl through the local proxy to a local origin.
+// nodes served by ss-server and Hysteria 2 nodes served by the tests' own server, the
+// subscription fetched and stored, selected, connected through the bundled engine library, and
+// curl through the local proxy to a local origin.
 #include "authhandler.h"
 #include "clientprofile.h"
 #include "databasehandler.h"
 #include "demonodes.h"
+#include "hy2server.h"
 #include "service.h"
 #include "startup.h"
 #include "subscribehandler.h"
@@ -57,6 +59,7 @@ private slots:
     void initTestCase();
     void signInToConnectKeepsSecrets();
     void fetchSelectConnectAndSwitch();
+    void hysteria2NodesCarryTraffic();
 
 private:
     int nodePort(const Subscription &subscription, const QString &tag) const;
@@ -229,6 +232,91 @@ void TunnelEndToEndTest::fetchSelectConnectAndSwitch()
     QVERIFY(tunnel.selectProxy(hongKong));
     QVERIFY(fetch() == expected);
 
+    tunnel.ToggleConnection();
+    QVERIFY(!tunnel.isConnected());
+}
+
+// Nodes the panel lists in each of the three Hysteria link kinds, parsed by the client and run by
+// the engine against the tests' own server: Salamander with the name checked against the panel's
+// certificate, plain with the check switched off.
+void TunnelEndToEndTest::hysteria2NodesCarryTraffic()
+{
+    const support::TestCertificate certificate {m_demo.panel.certificatePath().toStdString(),
+        QDir(m_demo.panel.dataDir()).filePath(QStringLiteral("key.pem")).toStdString()};
+    support::Hy2ServerOptions plainOptions;
+    plainOptions.password = "qivro-hy2";
+    support::Hy2ServerOptions obfsOptions = plainOptions;
+    obfsOptions.obfsPassword = "qivro-obfs";
+    support::Hy2Server plain(plainOptions, certificate);
+    support::Hy2Server obfuscated(obfsOptions, certificate);
+
+    struct Node
+    {
+        QString tag;
+        QString link;
+        const support::Hy2Server *server;
+    };
+    const QList<Node> nodes = {
+        {QStringLiteral("DE-02"),
+            QStringLiteral("hysteria2://qivro-hy2@127.0.0.1:%1?sni=localhost&obfs=salamander"
+                           "&obfs-password=qivro-obfs#DE-02")
+                .arg(obfuscated.port()),
+            &obfuscated},
+        {QStringLiteral("GB-02"),
+            QStringLiteral("hysteria://qivro-hy2@127.0.0.1:%1?sni=localhost#GB-02")
+                .arg(plain.port()),
+            &plain},
+        {QStringLiteral("FR-02"),
+            QStringLiteral("hy2://qivro-hy2@127.0.0.1:%1?insecure=1#FR-02").arg(plain.port()),
+            &plain},
+    };
+    const QByteArray token = m_demo.panel.login(
+        QString::fromLatin1(DemoNodes::kEmail), QString::fromLatin1(DemoNodes::kPassword));
+    const QJsonObject reply
+        = m_demo.panel.call("GET", QStringLiteral("/v1/public/user/subscribe"), {}, token);
+    const int plan = reply.value("data")
+                         .toObject()
+                         .value("list")
+                         .toArray()
+                         .first()
+                         .toObject()
+                         .value("subscribe_id")
+                         .toInt();
+    QVERIFY(plan > 0);
+    for (const Node &node : nodes) {
+        const QJsonObject added = m_demo.panel.admin("POST", QStringLiteral("/admin/nodes"),
+            {{"name", node.tag}, {"protocol", node.link.section(QLatin1Char(':'), 0, 0)},
+                {"link", node.link}, {"plan_ids", QJsonArray {plan}}});
+        QVERIFY2(!added.isEmpty(), qPrintable(m_demo.panel.lastError()));
+    }
+
+    SubscriptionHandler store(*m_database);
+    QVERIFY(store.addSubURL(m_subscriptionUrl));
+    const QString name = m_subscriptionUrl.toString();
+    const QList<QString> tags = store.getSubscription(name).tags;
+    QCOMPARE(tags.mid(tags.size() - 3), QList<QString>({nodes[0].tag, nodes[1].tag, nodes[2].tag}));
+
+    RecordingSelection selection;
+    selection.defaultTag = nodes.first().tag;
+    service tunnel(store, &selection);
+    QVERIFY(tunnel.selectSubscription(name));
+    LogCapture log;
+    tunnel.ToggleConnection();
+    QVERIFY(tunnel.isConnected());
+    QTRY_COMPARE(
+        LogCapture::count(QStringLiteral("Proxy selected successfully: ") + nodes.first().tag), 2);
+    support::Origin origin("origin", 3 << 20);
+    const std::string expected = support::sha256Hex(origin.blob());
+    for (const Node &node : nodes) {
+        QVERIFY(tunnel.selectProxy(node.tag));
+        const int streams = node.server->counters().tcpStreams;
+        const std::string got = support::sha256Hex(support::run(
+            {"curl", "-s", "-f", "--max-time", "20", "--socks5-hostname", "127.0.0.1:1080",
+                "http://localhost:" + std::to_string(origin.port()) + "/blob"})
+                                                       .output);
+        QVERIFY2(got == expected, qPrintable(node.tag));
+        QVERIFY2(node.server->counters().tcpStreams > streams, qPrintable(node.tag));
+    }
     tunnel.ToggleConnection();
     QVERIFY(!tunnel.isConnected());
 }

@@ -1,0 +1,447 @@
+// Hysteria 2 outbounds against the test server (and a plain HTTP/3 server) on loopback: bytes
+// through the mixed inbound compared end to end, login failures, framing, and a lossy link in a
+// private network namespace.
+#include "enginefixture.h"
+#include "hy2server.h"
+#include "outbound/hysteria2protocol.h"
+#include "outboundfactory.h"
+#include "support.h"
+
+#include <algorithm>
+#include <asio/read.hpp>
+#include <asio/write.hpp>
+#include <cstdlib>
+#include <fstream>
+#include <thread>
+#include <unistd.h>
+
+using nlohmann::json;
+using namespace qivro::engine;
+
+namespace {
+
+const support::TestCertificate &certificate()
+{
+    static const support::TestCertificate made = support::makeTestCertificate();
+    return made;
+}
+
+json hy2Outbound(std::uint16_t port, const std::string &password, const std::string &obfs = {},
+    const std::string &host = "127.0.0.1")
+{
+    json outbound = {{"type", "hysteria2"}, {"tag", "hy"}, {"server", host}, {"server_port", port},
+        {"password", password}, {"connect_timeout", "2s"},
+        {"tls",
+            {{"enabled", true}, {"server_name", "hy2.test"},
+                {"certificate_path", certificate().certificateFile}}}};
+    if (!obfs.empty())
+        outbound["obfs"] = {{"type", "salamander"}, {"password", obfs}};
+    return outbound;
+}
+
+json engineConfig(json outbound)
+{
+    return {{"log", {{"level", "warn"}}}, {"inbounds", {mixedInbound(false)}},
+        {"outbounds",
+            {{{"type", "selector"}, {"tag", "proxy"}, {"outbounds", {"hy"}}}, std::move(outbound),
+                {{"type", "direct"}, {"tag", "direct"}}}},
+        {"route", {{"final", "proxy"}}},
+        {"experimental", {{"clash_api", {{"external_controller", "127.0.0.1:0"}}}}}};
+}
+
+// Echoes every TCP connection back to its sender.
+class TcpEcho
+{
+public:
+    TcpEcho()
+        : m_acceptor(m_io, {asio::ip::make_address("127.0.0.1"), 0})
+    {
+        m_thread = std::thread([this] {
+            for (;;) {
+                auto socket = std::make_shared<asio::ip::tcp::socket>(m_io);
+                std::error_code error;
+                m_acceptor.accept(*socket, error);
+                if (error)
+                    return;
+                std::thread([socket] {
+                    char buffer[65536];
+                    std::error_code e;
+                    for (;;) {
+                        const std::size_t n = socket->read_some(asio::buffer(buffer), e);
+                        if (e || !asio::write(*socket, asio::buffer(buffer, n), e) || e)
+                            break;
+                    }
+                    socket->shutdown(asio::ip::tcp::socket::shutdown_send, e);
+                }).detach();
+            }
+        });
+    }
+    ~TcpEcho()
+    {
+        ::shutdown(m_acceptor.native_handle(), SHUT_RDWR); // wakes the blocking accept
+        m_thread.join();
+    }
+    std::uint16_t port() const { return m_acceptor.local_endpoint().port(); }
+
+private:
+    asio::io_context m_io;
+    asio::ip::tcp::acceptor m_acceptor;
+    std::thread m_thread;
+};
+
+bool socksConnect(asio::ip::tcp::socket &socket, std::uint16_t proxyPort, std::uint16_t port)
+{
+    std::error_code error;
+    socket.connect({asio::ip::make_address("127.0.0.1"), proxyPort}, error);
+    const std::uint8_t hello[] = {5, 1, 0, 5, 1, 0, 1, 127, 0, 0, 1,
+        static_cast<std::uint8_t>(port >> 8), static_cast<std::uint8_t>(port)};
+    std::uint8_t reply[12];
+    return !error && asio::write(socket, asio::buffer(hello), error) && !error
+        && asio::read(socket, asio::buffer(reply), error) && !error && reply[1] == 0;
+}
+
+// size bytes up while the echo streams them back; true when every byte returns unchanged.
+bool echoThrough(std::uint16_t proxyPort, std::uint16_t echoPort, std::size_t size)
+{
+    asio::io_context io;
+    asio::ip::tcp::socket socket(io);
+    if (!socksConnect(socket, proxyPort, echoPort))
+        return false;
+    std::string data(size, '\0');
+    for (std::size_t i = 0; i < size; ++i)
+        data[i] = static_cast<char>((i * 7919) >> 5);
+    std::thread writer([&] {
+        std::error_code error;
+        asio::write(socket, asio::buffer(data), error);
+        socket.shutdown(asio::ip::tcp::socket::shutdown_send, error);
+    });
+    std::string back;
+    back.resize(size);
+    std::error_code error;
+    const std::size_t n = asio::read(socket, asio::buffer(back), error);
+    writer.join();
+    return n == size && support::sha256Hex(back) == support::sha256Hex(data);
+}
+
+std::string download(std::uint16_t proxyPort, const support::Origin &origin)
+{
+    asio::io_context io;
+    asio::ip::tcp::socket socket(io);
+    if (!socksConnect(socket, proxyPort, origin.port()))
+        return {};
+    return support::socksGet(socket, "127.0.0.1", origin.port(), "/blob", false);
+}
+
+// The error a first dial (or, with udp, a first packet connection) through the outbound reports.
+std::string dialError(const json &outbound, bool udp = false)
+{
+    Config config;
+    std::string error;
+    if (!parseConfig(engineConfig(outbound).dump(), config, error))
+        return "config: " + error;
+    auto hy = createOutbound(*config.findOutbound("hy"));
+    asio::io_context io;
+    std::string result = "no answer";
+    if (udp)
+        hy->listenUdp(io.get_executor(),
+            [&](const std::string &listenError, std::shared_ptr<PacketConn> conn) {
+                result = conn ? "connected" : listenError;
+                if (conn)
+                    conn->close();
+                io.stop();
+            });
+    else
+        hy->dialTcp(io.get_executor(), makeDestination("127.0.0.1", 9),
+            [&](const std::string &dialError, std::shared_ptr<Stream> stream) {
+                result = stream ? "connected" : dialError;
+                if (stream)
+                    stream->close();
+                io.stop();
+            });
+    io.run_for(std::chrono::seconds(8));
+    hy->closeConnections();
+    return result;
+}
+
+} // namespace
+
+TEST_CASE(framing)
+{
+    // The request head for 198.18.1.10:80 and the shortest success answer.
+    const auto request = hy2::tcpRequest("198.18.1.10:80");
+    const std::vector<std::uint8_t> start = {0x44, 0x01, 0x0e};
+    CHECK(std::equal(start.begin(), start.end(), request.begin()));
+    CHECK_EQ(std::string(request.begin() + 3, request.begin() + 17), "198.18.1.10:80");
+    std::uint64_t padding = 0;
+    std::size_t used = 0;
+    CHECK(hy2::readVarint(request.data() + 17, request.size() - 17, padding, used)
+        == ParseStatus::Done);
+    CHECK(padding >= 64 && padding <= 511 && 17 + used + padding == request.size());
+
+    struct ResponseRow
+    {
+        std::vector<std::uint8_t> bytes;
+        ParseStatus status;
+        int code;
+        std::string message;
+    };
+    const std::vector<ResponseRow> responses = {
+        {{0x00, 0x00, 0x00}, ParseStatus::Done, 0, ""},
+        {{0x01, 0x02, 'n', 'o', 0x01, 'p'}, ParseStatus::Done, 1, "no"},
+        {{0x00, 0x00}, ParseStatus::NeedMore, 0, ""},
+        {{0x00, 0x48, 0x01}, ParseStatus::Invalid, 0, ""}, // message longer than 2048
+        {{0x00, 0x00, 0x50, 0x01}, ParseStatus::Invalid, 0, ""}, // padding longer than 4096
+    };
+    for (const ResponseRow &row : responses) {
+        hy2::TcpResponse response;
+        std::size_t consumed = 0;
+        const ParseStatus status
+            = hy2::parseTcpResponse(row.bytes.data(), row.bytes.size(), response, consumed);
+        CHECK(status == row.status);
+        if (status == ParseStatus::Done) {
+            CHECK_EQ(int(response.status), row.code);
+            CHECK_EQ(response.message, row.message);
+            CHECK_EQ(consumed, row.bytes.size());
+        }
+    }
+
+    // A packet split to a size limit comes back whole from any order of its fragments; a
+    // missing one, or one of another packet in between, loses it.
+    std::vector<std::uint8_t> payload(3000);
+    for (std::size_t i = 0; i < payload.size(); ++i)
+        payload[i] = static_cast<std::uint8_t>(i * 31);
+    auto messages = hy2::splitUdpPacket(7, 99, "[::1]:53", payload.data(), payload.size(), 1000);
+    CHECK_EQ(messages.size(), 4u);
+    std::reverse(messages.begin(), messages.end());
+    struct DefragRow
+    {
+        std::vector<int> order;
+        bool whole;
+    };
+    for (const DefragRow &row : std::vector<DefragRow> {{{0, 1, 2, 3}, true}, {{2, 0, 3, 1}, true},
+             {{0, 1, 3}, false}, {{0, 1, 1, 2}, false}, {{0, -1, 1, 2, 3}, false}}) {
+        hy2::Defragger defragger;
+        std::vector<std::uint8_t> packet;
+        std::string address;
+        bool done = false;
+        for (int index : row.order) {
+            CHECK(!done);
+            hy2::UdpMessage message;
+            std::vector<std::uint8_t> other;
+            if (index < 0) {
+                other = hy2::splitUdpPacket(7, 100, "[::1]:53", payload.data(), 2000, 1000)[0];
+                CHECK(hy2::parseUdpMessage(other.data(), other.size(), message));
+            } else {
+                CHECK(messages[index].size() <= 1000);
+                CHECK(
+                    hy2::parseUdpMessage(messages[index].data(), messages[index].size(), message));
+                CHECK(message.sessionId == 7 && message.packetId == 99);
+            }
+            done = defragger.feed(message, packet, address);
+        }
+        CHECK_EQ(done, row.whole);
+        if (row.whole)
+            CHECK(packet == payload && address == "[::1]:53");
+    }
+    // Small packets go unfragmented with packet id 0; an impossible limit gives nothing.
+    const auto single = hy2::splitUdpPacket(1, 5, "a:1", payload.data(), 10, 1000);
+    CHECK(single.size() == 1 && single[0][4] == 0 && single[0][5] == 0 && single[0][7] == 1);
+    CHECK(hy2::splitUdpPacket(1, 5, "a:1", payload.data(), 10, 12).empty());
+}
+
+TEST_CASE(tcpAndUdpThroughServer)
+{
+    for (const std::string obfs : {"", "cry_me_a_r1ver"}) {
+        support::Hy2ServerOptions options;
+        options.obfsPassword = obfs;
+        support::Hy2Server server(options, certificate());
+        support::Origin origin("origin", 4 << 20);
+        support::UdpEcho udpEcho;
+        TcpEcho tcpEcho;
+        RunningEngine running(engineConfig(hy2Outbound(server.port(), options.password, obfs)));
+        const std::string row = obfs.empty() ? "plain" : "salamander";
+
+        CHECK_MSG(support::sha256Hex(download(running.mixedPort(), origin))
+                == support::sha256Hex(origin.blob()),
+            row + " download");
+        CHECK_MSG(echoThrough(running.mixedPort(), tcpEcho.port(), 6 << 20), row + " echo");
+        // Several connections at once share the one QUIC connection.
+        std::vector<std::thread> parallel;
+        std::atomic<int> good {0};
+        for (int i = 0; i < 6; ++i)
+            parallel.emplace_back(
+                [&] { good += echoThrough(running.mixedPort(), tcpEcho.port(), 300000); });
+        for (auto &thread : parallel)
+            thread.join();
+        CHECK_MSG(good == 6, row + " parallel");
+        CHECK_EQ(server.counters().logins.load(), 1);
+
+        const std::string small = support::socksUdpExchange(
+            running.mixedPort(), "127.0.0.1", udpEcho.port(), "ping " + row);
+        CHECK_MSG(small == "echo:ping " + row, row + " udp: " + small);
+        std::string big(3000, 'x');
+        for (std::size_t i = 0; i < big.size(); ++i)
+            big[i] = static_cast<char>('a' + i % 26);
+        const std::string answer = support::socksUdpExchange(
+            running.mixedPort(), "127.0.0.1", udpEcho.port(), big, 5000);
+        CHECK_MSG(
+            answer == "echo:" + big, row + " fragmented udp, " + std::to_string(answer.size()));
+        CHECK(server.counters().fragmentedPackets >= 1);
+
+        const auto info = support::httpCall(running.apiPort(), "GET", "/proxies/hy");
+        CHECK_MSG(info.status == 200 && json::parse(info.body)["type"] == "Hysteria2"
+                && json::parse(info.body)["udp"] == true,
+            info.body);
+        ::setenv("QIVRO_ENGINE_TEST_URL",
+            ("http://127.0.0.1:" + std::to_string(origin.port()) + "/").c_str(), 1);
+        const auto delay
+            = support::httpCall(running.apiPort(), "GET", "/proxies/hy/delay?timeout=3000");
+        CHECK_MSG(
+            delay.status == 200 && delay.body.find("\"delay\":") != std::string::npos, delay.body);
+        const auto group
+            = support::httpCall(running.apiPort(), "GET", "/group/proxy/delay?timeout=3000");
+        CHECK_MSG(
+            group.status == 200 && group.body.find("\"hy\":") != std::string::npos, group.body);
+    }
+}
+
+TEST_CASE(loginFailures)
+{
+    support::Hy2ServerOptions options;
+    support::Hy2Server server(options, certificate());
+    support::Hy2ServerOptions obfuscated;
+    obfuscated.obfsPassword = "other secret";
+    support::Hy2Server salamander(obfuscated, certificate());
+    const std::uint16_t h3Port = support::freeUdpPort();
+    const std::string &file = certificate().certificateFile;
+    support::Process h3server({"gtlsserver", "-q", "-d", file.substr(0, file.rfind('/')),
+        "127.0.0.1", std::to_string(h3Port), certificate().keyFile, certificate().certificateFile});
+    // Ready once it holds the port; a loaded machine may take seconds to get there.
+    for (int i = 0; i < 100 && h3server.running(); ++i) {
+        asio::io_context io;
+        asio::ip::udp::socket probe(io, asio::ip::udp::v4());
+        std::error_code error;
+        probe.bind({asio::ip::make_address("127.0.0.1"), h3Port}, error);
+        if (error)
+            break;
+        probe.close();
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+
+    json untrusted = hy2Outbound(server.port(), options.password);
+    untrusted["tls"].erase("certificate_path");
+    json insecure = untrusted;
+    insecure["tls"]["insecure"] = true;
+    json inlinePem = untrusted;
+    std::ifstream pemFile(certificate().certificateFile);
+    for (std::string line; std::getline(pemFile, line);)
+        inlinePem["tls"]["certificate"].push_back(line);
+    json wrongName = hy2Outbound(server.port(), options.password);
+    wrongName["tls"]["server_name"] = "other.test";
+    json udpOnly = hy2Outbound(server.port(), options.password);
+    udpOnly["network"] = "udp";
+    struct Row
+    {
+        std::string name;
+        json outbound;
+        std::string error; // expected start of the dial error
+        bool extraCa = false; // QIVRO_EXTRA_CA_FILE names the test certificate
+    };
+    const std::vector<Row> rows = {
+        {"good", hy2Outbound(server.port(), options.password), "connected"},
+        {"insecure", insecure, "connected"},
+        {"inline certificate", inlinePem, "connected"},
+        {"extra CA file", untrusted, "connected", true},
+        {"wrong server name", wrongName, "tls: handshake failed"},
+        {"wrong password", hy2Outbound(server.port(), "nope"),
+            "authentication failed, status code: 404"},
+        {"plain HTTP/3 server", hy2Outbound(h3Port, options.password),
+            "authentication failed, status code: "},
+        {"untrusted certificate", untrusted, "tls: handshake failed"},
+        {"salamander missing", hy2Outbound(salamander.port(), options.password),
+            "quic: handshake timed out"},
+        {"salamander wrong", hy2Outbound(salamander.port(), options.password, "not it"),
+            "quic: handshake timed out"},
+        {"tcp disabled", udpOnly, "tcp is disabled"},
+    };
+    for (const Row &row : rows) {
+        if (row.name == "plain HTTP/3 server" && !h3server.running())
+            continue;
+        if (row.extraCa)
+            ::setenv("QIVRO_EXTRA_CA_FILE", certificate().certificateFile.c_str(), 1);
+        const std::string error = dialError(row.outbound);
+        ::unsetenv("QIVRO_EXTRA_CA_FILE");
+        CHECK_MSG(error.rfind(row.error, 0) == 0, row.name + ": " + error);
+    }
+    CHECK(server.counters().refusedLogins >= 1);
+
+    // UDP: allowed by the server, refused by it, or switched off in the outbound.
+    support::Hy2ServerOptions noUdp;
+    noUdp.udp = false;
+    support::Hy2Server tcpOnlyServer(noUdp, certificate());
+    json tcpOnly = hy2Outbound(server.port(), options.password);
+    tcpOnly["network"] = "tcp";
+    CHECK_EQ(dialError(hy2Outbound(server.port(), options.password), true), "connected");
+    CHECK_EQ(dialError(hy2Outbound(tcpOnlyServer.port(), noUdp.password), true),
+        "UDP disabled by server");
+    CHECK_EQ(dialError(tcpOnly, true), "udp is disabled");
+}
+
+// Loss on the QUIC leg, inside a network namespace of this test's own (root only).
+TEST_CASE(lossInNamespace)
+{
+    if (!std::getenv("QIVRO_HY2_NAMESPACE")) {
+        if (::geteuid() != 0 || !support::haveProgram("unshare")) {
+            std::fprintf(stderr, "skipped: needs root and unshare\n");
+            return;
+        }
+        char self[4096] = {};
+        if (::readlink("/proc/self/exe", self, sizeof self - 1) <= 0)
+            return;
+        ::setenv("QIVRO_HY2_NAMESPACE", "1", 1);
+        const auto result = support::run(
+            {"unshare", "-n", "sh", "-c", "exec \"$0\" lossInNamespace 2>&1", self}, 240);
+        ::unsetenv("QIVRO_HY2_NAMESPACE");
+        std::fprintf(stderr, "%s", result.output.c_str());
+        CHECK(result.exitCode == 0);
+        return;
+    }
+    support::run({"ip", "link", "set", "lo", "up"});
+    support::Hy2ServerOptions options;
+    support::Hy2Server server(options, certificate());
+    const std::string port = std::to_string(server.port());
+    // netem where the kernel has it, else an nftables rule dropping the same share.
+    const bool netem
+        = support::run({"tc", "qdisc", "add", "dev", "lo", "root", "netem", "loss", "3%"}).exitCode
+        == 0;
+    if (!netem) {
+        const auto table = support::run({"nft",
+            "add table inet loss; add chain inet loss input { "
+            "type filter hook input priority 0; }; add rule "
+            "inet loss input udp sport "
+                + port
+                + " numgen random mod 100 < 3 counter drop; add rule inet loss input udp dport "
+                + port + " numgen random mod 100 < 3 counter drop"});
+        if (table.exitCode != 0) {
+            std::fprintf(stderr, "skipped: neither netem nor nftables here\n");
+            return;
+        }
+    }
+    support::Origin origin("origin", 8 << 20);
+    TcpEcho tcpEcho;
+    support::UdpEcho udpEcho;
+    RunningEngine running(engineConfig(hy2Outbound(server.port(), options.password)));
+    CHECK(support::sha256Hex(download(running.mixedPort(), origin))
+        == support::sha256Hex(origin.blob()));
+    CHECK(echoThrough(running.mixedPort(), tcpEcho.port(), 4 << 20));
+    int answered = 0;
+    for (int i = 0; i < 20; ++i)
+        answered += support::socksUdpExchange(
+                        running.mixedPort(), "127.0.0.1", udpEcho.port(), "ping", 1000)
+            == "echo:ping";
+    CHECK_MSG(answered >= 12, std::to_string(answered) + " of 20 datagrams answered");
+    std::fprintf(stderr, "loss by %s\n%s\n", netem ? "netem" : "nftables",
+        support::run({"nft", "list", "table", "inet", "loss"}).output.c_str());
+}
+
+QTEST_MAIN()
