@@ -6,6 +6,7 @@
 #include <asio/ip/address.hpp>
 #include <asio/post.hpp>
 #include <asio/steady_timer.hpp>
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -170,7 +171,9 @@ bool isIpLiteral(const std::string &text)
 
 std::string verifyErrorText(long result, SSL *ssl, const std::string &verifyName)
 {
-    X509 *leaf = ssl ? SSL_get0_peer_certificate(ssl) : nullptr;
+    // After a failed verification only the chain the server sent is kept, its leaf first.
+    STACK_OF(X509) *chain = ssl ? SSL_get_peer_cert_chain(ssl) : nullptr;
+    X509 *leaf = chain && sk_X509_num(chain) > 0 ? sk_X509_value(chain, 0) : nullptr;
     switch (result) {
     case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
     case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
@@ -277,8 +280,9 @@ TlsClient::TlsClient(
         } else if (!config.certificatePath.empty()) {
             std::ifstream file(config.certificatePath, std::ios::binary);
             if (!file) {
-                m_setupError = "read certificate: open " + config.certificatePath + ": "
-                    + std::strerror(errno);
+                std::string reason = std::strerror(errno);
+                reason[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(reason[0])));
+                m_setupError = "read certificate: open " + config.certificatePath + ": " + reason;
                 return;
             }
             pem.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
@@ -355,14 +359,17 @@ void TlsClient::handshake(const asio::any_io_executor &executor, std::shared_ptr
         if (auto stream = weak.lock())
             stream->close();
     });
+    // The stream keeps this handler until the handshake ends: it must not keep the stream.
     stream->handshake(
-        [stream, timer, timedOut, handler = std::move(handler)](const std::string &error) {
+        [weak, timer, timedOut, handler = std::move(handler)](const std::string &error) {
             timer->cancel();
-            if (error.empty()) {
+            auto stream = weak.lock();
+            if (error.empty() && stream) {
                 handler({}, stream);
                 return;
             }
-            stream->close();
+            if (stream)
+                stream->close();
             handler(*timedOut ? "context deadline exceeded" : error, nullptr);
         },
         [name = m_verifyName](SSL *failed) {

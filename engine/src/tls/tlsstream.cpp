@@ -106,6 +106,10 @@ TlsStream::TlsStream(const asio::any_io_executor &executor, std::shared_ptr<Stre
 
 TlsStream::~TlsStream()
 {
+    // Proxied connections end without close_notify; OpenSSL would then refuse to resume their
+    // session, which Go's client (and so the server's ticket) allows.
+    if (m_handshaken && !m_tlsFailed)
+        SSL_set_shutdown(m_ssl, SSL_SENT_SHUTDOWN | SSL_RECEIVED_SHUTDOWN);
     SSL_free(m_ssl);
 }
 
@@ -211,6 +215,7 @@ void TlsStream::driveRead()
         return readInner();
     if (status == SSL_ERROR_ZERO_RETURN)
         return completeRead(asio::error::eof, 0);
+    m_tlsFailed = true;
     fail(std::make_error_code(std::errc::protocol_error), libraryError("record error"));
 }
 

@@ -65,6 +65,7 @@ private:
     HandshakeHandler m_handshakeHandler;
     std::function<std::string(SSL *)> m_handshakeErrorText;
     bool m_handshaken = false;
+    bool m_tlsFailed = false; // a record failed to decrypt or parse: its session is not reused
 
     asio::mutable_buffer m_readBuffer;
     IoHandler m_readHandler;

@@ -78,41 +78,38 @@ GunReader::Step GunReader::next(const std::uint8_t *data, std::size_t size)
     const std::size_t window = std::min<std::size_t>(size, m_messageLeft);
     std::uint64_t key = 0;
     std::size_t keySize = 0;
-    const int keyRead = readVarint(data, window, key, keySize);
+    int read = readVarint(data, window, key, keySize);
     std::uint64_t length = 0;
     std::size_t lengthSize = 0;
-    int lengthRead = 1;
-    switch (key & 7) {
-    case 0:
-        lengthRead = keyRead == 1 ? readVarint(data + keySize, window - keySize, length, lengthSize)
-                                  : keyRead;
-        length = 0;
-        break;
-    case 1:
-        length = 8;
-        break;
-    case 2:
-        lengthRead = keyRead == 1 ? readVarint(data + keySize, window - keySize, length, lengthSize)
-                                  : keyRead;
-        break;
-    case 5:
-        length = 4;
-        break;
-    default:
-        lengthRead = -1;
+    if (read == 1 && (key >> 3) == 0)
+        read = -1;
+    if (read == 1) {
+        switch (key & 7) {
+        case 0: // the varint itself is the field
+            read = readVarint(data + keySize, window - keySize, length, lengthSize);
+            length = 0;
+            break;
+        case 1:
+            length = 8;
+            break;
+        case 2:
+            read = readVarint(data + keySize, window - keySize, length, lengthSize);
+            break;
+        case 5:
+            length = 4;
+            break;
+        default:
+            read = -1;
+        }
     }
-    if (keyRead < 0 || lengthRead < 0 || (key >> 3) == 0) {
+    // A head cut short is complete once more bytes come, unless the message ends first.
+    if (read < 0 || (read == 0 && window == m_messageLeft)) {
         step.kind = Step::Error;
         step.error = "grpc: malformed message";
         return step;
     }
-    if (keyRead == 0 || lengthRead == 0) {
-        if (window < m_messageLeft)
-            return step; // the rest of the field head has not arrived yet
-        step.kind = Step::Error;
-        step.error = "grpc: malformed message";
+    if (read == 0)
         return step;
-    }
     const std::size_t head = keySize + lengthSize;
     if (length > m_messageLeft - head) {
         step.kind = Step::Error;
