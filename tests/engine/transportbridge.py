@@ -126,6 +126,8 @@ async def read_ws_frame(reader):
 
 async def serve_wsearly(reader, writer):
     method, target, headers = await read_head(reader)
+    if not host_ok(headers):
+        return await refuse(writer, "404 Not Found")
     if ARGS.early_header:
         if target != ARGS.path:
             return await refuse(writer, "404 Not Found")

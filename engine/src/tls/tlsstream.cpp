@@ -197,8 +197,8 @@ void TlsStream::driveRead()
     const std::size_t capacity = m_readBuffer.size();
     std::size_t total = 0;
     int status = SSL_ERROR_NONE;
+    ERR_clear_error(); // successful reads leave the queue empty for SSL_get_error
     while (total < capacity) {
-        ERR_clear_error();
         std::size_t read = 0;
         const int result = SSL_read_ex(m_ssl, data + total, capacity - total, &read);
         if (result == 1) {

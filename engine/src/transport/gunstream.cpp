@@ -38,33 +38,36 @@ void GunStream::asyncReadSome(asio::mutable_buffer buffer, IoHandler handler)
     readStep(buffer, std::move(handler));
 }
 
+// Fills the caller's buffer from as many messages as have arrived.
 void GunStream::readStep(asio::mutable_buffer buffer, IoHandler handler)
 {
-    if (buffer.size() == 0) {
-        asio::post(m_executor, [handler = std::move(handler)] { handler({}, 0); });
-        return;
-    }
+    auto *target = static_cast<std::uint8_t *>(buffer.data());
+    std::size_t filled = 0;
     while (true) {
-        const std::size_t view
-            = m_reader.inData() ? std::min(m_in.size(), buffer.size()) : m_in.size();
+        const std::size_t room = buffer.size() - filled;
+        if (room == 0)
+            break;
+        const std::size_t view = m_reader.inData() ? std::min(m_in.size(), room) : m_in.size();
         const GunReader::Step step = m_reader.next(m_in.data(), view);
         if (step.kind == GunReader::Step::Data) {
-            const std::size_t size = step.consumed;
-            std::memcpy(buffer.data(), m_in.data(), size);
-            m_in.consume(size);
-            asio::post(m_executor, [handler = std::move(handler), size] { handler({}, size); });
-            return;
-        }
-        if (step.kind == GunReader::Step::Error) {
+            std::memcpy(target + filled, m_in.data(), step.consumed);
+            filled += step.consumed;
+        } else if (step.kind == GunReader::Step::Error) {
+            if (filled > 0)
+                break; // the next read meets the error again
             m_detail = step.error;
             asio::post(m_executor, [handler = std::move(handler)] {
                 handler(std::make_error_code(std::errc::protocol_error), 0);
             });
             return;
-        }
-        if (step.kind == GunReader::Step::NeedMore)
+        } else if (step.kind == GunReader::Step::NeedMore) {
             break;
+        }
         m_in.consume(step.consumed);
+    }
+    if (filled > 0 || buffer.size() == 0) {
+        asio::post(m_executor, [handler = std::move(handler), filled] { handler({}, filled); });
+        return;
     }
     auto self = shared_from_this();
     m_inner->asyncReadSome(m_in.prepare(),

@@ -15,6 +15,8 @@ namespace qivro::engine {
 namespace {
 
 constexpr int handshakeTimeoutMs = 15000;
+// Payloads at least this large skip our buffer when nothing else is waiting in it.
+constexpr std::uint64_t directReadThreshold = 32 * 1024;
 
 std::string base64(const std::uint8_t *data, std::size_t size)
 {
@@ -274,13 +276,22 @@ void WebSocketStream::asyncReadSome(asio::mutable_buffer buffer, IoHandler handl
         readStep();
 }
 
+// Fills the caller's buffer with the payload of as many frames as have arrived: servers often
+// send many small frames, and each read handed out costs a write downstream.
 void WebSocketStream::readStep()
 {
+    auto *target = static_cast<std::uint8_t *>(m_readBuffer.data());
+    const std::size_t capacity = m_readBuffer.size();
+    std::size_t filled = 0;
     while (m_readHandler && !m_innerReading) {
-        auto *target = static_cast<std::uint8_t *>(m_readBuffer.data());
-        const std::size_t room = m_readBuffer.size();
-        if (m_frames.payloadLeft() > 0 && m_frames.delivering() && m_in.empty() && room > 0) {
-            // Bulk payload goes straight into the caller's buffer.
+        const std::size_t room = capacity - filled;
+        const bool inPayload = m_frames.payloadLeft() > 0 && m_frames.delivering();
+        if (room == 0 && capacity > 0)
+            return completeRead({}, filled);
+        if (inPayload && m_in.empty() && filled > 0)
+            return completeRead({}, filled);
+        if (inPayload && m_in.empty() && m_frames.payloadLeft() >= directReadThreshold) {
+            // A large payload goes straight into the caller's buffer.
             const std::size_t want
                 = static_cast<std::size_t>(std::min<std::uint64_t>(room, m_frames.payloadLeft()));
             m_innerReading = true;
@@ -289,34 +300,37 @@ void WebSocketStream::readStep()
                 asio::buffer(target, want), [self](const std::error_code &error, std::size_t size) {
                     self->m_innerReading = false;
                     if (error)
-                        return self->fail(error == asio::error::eof
-                                ? std::make_error_code(std::errc::connection_reset)
-                                : error,
-                            error == asio::error::eof ? "unexpected EOF"
-                                                      : self->m_inner->errorDetail());
+                        return self->readFailed(error);
                     self->m_frames.skipPayload(size);
                     self->completeRead({}, size);
                 });
             return;
         }
-        const bool inPayload = m_frames.payloadLeft() > 0 && m_frames.delivering();
         const WsFrameReader::Step step
             = m_frames.next(m_in.data(), inPayload ? std::min(m_in.size(), room) : m_in.size());
-        if (step.kind == WsFrameReader::Step::Data) {
-            std::memcpy(target, m_in.data() + step.dataAt, step.dataSize);
-            m_in.consume(step.consumed);
-            return completeRead({}, step.dataSize);
-        }
-        m_in.consume(step.consumed);
         switch (step.kind) {
+        case WsFrameReader::Step::Data:
+            std::memcpy(target + filled, m_in.data() + step.dataAt, step.dataSize);
+            filled += step.dataSize;
+            m_in.consume(step.consumed);
+            break;
+        case WsFrameReader::Step::Skip:
+            m_in.consume(step.consumed);
+            break;
         case WsFrameReader::Step::NeedMore:
+            if (filled > 0)
+                return completeRead({}, filled);
             return readInner();
         case WsFrameReader::Step::Ping:
+            m_in.consume(step.consumed);
             queueFrame(websocket::Pong, reinterpret_cast<const std::uint8_t *>(step.payload.data()),
                 step.payload.size());
             m_out.flush(m_inner, shared_from_this());
             break;
         case WsFrameReader::Step::Close: {
+            if (filled > 0) // the next read meets the close frame again
+                return completeRead({}, filled);
+            m_in.consume(step.consumed);
             const std::uint8_t code[2] = {static_cast<std::uint8_t>(step.code >> 8),
                 static_cast<std::uint8_t>(step.code & 0xFF)};
             queueFrame(websocket::Close, code, step.code == 1005 ? 0 : 2);
@@ -327,11 +341,20 @@ void WebSocketStream::readStep()
                 "websocket: close " + std::to_string(step.code) + " " + step.payload);
         }
         case WsFrameReader::Step::Error:
+            if (filled > 0)
+                return completeRead({}, filled);
             return fail(std::make_error_code(std::errc::protocol_error), step.error);
-        default:
-            break;
         }
     }
+}
+
+void WebSocketStream::readFailed(const std::error_code &error)
+{
+    if (error == asio::error::eof && m_in.empty() && m_frames.payloadLeft() == 0)
+        return completeRead(asio::error::eof, 0);
+    if (error == asio::error::eof)
+        return fail(std::make_error_code(std::errc::connection_reset), "unexpected EOF");
+    fail(error, m_inner->errorDetail());
 }
 
 void WebSocketStream::readInner()
@@ -342,13 +365,8 @@ void WebSocketStream::readInner()
     auto self = shared_from_this();
     m_inner->asyncReadSome(m_in.prepare(), [self](const std::error_code &error, std::size_t size) {
         self->m_innerReading = false;
-        if (error == asio::error::eof && self->m_in.empty() && self->m_frames.payloadLeft() == 0)
-            return self->completeRead(asio::error::eof, 0);
         if (error)
-            return self->fail(error == asio::error::eof
-                    ? std::make_error_code(std::errc::connection_reset)
-                    : error,
-                error == asio::error::eof ? "unexpected EOF" : self->m_inner->errorDetail());
+            return self->readFailed(error);
         self->m_in.commit(size);
         self->readStep();
     });

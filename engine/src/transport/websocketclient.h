@@ -62,6 +62,7 @@ private:
     void queueFrame(std::uint8_t opcode, const std::uint8_t *data, std::size_t size);
     void readStep();
     void readInner();
+    void readFailed(const std::error_code &error);
     void completeRead(const std::error_code &error, std::size_t size);
     void fail(const std::error_code &error, const std::string &detail);
 
