@@ -3,6 +3,7 @@
 #include "group/groups.h"
 #include "outbound/hysteria2.h"
 #include "outbound/shadowsocks.h"
+#include "outbound/vless.h"
 
 namespace qivro::engine {
 
@@ -27,8 +28,7 @@ std::shared_ptr<Outbound> createOutbound(const OutboundConfig &config)
         return std::make_shared<ShadowsocksOutbound>(config, kind);
     }
     if (config.type == "vless")
-        return std::make_shared<UnsupportedOutbound>(
-            config, "VLESS", "VLESS is not supported by this engine build");
+        return std::make_shared<VlessOutbound>(config);
     if (config.type == "hysteria2")
         return std::make_shared<Hysteria2Outbound>(config);
     return nullptr;

@@ -3,6 +3,7 @@
 // place.
 #pragma once
 
+#include "common/stream.h" // errorText
 #include "outbound/dialguard.h"
 
 #include <asio/any_io_executor.hpp>
@@ -22,8 +23,5 @@ void connectTcp(const asio::any_io_executor &executor, const std::string &host, 
     const DialPolicy &policy = {});
 
 std::error_code openUdpSocket(asio::ip::udp::socket &socket, const asio::ip::udp &protocol);
-
-// Go-style texts ("connection refused", "i/o timeout", "EOF") for the user-facing errors.
-std::string errorText(const std::error_code &error);
 
 } // namespace qivro::engine

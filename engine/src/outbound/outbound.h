@@ -57,7 +57,8 @@ public:
     void chain(std::vector<std::string> &tags);
     // Called when a connection or packet is routed here; lazy groups start testing on it.
     virtual void touch() { }
-    // Ends connections kept between dials; the engine calls it while its io_contexts still exist.
+    // Ends what the outbound keeps between dials (pooled connections, their timers); the engine
+    // calls it while its io_contexts still exist.
     virtual void closeConnections() { }
 
     // "outbound/shadowsocks[tag]"
