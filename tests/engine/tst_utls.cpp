@@ -1,5 +1,6 @@
 // The engine's own TLS 1.3 client: the ClientHello on the wire against the browsers' shapes, and
 // handshakes with `openssl s_server` (suites, certificates, HelloRetryRequest, ALPN, KeyUpdate).
+#include "config/config.h"
 #include "testing.h"
 #include "tls/utls/certificateverifier.h"
 #include "tls/utls/fingerprint.h"
@@ -224,6 +225,9 @@ TEST_CASE(helloHasTheBrowsersShape)
     CHECK(alpn && *alpn == Bytes({0, 9, 8, 'h', 't', 't', 'p', '/', '1', '.', '1'}));
     CHECK(replaced.find(0) == nullptr);
     CHECK(utls::shapeForFingerprint("netscape") == nullptr);
+    // Every name the configuration accepts has a shape.
+    for (const std::string &name : utlsFingerprints())
+        CHECK_MSG(utls::shapeForFingerprint(name) != nullptr, name);
 }
 
 TEST_CASE(handshakesWithOpenSslServer)
