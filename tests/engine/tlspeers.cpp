@@ -101,9 +101,14 @@ bool TlsDriver::connect(std::uint16_t port, utls::ClientOptions options)
         m_error = error.message();
         return false;
     }
+    return connectOver(std::make_shared<TcpStream>(std::move(socket)), std::move(options));
+}
+
+bool TlsDriver::connectOver(std::shared_ptr<Stream> lower, utls::ClientOptions options)
+{
     bool done = false;
-    utls::UtlsStream::connect(m_io.get_executor(), std::make_shared<TcpStream>(std::move(socket)),
-        std::move(options), 5000,
+    m_stream.reset();
+    utls::UtlsStream::connect(m_io.get_executor(), std::move(lower), std::move(options), 5000,
         [&](const std::string &failure, std::shared_ptr<utls::UtlsStream> stream) {
             done = true;
             m_error = failure;
