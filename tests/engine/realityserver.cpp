@@ -31,18 +31,6 @@ bool readExact(int fd, std::uint8_t *data, std::size_t size)
     return true;
 }
 
-bool writeAll(int fd, const std::uint8_t *data, std::size_t size)
-{
-    while (size > 0) {
-        const ssize_t sent = ::send(fd, data, size, MSG_NOSIGNAL);
-        if (sent <= 0)
-            return false;
-        data += sent;
-        size -= static_cast<std::size_t>(sent);
-    }
-    return true;
-}
-
 Octets sha256(const Octets &data)
 {
     Octets out(32);
@@ -244,6 +232,18 @@ Octets fromHex(const std::string &hex)
 
 } // namespace
 
+bool sendAll(int fd, const std::uint8_t *data, std::size_t size)
+{
+    while (size > 0) {
+        const ssize_t sent = ::send(fd, data, size, MSG_NOSIGNAL);
+        if (sent <= 0)
+            return false;
+        data += sent;
+        size -= static_cast<std::size_t>(sent);
+    }
+    return true;
+}
+
 bool TlsServerSession::readRecord(std::uint8_t &type, Octets &body)
 {
     auto fill = [this](std::size_t size) {
@@ -306,7 +306,7 @@ bool TlsServerSession::sendRecord(std::uint8_t type, const std::uint8_t *data, s
     if (!gcm(true, writeKey, nonceFor(writeIv, writeSequence++), record.data(), 5, plain.data(),
             plain.size(), record.data() + 5, record.data() + 5 + plain.size()))
         return false;
-    return writeAll(m_fd, record.data(), record.size());
+    return sendAll(m_fd, record.data(), record.size());
 }
 
 bool TlsServerSession::write(const std::uint8_t *data, std::size_t size)
@@ -570,7 +570,7 @@ bool RealityServer::handshake(int fd, const Octets &hello, const Octets &clientS
     put16(plainRecords, serverHelloMessage.size());
     plainRecords.insert(plainRecords.end(), serverHelloMessage.begin(), serverHelloMessage.end());
     plainRecords.insert(plainRecords.end(), {20, 3, 3, 0, 1, 1});
-    if (!writeAll(fd, plainRecords.data(), plainRecords.size())
+    if (!sendAll(fd, plainRecords.data(), plainRecords.size())
         || !session.sendRecord(22, flight.data(), flight.size()))
         return false;
 
@@ -620,7 +620,7 @@ void RealityServer::splice(int client, const Octets &hello)
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     address.sin_port = htons(m_options.fallbackPort);
     if (::connect(upstream, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0
-        || !writeAll(upstream, hello.data(), hello.size())) {
+        || !sendAll(upstream, hello.data(), hello.size())) {
         ::shutdown(client, SHUT_RDWR);
         return;
     }
@@ -628,7 +628,7 @@ void RealityServer::splice(int client, const Octets &hello)
         std::uint8_t chunk[16384];
         ssize_t got;
         while ((got = ::recv(upstream, chunk, sizeof chunk, 0)) > 0) {
-            if (!writeAll(client, chunk, static_cast<std::size_t>(got)))
+            if (!sendAll(client, chunk, static_cast<std::size_t>(got)))
                 break;
         }
         ::shutdown(client, SHUT_WR);
@@ -637,7 +637,7 @@ void RealityServer::splice(int client, const Octets &hello)
     ssize_t got;
     while ((got = ::recv(client, chunk, sizeof chunk, 0)) > 0) {
         m_afterHello += static_cast<std::size_t>(got);
-        if (!writeAll(upstream, chunk, static_cast<std::size_t>(got)))
+        if (!sendAll(upstream, chunk, static_cast<std::size_t>(got)))
             break;
     }
     ::shutdown(upstream, SHUT_WR);

@@ -16,6 +16,9 @@ namespace support {
 
 using Octets = std::vector<std::uint8_t>;
 
+// Blocking send of every byte (no SIGPIPE); false when the peer went away.
+bool sendAll(int fd, const std::uint8_t *data, std::size_t size);
+
 // The server side of one TLS 1.3 connection after the handshake, blocking.
 class TlsServerSession
 {

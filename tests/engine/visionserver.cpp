@@ -14,18 +14,6 @@ namespace support {
 
 namespace {
 
-bool sendAll(int fd, const std::uint8_t *data, std::size_t size)
-{
-    while (size > 0) {
-        const ssize_t sent = ::send(fd, data, size, MSG_NOSIGNAL);
-        if (sent <= 0)
-            return false;
-        data += sent;
-        size -= static_cast<std::size_t>(sent);
-    }
-    return true;
-}
-
 bool startsWith(const Octets &data, std::initializer_list<std::uint8_t> prefix)
 {
     return data.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), data.begin());
