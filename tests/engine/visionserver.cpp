@@ -237,6 +237,7 @@ void VisionServer::serve(TlsServerSession &session)
     }
     serveTcp(session, target, Octets(request.begin() + static_cast<long>(payload), request.end()));
     ::close(target);
+    ++m_finished;
 }
 
 void VisionServer::serveTcp(TlsServerSession &session, int target, const Octets &early)

@@ -24,6 +24,7 @@ public:
     int uplinkEnds() const { return m_uplinkEnds.load(); }
     int udpPackets() const { return m_udpPackets.load(); }
     int refused() const { return m_refused.load(); }
+    int finished() const { return m_finished.load(); }
 
 private:
     void serveTcp(TlsServerSession &session, int target, const Octets &early);
@@ -35,6 +36,7 @@ private:
     std::atomic<int> m_uplinkEnds {0};
     std::atomic<int> m_udpPackets {0};
     std::atomic<int> m_refused {0};
+    std::atomic<int> m_finished {0};
 };
 
 } // namespace support
