@@ -130,6 +130,7 @@ void Engine::teardown()
         for (auto &entry : m_services->outbounds) {
             if (auto *urltest = dynamic_cast<UrlTestOutbound *>(entry.second.get()))
                 urltest->stopTesting();
+            entry.second->stop();
         }
     }
     for (auto &inbound : m_inbounds)

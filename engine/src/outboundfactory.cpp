@@ -2,6 +2,7 @@
 
 #include "group/groups.h"
 #include "outbound/shadowsocks.h"
+#include "outbound/vless.h"
 
 namespace qivro::engine {
 
@@ -26,8 +27,7 @@ std::shared_ptr<Outbound> createOutbound(const OutboundConfig &config)
         return std::make_shared<ShadowsocksOutbound>(config, kind);
     }
     if (config.type == "vless")
-        return std::make_shared<UnsupportedOutbound>(
-            config, "VLESS", "VLESS is not supported by this engine build");
+        return std::make_shared<VlessOutbound>(config);
     if (config.type == "hysteria2")
         return std::make_shared<UnsupportedOutbound>(
             config, "Hysteria2", "Hysteria2 is not supported by this engine build");

@@ -29,6 +29,17 @@ void TcpStream::shutdownSend()
     m_socket.shutdown(asio::ip::tcp::socket::shutdown_send, ignored);
 }
 
+std::string errorText(const std::error_code &error)
+{
+    if (error == asio::error::connection_refused)
+        return "connection refused";
+    if (error == asio::error::timed_out || error == asio::error::operation_aborted)
+        return "i/o timeout";
+    if (error == asio::error::eof)
+        return "EOF";
+    return error.message();
+}
+
 void TcpStream::close()
 {
     std::error_code ignored;

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 #include <system_error>
 
 namespace qivro::engine {
@@ -24,6 +25,8 @@ public:
     virtual void asyncWrite(asio::const_buffer buffer, IoHandler handler) = 0;
     virtual void shutdownSend() = 0;
     virtual void close() = 0;
+    // Why the last operation failed, where the error code alone says too little ("" otherwise).
+    virtual std::string errorDetail() const { return {}; }
 };
 
 // asio sends with MSG_NOSIGNAL on Linux (SO_NOSIGPIPE elsewhere), so a closed peer never raises
@@ -53,5 +56,8 @@ public:
     virtual void startReceive(ReceiveHandler handler) = 0;
     virtual void close() = 0;
 };
+
+// Go-style texts ("connection refused", "i/o timeout", "EOF") for the user-facing errors.
+std::string errorText(const std::error_code &error);
 
 } // namespace qivro::engine

@@ -1,5 +1,6 @@
 #include "common/websocket.h"
 
+#include <cstring>
 #include <openssl/evp.h>
 
 namespace qivro::engine::websocket {
@@ -34,45 +35,108 @@ std::string encodeFrame(std::uint8_t opcode, const std::string &payload)
     return frame + payload;
 }
 
-ParseStatus parseClientFrame(const char *data, std::size_t size, Frame &out, std::size_t &consumed)
+ParseStatus parseFrameHeader(const std::uint8_t *data, std::size_t size, FrameHeader &out)
 {
-    const auto byte = [data](std::size_t at) { return static_cast<std::uint8_t>(data[at]); };
     if (size < 2)
         return ParseStatus::NeedMore;
-    const bool final = byte(0) & 0x80;
-    const std::uint8_t opcode = byte(0) & 0x0F;
-    if ((byte(0) & 0x70) != 0 || (byte(1) & 0x80) == 0)
-        return ParseStatus::Invalid; // extensions were not negotiated; clients must mask
-    const bool control = opcode & 0x08;
-    if ((opcode > Binary && opcode < Close) || opcode > Pong)
+    FrameHeader header;
+    header.final = data[0] & 0x80;
+    header.opcode = data[0] & 0x0F;
+    header.masked = data[1] & 0x80;
+    if ((data[0] & 0x70) != 0)
+        return ParseStatus::Invalid; // extensions were not negotiated
+    const bool control = header.opcode & 0x08;
+    if ((header.opcode > Binary && header.opcode < Close) || header.opcode > Pong)
         return ParseStatus::Invalid;
-    std::uint64_t length = byte(1) & 0x7F;
+    header.length = data[1] & 0x7F;
     std::size_t at = 2;
-    if (length == 126 || length == 127) {
-        const std::size_t width = length == 126 ? 2 : 8;
+    if (header.length == 126 || header.length == 127) {
+        const std::size_t width = header.length == 126 ? 2 : 8;
         if (size < at + width)
             return ParseStatus::NeedMore;
-        length = 0;
+        header.length = 0;
         for (std::size_t i = 0; i < width; ++i)
-            length = (length << 8) | byte(at + i);
+            header.length = (header.length << 8) | data[at + i];
         at += width;
-        if ((width == 2 && length < 126) || (width == 8 && length <= 0xFFFF))
-            return ParseStatus::Invalid; // not the shortest form
+        if ((width == 2 && header.length < 126) || (width == 8 && header.length <= 0xFFFF)
+            || (header.length >> 63) != 0)
+            return ParseStatus::Invalid; // not the shortest form, or the top bit set
     }
-    if (control && (!final || length > 125))
+    if (control && (!header.final || header.length > 125))
         return ParseStatus::Invalid;
-    if (length > maxClientPayload)
+    if (header.masked) {
+        if (size < at + 4)
+            return ParseStatus::NeedMore;
+        std::memcpy(header.mask, data + at, 4);
+        at += 4;
+    }
+    header.size = at;
+    out = header;
+    return ParseStatus::Done;
+}
+
+std::size_t encodeClientFrameHeader(
+    std::uint8_t *out, std::uint8_t opcode, std::uint64_t length, const std::uint8_t mask[4])
+{
+    std::size_t at = 0;
+    out[at++] = static_cast<std::uint8_t>(0x80 | (opcode & 0x0F));
+    if (length < 126) {
+        out[at++] = static_cast<std::uint8_t>(0x80 | length);
+    } else if (length <= 0xFFFF) {
+        out[at++] = 0x80 | 126;
+        out[at++] = static_cast<std::uint8_t>(length >> 8);
+        out[at++] = static_cast<std::uint8_t>(length & 0xFF);
+    } else {
+        out[at++] = 0x80 | 127;
+        for (int shift = 56; shift >= 0; shift -= 8)
+            out[at++] = static_cast<std::uint8_t>((length >> shift) & 0xFF);
+    }
+    std::memcpy(out + at, mask, 4);
+    return at + 4;
+}
+
+void applyMask(std::uint8_t *data, std::size_t size, const std::uint8_t mask[4], std::size_t offset)
+{
+    std::size_t i = 0;
+    // Eight bytes at a time once aligned to the mask: bulk payloads pass through here.
+    while (i < size && (offset + i) % 4 != 0) {
+        data[i] ^= mask[(offset + i) % 4];
+        ++i;
+    }
+    std::uint64_t wide;
+    std::uint8_t pattern[8];
+    for (int k = 0; k < 8; ++k)
+        pattern[k] = mask[k % 4];
+    std::memcpy(&wide, pattern, 8);
+    for (; i + 8 <= size; i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, data + i, 8);
+        word ^= wide;
+        std::memcpy(data + i, &word, 8);
+    }
+    for (; i < size; ++i)
+        data[i] ^= mask[(offset + i) % 4];
+}
+
+ParseStatus parseClientFrame(const char *data, std::size_t size, Frame &out, std::size_t &consumed)
+{
+    const auto *bytes = reinterpret_cast<const std::uint8_t *>(data);
+    if (size >= 2 && (bytes[1] & 0x80) == 0)
+        return ParseStatus::Invalid; // clients must mask
+    FrameHeader header;
+    const ParseStatus status = parseFrameHeader(bytes, size, header);
+    if (status != ParseStatus::Done)
+        return status;
+    if (header.length > maxClientPayload)
         return ParseStatus::Invalid;
-    if (size < at + 4 + length)
+    if (size < header.size + header.length)
         return ParseStatus::NeedMore;
-    const char *mask = data + at;
-    at += 4;
-    out.final = final;
-    out.opcode = opcode;
-    out.payload.assign(data + at, static_cast<std::size_t>(length));
-    for (std::size_t i = 0; i < out.payload.size(); ++i)
-        out.payload[i] = static_cast<char>(out.payload[i] ^ mask[i % 4]);
-    consumed = at + static_cast<std::size_t>(length);
+    out.final = header.final;
+    out.opcode = header.opcode;
+    out.payload.assign(data + header.size, static_cast<std::size_t>(header.length));
+    applyMask(
+        reinterpret_cast<std::uint8_t *>(out.payload.data()), out.payload.size(), header.mask, 0);
+    consumed = header.size + static_cast<std::size_t>(header.length);
     return ParseStatus::Done;
 }
 

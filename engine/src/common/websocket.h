@@ -1,4 +1,5 @@
-// The WebSocket framing (RFC 6455) the control API's streams use when a client upgrades.
+// The WebSocket framing (RFC 6455): the control API's streams when a client upgrades, and the
+// ws transport's client side.
 #pragma once
 
 #include "common/address.h"
@@ -28,6 +29,26 @@ struct Frame
     std::uint8_t opcode = Text;
     std::string payload; // unmasked
 };
+
+struct FrameHeader
+{
+    bool final = true;
+    std::uint8_t opcode = Binary;
+    bool masked = false;
+    std::uint8_t mask[4] = {0, 0, 0, 0};
+    std::uint64_t length = 0;
+    std::size_t size = 0; // of the header itself
+};
+
+// A frame's header, with the checks both sides share: reserved bits clear, known opcodes,
+// control frames short and final, lengths in their shortest form.
+ParseStatus parseFrameHeader(const std::uint8_t *data, std::size_t size, FrameHeader &out);
+// The header of a masked client frame (at most 14 bytes) into out; returns its size.
+std::size_t encodeClientFrameHeader(
+    std::uint8_t *out, std::uint8_t opcode, std::uint64_t length, const std::uint8_t mask[4]);
+// XORs data with the mask, starting at the given offset into the payload.
+void applyMask(
+    std::uint8_t *data, std::size_t size, const std::uint8_t mask[4], std::size_t offset);
 
 // The Sec-WebSocket-Accept value for a client's Sec-WebSocket-Key.
 std::string acceptKey(const std::string &clientKey);

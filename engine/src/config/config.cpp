@@ -384,15 +384,15 @@ OutboundConfig parseOutbound(const json &object, const std::string &place)
         static const KeyList keys
             = {"uuid", "flow", "network", "tls", "packet_encoding", "multiplex", "transport"};
         checkKeys(object, place, {&baseKeys, &serverKeys, &keys, &dialKeys});
-        const std::string &uuid = outbound.uuid = getString(object, "uuid", place);
-        static const std::regex uuidPattern(
-            "^[0-9a-fA-F]{8}-?[0-9a-fA-F]{4}-?[0-9a-fA-F]{4}-?[0-9a-fA-F]{4}-?[0-9a-fA-F]{12}$");
-        if (!std::regex_match(uuid, uuidPattern))
-            fail(at(place, "uuid"), "invalid UUID: " + uuid);
+        // Any text: one that is not a UUID stands for its UUIDv5.
+        outbound.uuid = getString(object, "uuid", place);
         outbound.flow = getString(object, "flow", place);
         if (!outbound.flow.empty() && outbound.flow != "xtls-rprx-vision")
             fail(at(place, "flow"), "unsupported flow: " + outbound.flow);
-        outbound.packetEncoding = getString(object, "packet_encoding", place);
+        // Absent means xudp; an explicit "" asks for the plain form.
+        outbound.packetEncoding = member(object, "packet_encoding")
+            ? getString(object, "packet_encoding", place)
+            : "xudp";
         if (!outbound.packetEncoding.empty() && outbound.packetEncoding != "xudp"
             && outbound.packetEncoding != "packetaddr")
             fail(at(place, "packet_encoding"),

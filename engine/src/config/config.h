@@ -160,7 +160,7 @@ struct OutboundConfig
     // vless
     std::string uuid;
     std::string flow;
-    std::string packetEncoding; // "" (xudp), "xudp", "packetaddr"
+    std::string packetEncoding; // "xudp" (also when absent), "packetaddr", "" (plain UDP)
     TransportConfig transport;
 
     // hysteria2 (password above)

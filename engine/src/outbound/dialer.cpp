@@ -9,17 +9,6 @@
 
 namespace qivro::engine {
 
-std::string errorText(const std::error_code &error)
-{
-    if (error == asio::error::connection_refused)
-        return "connection refused";
-    if (error == asio::error::timed_out || error == asio::error::operation_aborted)
-        return "i/o timeout";
-    if (error == asio::error::eof)
-        return "EOF";
-    return error.message();
-}
-
 namespace {
 
 struct ConnectState

@@ -3,6 +3,8 @@
 // place.
 #pragma once
 
+#include "common/stream.h" // errorText
+
 #include <asio/any_io_executor.hpp>
 #include <asio/ip/tcp.hpp>
 #include <asio/ip/udp.hpp>
@@ -18,8 +20,5 @@ void connectTcp(const asio::any_io_executor &executor, const std::string &host, 
     int timeoutMs, std::function<void(const std::string &, asio::ip::tcp::socket)> handler);
 
 std::error_code openUdpSocket(asio::ip::udp::socket &socket, const asio::ip::udp &protocol);
-
-// Go-style texts ("connection refused", "i/o timeout", "EOF") for the user-facing errors.
-std::string errorText(const std::error_code &error);
 
 } // namespace qivro::engine

@@ -45,6 +45,9 @@ public:
     void chain(std::vector<std::string> &tags);
     // Called when a connection or packet is routed here; lazy groups start testing on it.
     virtual void touch() { }
+    // Drops what the outbound keeps between connections (pooled connections, their timers): the
+    // engine calls it before its event loop goes.
+    virtual void stop() { }
 
     // "outbound/shadowsocks[tag]"
     std::string logPrefix() const { return "outbound/" + m_type + "[" + m_tag + "]"; }

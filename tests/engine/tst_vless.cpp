@@ -1,0 +1,543 @@
+// VLESS through the mixed inbound against a real VLESS server (Debian's v2ray) on loopback, over
+// every transport it serves; the transports it lacks through transportbridge.py in front of it.
+// Also the wire formats, checked against the framing as published.
+#include "enginefixture.h"
+#include "outbound/vlessprotocol.h"
+#include "support.h"
+#include "testcerts.h"
+#include "transport/gunreader.h"
+#include "transport/transport.h"
+#include "transport/wsframereader.h"
+
+#include <cstdlib>
+
+using nlohmann::json;
+using support::Origin;
+using namespace qivro::engine;
+
+namespace {
+
+const std::string uuid = "b831381d-6324-4d53-ad4f-8cda48b30811";
+
+std::string hex(const std::vector<std::uint8_t> &bytes)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string text;
+    for (const std::uint8_t byte : bytes)
+        text += {digits[byte >> 4], digits[byte & 15]};
+    return text;
+}
+
+std::vector<std::uint8_t> unhex(const std::string &text)
+{
+    std::vector<std::uint8_t> bytes;
+    for (std::size_t i = 0; i + 1 < text.size(); i += 2)
+        bytes.push_back(static_cast<std::uint8_t>(std::stoi(text.substr(i, 2), nullptr, 16)));
+    return bytes;
+}
+
+std::vector<std::uint8_t> bytesOf(const std::string &text)
+{
+    return {text.begin(), text.end()};
+}
+
+std::string curl(const std::vector<std::string> &arguments)
+{
+    std::vector<std::string> argv = {"curl", "-s", "-f", "--max-time", "30"};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    return support::run(argv).output;
+}
+
+json engineConfig(const json &outbound)
+{
+    return {{"log", {{"level", "warn"}}}, {"inbounds", {mixedInbound()}},
+        {"outbounds", {outbound, {{"type", "direct"}, {"tag", "direct"}}}},
+        {"route", {{"final", outbound["tag"]}}}};
+}
+
+json vlessOutbound(std::uint16_t port, const json &extra = json::object())
+{
+    json outbound = {{"type", "vless"}, {"tag", "vl"}, {"server", "127.0.0.1"},
+        {"server_port", port}, {"uuid", uuid}};
+    outbound.update(extra);
+    return outbound;
+}
+
+// Downloads and uploads a few MiB through the engine, then exchanges UDP both ways with XUDP and
+// with the plain form.
+void checkCarries(const json &outbound, const Origin &origin, const support::UdpEcho &echo,
+    const std::string &label, bool udp = true)
+{
+    RunningEngine running(engineConfig(outbound));
+    const std::string port = std::to_string(running.mixedPort());
+    const std::string base = "http://127.0.0.1:" + std::to_string(origin.port());
+    const std::string body = curl({"-x", "socks5h://127.0.0.1:" + port, base + "/blob"});
+    CHECK_MSG(support::sha256Hex(body) == support::sha256Hex(origin.blob()),
+        label + ": download of " + std::to_string(body.size()) + " bytes");
+    const std::string upload = support::writeTempFile("vless-upload.bin", origin.blob());
+    const std::string echoed
+        = curl({"-x", "http://127.0.0.1:" + port, "--data-binary", "@" + upload, base + "/echo"});
+    CHECK_MSG(support::sha256Hex(echoed) == support::sha256Hex(origin.blob()),
+        label + ": upload of " + std::to_string(echoed.size()) + " bytes echoed");
+    if (!udp)
+        return;
+    for (const json &encoding : {json(nullptr), json("")}) {
+        json variant = outbound;
+        if (encoding.is_string())
+            variant["packet_encoding"] = encoding;
+        RunningEngine udpEngine(engineConfig(variant));
+        const std::string payload = "ping " + label + (encoding.is_null() ? " xudp" : " plain");
+        const std::string answer = support::socksUdpExchange(
+            udpEngine.mixedPort(), "127.0.0.1", echo.port(), payload, 5000);
+        CHECK_MSG(answer == "echo:" + payload, label + ": udp answer \"" + answer + "\"");
+    }
+}
+
+// A v2ray with one VLESS inbound per stream setting, on free ports.
+struct V2ray
+{
+    std::vector<std::uint16_t> ports;
+    std::unique_ptr<support::Process> process;
+
+    explicit V2ray(const std::vector<json> &streamSettings)
+    {
+        json inbounds = json::array();
+        for (const json &settings : streamSettings) {
+            ports.push_back(support::freeTcpPort());
+            inbounds.push_back(
+                {{"listen", "127.0.0.1"}, {"port", ports.back()}, {"protocol", "vless"},
+                    {"settings", {{"clients", {{{"id", uuid}}}}, {"decryption", "none"}}},
+                    {"streamSettings", settings}});
+        }
+        const json config = {{"log", {{"loglevel", "warning"}}}, {"inbounds", inbounds},
+            {"outbounds", {{{"protocol", "freedom"}}}}};
+        const std::string path = support::writeTempFile(
+            "v2ray-vless-" + std::to_string(ports.front()) + ".json", config.dump());
+        process = std::make_unique<support::Process>(
+            std::vector<std::string> {"v2ray", "-config", path});
+        for (const std::uint16_t port : ports)
+            CHECK(support::waitForTcpPort(port));
+    }
+};
+
+json v2rayTls(const support::CertificateSet &certificates, const std::vector<std::string> &alpn)
+{
+    return {{"alpn", alpn},
+        {"certificates",
+            {{{"certificateFile", certificates.certificatePath},
+                {"keyFile", certificates.keyPath}}}}};
+}
+
+bool haveServers()
+{
+    if (support::haveProgram("v2ray") && support::haveProgram("curl"))
+        return true;
+    std::fprintf(stderr, "v2ray or curl missing: skipped\n");
+    return false;
+}
+
+} // namespace
+
+TEST_CASE(vlessWireFormat)
+{
+    // Every text form of a UUID gives the same bytes; other text maps to its UUIDv5 (the second
+    // row is the mapping published with the VLESS server's documentation).
+    const std::vector<std::pair<std::string, std::string>> ids = {
+        {uuid, "b831381d63244d53ad4f8cda48b30811"},
+        {"我爱🍉老师1314", "5783a3e7e37351cd8642c83782b807c5"},
+        {"{B831381D-6324-4D53-AD4F-8CDA48B30811}", "b831381d63244d53ad4f8cda48b30811"},
+        {"urn:uuid:b831381d63244d53ad4f8cda48b30811", "b831381d63244d53ad4f8cda48b30811"},
+    };
+    for (const auto &[text, bytes] : ids) {
+        const vless::Uuid parsed = vless::parseUuid(text);
+        CHECK_MSG(hex({parsed.begin(), parsed.end()}) == bytes, text);
+    }
+    const vless::Uuid nil = vless::parseUuid("00000000-0000-0000-0000-000000000000");
+    CHECK_MSG((nil[6] >> 4) == 5 && (nil[8] & 0xC0) == 0x80, "the nil UUID is text like any other");
+
+    // version | uuid | addons | command | port | type | address, as the framing describes it.
+    const vless::Uuid id = vless::parseUuid(uuid);
+    const std::string prefix = "00b831381d63244d53ad4f8cda48b3081100";
+    const std::vector<std::tuple<vless::Command, Destination, std::string>> requests = {
+        {vless::CommandTcp, makeDestination("127.0.0.1", 443), prefix + "0101bb017f000001"},
+        {vless::CommandUdp, makeDestination("a.test", 80), prefix + "0200500206612e74657374"},
+        {vless::CommandTcp, makeDestination("::1", 53),
+            prefix + "01003503" + std::string(30, '0') + "01"},
+        {vless::CommandMux, makeDestination("a.test", 80), prefix + "03"},
+    };
+    for (const auto &[command, destination, expected] : requests) {
+        std::vector<std::uint8_t> out;
+        CHECK(vless::appendRequest(out, id, command, destination));
+        CHECK_MSG(hex(out) == expected, destination.toString());
+    }
+
+    // The response header arrives in any pieces; what follows it is payload.
+    for (const std::string response : {"0000", "0003aabbcc"}) {
+        const std::vector<std::uint8_t> bytes = unhex(response + "7061796c6f6164");
+        for (std::size_t split = 0; split <= bytes.size(); ++split) {
+            vless::ResponseParser parser;
+            std::size_t header = parser.feed(bytes.data(), split);
+            if (!parser.done())
+                header = split + parser.feed(bytes.data() + split, bytes.size() - split);
+            CHECK_MSG(parser.done() && header == response.size() / 2, response);
+        }
+    }
+    vless::ResponseParser wrongVersion;
+    wrongVersion.feed(unhex("0100").data(), 2);
+    CHECK(wrongVersion.failed() && wrongVersion.error() == "unknown version: 1");
+
+    // XUDP: the published example frame, a later packet, and the two reply shapes.
+    std::vector<std::uint8_t> frames;
+    const auto ping = bytesOf("ping-xudp");
+    CHECK(vless::xudp::appendFrame(
+        frames, true, makeDestination("127.0.0.1", 9001), ping.data(), ping.size()));
+    CHECK(vless::xudp::appendFrame(
+        frames, false, makeDestination("127.0.0.1", 9001), ping.data(), ping.size()));
+    const std::string example = "000c0000010102232901"
+                                "7f000001"
+                                "0009"
+        + hex(ping);
+    CHECK_EQ(hex(frames),
+        example
+            + "000c0000020102232901"
+              "7f000001"
+              "0009"
+            + hex(ping));
+    const std::vector<std::tuple<std::string, bool, std::string>> replies = {
+        {"000400000201"
+         "0004"
+         "706f6e67",
+            false, ""},
+        {"000c000002010200350108080808"
+         "0003"
+         "616263",
+            true, "8.8.8.8:53"},
+        {"000400000400", false, ""}, // keep-alive
+    };
+    for (const auto &[reply, hasAddress, from] : replies) {
+        const std::vector<std::uint8_t> bytes = unhex(reply);
+        vless::xudp::Frame frame;
+        std::size_t consumed = 0;
+        CHECK_MSG(vless::xudp::parseFrame(bytes.data(), bytes.size(), frame, consumed)
+                == ParseStatus::Done,
+            reply);
+        CHECK_EQ(frame.hasAddress, hasAddress);
+        if (hasAddress)
+            CHECK_EQ(frame.address.toString(), from);
+        for (std::size_t prefixSize = 0; prefixSize < consumed; ++prefixSize)
+            CHECK_MSG(vless::xudp::parseFrame(bytes.data(), prefixSize, frame, consumed)
+                    == ParseStatus::NeedMore,
+                reply);
+    }
+    vless::xudp::Frame frame;
+    std::size_t consumed = 0;
+    for (const std::string bad : {"000300000201", "0005000009010000", "ffff00000201"})
+        CHECK_MSG(vless::xudp::parseFrame(unhex(bad).data(), unhex(bad).size(), frame, consumed)
+                == ParseStatus::Invalid,
+            bad);
+}
+
+TEST_CASE(transportFraming)
+{
+    // gun: 00 | length | 0a | varint | data; the reader takes MultiHunk's repeated field and
+    // skips other fields, in pieces of any size.
+    std::vector<std::uint8_t> header;
+    GunReader::appendHeader(header, 3);
+    CHECK_EQ(hex(header), "00000000050a03");
+    header.clear();
+    GunReader::appendHeader(header, 300);
+    CHECK_EQ(hex(header), "000000012f0aac02");
+    const std::vector<std::uint8_t> message = unhex("000000000d0a03616263"
+                                                    "1007"
+                                                    "0a04"
+                                                    "64656667"
+                                                    "0000000000"
+                                                    "00000000050a03686969");
+    for (std::size_t piece = 1; piece <= message.size(); ++piece) {
+        GunReader reader;
+        std::string data;
+        std::size_t at = 0;
+        std::size_t end = std::min(message.size(), piece);
+        while (at < message.size()) {
+            const GunReader::Step step = reader.next(message.data() + at, end - at);
+            if (step.kind == GunReader::Step::NeedMore) {
+                end = std::min(message.size(), end + piece);
+                continue;
+            }
+            CHECK_MSG(step.kind != GunReader::Step::Error, step.error);
+            if (step.kind == GunReader::Step::Error)
+                break;
+            if (step.kind == GunReader::Step::Data)
+                data.append(message.begin() + static_cast<long>(at),
+                    message.begin() + static_cast<long>(at + step.consumed));
+            at += step.consumed;
+            end = std::max(end, at);
+        }
+        CHECK_MSG(data == "abcdefghii", "pieces of " + std::to_string(piece) + ": " + data);
+    }
+    for (const std::string bad : {"01000000020a00", "0001000001", "00000000030a0561"}) {
+        GunReader reader;
+        const std::vector<std::uint8_t> bytes = unhex(bad);
+        GunReader::Step step = reader.next(bytes.data(), bytes.size());
+        if (step.kind == GunReader::Step::Skip)
+            step = reader.next(bytes.data() + step.consumed, bytes.size() - step.consumed);
+        CHECK_MSG(step.kind == GunReader::Step::Error, bad);
+    }
+
+    // ws frames from a server: a text message skipped, a fragmented binary message with a ping
+    // between its parts, then a close.
+    const std::vector<std::uint8_t> frames = unhex("8103616263"
+                                                   "020368656c"
+                                                   "890170"
+                                                   "80026c6f"
+                                                   "880203e8");
+    for (std::size_t piece = 1; piece <= frames.size(); ++piece) {
+        WsFrameReader reader;
+        std::string data;
+        std::string pings;
+        int close = 0;
+        std::size_t at = 0;
+        std::size_t end = std::min(frames.size(), piece);
+        while (at < frames.size()) {
+            const WsFrameReader::Step step = reader.next(frames.data() + at, end - at);
+            if (step.kind == WsFrameReader::Step::NeedMore) {
+                end = std::min(frames.size(), end + piece);
+                continue;
+            }
+            if (step.kind == WsFrameReader::Step::Data)
+                data.append(frames.begin() + static_cast<long>(at + step.dataAt),
+                    frames.begin() + static_cast<long>(at + step.dataAt + step.dataSize));
+            pings += step.kind == WsFrameReader::Step::Ping ? step.payload : "";
+            close = step.kind == WsFrameReader::Step::Close ? step.code : close;
+            CHECK(step.kind != WsFrameReader::Step::Error);
+            at += step.consumed;
+            end = std::max(end, at);
+        }
+        CHECK_MSG(data == "hello" && pings == "p" && close == 1000, std::to_string(piece));
+    }
+    for (const std::string bad : {"82810000000061", "0001ff",
+             "8201ff"
+             "8201ff"
+             "0001ff"
+             "0101ff"}) {
+        WsFrameReader reader;
+        const std::vector<std::uint8_t> bytes = unhex(bad);
+        std::size_t at = 0;
+        WsFrameReader::Step step;
+        while (at < bytes.size()) {
+            step = reader.next(bytes.data() + at, bytes.size() - at);
+            if (step.kind == WsFrameReader::Step::Error
+                || step.kind == WsFrameReader::Step::NeedMore)
+                break;
+            at += step.consumed;
+        }
+        CHECK_MSG(step.kind == WsFrameReader::Step::Error, bad);
+    }
+
+    // Paths go out as Go's URL writer sends them.
+    const std::vector<std::pair<std::string, std::string>> paths
+        = {{"", "/"}, {"ws", "/ws"}, {"/ws?ed=2048", "/ws%3Fed=2048"}, {"/a b", "/a%20b"},
+            {"/%41", "/%41"}, {"/ä", "/%C3%A4"}, {"/a!b", "/a!b"}};
+    for (const auto &[path, expected] : paths) {
+        std::string out;
+        CHECK_MSG(requestPath(path, out) && out == expected, path + " -> " + out);
+    }
+    std::string out;
+    CHECK(!requestPath("/%zz", out));
+    CHECK_EQ(grpcPath("my/svc"), "/my%2Fsvc/Tun");
+}
+
+TEST_CASE(throughV2ray)
+{
+    if (!haveServers())
+        return;
+    const support::CertificateSet certificates
+        = support::makeCertificates("vless", {"localhost", "127.0.0.1"});
+    const json tls = v2rayTls(certificates, {"http/1.1"});
+    const json tlsH2 = v2rayTls(certificates, {"h2"});
+    V2ray server({{{"network", "tcp"}},
+        {{"network", "tcp"}, {"security", "tls"}, {"tlsSettings", tls}},
+        {{"network", "ws"}, {"wsSettings", {{"path", "/ws"}}}},
+        {{"network", "ws"}, {"wsSettings", {{"path", "/ws"}}}, {"security", "tls"},
+            {"tlsSettings", tls}},
+        {{"network", "http"}, {"httpSettings", {{"host", {"www.example.com"}}, {"path", "/h2"}}},
+            {"security", "tls"}, {"tlsSettings", tlsH2}}});
+    Origin origin("origin", 3 << 20);
+    support::UdpEcho echo;
+    const json clientTls = {
+        {"enabled", true}, {"server_name", "localhost"}, {"certificate_path", certificates.caPath}};
+    const std::vector<std::tuple<std::string, std::size_t, json>> rows = {
+        {"tcp", 0, json::object()},
+        {"tls", 1, {{"tls", clientTls}}},
+        {"ws", 2, {{"transport", {{"type", "ws"}, {"path", "/ws"}}}}},
+        {"ws+tls", 3, {{"tls", clientTls}, {"transport", {{"type", "ws"}, {"path", "/ws"}}}}},
+        {"h2+tls", 4, {{"tls", clientTls}, {"transport", {{"type", "http"}, {"path", "/h2"}}}}},
+    };
+    for (const auto &[label, index, extra] : rows)
+        checkCarries(vlessOutbound(server.ports[index], extra), origin, echo, label);
+}
+
+TEST_CASE(throughTestServers)
+{
+    if (!haveServers() || support::run({"/usr/bin/python3", "-c", "import h2"}).exitCode != 0) {
+        std::fprintf(stderr, "python3-h2 missing: skipped\n");
+        return;
+    }
+    const support::CertificateSet certificates
+        = support::makeCertificates("bridge", {"localhost", "127.0.0.1"});
+    V2ray server(std::vector<json> {{{"network", "tcp"}}});
+    Origin origin("origin", 2 << 20);
+    support::UdpEcho echo;
+    const std::string script = std::string(QIVRO_TEST_SOURCE_DIR) + "/transportbridge.py";
+    const json tls = {
+        {"enabled", true}, {"server_name", "localhost"}, {"certificate_path", certificates.caPath}};
+    struct Row
+    {
+        std::string label;
+        std::vector<std::string> bridge;
+        json outbound;
+    };
+    const std::vector<Row> rows = {
+        {"grpc h2c", {"--mode", "gun", "--service", "tun"},
+            {{"transport", {{"type", "grpc"}, {"service_name", "tun"}}}}},
+        {"grpc+tls", {"--mode", "gun", "--service", "tun", "--tls"},
+            {{"tls", tls}, {"transport", {{"type", "grpc"}, {"service_name", "tun"}}}}},
+        {"httpupgrade", {"--mode", "httpupgrade", "--path", "/up", "--host", "up.test"},
+            {{"transport", {{"type", "httpupgrade"}, {"path", "/up"}, {"host", "up.test"}}}}},
+        {"httpupgrade+tls",
+            {"--mode", "httpupgrade", "--path", "/up", "--host", "localhost", "--tls"},
+            {{"tls", tls}, {"transport", {{"type", "httpupgrade"}, {"path", "/up"}}}}},
+        {"ws early data in a header, Host from the headers",
+            {"--mode", "wsearly", "--path", "/ws", "--early-header", "Sec-WebSocket-Protocol",
+                "--host", "ws.test"},
+            {{"transport",
+                {{"type", "ws"}, {"path", "/ws"}, {"max_early_data", 2048},
+                    {"early_data_header_name", "Sec-WebSocket-Protocol"},
+                    {"headers", {{"Host", "ws.test"}}}}}}},
+        {"ws early data in the path", {"--mode", "wsearly", "--path", "/ws", "--tls"},
+            {{"tls", tls},
+                {"transport", {{"type", "ws"}, {"path", "/ws"}, {"max_early_data", 8}}}}},
+        {"http over HTTP/1.1", {"--mode", "http1", "--path", "/h1", "--host", "h1.test"},
+            {{"transport", {{"type", "http"}, {"path", "/h1"}, {"host", {"h1.test"}}}}}},
+    };
+    for (const Row &row : rows) {
+        const std::uint16_t port = support::freeTcpPort();
+        std::vector<std::string> argv = {"/usr/bin/python3", script, "--listen",
+            std::to_string(port), "--backend", std::to_string(server.ports[0])};
+        for (const std::string &argument : row.bridge) {
+            if (argument == "--tls")
+                argv.insert(argv.end(),
+                    {"--cert", certificates.certificatePath, "--key", certificates.keyPath});
+            else
+                argv.push_back(argument);
+        }
+        support::Process bridge(argv, support::writeTempFile("bridge.log", ""));
+        CHECK_MSG(support::waitForTcpPort(port), row.label);
+        checkCarries(vlessOutbound(port, row.outbound), origin, echo, row.label);
+    }
+}
+
+TEST_CASE(failuresAreClearAndContained)
+{
+    if (!haveServers())
+        return;
+    const support::CertificateSet certificates = support::makeCertificates("fail", {"localhost"});
+    const json tlsH2 = v2rayTls(certificates, {"h2"});
+    V2ray server({{{"network", "tcp"}}, {{"network", "ws"}, {"wsSettings", {{"path", "/ws"}}}},
+        {{"network", "http"}, {"httpSettings", {{"path", "/h2"}}}, {"security", "tls"},
+            {"tlsSettings", tlsH2}},
+        {{"network", "tcp"}, {"security", "tls"}, {"tlsSettings", v2rayTls(certificates, {})}}});
+    Origin origin("origin");
+    const json trusted = {
+        {"enabled", true}, {"server_name", "localhost"}, {"certificate_path", certificates.caPath}};
+    const std::vector<std::tuple<std::string, json, std::string>> rows = {
+        {"wrong uuid",
+            vlessOutbound(server.ports[0], {{"uuid", "0f1e2d3c-4b5a-6978-8796-a5b4c3d2e1f0"}}),
+            "outbound/vless[vl]: read VLESS response: EOF"},
+        {"wrong ws path",
+            vlessOutbound(
+                server.ports[1], {{"transport", {{"type", "ws"}, {"path", "/elsewhere"}}}}),
+            "open outbound connection: unexpected HTTP response status: 404"},
+        {"wrong h2 path",
+            vlessOutbound(server.ports[2],
+                {{"tls", trusted}, {"transport", {{"type", "http"}, {"path", "/elsewhere"}}}}),
+            "read VLESS response: v2ray-http: unexpected status: 404 Not Found"},
+        {"certificate not trusted",
+            vlessOutbound(
+                server.ports[3], {{"tls", {{"enabled", true}, {"server_name", "localhost"}}}}),
+            "open outbound connection: tls: failed to verify certificate: x509: certificate signed "
+            "by unknown authority"},
+        {"certificate for another name",
+            vlessOutbound(server.ports[3],
+                {{"tls",
+                    {{"enabled", true}, {"server_name", "other.test"},
+                        {"certificate_path", certificates.caPath}}}}),
+            "x509: certificate is valid for localhost, not other.test"},
+        {"vision flow", vlessOutbound(server.ports[0], {{"flow", "xtls-rprx-vision"}}),
+            "outbound/vless[vl]: flow xtls-rprx-vision is not supported by this engine build"},
+        {"reality",
+            vlessOutbound(server.ports[3],
+                {{"tls",
+                    {{"enabled", true}, {"server_name", "localhost"},
+                        {"reality", {{"enabled", true}, {"public_key", "x"}}}}}}),
+            "outbound/vless[vl]: reality is not supported by this engine build"},
+        {"quic",
+            vlessOutbound(server.ports[3], {{"tls", trusted}, {"transport", {{"type", "quic"}}}}),
+            "transport quic is not supported by this engine build"},
+    };
+    for (const auto &[label, outbound, line] : rows) {
+        LogCapture logs;
+        RunningEngine running(engineConfig(outbound));
+        const std::string proxy = "socks5h://127.0.0.1:" + std::to_string(running.mixedPort());
+        const std::string url = "http://127.0.0.1:" + std::to_string(origin.port()) + "/name";
+        CHECK_MSG(curl({"-x", proxy, url}).empty(), label);
+        for (int i = 0; i < 50 && !logs.contains(line); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        CHECK_MSG(logs.contains(line), label + ": " + line);
+    }
+    // A fingerprint asked for is noted once, and the connection still carries.
+    LogCapture logs;
+    RunningEngine running(engineConfig(vlessOutbound(server.ports[3],
+        {{"tls",
+            {{"enabled", true}, {"server_name", "localhost"},
+                {"certificate_path", certificates.caPath},
+                {"utls", {{"enabled", true}, {"fingerprint", "chrome"}}}}}})));
+    const std::string proxy = "socks5h://127.0.0.1:" + std::to_string(running.mixedPort());
+    const std::string url = "http://127.0.0.1:" + std::to_string(origin.port()) + "/name";
+    CHECK_EQ(curl({"-x", proxy, url}), "origin");
+    CHECK_EQ(curl({"-x", proxy, url}), "origin");
+    CHECK(logs.contains("uTLS fingerprint chrome is not applied"));
+}
+
+TEST_CASE(groupsAndDelayTestsOverVless)
+{
+    if (!haveServers())
+        return;
+    V2ray server(std::vector<json> {{{"network", "tcp"}}});
+    Origin origin("origin");
+    // Plain http test URLs are otherwise replaced by a public one.
+    const std::string testUrl = "http://127.0.0.1:" + std::to_string(origin.port()) + "/name";
+    ::setenv("QIVRO_ENGINE_TEST_URL", testUrl.c_str(), 1);
+    const std::string secret = "s";
+    RunningEngine running({{"log", {{"level", "warn"}}}, {"inbounds", {mixedInbound()}},
+        {"outbounds",
+            {{{"type", "urltest"}, {"tag", "auto"}, {"outbounds", {"vl"}},
+                 {"url", "http://127.0.0.1:" + std::to_string(origin.port()) + "/generate_204"}},
+                vlessOutbound(server.ports[0]), {{"type", "direct"}, {"tag", "direct"}}}},
+        {"route", {{"final", "auto"}}},
+        {"experimental",
+            {{"clash_api", {{"external_controller", "127.0.0.1:0"}, {"secret", secret}}}}}});
+    const std::map<std::string, std::string> auth = {{"Authorization", "Bearer " + secret}};
+    const support::HttpResult node
+        = support::httpCall(running.apiPort(), "GET", "/proxies/vl", auth);
+    CHECK_EQ(json::parse(node.body, nullptr, false).value("type", ""), "VLESS");
+    const support::HttpResult delay
+        = support::httpCall(running.apiPort(), "GET", "/proxies/vl/delay?timeout=5000", auth);
+    CHECK_MSG(delay.status == 200 && json::parse(delay.body, nullptr, false).contains("delay"),
+        delay.body);
+    const std::string proxy = "socks5h://127.0.0.1:" + std::to_string(running.mixedPort());
+    CHECK_EQ(curl({"-x", proxy, testUrl}), "origin");
+    ::unsetenv("QIVRO_ENGINE_TEST_URL");
+}
+
+QTEST_MAIN()
