@@ -354,8 +354,8 @@ void VisionServer::serveXudp(TlsServerSession &session, const Octets &early)
                 if (mux.size() < total + 2)
                     break;
                 dataSize = static_cast<std::size_t>(mux[total] << 8 | mux[total + 1]);
-                total += 2;
-                if (mux.size() < total + dataSize)
+                total += 2 + dataSize;
+                if (mux.size() < total)
                     break;
             }
             sessionId = static_cast<std::uint16_t>(meta[0] << 8 | meta[1]);

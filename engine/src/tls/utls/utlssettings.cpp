@@ -11,8 +11,8 @@ bool UtlsSettings::wanted(const TlsConfig &tls, const std::string &flow)
     return tls.enabled && (tls.utlsEnabled || tls.realityEnabled || !flow.empty());
 }
 
-std::shared_ptr<const UtlsSettings> UtlsSettings::create(
-    const TlsConfig &tls, const std::string &server, std::string &error)
+std::shared_ptr<const UtlsSettings> UtlsSettings::create(const TlsConfig &tls,
+    const std::string &server, std::string &error, const std::vector<std::string> &defaultAlpn)
 {
     if (tls.maxVersion == "1.0" || tls.maxVersion == "1.1" || tls.maxVersion == "1.2") {
         error = "max_version " + tls.maxVersion
@@ -30,7 +30,7 @@ std::shared_ptr<const UtlsSettings> UtlsSettings::create(
     const std::string name = tls.serverName.empty() ? server : tls.serverName;
     options.serverName = tls.disableSni ? "" : name;
     options.verifyName = name;
-    options.alpn = tls.alpn;
+    options.alpn = tls.alpn.empty() ? defaultAlpn : tls.alpn;
     options.insecure = tls.insecure;
     std::string pem;
     for (const std::string &line : tls.certificate)

@@ -8,6 +8,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace qivro::engine::utls {
 
@@ -19,8 +20,11 @@ public:
     static bool wanted(const TlsConfig &tls, const std::string &flow);
 
     // server: the outbound's address, the name checked when server_name is empty.
-    static std::shared_ptr<const UtlsSettings> create(
-        const TlsConfig &tls, const std::string &server, std::string &error);
+    // defaultAlpn: offered instead of the shape's own when the configuration names none (a
+    // transport may need one).
+    static std::shared_ptr<const UtlsSettings> create(const TlsConfig &tls,
+        const std::string &server, std::string &error,
+        const std::vector<std::string> &defaultAlpn = {});
 
     // Options for one connection.
     ClientOptions options() const { return m_options; }
