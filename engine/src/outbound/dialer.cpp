@@ -28,7 +28,8 @@ struct ConnectState
 } // namespace
 
 void connectTcp(const asio::any_io_executor &executor, const std::string &host, std::uint16_t port,
-    int timeoutMs, std::function<void(const std::string &, asio::ip::tcp::socket)> handler)
+    int timeoutMs, std::function<void(const std::string &, asio::ip::tcp::socket)> handler,
+    const DialPolicy &policy)
 {
     auto state = std::make_shared<ConnectState>(executor);
     state->handler = std::move(handler);
@@ -43,7 +44,7 @@ void connectTcp(const asio::any_io_executor &executor, const std::string &host, 
     });
     const std::string address = "dial tcp " + makeDestination(host, port).toString() + ": ";
     state->resolver.async_resolve(host, std::to_string(port),
-        [state, address](
+        [state, address, policy](
             const std::error_code &error, asio::ip::tcp::resolver::results_type results) {
             if (error || results.empty()) {
                 state->timer.cancel();
@@ -51,6 +52,18 @@ void connectTcp(const asio::any_io_executor &executor, const std::string &host, 
                                                : "lookup " + address + errorText(error),
                     asio::ip::tcp::socket(state->resolver.get_executor()));
                 return;
+            }
+            // One refused address refuses the name: a name that mixes a public address with a
+            // loopback one is a rebinding attempt, not a fallback.
+            for (const auto &entry : results) {
+                const std::string refusal
+                    = policy.check(entry.endpoint().address(), entry.endpoint().port());
+                if (!refusal.empty()) {
+                    state->timer.cancel();
+                    state->handler(
+                        address + refusal, asio::ip::tcp::socket(state->resolver.get_executor()));
+                    return;
+                }
             }
             asio::async_connect(state->socket, results,
                 [state, address](

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "common/stream.h" // errorText
+#include "outbound/dialguard.h"
 
 #include <asio/any_io_executor.hpp>
 #include <asio/ip/tcp.hpp>
@@ -15,9 +16,11 @@
 
 namespace qivro::engine {
 
-// Resolves host (domain or literal) and connects a TCP socket, giving up after timeoutMs.
+// Resolves host (domain or literal) and connects a TCP socket, giving up after timeoutMs. The
+// policy is checked against every resolved address before any connection is made.
 void connectTcp(const asio::any_io_executor &executor, const std::string &host, std::uint16_t port,
-    int timeoutMs, std::function<void(const std::string &, asio::ip::tcp::socket)> handler);
+    int timeoutMs, std::function<void(const std::string &, asio::ip::tcp::socket)> handler,
+    const DialPolicy &policy = {});
 
 std::error_code openUdpSocket(asio::ip::udp::socket &socket, const asio::ip::udp &protocol);
 

@@ -5,6 +5,7 @@
 #include "config/config.h"
 #include "dns/dns.h"
 #include "group/urltest.h"
+#include "outbound/dialguard.h"
 #include "outbound/outbound.h"
 #include "route/router.h"
 
@@ -21,6 +22,7 @@ struct Services
     Tracker tracker;
     DnsForwarder dns;
     DelayHistory history;
+    DialGuard guard; // knows every listener once the engine has started
     std::map<std::string, std::shared_ptr<Outbound>> outbounds; // by tag
 };
 
