@@ -558,28 +558,49 @@ long rssKiB(int pid)
     return -1;
 }
 
-void benchMemory()
+// Resident memory of an engine idle, then holding 1,000 idle connections through its outbound
+// to the holder.
+struct IdleLoad
 {
-    std::printf("memory: resident set of the engine process\n");
-    Holder holder;
-    EngineProcess engine(directOutbounds(), "proxy");
+    long idleKiB = 0;
+    long loadedKiB = 0;
+    std::size_t connections = 0;
+    double perConnectionKiB() const
+    {
+        return connections ? double(loadedKiB - idleKiB) / double(connections) : 0.0;
+    }
+};
+
+IdleLoad measureIdleLoad(const json &outbounds, const std::string &final, std::uint16_t holderPort)
+{
+    EngineProcess engine(outbounds, final);
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     const int pid = engine.process->pid();
-    const long idle = rssKiB(pid);
+    IdleLoad load;
+    load.idleKiB = rssKiB(pid);
     asio::io_context io;
     std::vector<std::unique_ptr<tcp::socket>> sockets;
     for (int i = 0; i < 1000; ++i) {
         auto socket = std::make_unique<tcp::socket>(io);
-        if (!socksConnect(*socket, engine.mixed, holder.port()))
+        if (!socksConnect(*socket, engine.mixed, holderPort))
             break;
         sockets.push_back(std::move(socket));
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(800)); // the sniff window passes
-    const long loaded = rssKiB(pid);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500)); // sniffing and handshakes end
+    load.loadedKiB = rssKiB(pid);
+    load.connections = sockets.size();
+    return load;
+}
+
+void benchMemory()
+{
+    std::printf("memory: resident set of the engine process\n");
+    Holder holder;
+    const IdleLoad load = measureIdleLoad(directOutbounds(), "proxy", holder.port());
     std::printf("  idle %.1f MiB (target < 20 MiB: %s)   with %zu idle connections %.1f MiB (%.1f "
                 "KiB each)\n",
-        idle / 1024.0, idle < 20 * 1024 ? "met" : "missed", sockets.size(), loaded / 1024.0,
-        sockets.empty() ? 0.0 : double(loaded - idle) / sockets.size());
+        load.idleKiB / 1024.0, load.idleKiB < 20 * 1024 ? "met" : "missed", load.connections,
+        load.loadedKiB / 1024.0, load.perConnectionKiB());
 }
 
 // A v2ray VLESS server with a tcp, a tls, a ws and a ws+tls inbound, for both clients to share.
@@ -711,27 +732,6 @@ void benchVless()
     }
 }
 
-// Resident memory per idle connection through the engine, for an outbound to a server that
-// relays to the holder.
-double idleConnectionKiB(const json &outbound, std::uint16_t holderPort, std::size_t &opened)
-{
-    EngineProcess engine({outbound}, outbound["tag"]);
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    const int pid = engine.process->pid();
-    const long idle = rssKiB(pid);
-    asio::io_context io;
-    std::vector<std::unique_ptr<tcp::socket>> sockets;
-    for (int i = 0; i < 1000; ++i) {
-        auto socket = std::make_unique<tcp::socket>(io);
-        if (!socksConnect(*socket, engine.mixed, holderPort))
-            break;
-        sockets.push_back(std::move(socket));
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500)); // sniffing and handshakes end
-    opened = sockets.size();
-    return sockets.empty() ? 0.0 : double(rssKiB(pid) - idle) / double(sockets.size());
-}
-
 void benchVlessMemory()
 {
     std::printf("vless-memory: resident memory per idle connection, VLESS+TLS to v2ray against "
@@ -754,8 +754,12 @@ void benchVlessMemory()
     std::vector<double> shadowsocks, vless;
     std::size_t ssOpened = 0, vlessOpened = 0;
     for (int round = 0; round < 3; ++round) {
-        shadowsocks.push_back(idleConnectionKiB(shadowsocksOutbound, holder.port(), ssOpened));
-        vless.push_back(idleConnectionKiB(server.outbound("tls"), holder.port(), vlessOpened));
+        IdleLoad load = measureIdleLoad({shadowsocksOutbound}, "ss", holder.port());
+        shadowsocks.push_back(load.perConnectionKiB());
+        ssOpened = load.connections;
+        load = measureIdleLoad({server.outbound("tls")}, "vl", holder.port());
+        vless.push_back(load.perConnectionKiB());
+        vlessOpened = load.connections;
     }
     const auto median = [](std::vector<double> values) {
         std::sort(values.begin(), values.end());

@@ -217,9 +217,6 @@ TEST_CASE(unsupportedOutboundsFailWithAClearLine)
     Origin origin("origin");
     const json port = origin.port();
     const std::vector<std::pair<json, std::string>> rows = {
-        {{{"type", "vless"}, {"tag", "vl"}, {"server", "127.0.0.1"}, {"server_port", port},
-             {"uuid", "b831381d-6324-4d53-ad4f-8cda48b30811"}},
-            "outbound/vless[vl]: VLESS is not supported by this engine build"},
         {{{"type", "hysteria2"}, {"tag", "hy"}, {"server", "127.0.0.1"}, {"server_port", port},
              {"password", "p"}, {"tls", {{"enabled", true}}}},
             "outbound/hysteria2[hy]: Hysteria2 is not supported by this engine build"},

@@ -202,7 +202,7 @@ TEST_CASE(clientConfigurationOnFixedPorts)
     const std::map<std::string, std::string> auth = {{"Authorization", "Bearer " + secret}};
     CHECK_EQ(
         support::httpCall(9090, "PUT", "/proxies/proxy", auth, "{\"name\": \"JP-1\"}").status, 204);
-    CHECK(fetch("socks5h://127.0.0.1:1080", "localhost") != expected); // VLESS cannot dial yet
+    CHECK(fetch("socks5h://127.0.0.1:1080", "localhost") != expected); // no VLESS server at port 9
     CHECK_EQ(
         support::httpCall(9090, "PUT", "/proxies/proxy", auth, "{\"name\": \"HK-1\"}").status, 204);
     CHECK(fetch("socks5h://127.0.0.1:1080", "localhost") == expected);

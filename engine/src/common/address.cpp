@@ -124,6 +124,17 @@ void appendSocksAddress(std::vector<std::uint8_t> &out, const Destination &desti
     out.push_back(static_cast<std::uint8_t>(destination.port & 0xFF));
 }
 
+int hexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
 bool splitHostPort(const std::string &text, std::string &host, std::uint16_t &port)
 {
     std::size_t colon;

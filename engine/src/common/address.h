@@ -39,6 +39,8 @@ ParseStatus parseSocksAddress(
 void appendSocksAddress(std::vector<std::uint8_t> &out, const Destination &destination);
 
 std::string toLower(std::string text);
+// The value of a hexadecimal digit, -1 for any other character.
+int hexDigit(char c);
 // Splits "host:port" / "[v6]:port"; false when the port is missing or not a number.
 bool splitHostPort(const std::string &text, std::string &host, std::uint16_t &port);
 

@@ -36,6 +36,8 @@ void InputBuffer::commit(std::size_t count)
 
 void InputBuffer::append(const std::uint8_t *data, std::size_t count)
 {
+    if (count == 0)
+        return;
     if (m_data.size() - m_end < count)
         m_data.resize(m_end + count);
     std::memcpy(m_data.data() + m_end, data, count);

@@ -9,14 +9,6 @@ namespace qivro::engine::vless {
 
 namespace {
 
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
-}
-
 // The canonical, hyphen-less, braced and urn:uuid: forms, as Go's UUID parsers take them.
 bool parseUuidText(std::string text, Uuid &out)
 {
@@ -34,8 +26,8 @@ bool parseUuidText(std::string text, Uuid &out)
     if (text.size() != 32)
         return false;
     for (std::size_t i = 0; i < 16; ++i) {
-        const int high = hexValue(text[2 * i]);
-        const int low = hexValue(text[2 * i + 1]);
+        const int high = hexDigit(text[2 * i]);
+        const int low = hexDigit(text[2 * i + 1]);
         if (high < 0 || low < 0)
             return false;
         out[i] = static_cast<std::uint8_t>(high << 4 | low);

@@ -141,7 +141,8 @@ bool TlsStream::resumed() const
 std::size_t TlsStream::takeCipher(char *out, std::size_t size)
 {
     const std::size_t count = std::min(size, m_in.size());
-    std::memcpy(out, m_in.data(), count);
+    if (count > 0)
+        std::memcpy(out, m_in.data(), count);
     m_in.consume(count);
     return count;
 }

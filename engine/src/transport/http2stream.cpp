@@ -34,7 +34,8 @@ void Http2Stream::serveRead()
         error = asio::error::operation_aborted;
     } else if (m_bodyOffset < m_body.size() && !m_failed) {
         size = std::min(m_readBuffer.size(), m_body.size() - m_bodyOffset);
-        std::memcpy(m_readBuffer.data(), m_body.data() + m_bodyOffset, size);
+        if (size > 0)
+            std::memcpy(m_readBuffer.data(), m_body.data() + m_bodyOffset, size);
         m_bodyOffset += size;
         if (m_bodyOffset == m_body.size()) {
             m_body.clear();
@@ -87,7 +88,8 @@ long Http2Stream::takeUpload(std::uint8_t *out, std::size_t size, std::uint32_t 
 {
     const std::size_t waiting = m_upload.size() - m_uploadOffset;
     const std::size_t count = std::min(size, waiting);
-    std::memcpy(out, m_upload.data() + m_uploadOffset, count);
+    if (count > 0)
+        std::memcpy(out, m_upload.data() + m_uploadOffset, count);
     m_uploadOffset += count;
     m_uploadTaken += count;
     if (m_uploadOffset == m_upload.size()) {

@@ -110,7 +110,8 @@ void PrefixedStream::asyncReadSome(asio::mutable_buffer buffer, IoHandler handle
     if (m_offset == m_prefix.size())
         return m_inner->asyncReadSome(buffer, std::move(handler));
     const std::size_t size = std::min(buffer.size(), m_prefix.size() - m_offset);
-    std::memcpy(buffer.data(), m_prefix.data() + m_offset, size);
+    if (size > 0)
+        std::memcpy(buffer.data(), m_prefix.data() + m_offset, size);
     m_offset += size;
     if (m_offset == m_prefix.size()) {
         m_prefix = {};
