@@ -1,5 +1,6 @@
 #include "tls/utls/reality.h"
 
+#include "common/address.h" // hexDigit
 #include "common/base64url.h"
 #include "tls/utls/certificateverifier.h"
 #include "tls/utls/clienthello.h"
@@ -19,21 +20,12 @@ const std::uint8_t clientVersion[3] = {1, 8, 1};
 
 bool decodeHex(const std::string &text, Bytes &out)
 {
-    auto nibble = [](char c) -> int {
-        if (c >= '0' && c <= '9')
-            return c - '0';
-        if (c >= 'a' && c <= 'f')
-            return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F')
-            return c - 'A' + 10;
-        return -1;
-    };
     if (text.size() % 2)
         return false;
     out.clear();
     for (std::size_t i = 0; i < text.size(); i += 2) {
-        const int high = nibble(text[i]);
-        const int low = nibble(text[i + 1]);
+        const int high = hexDigit(text[i]);
+        const int low = hexDigit(text[i + 1]);
         if (high < 0 || low < 0)
             return false;
         out.push_back(static_cast<std::uint8_t>(high << 4 | low));
