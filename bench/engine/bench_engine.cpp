@@ -839,10 +839,10 @@ void benchVlessMemory()
     std::vector<double> shadowsocks, vless;
     std::size_t ssOpened = 0, vlessOpened = 0;
     for (int round = 0; round < 3; ++round) {
-        IdleLoad load = measureIdleLoad({shadowsocksOutbound}, "ss", holder.port());
+        IdleLoad load = measureIdleLoad(json::array({shadowsocksOutbound}), "ss", holder.port());
         shadowsocks.push_back(load.perConnectionKiB());
         ssOpened = load.connections;
-        load = measureIdleLoad({server.outbound("tls")}, "vl", holder.port());
+        load = measureIdleLoad(json::array({server.outbound("tls")}), "vl", holder.port());
         vless.push_back(load.perConnectionKiB());
         vlessOpened = load.connections;
     }

@@ -34,15 +34,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     readMore();
     const std::string upload(3000, 'u');
     gun->asyncWrite(asio::buffer(upload), [](const std::error_code &, std::size_t) {});
+    // poll() stops the context whenever it runs out of work; later polls would run nothing.
+    const auto drain = [&io] {
+        io.restart();
+        io.poll();
+    };
     const std::size_t piece = 1 + data[0] % 128;
     for (std::size_t at = 1; at < size; at += piece) {
         if (!connection->receive(data + at, std::min(piece, size - at)))
             break;
-        io.poll();
+        drain();
     }
     gun->close();
-    io.poll();
+    drain();
     connection->close();
-    io.poll();
+    drain();
     return 0;
 }
