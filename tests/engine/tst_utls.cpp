@@ -338,6 +338,36 @@ TEST_CASE(keyUpdatesBothWays)
     }
 }
 
+TEST_CASE(readsTakeTheRecordsAlreadyArrived)
+{
+    if (!support::haveProgram("openssl"))
+        return;
+    support::TestPki pki;
+    const std::string rsa = pki.leaf("rsa");
+    const std::string all = "one\ntwo\nthree\n";
+    const struct
+    {
+        bool keepBoundaries;
+        std::string first;
+    } rows[] = {{false, all}, {true, "one\n"}};
+    for (const auto &row : rows) {
+        support::SServer peer(rsa, {"-tls1_3"}, true);
+        support::TlsDriver driver;
+        CHECK(driver.connect(peer.port(), options("chrome", pki.caPem())));
+        if (row.keepBoundaries)
+            driver.stream().keepRecordBoundaries();
+        // One record per line: s_server sends each read of its input on its own.
+        for (const char *line : {"one\n", "two\n", "three\n"}) {
+            CHECK(peer.command(line));
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        }
+        const std::string first = driver.read(1);
+        CHECK_MSG(first == row.first, first);
+        const std::string rest = driver.read(all.size() - first.size());
+        CHECK_MSG(first + rest == all, first + rest);
+    }
+}
+
 TEST_CASE(compressedCertificatesInflate)
 {
     const Bytes certificate(3000, 0x42);

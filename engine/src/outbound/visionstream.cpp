@@ -22,7 +22,10 @@ VisionStream::VisionStream(const asio::any_io_executor &executor, std::shared_pt
     , m_userId(userId)
     , m_unpadder(userId)
     , m_timer(executor)
-{ }
+{
+    if (m_outerTls)
+        m_outerTls->keepRecordBoundaries();
+}
 
 void VisionStream::deliver(asio::mutable_buffer buffer, IoHandler &handler)
 {

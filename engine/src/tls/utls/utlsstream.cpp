@@ -92,10 +92,24 @@ void UtlsStream::post(IoHandler handler, const std::error_code &error, std::size
 
 void UtlsStream::deliver(asio::mutable_buffer buffer, IoHandler &handler)
 {
-    const std::size_t size = std::min(buffer.size(), m_client.available());
-    std::memcpy(buffer.data(), m_client.data(), size);
-    m_client.consume(size);
-    post(std::move(handler), {}, size);
+    auto *out = static_cast<std::uint8_t *>(buffer.data());
+    std::size_t total = 0;
+    for (;;) {
+        const std::size_t size = std::min(buffer.size() - total, m_client.available());
+        std::memcpy(out + total, m_client.data(), size);
+        m_client.consume(size);
+        total += size;
+        // One record per read would mean one write per record downstream.
+        if (m_recordReads || total == buffer.size() || m_client.available() > 0)
+            break;
+        // A failure here is reported by the next read, after the bytes already delivered.
+        const bool ok = m_client.process();
+        if (!m_client.output().empty())
+            flushOutput();
+        if (!ok || m_client.available() == 0)
+            break;
+    }
+    post(std::move(handler), {}, total);
 }
 
 void UtlsStream::asyncReadSome(asio::mutable_buffer buffer, IoHandler handler)

@@ -42,6 +42,9 @@ public:
     // lower stream's own.
     void passReadsThrough();
     const std::shared_ptr<Stream> &lower() const { return m_lower; }
+    // Reads stop at each record's end, so the caller can switch to passing reads through right
+    // after the record that told it to; otherwise a read takes every record already buffered.
+    void keepRecordBoundaries() { m_recordReads = true; }
 
 private:
     struct PendingWrite
@@ -68,6 +71,7 @@ private:
     bool m_writing = false;
     bool m_rawWrites = false;
     bool m_rawReads = false;
+    bool m_recordReads = false;
     Bytes m_rawLeft;
     std::size_t m_rawOffset = 0;
     static constexpr std::size_t readChunk = 32 * 1024;
