@@ -5,6 +5,8 @@
 //   requests    short HTTP requests per second through mixed to direct, against the origin itself
 //   put         latency of PUT /proxies/proxy while 1 GiB flows
 //   memory      resident memory of the engine idle and with 1,000 idle connections
+//   reality     256 MiB and 200 handshakes through mixed + VLESS+REALITY+vision to the tests'
+//               REALITY server, against VLESS+TLS (OpenSSL, and the engine's chrome hello) to v2ray
 //   load        concurrent relayed connections under a soft descriptor limit of 1024, and under a
 //               hard one
 //   abuse       time to refuse the self-loop, CPU while descriptors are exhausted, resident
@@ -16,9 +18,12 @@
 //               ss-server), on loopback and, as root, with 2 % loss on the proxy leg inside a
 //               private network namespace; engine CPU per GiB for both
 // Usage: bench_engine <qivro-engine binary> [name...]
+#include "common/base64url.h"
 #include "hy2server.h"
+#include "realityserver.h"
 #include "support.h"
 #include "testcerts.h"
+#include "visionserver.h"
 
 #include <algorithm>
 #include <asio/read.hpp>
@@ -695,6 +700,86 @@ struct VlessServer
     }
 };
 
+// Time from the SOCKS connect to the first byte of the answer, for count fresh connections.
+std::vector<double> handshakeTimes(std::uint16_t proxyPort, std::uint16_t sourcePort, int count)
+{
+    std::vector<double> times;
+    for (int i = 0; i < count; ++i) {
+        asio::io_context io;
+        tcp::socket socket(io);
+        std::error_code error;
+        const auto start = Clock::now();
+        if (!socksConnect(socket, proxyPort, sourcePort))
+            continue;
+        asio::write(socket, asio::buffer(std::string("go\n")), error);
+        char first = 0;
+        if (asio::read(socket, asio::buffer(&first, 1), error) == 1)
+            times.push_back(seconds(Clock::now() - start) * 1000);
+    }
+    std::sort(times.begin(), times.end());
+    return times;
+}
+
+void benchReality()
+{
+    constexpr std::uint64_t size = 256ull << 20;
+    constexpr int handshakes = 200;
+    std::printf("reality: 256 MiB (best of 3, interleaved) and %d handshakes through mixed + "
+                "VLESS; REALITY+vision to the tests' server in this process, TLS to v2ray\n",
+        handshakes);
+    if (!support::haveProgram("v2ray")) {
+        std::printf("  v2ray missing: skipped\n");
+        return;
+    }
+    Source source(size);
+    VlessServer v2ray;
+    support::VisionServer vision(v2ray.uuid);
+    const support::Octets privateKey(32, 0x5a);
+    support::RealityServer::Options options;
+    options.privateKey = privateKey;
+    options.shortIds = {"0123"};
+    options.serverNames = {"example.test"};
+    options.serve = [&vision](support::TlsServerSession &session) { vision.serve(session); };
+    support::RealityServer reality(options);
+    const auto publicKey = support::RealityServer::publicKeyOf(privateKey);
+
+    json utls = v2ray.outbound("tls");
+    utls["tls"]["utls"] = {{"enabled", true}, {"fingerprint", "chrome"}};
+    const json realityOutbound = {{"type", "vless"}, {"tag", "vl"}, {"server", "127.0.0.1"},
+        {"server_port", reality.port()}, {"uuid", v2ray.uuid}, {"flow", "xtls-rprx-vision"},
+        {"tls",
+            {{"enabled", true}, {"server_name", "example.test"},
+                {"utls", {{"enabled", true}, {"fingerprint", "chrome"}}},
+                {"reality",
+                    {{"enabled", true},
+                        {"public_key",
+                            qivro::engine::encodeBase64Url(publicKey.data(), publicKey.size())},
+                        {"short_id", "0123"}}}}}};
+    const std::vector<std::pair<std::string, json>> rows
+        = {{"vless+tls to v2ray", v2ray.outbound("tls")}, {"vless+tls chrome hello to v2ray", utls},
+            {"vless+reality+vision to test server", realityOutbound}};
+    std::vector<std::unique_ptr<EngineProcess>> engines;
+    for (const auto &row : rows)
+        engines.push_back(std::make_unique<EngineProcess>(json::array({row.second}), "vl"));
+    std::vector<double> best(rows.size(), 0.0);
+    for (int round = 0; round < 3; ++round)
+        for (std::size_t i = 0; i < rows.size(); ++i)
+            best[i] = std::max(best[i], download(engines[i]->mixed, source.port(), size));
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const std::vector<double> times
+            = handshakeTimes(engines[i]->mixed, source.port(), handshakes);
+        const auto at = [&times](double share) {
+            return times.empty()
+                ? 0.0
+                : times[std::min(times.size() - 1, static_cast<std::size_t>(share * times.size()))];
+        };
+        std::printf(
+            "  %-38s %8.1f MiB/s   connect to answer: median %.2f ms, p99 %.2f ms (%zu of %d)\n",
+            rows[i].first.c_str(), best[i] / (1 << 20), at(0.5), at(0.99), times.size(),
+            handshakes);
+    }
+}
+
 void benchVless()
 {
     constexpr std::uint64_t size = 512ull << 20;
@@ -1055,7 +1140,8 @@ int main(int argc, char **argv)
     if (argc < 2) {
         std::fprintf(stderr,
             "usage: %s <qivro-engine> "
-            "[throughput|direct|requests|put|memory|load|abuse|vless|vless-memory|hysteria2]...\n",
+            "[throughput|direct|requests|put|memory|load|abuse|vless|vless-memory|hysteria2|"
+            "reality]...\n",
             argv[0]);
         return 2;
     }
@@ -1091,6 +1177,8 @@ int main(int argc, char **argv)
             benchLoad();
         else if (name == "abuse")
             benchAbuse();
+        else if (name == "reality")
+            benchReality();
         else if (name == "vless")
             benchVless();
         else if (name == "vless-memory")

@@ -216,14 +216,21 @@ UdpEcho::~UdpEcho()
     m_thread.join();
 }
 
-Process::Process(const std::vector<std::string> &argv, const std::string &logFile)
+Process::Process(const std::vector<std::string> &argv, const std::string &logFile, bool withInput)
 {
+    int input[2] = {-1, -1};
+    if (withInput && ::pipe(input) != 0)
+        return;
     m_pid = ::fork();
     if (m_pid == 0) {
         const int fd = ::open(logFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (fd >= 0) {
             ::dup2(fd, 1);
             ::dup2(fd, 2);
+        }
+        if (withInput) {
+            ::dup2(input[0], 0);
+            ::close(input[1]);
         }
         std::vector<char *> args;
         for (const std::string &arg : argv)
@@ -232,10 +239,22 @@ Process::Process(const std::vector<std::string> &argv, const std::string &logFil
         ::execvp(args[0], args.data());
         ::_exit(127);
     }
+    if (withInput) {
+        ::close(input[0]);
+        m_input = input[1];
+    }
+}
+
+bool Process::writeInput(const std::string &text)
+{
+    return m_input >= 0
+        && ::write(m_input, text.data(), text.size()) == static_cast<ssize_t>(text.size());
 }
 
 Process::~Process()
 {
+    if (m_input >= 0)
+        ::close(m_input);
     if (m_pid <= 0)
         return;
     ::kill(m_pid, SIGTERM);

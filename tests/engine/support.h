@@ -76,14 +76,17 @@ private:
 class Process
 {
 public:
-    explicit Process(
-        const std::vector<std::string> &argv, const std::string &logFile = "/dev/null");
+    // withInput: the program reads what writeInput() sends, instead of the test's stdin.
+    explicit Process(const std::vector<std::string> &argv, const std::string &logFile = "/dev/null",
+        bool withInput = false);
     ~Process();
     bool running() const { return m_pid > 0; }
     int pid() const { return m_pid; }
+    bool writeInput(const std::string &text);
 
 private:
     int m_pid = -1;
+    int m_input = -1;
 };
 
 struct CommandResult

@@ -1,6 +1,7 @@
 #include "config/config.h"
 
 #include "common/address.h"
+#include "common/base64url.h"
 #include "config/boundedfile.h"
 
 #include <algorithm>
@@ -277,12 +278,24 @@ TlsConfig parseTls(const json &object, const std::string &place)
         config.utlsEnabled = getBool(*utls, "enabled", utlsPlace);
         config.utlsFingerprint = getString(*utls, "fingerprint", utlsPlace);
     }
+    if (config.utlsEnabled && !utlsFingerprints().count(config.utlsFingerprint))
+        fail(at(at(tlsPlace, "utls"), "fingerprint"),
+            "unknown uTLS fingerprint: " + config.utlsFingerprint);
     if (const json *reality = member(*tls, "reality")) {
         const std::string realityPlace = at(tlsPlace, "reality");
         checkOnly(*reality, realityPlace, KeyList {"enabled", "public_key", "short_id"});
         config.realityEnabled = getBool(*reality, "enabled", realityPlace);
         config.realityPublicKey = getString(*reality, "public_key", realityPlace);
         config.realityShortId = getString(*reality, "short_id", realityPlace);
+        std::vector<std::uint8_t> key;
+        static const std::regex shortId("^([0-9a-fA-F]{2}){0,8}$");
+        if (config.realityEnabled && !config.utlsEnabled)
+            fail(realityPlace, "uTLS is required by reality client");
+        if (config.realityEnabled
+            && (!decodeBase64Url(config.realityPublicKey, key) || key.size() != 32))
+            fail(at(realityPlace, "public_key"), "invalid public_key");
+        if (config.realityEnabled && !std::regex_match(config.realityShortId, shortId))
+            fail(at(realityPlace, "short_id"), "invalid short_id");
     }
     checkObjectOrAbsent(*tls, "ech", tlsPlace,
         {"enabled", "pq_signature_schemes_enabled", "dynamic_record_sizing_disabled", "config",
@@ -1194,6 +1207,14 @@ std::string Config::finalOutbound() const
     if (!outbounds.empty())
         return outbounds.front().tag;
     return "direct";
+}
+
+const std::set<std::string> &utlsFingerprints()
+{
+    static const std::set<std::string> names = {"", "chrome", "chrome_psk", "chrome_psk_shuffle",
+        "chrome_padding_psk_shuffle", "chrome_pq", "chrome_pq_psk", "firefox", "edge", "safari",
+        "360", "qq", "ios", "android", "random", "randomized"};
+    return names;
 }
 
 bool parseConfig(const std::string &text, Config &config, std::string &error)

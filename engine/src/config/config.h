@@ -7,6 +7,7 @@
 #include <asio/ip/address.hpp>
 #include <cstdint>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -106,6 +107,9 @@ struct InboundConfig
     std::uint32_t iproute2TableIndex = 2022;
     std::uint32_t iproute2RuleIndex = 9000;
 };
+
+// The names "utls": {"fingerprint"} may take ("" is the default, chrome).
+const std::set<std::string> &utlsFingerprints();
 
 // The outbound "tls" object. Plain TLS uses the system's TLS library; utls and reality (both only
 // with "enabled" inside them) need a hello of the engine's own.

@@ -1,8 +1,10 @@
 #include "outbound/vless.h"
 
 #include "common/log.h"
+#include "outbound/visionstream.h"
 #include "outbound/vlesspacketconn.h"
 #include "tls/tlsstream.h"
+#include "tls/utls/utlsstream.h"
 
 #include <asio/post.hpp>
 #include <cstring>
@@ -114,11 +116,20 @@ VlessOutbound::VlessOutbound(const OutboundConfig &config)
     , m_packetEncoding(config.packetEncoding)
     , m_tlsConfig(config.tls)
 {
-    if (m_tlsConfig.enabled && !m_tlsConfig.realityEnabled) {
+    if (utls::UtlsSettings::wanted(m_tlsConfig, m_flow)) {
+        m_utls = utls::UtlsSettings::create(
+            m_tlsConfig, m_server, m_setupError, transportAlpn(config.transport.type));
+    } else if (m_tlsConfig.enabled) {
         m_tls = std::make_unique<TlsClient>(
             m_tlsConfig, m_server, transportAlpn(config.transport.type));
         m_setupError = m_tls->setupError();
     }
+    // The direct copy hands inner records to the TCP connection: nothing may sit in between.
+    if (m_setupError.empty() && !m_flow.empty() && !m_tlsConfig.enabled)
+        m_setupError = "flow " + m_flow + " needs tls or reality";
+    if (m_setupError.empty() && !m_flow.empty() && !config.transport.type.empty())
+        m_setupError
+            = "flow " + m_flow + " runs over TCP only, not transport " + config.transport.type;
     if (!config.transport.type.empty() && m_setupError.empty()) {
         TransportContext context;
         context.server = m_server;
@@ -142,21 +153,9 @@ void VlessOutbound::closeConnections()
 
 std::string VlessOutbound::refusal()
 {
-    std::string reason = m_setupError;
-    if (reason.empty() && m_tlsConfig.enabled && m_tlsConfig.realityEnabled)
-        reason = "reality is not supported by this engine build";
-    if (reason.empty() && !m_flow.empty())
-        reason = "flow " + m_flow + " is not supported by this engine build";
-    if (!reason.empty()) {
-        logError(logPrefix(), ": ", reason);
-        return reason;
-    }
-    if (m_tlsConfig.enabled && m_tlsConfig.utlsEnabled && !m_utlsNoted) {
-        m_utlsNoted = true;
-        logWarn(logPrefix(), ": uTLS fingerprint ", m_tlsConfig.utlsFingerprint,
-            " is not applied by this engine build yet; the system TLS library's hello is sent");
-    }
-    return {};
+    if (!m_setupError.empty())
+        logError(logPrefix(), ": ", m_setupError);
+    return m_setupError;
 }
 
 void VlessOutbound::connect(const asio::any_io_executor &executor, StreamHandler handler)
@@ -167,12 +166,27 @@ void VlessOutbound::connect(const asio::any_io_executor &executor, StreamHandler
             if (!error.empty())
                 return handler(error, nullptr);
             auto tcp = std::make_shared<TcpStream>(std::move(socket));
+            if (m_utls)
+                return utls::UtlsStream::connect(executor, tcp, m_utls->options(),
+                    tlsHandshakeTimeoutMs,
+                    [handler = std::move(handler)](const std::string &error,
+                        std::shared_ptr<utls::UtlsStream> stream) { handler(error, stream); });
             if (!m_tls)
                 return handler({}, tcp);
             m_tls->handshake(executor, tcp, tlsHandshakeTimeoutMs,
                 [handler = std::move(handler)](const std::string &error,
                     std::shared_ptr<TlsStream> stream) { handler(error, stream); });
         });
+}
+
+std::shared_ptr<Stream> VlessOutbound::request(const asio::any_io_executor &executor,
+    const std::shared_ptr<Stream> &opened, std::vector<std::uint8_t> header) const
+{
+    auto stream = std::make_shared<VlessStream>(opened, std::move(header), logPrefix());
+    if (m_flow.empty())
+        return stream;
+    return std::make_shared<VisionStream>(
+        executor, stream, std::dynamic_pointer_cast<utls::UtlsStream>(opened), m_uuid);
 }
 
 void VlessOutbound::openStream(const asio::any_io_executor &executor, StreamHandler handler)
@@ -188,17 +202,18 @@ void VlessOutbound::dialTcp(
 {
     std::string reason = m_network == "udp" ? "tcp is disabled" : refusal();
     std::vector<std::uint8_t> header;
-    if (reason.empty() && !vless::appendRequest(header, m_uuid, vless::CommandTcp, destination))
+    if (reason.empty()
+        && !vless::appendRequest(header, m_uuid, vless::CommandTcp, destination, m_flow))
         reason = "domain name too long: " + destination.domain;
     if (!reason.empty())
         return refuse(
             executor, reason, [handler](const std::string &text) { handler(text, nullptr); });
     openStream(executor,
-        [header = std::move(header), prefix = logPrefix(), handler = std::move(handler)](
+        [this, executor, header = std::move(header), handler = std::move(handler)](
             const std::string &error, std::shared_ptr<Stream> stream) mutable {
             if (!error.empty())
                 return handler(error, nullptr);
-            handler({}, std::make_shared<VlessStream>(stream, std::move(header), prefix));
+            handler({}, request(executor, stream, std::move(header)));
         });
 }
 
@@ -209,15 +224,30 @@ void VlessOutbound::listenUdp(const asio::any_io_executor &executor, PacketHandl
         reason = "packet encoding packetaddr is not supported by this engine build";
         logError(logPrefix(), ": ", reason);
     }
+    const bool vision = !m_flow.empty();
+    if (reason.empty() && vision && m_packetEncoding != "xudp") {
+        reason = "flow " + m_flow + " carries UDP through xudp only";
+        logError(logPrefix(), ": ", reason);
+    }
     if (!reason.empty())
         return refuse(
             executor, reason, [handler](const std::string &text) { handler(text, nullptr); });
     auto conn = std::make_shared<VlessPacketConn>(
         executor,
-        [this](const asio::any_io_executor &on, StreamHandler opened) {
-            openStream(on, std::move(opened));
+        [this, vision](const asio::any_io_executor &on, StreamHandler opened) {
+            if (!vision)
+                return openStream(on, std::move(opened));
+            openStream(on,
+                [this, on, opened = std::move(opened)](
+                    const std::string &error, std::shared_ptr<Stream> stream) {
+                    if (!error.empty())
+                        return opened(error, nullptr);
+                    std::vector<std::uint8_t> header;
+                    vless::appendRequest(header, m_uuid, vless::CommandMux, {}, m_flow);
+                    opened({}, request(on, stream, std::move(header)));
+                });
         },
-        m_uuid, m_packetEncoding == "xudp", logPrefix());
+        m_uuid, m_packetEncoding == "xudp", logPrefix(), vision);
     asio::post(executor, [handler = std::move(handler), conn] { handler({}, conn); });
 }
 

@@ -1,10 +1,12 @@
-// VLESS outbound: TCP to the server, TLS when configured, a V2Ray transport when configured, and
-// the VLESS header on the first write of each connection.
+// VLESS outbound: TCP to the server, TLS when configured (the engine's own browser-shaped TLS for
+// utls, REALITY and the vision flow), a V2Ray transport when configured, and the VLESS header on
+// the first write of each connection.
 #pragma once
 
 #include "outbound/outbound.h"
 #include "outbound/vlessprotocol.h"
 #include "tls/tlsclient.h"
+#include "tls/utls/utlssettings.h"
 #include "transport/transport.h"
 
 #include <memory>
@@ -58,6 +60,9 @@ private:
     // Why this outbound cannot dial at all ("" when it can); logged with each refusal.
     std::string refusal();
     void connect(const asio::any_io_executor &executor, StreamHandler handler);
+    // The VLESS request over an opened stream, with the vision flow on top when configured.
+    std::shared_ptr<Stream> request(const asio::any_io_executor &executor,
+        const std::shared_ptr<Stream> &opened, std::vector<std::uint8_t> header) const;
 
     std::string m_server;
     std::uint16_t m_port;
@@ -68,9 +73,9 @@ private:
     std::string m_packetEncoding;
     TlsConfig m_tlsConfig;
     std::unique_ptr<TlsClient> m_tls;
+    std::shared_ptr<const utls::UtlsSettings> m_utls;
     std::unique_ptr<Transport> m_transport;
     std::string m_setupError;
-    bool m_utlsNoted = false;
 };
 
 } // namespace qivro::engine

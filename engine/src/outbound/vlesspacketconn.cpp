@@ -12,12 +12,13 @@ constexpr std::size_t maxQueued = 1 << 20;
 } // namespace
 
 VlessPacketConn::VlessPacketConn(const asio::any_io_executor &executor, Opener open,
-    const vless::Uuid &uuid, bool xudp, std::string logPrefix)
+    const vless::Uuid &uuid, bool xudp, std::string logPrefix, bool headerInStream)
     : m_executor(executor)
     , m_open(std::move(open))
     , m_uuid(uuid)
     , m_xudp(xudp)
     , m_logPrefix(std::move(logPrefix))
+    , m_headerInStream(headerInStream)
 { }
 
 void VlessPacketConn::send(const Destination &to, const std::uint8_t *data, std::size_t size)
@@ -36,7 +37,7 @@ void VlessPacketConn::send(const Destination &to, const std::uint8_t *data, std:
     std::vector<std::uint8_t> &out = channel->out.pending();
     const std::size_t before = out.size();
     bool encoded = true;
-    if (fresh)
+    if (fresh && !m_headerInStream)
         encoded = vless::appendRequest(
             out, m_uuid, m_xudp ? vless::CommandMux : vless::CommandUdp, channel->destination);
     if (encoded && m_xudp) {
@@ -88,7 +89,8 @@ void VlessPacketConn::read(const std::shared_ptr<Channel> &channel)
             if (error) {
                 const std::string detail = channel->stream->errorDetail();
                 return self->drop(channel,
-                    channel->response.done() || error == asio::error::operation_aborted
+                    channel->response.done() || self->m_headerInStream
+                            || error == asio::error::operation_aborted
                         ? std::string()
                         : "read VLESS response: " + (detail.empty() ? errorText(error) : detail));
             }
@@ -101,7 +103,7 @@ void VlessPacketConn::read(const std::shared_ptr<Channel> &channel)
 bool VlessPacketConn::deliver(const std::shared_ptr<Channel> &channel)
 {
     InputBuffer &in = channel->in;
-    if (!channel->response.done()) {
+    if (!m_headerInStream && !channel->response.done()) {
         in.consume(channel->response.feed(in.data(), in.size()));
         if (channel->response.failed()) {
             drop(channel, "read VLESS response: " + channel->response.error());

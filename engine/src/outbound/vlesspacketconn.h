@@ -22,8 +22,10 @@ class VlessPacketConn
 public:
     using Opener = std::function<void(const asio::any_io_executor &, StreamHandler)>;
 
+    // headerInStream: the opened stream writes the request header and reads the response itself
+    // (the vision flow, whose padding starts right after them).
     VlessPacketConn(const asio::any_io_executor &executor, Opener open, const vless::Uuid &uuid,
-        bool xudp, std::string logPrefix);
+        bool xudp, std::string logPrefix, bool headerInStream = false);
     void send(const Destination &to, const std::uint8_t *data, std::size_t size) override;
     void startReceive(ReceiveHandler handler) override;
     void close() override;
@@ -54,6 +56,7 @@ private:
     vless::Uuid m_uuid;
     bool m_xudp;
     std::string m_logPrefix;
+    bool m_headerInStream;
     std::shared_ptr<Channel> m_mux;
     std::map<Destination, std::shared_ptr<Channel>> m_channels;
     ReceiveHandler m_handler;

@@ -132,11 +132,19 @@ ParseStatus parseAddress(
 }
 
 bool appendRequest(std::vector<std::uint8_t> &out, const Uuid &uuid, Command command,
-    const Destination &destination)
+    const Destination &destination, const std::string &flow)
 {
     out.push_back(0);
     out.insert(out.end(), uuid.begin(), uuid.end());
-    out.push_back(0);
+    if (flow.empty() || flow.size() > 125) {
+        out.push_back(0);
+    } else {
+        // Protobuf field 1 (Flow), length-delimited.
+        out.push_back(static_cast<std::uint8_t>(flow.size() + 2));
+        out.push_back(0x0a);
+        out.push_back(static_cast<std::uint8_t>(flow.size()));
+        out.insert(out.end(), flow.begin(), flow.end());
+    }
     out.push_back(command);
     return command == CommandMux || appendAddress(out, destination);
 }

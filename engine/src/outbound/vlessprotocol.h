@@ -30,9 +30,10 @@ bool appendAddress(std::vector<std::uint8_t> &out, const Destination &destinatio
 ParseStatus parseAddress(
     const std::uint8_t *data, std::size_t size, Destination &out, std::size_t &consumed);
 
-// version 0 | uuid | no addons | command | [address] (the mux command carries none).
+// version 0 | uuid | addons (the flow, when there is one) | command | [address] (the mux command
+// carries none).
 bool appendRequest(std::vector<std::uint8_t> &out, const Uuid &uuid, Command command,
-    const Destination &destination);
+    const Destination &destination, const std::string &flow = {});
 
 // Reads the response header once: version 0, then addons to skip.
 class ResponseParser

@@ -1,0 +1,647 @@
+#include "realityserver.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <brotli/encode.h>
+#include <cstring>
+#include <ctime>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <openssl/core_names.h>
+#include <openssl/evp.h>
+#include <openssl/kdf.h>
+#include <openssl/rand.h>
+#include <openssl/x509.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace support {
+
+namespace {
+
+bool readExact(int fd, std::uint8_t *data, std::size_t size)
+{
+    while (size > 0) {
+        const ssize_t got = ::recv(fd, data, size, 0);
+        if (got <= 0)
+            return false;
+        data += got;
+        size -= static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
+Octets sha256(const Octets &data)
+{
+    Octets out(32);
+    EVP_Digest(data.data(), data.size(), out.data(), nullptr, EVP_sha256(), nullptr);
+    return out;
+}
+
+Octets hmacSha(const char *digest, const Octets &key, const Octets &data)
+{
+    Octets out(64);
+    std::size_t size = 0;
+    EVP_Q_mac(nullptr, "HMAC", nullptr, digest, nullptr, key.data(), key.size(), data.data(),
+        data.size(), out.data(), out.size(), &size);
+    out.resize(size);
+    return out;
+}
+
+// OpenSSL's own TLS 1.3 KDF, which does the "derived" step itself when given a salt.
+Octets tls13Kdf(int mode, const Octets &key, const Octets *salt, const std::string &label,
+    const Octets &data, std::size_t length)
+{
+    EVP_KDF *kdf = EVP_KDF_fetch(nullptr, "TLS13-KDF", nullptr);
+    EVP_KDF_CTX *ctx = EVP_KDF_CTX_new(kdf);
+    static const char prefix[] = "tls13 ";
+    OSSL_PARAM params[8];
+    int i = 0;
+    params[i++] = OSSL_PARAM_construct_int(OSSL_KDF_PARAM_MODE, &mode);
+    params[i++]
+        = OSSL_PARAM_construct_utf8_string(OSSL_KDF_PARAM_DIGEST, const_cast<char *>("SHA256"), 0);
+    params[i++] = OSSL_PARAM_construct_octet_string(
+        OSSL_KDF_PARAM_KEY, const_cast<std::uint8_t *>(key.data()), key.size());
+    params[i++] = OSSL_PARAM_construct_octet_string(
+        OSSL_KDF_PARAM_PREFIX, const_cast<char *>(prefix), sizeof prefix - 1);
+    params[i++] = OSSL_PARAM_construct_octet_string(
+        OSSL_KDF_PARAM_LABEL, const_cast<char *>(label.data()), label.size());
+    static std::uint8_t none = 0; // an empty parameter still needs a pointer
+    params[i++] = OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_DATA,
+        data.empty() ? &none : const_cast<std::uint8_t *>(data.data()), data.size());
+    if (salt)
+        params[i++] = OSSL_PARAM_construct_octet_string(
+            OSSL_KDF_PARAM_SALT, const_cast<std::uint8_t *>(salt->data()), salt->size());
+    params[i] = OSSL_PARAM_construct_end();
+    Octets out(length);
+    if (EVP_KDF_derive(ctx, out.data(), out.size(), params) != 1)
+        out.clear();
+    EVP_KDF_CTX_free(ctx);
+    EVP_KDF_free(kdf);
+    return out;
+}
+
+Octets expand(
+    const Octets &secret, const std::string &label, const Octets &context, std::size_t length = 32)
+{
+    return tls13Kdf(EVP_KDF_HKDF_MODE_EXPAND_ONLY, secret, nullptr, label, context, length);
+}
+
+Octets x25519(const Octets &privateKey, const Octets &peer)
+{
+    EVP_PKEY *own = EVP_PKEY_new_raw_private_key(EVP_PKEY_X25519, nullptr, privateKey.data(), 32);
+    EVP_PKEY *other = EVP_PKEY_new_raw_public_key(EVP_PKEY_X25519, nullptr, peer.data(), 32);
+    EVP_PKEY_CTX *ctx = EVP_PKEY_CTX_new(own, nullptr);
+    Octets secret(32);
+    std::size_t size = 32;
+    if (!other || EVP_PKEY_derive_init(ctx) != 1 || EVP_PKEY_derive_set_peer(ctx, other) != 1
+        || EVP_PKEY_derive(ctx, secret.data(), &size) != 1)
+        secret.clear();
+    EVP_PKEY_CTX_free(ctx);
+    EVP_PKEY_free(other);
+    EVP_PKEY_free(own);
+    return secret;
+}
+
+Octets nonceFor(const Octets &iv, std::uint64_t sequence)
+{
+    Octets nonce = iv;
+    for (int i = 0; i < 8; ++i)
+        nonce[11 - static_cast<std::size_t>(i)] ^= static_cast<std::uint8_t>(sequence >> (8 * i));
+    return nonce;
+}
+
+// AES-128-GCM, the suite this server always picks.
+bool gcm(bool seal, const Octets &key, const Octets &nonce, const std::uint8_t *aad,
+    std::size_t aadSize, const std::uint8_t *in, std::size_t size, std::uint8_t *out,
+    std::uint8_t *tag)
+{
+    EVP_CIPHER_CTX *ctx = EVP_CIPHER_CTX_new();
+    int written = 0;
+    const EVP_CIPHER *cipher = key.size() == 32 ? EVP_aes_256_gcm() : EVP_aes_128_gcm();
+    bool ok = EVP_CipherInit_ex(ctx, cipher, nullptr, key.data(), nonce.data(), seal ? 1 : 0) == 1
+        && EVP_CipherUpdate(ctx, nullptr, &written, aad, static_cast<int>(aadSize)) == 1
+        && EVP_CipherUpdate(ctx, out, &written, in, static_cast<int>(size)) == 1;
+    if (ok && !seal)
+        ok = EVP_CIPHER_CTX_ctrl(ctx, EVP_CTRL_GCM_SET_TAG, 16, tag) == 1;
+    ok = ok && EVP_CipherFinal_ex(ctx, out + size, &written) == 1;
+    if (ok && seal)
+        ok = EVP_CIPHER_CTX_ctrl(ctx, EVP_CTRL_GCM_GET_TAG, 16, tag) == 1;
+    EVP_CIPHER_CTX_free(ctx);
+    return ok;
+}
+
+void put16(Octets &out, std::size_t value)
+{
+    out.push_back(static_cast<std::uint8_t>(value >> 8));
+    out.push_back(static_cast<std::uint8_t>(value));
+}
+
+void put24(Octets &out, std::size_t value)
+{
+    out.push_back(static_cast<std::uint8_t>(value >> 16));
+    put16(out, value & 0xffff);
+}
+
+Octets handshakeMessage(std::uint8_t type, const Octets &body)
+{
+    Octets out = {type};
+    put24(out, body.size());
+    out.insert(out.end(), body.begin(), body.end());
+    return out;
+}
+
+struct ClientHelloFacts
+{
+    Octets random;
+    Octets sessionId;
+    std::string serverName;
+    bool tls13 = false;
+    bool brotli = false;
+    Octets x25519Share;
+};
+
+std::uint16_t get16(const Octets &data, std::size_t at)
+{
+    return static_cast<std::uint16_t>(data[at] << 8 | data[at + 1]);
+}
+
+// Reads what the REALITY check needs out of a ClientHello handshake message.
+bool readClientHello(const Octets &hello, ClientHelloFacts &facts)
+{
+    if (hello.size() < 4 + 2 + 32 + 1 || hello[0] != 1)
+        return false;
+    facts.random.assign(hello.begin() + 6, hello.begin() + 38);
+    std::size_t at = 38;
+    const std::size_t sessionLength = hello[at++];
+    if (at + sessionLength + 2 > hello.size())
+        return false;
+    facts.sessionId.assign(hello.begin() + static_cast<long>(at),
+        hello.begin() + static_cast<long>(at + sessionLength));
+    at += sessionLength;
+    at += 2 + get16(hello, at);
+    if (at + 1 > hello.size())
+        return false;
+    at += 1 + hello[at];
+    if (at + 2 > hello.size())
+        return false;
+    const std::size_t end = at + 2 + get16(hello, at);
+    at += 2;
+    if (end > hello.size())
+        return false;
+    while (at + 4 <= end) {
+        const std::uint16_t type = get16(hello, at);
+        const std::size_t length = get16(hello, at + 2);
+        const std::size_t body = at + 4;
+        at = body + length;
+        if (at > end)
+            return false;
+        if (type == 0 && length > 5)
+            facts.serverName.assign(hello.begin() + static_cast<long>(body + 5),
+                hello.begin() + static_cast<long>(body + 5 + get16(hello, body + 3)));
+        if (type == 43) {
+            for (std::size_t i = body + 1; i + 1 < at; i += 2)
+                facts.tls13 = facts.tls13 || get16(hello, i) == 0x0304;
+        }
+        if (type == 27) {
+            for (std::size_t i = body + 1; i + 1 < at; i += 2)
+                facts.brotli = facts.brotli || get16(hello, i) == 2;
+        }
+        if (type == 51) {
+            for (std::size_t i = body + 2; i + 4 <= at;) {
+                const std::uint16_t group = get16(hello, i);
+                const std::size_t size = get16(hello, i + 2);
+                if (group == 0x001d && size == 32 && i + 4 + 32 <= at)
+                    facts.x25519Share.assign(hello.begin() + static_cast<long>(i + 4),
+                        hello.begin() + static_cast<long>(i + 36));
+                i += 4 + size;
+            }
+        }
+    }
+    return true;
+}
+
+Octets fromHex(const std::string &hex)
+{
+    Octets out;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+        out.push_back(static_cast<std::uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+    out.resize(8, 0);
+    return out;
+}
+
+} // namespace
+
+bool sendAll(int fd, const std::uint8_t *data, std::size_t size)
+{
+    while (size > 0) {
+        const ssize_t sent = ::send(fd, data, size, MSG_NOSIGNAL);
+        if (sent <= 0)
+            return false;
+        data += sent;
+        size -= static_cast<std::size_t>(sent);
+    }
+    return true;
+}
+
+bool TlsServerSession::readRecord(std::uint8_t &type, Octets &body)
+{
+    auto fill = [this](std::size_t size) {
+        std::uint8_t chunk[65536];
+        while (buffer.size() < size) {
+            const ssize_t got = ::recv(m_fd, chunk, sizeof chunk, 0);
+            if (got <= 0)
+                return false;
+            buffer.insert(buffer.end(), chunk, chunk + got);
+        }
+        return true;
+    };
+    if (!fill(5))
+        return false;
+    const std::size_t length = get16(buffer, 3);
+    if (!fill(5 + length))
+        return false;
+    type = buffer[0];
+    body.assign(buffer.begin(), buffer.begin() + static_cast<long>(5 + length));
+    buffer.erase(buffer.begin(), buffer.begin() + static_cast<long>(5 + length));
+    return true;
+}
+
+bool TlsServerSession::read(Octets &out)
+{
+    for (;;) {
+        std::uint8_t type = 0;
+        Octets record;
+        if (!readRecord(type, record))
+            return false;
+        if (type == 20)
+            continue;
+        if (type != 23 || record.size() < 5 + 17)
+            return false;
+        const std::size_t size = record.size() - 5 - 16;
+        out.resize(size);
+        if (!gcm(false, readKey, nonceFor(readIv, readSequence++), record.data(), 5,
+                record.data() + 5, size, out.data(), record.data() + 5 + size))
+            return false;
+        while (!out.empty() && out.back() == 0)
+            out.pop_back();
+        if (out.empty())
+            return false;
+        const std::uint8_t inner = out.back();
+        out.pop_back();
+        if (inner == 23)
+            return true;
+        if (inner == 21)
+            return false;
+    }
+}
+
+bool TlsServerSession::sendRecord(std::uint8_t type, const std::uint8_t *data, std::size_t size)
+{
+    Octets record = {23, 3, 3};
+    put16(record, size + 1 + 16);
+    Octets plain(data, data + size);
+    plain.push_back(type);
+    record.resize(5 + plain.size() + 16);
+    if (!gcm(true, writeKey, nonceFor(writeIv, writeSequence++), record.data(), 5, plain.data(),
+            plain.size(), record.data() + 5, record.data() + 5 + plain.size()))
+        return false;
+    return sendAll(m_fd, record.data(), record.size());
+}
+
+bool TlsServerSession::write(const std::uint8_t *data, std::size_t size)
+{
+    for (std::size_t at = 0; at < size || size == 0; at += 16384) {
+        if (!sendRecord(23, data + at, std::min<std::size_t>(16384, size - at)))
+            return false;
+        if (size == 0)
+            break;
+    }
+    return true;
+}
+
+Octets TlsServerSession::takeBuffered()
+{
+    Octets rest;
+    rest.swap(buffer);
+    return rest;
+}
+
+Octets RealityServer::publicKeyOf(const Octets &privateKey)
+{
+    EVP_PKEY *key = EVP_PKEY_new_raw_private_key(EVP_PKEY_X25519, nullptr, privateKey.data(), 32);
+    Octets out(32);
+    std::size_t size = 32;
+    EVP_PKEY_get_raw_public_key(key, out.data(), &size);
+    EVP_PKEY_free(key);
+    return out;
+}
+
+RealityServer::RealityServer(Options options)
+    : m_options(std::move(options))
+{
+    // A throw-away Ed25519 certificate; only its key matters to the client.
+    EVP_PKEY *key = EVP_PKEY_Q_keygen(nullptr, nullptr, "ED25519");
+    m_signingKey = key;
+    m_signingPublic.resize(32);
+    std::size_t publicSize = 32;
+    EVP_PKEY_get_raw_public_key(key, m_signingPublic.data(), &publicSize);
+    X509 *certificate = X509_new();
+    X509_set_version(certificate, 2);
+    ASN1_INTEGER_set(X509_get_serialNumber(certificate), 1);
+    X509_gmtime_adj(X509_getm_notBefore(certificate), -3600);
+    X509_gmtime_adj(X509_getm_notAfter(certificate), 3600);
+    X509_NAME *name = X509_get_subject_name(certificate);
+    X509_NAME_add_entry_by_txt(
+        name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char *>("reality"), -1, -1, 0);
+    X509_set_issuer_name(certificate, name);
+    X509_set_pubkey(certificate, key);
+    X509_sign(certificate, key, nullptr);
+    unsigned char *der = nullptr;
+    const int derSize = i2d_X509(certificate, &der);
+    m_certificate.assign(der, der + derSize);
+    OPENSSL_free(der);
+    X509_free(certificate);
+
+    m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(m_listener, reinterpret_cast<sockaddr *>(&address), sizeof address);
+    ::listen(m_listener, 256);
+    socklen_t length = sizeof address;
+    ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &length);
+    m_port = ntohs(address.sin_port);
+    m_acceptThread = std::thread([this] {
+        for (;;) {
+            const int fd = ::accept(m_listener, nullptr, nullptr);
+            if (fd < 0 || m_stopping)
+                break;
+            const int one = 1;
+            ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+            std::lock_guard lock(m_mutex);
+            m_fds.push_back(fd);
+            m_threads.emplace_back([this, fd] { handle(fd); });
+        }
+    });
+}
+
+RealityServer::~RealityServer()
+{
+    m_stopping = true;
+    ::shutdown(m_listener, SHUT_RDWR);
+    ::close(m_listener);
+    m_acceptThread.join();
+    {
+        std::lock_guard lock(m_mutex);
+        for (int fd : m_fds)
+            ::shutdown(fd, SHUT_RDWR);
+    }
+    for (std::thread &thread : m_threads)
+        thread.join();
+    for (int fd : m_fds)
+        ::close(fd);
+    EVP_PKEY_free(static_cast<EVP_PKEY *>(m_signingKey));
+}
+
+void RealityServer::handle(int fd)
+{
+    Octets header(5);
+    if (!readExact(fd, header.data(), 5) || header[0] != 22)
+        return;
+    Octets record = header;
+    record.resize(5 + get16(header, 3));
+    if (!readExact(fd, record.data() + 5, record.size() - 5))
+        return;
+    const Octets hello(record.begin() + 5, record.end());
+    ClientHelloFacts facts;
+    bool authentic = readClientHello(hello, facts) && facts.tls13 && facts.x25519Share.size() == 32
+        && facts.sessionId.size() == 32
+        && std::find(m_options.serverNames.begin(), m_options.serverNames.end(), facts.serverName)
+            != m_options.serverNames.end();
+    Octets auth;
+    if (authentic) {
+        const Octets shared = x25519(m_options.privateKey, facts.x25519Share);
+        // HKDF in one call, extract and expand, with info "REALITY".
+        EVP_KDF *kdf = EVP_KDF_fetch(nullptr, "HKDF", nullptr);
+        EVP_KDF_CTX *ctx = EVP_KDF_CTX_new(kdf);
+        static const char info[] = "REALITY";
+        OSSL_PARAM params[] = {OSSL_PARAM_construct_utf8_string(
+                                   OSSL_KDF_PARAM_DIGEST, const_cast<char *>("SHA256"), 0),
+            OSSL_PARAM_construct_octet_string(
+                OSSL_KDF_PARAM_KEY, const_cast<std::uint8_t *>(shared.data()), shared.size()),
+            OSSL_PARAM_construct_octet_string(
+                OSSL_KDF_PARAM_SALT, const_cast<std::uint8_t *>(facts.random.data()), 20),
+            OSSL_PARAM_construct_octet_string(
+                OSSL_KDF_PARAM_INFO, const_cast<char *>(info), sizeof info - 1),
+            OSSL_PARAM_construct_end()};
+        auth.resize(32);
+        authentic = !shared.empty() && EVP_KDF_derive(ctx, auth.data(), 32, params) == 1;
+        EVP_KDF_CTX_free(ctx);
+        EVP_KDF_free(kdf);
+    }
+    if (authentic) {
+        Octets aad = hello;
+        std::fill(aad.begin() + 39, aad.begin() + 71, 0);
+        const Octets nonce(facts.random.begin() + 20, facts.random.end());
+        Octets plain(16 + 16);
+        Octets tag(facts.sessionId.begin() + 16, facts.sessionId.end());
+        authentic = gcm(false, auth, nonce, aad.data(), aad.size(), facts.sessionId.data(), 16,
+            plain.data(), tag.data());
+        const std::uint32_t time = static_cast<std::uint32_t>(
+            plain[4] << 24 | plain[5] << 16 | plain[6] << 8 | plain[7]);
+        const Octets shortId(plain.begin() + 8, plain.begin() + 16);
+        const long long now = static_cast<long long>(std::time(nullptr));
+        authentic = authentic && std::llabs(now - time) <= m_options.maxTimeDifference
+            && std::any_of(m_options.shortIds.begin(), m_options.shortIds.end(),
+                [&](const std::string &id) { return fromHex(id) == shortId; });
+    }
+    if (!authentic) {
+        ++m_fallbacks;
+        splice(fd, record);
+        return;
+    }
+    ++m_authenticated;
+    TlsServerSession session(fd);
+    if (!handshake(fd, hello, facts.x25519Share, auth, facts.sessionId,
+            facts.brotli && m_options.compressCertificate, session))
+        return;
+    if (m_options.serve) {
+        m_options.serve(session);
+        return;
+    }
+    Octets data;
+    while (session.read(data)) {
+        if (!session.write(data.data(), data.size()))
+            break;
+    }
+    ::shutdown(fd, SHUT_WR);
+}
+
+bool RealityServer::handshake(int fd, const Octets &hello, const Octets &clientShare,
+    const Octets &auth, const Octets &sessionId, bool brotli, TlsServerSession &session)
+{
+    EVP_PKEY *ephemeral = EVP_PKEY_Q_keygen(nullptr, nullptr, "X25519");
+    Octets ephemeralPrivate(32);
+    Octets ephemeralPublic(32);
+    std::size_t size = 32;
+    EVP_PKEY_get_raw_private_key(ephemeral, ephemeralPrivate.data(), &size);
+    EVP_PKEY_get_raw_public_key(ephemeral, ephemeralPublic.data(), &size);
+    EVP_PKEY_free(ephemeral);
+    const Octets shared = x25519(ephemeralPrivate, clientShare);
+
+    Octets serverHello = {3, 3};
+    Octets random(32);
+    RAND_bytes(random.data(), 32);
+    serverHello.insert(serverHello.end(), random.begin(), random.end());
+    serverHello.push_back(static_cast<std::uint8_t>(sessionId.size()));
+    serverHello.insert(serverHello.end(), sessionId.begin(), sessionId.end());
+    serverHello.insert(serverHello.end(),
+        {0x13, 0x01, 0x00, 0x00, 46, 0, 43, 0, 2, 3, 4, 0, 51, 0, 36, 0, 0x1d, 0, 32});
+    serverHello.insert(serverHello.end(), ephemeralPublic.begin(), ephemeralPublic.end());
+    const Octets serverHelloMessage = handshakeMessage(2, serverHello);
+    Octets transcript = hello;
+    transcript.insert(transcript.end(), serverHelloMessage.begin(), serverHelloMessage.end());
+
+    const Octets zeros(32, 0);
+    const Octets early = tls13Kdf(EVP_KDF_HKDF_MODE_EXTRACT_ONLY, zeros, nullptr, "", {}, 32);
+    const Octets handshakeSecret
+        = tls13Kdf(EVP_KDF_HKDF_MODE_EXTRACT_ONLY, shared, &early, "derived", {}, 32);
+    const Octets master
+        = tls13Kdf(EVP_KDF_HKDF_MODE_EXTRACT_ONLY, zeros, &handshakeSecret, "derived", {}, 32);
+    const Octets clientHandshake = expand(handshakeSecret, "c hs traffic", sha256(transcript));
+    const Octets serverHandshake = expand(handshakeSecret, "s hs traffic", sha256(transcript));
+    session.writeKey = expand(serverHandshake, "key", {}, 16);
+    session.writeIv = expand(serverHandshake, "iv", {}, 12);
+    session.readKey = expand(clientHandshake, "key", {}, 16);
+    session.readIv = expand(clientHandshake, "iv", {}, 12);
+
+    Octets flight = handshakeMessage(8, {0, 0});
+    // The certificate is signed by HMAC-SHA512(auth, its public key) instead of a CA.
+    Octets certificate = m_certificate;
+    const Octets mac = hmacSha("SHA512", auth, m_signingPublic);
+    std::copy(mac.begin(), mac.end(), certificate.end() - 64);
+    Octets certificateBody = {0};
+    put24(certificateBody, 3 + certificate.size() + 2);
+    put24(certificateBody, certificate.size());
+    certificateBody.insert(certificateBody.end(), certificate.begin(), certificate.end());
+    put16(certificateBody, 0);
+    if (brotli) {
+        Octets compressed(certificateBody.size() + 64);
+        std::size_t compressedSize = compressed.size();
+        BrotliEncoderCompress(BROTLI_DEFAULT_QUALITY, BROTLI_DEFAULT_WINDOW, BROTLI_MODE_GENERIC,
+            certificateBody.size(), certificateBody.data(), &compressedSize, compressed.data());
+        Octets body = {0, 2};
+        put24(body, certificateBody.size());
+        put24(body, compressedSize);
+        body.insert(
+            body.end(), compressed.begin(), compressed.begin() + static_cast<long>(compressedSize));
+        const Octets message = handshakeMessage(25, body);
+        flight.insert(flight.end(), message.begin(), message.end());
+    } else {
+        const Octets message = handshakeMessage(11, certificateBody);
+        flight.insert(flight.end(), message.begin(), message.end());
+    }
+    transcript.insert(transcript.end(), flight.begin(), flight.end());
+
+    Octets signed_(64, 0x20);
+    const char context[] = "TLS 1.3, server CertificateVerify";
+    signed_.insert(signed_.end(), context, context + sizeof context);
+    const Octets hash = sha256(transcript);
+    signed_.insert(signed_.end(), hash.begin(), hash.end());
+    Octets signature(64);
+    std::size_t signatureSize = 64;
+    EVP_MD_CTX *md = EVP_MD_CTX_new();
+    EVP_DigestSignInit(md, nullptr, nullptr, nullptr, static_cast<EVP_PKEY *>(m_signingKey));
+    EVP_DigestSign(md, signature.data(), &signatureSize, signed_.data(), signed_.size());
+    EVP_MD_CTX_free(md);
+    Octets verifyBody = {0x08, 0x07};
+    put16(verifyBody, 64);
+    verifyBody.insert(verifyBody.end(), signature.begin(), signature.end());
+    const Octets verify = handshakeMessage(15, verifyBody);
+    flight.insert(flight.end(), verify.begin(), verify.end());
+    transcript.insert(transcript.end(), verify.begin(), verify.end());
+    const Octets finished = handshakeMessage(
+        20, hmacSha("SHA256", expand(serverHandshake, "finished", {}), sha256(transcript)));
+    flight.insert(flight.end(), finished.begin(), finished.end());
+    transcript.insert(transcript.end(), finished.begin(), finished.end());
+
+    Octets plainRecords = {22, 3, 3};
+    put16(plainRecords, serverHelloMessage.size());
+    plainRecords.insert(plainRecords.end(), serverHelloMessage.begin(), serverHelloMessage.end());
+    plainRecords.insert(plainRecords.end(), {20, 3, 3, 0, 1, 1});
+    if (!sendAll(fd, plainRecords.data(), plainRecords.size())
+        || !session.sendRecord(22, flight.data(), flight.size()))
+        return false;
+
+    const Octets serverFinishedHash = sha256(transcript);
+    for (;;) {
+        std::uint8_t type = 0;
+        Octets record;
+        if (!session.readRecord(type, record))
+            return false;
+        if (type == 20)
+            continue;
+        Octets plain(record.size() - 5 - 16);
+        if (type != 23
+            || !gcm(false, session.readKey, nonceFor(session.readIv, session.readSequence++),
+                record.data(), 5, record.data() + 5, plain.size(), plain.data(),
+                record.data() + record.size() - 16))
+            return false;
+        while (!plain.empty() && plain.back() == 0)
+            plain.pop_back();
+        const Octets expected = handshakeMessage(
+            20, hmacSha("SHA256", expand(clientHandshake, "finished", {}), serverFinishedHash));
+        Octets message(plain.begin(), plain.end() - 1);
+        if (plain.back() != 22 || message != expected)
+            return false;
+        break;
+    }
+    const Octets clientApplication = expand(master, "c ap traffic", serverFinishedHash);
+    const Octets serverApplication = expand(master, "s ap traffic", serverFinishedHash);
+    session.readKey = expand(clientApplication, "key", {}, 16);
+    session.readIv = expand(clientApplication, "iv", {}, 12);
+    session.writeKey = expand(serverApplication, "key", {}, 16);
+    session.writeIv = expand(serverApplication, "iv", {}, 12);
+    session.readSequence = 0;
+    session.writeSequence = 0;
+    return true;
+}
+
+void RealityServer::splice(int client, const Octets &hello)
+{
+    const int upstream = ::socket(AF_INET, SOCK_STREAM, 0);
+    {
+        std::lock_guard lock(m_mutex);
+        m_fds.push_back(upstream);
+    }
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(m_options.fallbackPort);
+    if (::connect(upstream, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0
+        || !sendAll(upstream, hello.data(), hello.size())) {
+        ::shutdown(client, SHUT_RDWR);
+        return;
+    }
+    std::thread down([client, upstream] {
+        std::uint8_t chunk[16384];
+        ssize_t got;
+        while ((got = ::recv(upstream, chunk, sizeof chunk, 0)) > 0) {
+            if (!sendAll(client, chunk, static_cast<std::size_t>(got)))
+                break;
+        }
+        ::shutdown(client, SHUT_WR);
+    });
+    std::uint8_t chunk[16384];
+    ssize_t got;
+    while ((got = ::recv(client, chunk, sizeof chunk, 0)) > 0) {
+        m_afterHello += static_cast<std::size_t>(got);
+        if (!sendAll(upstream, chunk, static_cast<std::size_t>(got)))
+            break;
+    }
+    ::shutdown(upstream, SHUT_WR);
+    down.join();
+}
+
+} // namespace support
