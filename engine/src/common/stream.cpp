@@ -29,6 +29,13 @@ void TcpStream::shutdownSend()
     m_socket.shutdown(asio::ip::tcp::socket::shutdown_send, ignored);
 }
 
+void TcpStream::abort()
+{
+    std::error_code ignored;
+    m_socket.set_option(asio::socket_base::linger(true, 0), ignored);
+    m_socket.close(ignored);
+}
+
 void TcpStream::close()
 {
     std::error_code ignored;

@@ -24,6 +24,9 @@ public:
     virtual void asyncWrite(asio::const_buffer buffer, IoHandler handler) = 0;
     virtual void shutdownSend() = 0;
     virtual void close() = 0;
+    // Ends the stream with a reset where the transport has one, so the peer sees the reset the
+    // other side of a relay saw.
+    virtual void abort() { close(); }
 };
 
 // asio sends with MSG_NOSIGNAL on Linux (SO_NOSIGPIPE elsewhere), so a closed peer never raises
@@ -36,6 +39,7 @@ public:
     void asyncWrite(asio::const_buffer buffer, IoHandler handler) override;
     void shutdownSend() override;
     void close() override;
+    void abort() override;
     asio::ip::tcp::socket &socket() { return m_socket; }
 
 private:

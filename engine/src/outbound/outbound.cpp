@@ -61,7 +61,7 @@ class DirectPacketConn
 public:
     explicit DirectPacketConn(const asio::any_io_executor &executor)
         : m_socket(executor)
-        , m_resolver(executor)
+        , m_executor(executor)
     {
         std::error_code error;
         error = openUdpSocket(m_socket, asio::ip::udp::v6());
@@ -91,12 +91,12 @@ public:
         }
         auto payload = std::make_shared<std::vector<std::uint8_t>>(data, data + size);
         auto self = shared_from_this();
-        m_resolver.async_resolve(to.domain, std::to_string(to.port),
+        resolveHost(m_executor, to.domain,
             [self, to, payload](
-                const std::error_code &error, asio::ip::udp::resolver::results_type results) {
-                if (error || results.empty() || self->m_closed)
+                const std::string &error, std::vector<asio::ip::address> addresses) {
+                if (!error.empty() || self->m_closed)
                     return;
-                const asio::ip::udp::endpoint endpoint = results.begin()->endpoint();
+                const asio::ip::udp::endpoint endpoint(addresses.front(), to.port);
                 self->m_resolved[to] = endpoint;
                 self->m_reverse[self->normalise(endpoint)] = to;
                 self->sendTo(endpoint, payload->data(), payload->size());
@@ -115,7 +115,6 @@ public:
         m_closed = true;
         m_handler = nullptr;
         std::error_code ignored;
-        m_resolver.cancel();
         m_socket.close(ignored);
     }
 
@@ -150,7 +149,7 @@ private:
     }
 
     asio::ip::udp::socket m_socket;
-    asio::ip::udp::resolver m_resolver;
+    asio::any_io_executor m_executor;
     bool m_dualStack = false;
     bool m_closed = false;
     std::vector<std::uint8_t> m_buffer;

@@ -6,6 +6,7 @@
 #include "dns/dns.h"
 #include "group/urltest.h"
 #include "outbound/outbound.h"
+#include "route/dnsrouter.h"
 #include "route/router.h"
 
 #include <map>
@@ -20,6 +21,7 @@ struct Services
     Router router;
     Tracker tracker;
     DnsForwarder dns;
+    DnsRouter dnsRouter; // hijacked queries, fake addresses
     DelayHistory history;
     std::map<std::string, std::shared_ptr<Outbound>> outbounds; // by tag
 };
