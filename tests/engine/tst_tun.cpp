@@ -345,6 +345,53 @@ TEST_CASE(udpSessionsEchoAndDrops)
     CHECK_EQ(rig.handler.opened, opened);
 }
 
+// With offload every packet carries the device's virtio header: a segment goes back with its
+// header as it came and its unfinished checksum moved to the new pseudo-header; packets the
+// stack makes itself get an empty header.
+TEST_CASE(offloadedSegmentsKeepTheirHeader)
+{
+    struct Offloading : StandIn
+    {
+        std::size_t headerSize() const override { return 10; }
+    } device;
+    RecordingHandler handler;
+    SystemStack stack(device, handler, std::chrono::seconds(1));
+    stack.setAddresses({tunAddress4, tunAddress6, 40000, 40006});
+    const std::uint8_t header[10] = {1, 1, 54, 0, 0xA8, 0x05, 34, 0, 16, 0}; // TCPv4 segment
+    for (const char *host : {"198.18.1.10", "fc00::10"}) {
+        const Flow app
+            = flowOf(asio::ip::make_address(host).is_v6() ? "fdfe:dcba:9876::1" : "198.18.0.1",
+                51000, host, 443);
+        std::vector<std::uint8_t> segment = tcpPacket(app, tcpAck, std::string(3000, 's'));
+        const bool v6 = app.src.v6;
+        const std::size_t transport = v6 ? 40 : 20;
+        const auto partialSum = [&](const std::vector<std::uint8_t> &packet) {
+            const std::uint32_t sum = sum16(packet.data() + (v6 ? 8 : 12), v6 ? 32 : 8) + protoTcp
+                + static_cast<std::uint32_t>(packet.size() - transport);
+            return static_cast<std::uint16_t>(~folded(sum));
+        };
+        const std::uint16_t partial = partialSum(segment);
+        segment[transport + 16] = static_cast<std::uint8_t>(partial >> 8);
+        segment[transport + 17] = static_cast<std::uint8_t>(partial);
+        segment.insert(segment.begin(), header, header + 10);
+        stack.input(segment.data(), segment.size());
+        std::vector<std::uint8_t> out = device.written.back();
+        CHECK(std::equal(header, header + 10, out.begin()));
+        out.erase(out.begin(), out.begin() + 10);
+        CHECK((out[transport + 16] << 8 | out[transport + 17]) == partialSum(out));
+        CHECK_EQ(payloadOf(out), std::string(3000, 's'));
+    }
+    std::vector<std::uint8_t> datagram;
+    const Flow flow = flowOf("198.18.0.1", 5000, "198.18.1.10", 53);
+    buildUdp(flow, reinterpret_cast<const std::uint8_t *>("q"), 1, datagram, 10);
+    stack.input(datagram.data(), datagram.size());
+    CHECK(stack.replyUdp(flow, reinterpret_cast<const std::uint8_t *>("a"), 1));
+    std::vector<std::uint8_t> reply = device.written.back();
+    CHECK(std::all_of(reply.begin(), reply.begin() + 10, [](std::uint8_t b) { return b == 0; }));
+    reply.erase(reply.begin(), reply.begin() + 10);
+    CHECK(checksumsRight(reply) && payloadOf(reply) == "a");
+}
+
 // Hijacked queries: A and AAAA of names the rules send to the fakeip server get pool addresses
 // that lead back to the name; other types of those names get no address; other names go on.
 TEST_CASE(fakeAddressesLeadBackToTheirNames)

@@ -10,8 +10,13 @@
 
 namespace qivro::engine::tun {
 
+namespace {
+// struct virtio_net_hdr, whose kernel header C++ cannot include.
+constexpr std::size_t virtioHeaderSize = 10;
+} // namespace
+
 std::unique_ptr<LinuxTunDevice> LinuxTunDevice::open(
-    asio::io_context &io, const std::string &name, std::string &error)
+    asio::io_context &io, const std::string &name, bool offload, std::string &error)
 {
     if (name.size() >= IFNAMSIZ) {
         error = "interface name too long: " + name;
@@ -23,7 +28,7 @@ std::unique_ptr<LinuxTunDevice> LinuxTunDevice::open(
         return nullptr;
     }
     ifreq request {};
-    request.ifr_flags = IFF_TUN | IFF_NO_PI;
+    request.ifr_flags = static_cast<short>(IFF_TUN | IFF_NO_PI | (offload ? IFF_VNET_HDR : 0));
     std::strncpy(request.ifr_name, name.empty() ? "tun%d" : name.c_str(), IFNAMSIZ - 1);
     if (::ioctl(fd, TUNSETIFF, &request) != 0) {
         error = "create " + (name.empty() ? std::string("tun device") : name) + ": "
@@ -31,12 +36,21 @@ std::unique_ptr<LinuxTunDevice> LinuxTunDevice::open(
         ::close(fd);
         return nullptr;
     }
-    return std::unique_ptr<LinuxTunDevice>(new LinuxTunDevice(io, fd, request.ifr_name));
+    std::size_t headerSize = 0;
+    if (offload) {
+        // Without the offloads the header stays, empty, and packets come one MTU at a time.
+        headerSize = virtioHeaderSize;
+        ::ioctl(fd, TUNSETOFFLOAD, TUN_F_CSUM | TUN_F_TSO4 | TUN_F_TSO6 | TUN_F_TSO_ECN);
+    }
+    return std::unique_ptr<LinuxTunDevice>(
+        new LinuxTunDevice(io, fd, request.ifr_name, headerSize));
 }
 
-LinuxTunDevice::LinuxTunDevice(asio::io_context &io, int fd, std::string name)
+LinuxTunDevice::LinuxTunDevice(
+    asio::io_context &io, int fd, std::string name, std::size_t headerSize)
     : m_descriptor(io, fd)
     , m_name(std::move(name))
+    , m_headerSize(headerSize)
 { }
 
 void LinuxTunDevice::asyncWait(WaitHandler handler)

@@ -39,7 +39,8 @@ std::unique_ptr<PacketDevice> LinuxTunPlatform::open(
 {
     // Rules a crashed run left behind would still steer traffic towards a TUN that is gone.
     LinuxNetwork::removeRoutes(config.iproute2TableIndex, config.iproute2RuleIndex);
-    std::unique_ptr<LinuxTunDevice> device = LinuxTunDevice::open(io, config.interfaceName, error);
+    std::unique_ptr<LinuxTunDevice> device
+        = LinuxTunDevice::open(io, config.interfaceName, true, error);
     if (!device)
         return nullptr;
     m_name = device->name();

@@ -232,8 +232,10 @@ void rewrite(Packet &packet, const Flow &to, bool partial)
     std::uint8_t ports[4];
     write16(ports, to.sport);
     write16(ports + 2, to.dport);
+    // A partial sum covers the pseudo-header only: the ports are summed when it is finished.
     ChecksumDelta transport = addresses;
-    transport.replace(l4, ports, 4);
+    if (!partial)
+        transport.replace(l4, ports, 4);
     std::uint8_t *check = l4 + checksumOffset(packet.protocol);
     const std::uint16_t before = read16(check);
     // A UDP datagram over IPv4 may come without a checksum; it stays without one.
@@ -275,14 +277,14 @@ bool makeEchoReply(Packet &packet)
     return true;
 }
 
-void buildUdp(
-    const Flow &flow, const std::uint8_t *payload, std::size_t size, std::vector<std::uint8_t> &out)
+void buildUdp(const Flow &flow, const std::uint8_t *payload, std::size_t size,
+    std::vector<std::uint8_t> &out, std::size_t headroom)
 {
     const bool v6 = flow.src.v6;
     const std::size_t ipHeader = v6 ? 40 : 20;
     const std::size_t udpLength = 8 + size;
-    out.assign(ipHeader + udpLength, 0);
-    std::uint8_t *data = out.data();
+    out.assign(headroom + ipHeader + udpLength, 0);
+    std::uint8_t *data = out.data() + headroom;
     if (v6) {
         data[0] = 0x60;
         write16(data + 4, static_cast<std::uint16_t>(udpLength));

@@ -77,9 +77,9 @@ void rewrite(Packet &packet, const Flow &to, bool partial = false);
 // the packet is not an echo request.
 bool makeEchoReply(Packet &packet);
 
-// An IPv4 or IPv6 UDP datagram from flow.src:sport to flow.dst:dport.
+// An IPv4 or IPv6 UDP datagram from flow.src:sport to flow.dst:dport, after headroom zero bytes.
 void buildUdp(const Flow &flow, const std::uint8_t *payload, std::size_t size,
-    std::vector<std::uint8_t> &out);
+    std::vector<std::uint8_t> &out, std::size_t headroom = 0);
 
 // The one's complement sum of RFC 1071, folded and inverted.
 std::uint16_t internetChecksum(const std::uint8_t *data, std::size_t size, std::uint32_t sum = 0);

@@ -14,6 +14,9 @@ public:
     using WaitHandler = std::function<void(const std::error_code &error)>;
 
     virtual ~PacketDevice() = default;
+    // Bytes of offload information before every packet read and written (Linux's virtio header
+    // when the device hands over segmentation and checksums), 0 for plain packets.
+    virtual std::size_t headerSize() const { return 0; }
     // Calls handler on the device's executor once a packet may be read, or with an error once
     // the device is closed.
     virtual void asyncWait(WaitHandler handler) = 0;

@@ -1,8 +1,12 @@
 #include "inbound/tun/systemstack.h"
 
+#include <algorithm>
+
 namespace qivro::engine::tun {
 
 namespace {
+
+constexpr std::uint8_t needsChecksum = 1; // virtio: the transport checksum is the partial sum
 
 IpBytes nextAddress(IpBytes address)
 {
@@ -50,18 +54,23 @@ std::optional<asio::ip::address> SystemStack::fakeSource(bool v6) const
 
 void SystemStack::input(std::uint8_t *data, std::size_t size, Clock::time_point now)
 {
+    const std::size_t header = m_device.headerSize();
     Packet packet;
-    if (!parsePacket(data, size, packet) || packet.fragment)
+    if (size < header || !parsePacket(data + header, size - header, packet) || packet.fragment)
         return; // IPv4 fragments and IPv6 fragment headers: dropped, as the design has it
     switch (packet.protocol) {
     case protoTcp:
-        return inputTcp(packet, now);
+        // The offload header goes back as it came: segment size and unfinished checksum hold
+        // for the rewritten packet too.
+        return inputTcp(packet, header > 0 && (data[0] & needsChecksum), now);
     case protoUdp:
         return inputUdp(packet, now);
     case protoIcmp:
     case protoIcmp6:
-        if (makeEchoReply(packet))
-            m_device.write(packet.data, packet.size);
+        if (makeEchoReply(packet)) {
+            std::fill(data, data + header, 0);
+            m_device.write(data, header + packet.size);
+        }
         return;
     default:
         return;
@@ -74,7 +83,7 @@ bool SystemStack::isListener(const IpBytes &address, std::uint16_t port) const
     return inet && *inet == address && port == (address.v6 ? m_port6 : m_port4);
 }
 
-void SystemStack::inputTcp(Packet &packet, Clock::time_point now)
+void SystemStack::inputTcp(Packet &packet, bool partial, Clock::time_point now)
 {
     const Flow &flow = packet.flow;
     const std::optional<IpBytes> &inet = flow.src.v6 ? m_inet6 : m_inet4;
@@ -87,8 +96,8 @@ void SystemStack::inputTcp(Packet &packet, Clock::time_point now)
         if (entry == m_ports.end() || flow.dst != *fake || entry->second.flow.src.v6 != flow.src.v6)
             return;
         const Flow &original = entry->second.flow;
-        rewrite(packet, Flow {original.dst, original.src, original.dport, original.sport});
-        m_device.write(packet.data, packet.size);
+        rewrite(packet, Flow {original.dst, original.src, original.dport, original.sport}, partial);
+        writeBack(packet);
         return;
     }
     if (flow.dst == *inet || flow.dst == *fake)
@@ -119,8 +128,14 @@ void SystemStack::inputTcp(Packet &packet, Clock::time_point now)
         m_flows.emplace(flow, *port);
         m_ports.emplace(*port, TcpEntry {flow, State::Pending, now});
     }
-    rewrite(packet, Flow {*fake, *inet, *port, flow.src.v6 ? m_port6 : m_port4});
-    m_device.write(packet.data, packet.size);
+    rewrite(packet, Flow {*fake, *inet, *port, flow.src.v6 ? m_port6 : m_port4}, partial);
+    writeBack(packet);
+}
+
+void SystemStack::writeBack(const Packet &packet)
+{
+    const std::size_t header = m_device.headerSize();
+    m_device.write(packet.data - header, header + packet.size);
 }
 
 void SystemStack::inputUdp(Packet &packet, Clock::time_point now)
@@ -168,7 +183,8 @@ bool SystemStack::replyUdp(
     if (entry == m_udp.end())
         return false;
     entry->second.lastSeen = now;
-    buildUdp(Flow {flow.dst, flow.src, flow.dport, flow.sport}, payload, size, m_scratch);
+    buildUdp(Flow {flow.dst, flow.src, flow.dport, flow.sport}, payload, size, m_scratch,
+        m_device.headerSize());
     m_device.write(m_scratch.data(), m_scratch.size());
     return true;
 }

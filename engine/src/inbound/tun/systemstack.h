@@ -101,7 +101,8 @@ private:
         Clock::time_point lastSeen;
     };
 
-    void inputTcp(Packet &packet, Clock::time_point now);
+    void inputTcp(Packet &packet, bool partial, Clock::time_point now);
+    void writeBack(const Packet &packet);
     void inputUdp(Packet &packet, Clock::time_point now);
     std::optional<std::uint16_t> allocatePort();
     void releasePort(std::uint16_t port);

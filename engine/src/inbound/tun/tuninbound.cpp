@@ -102,8 +102,9 @@ bool TunInbound::openWith(std::unique_ptr<tun::PacketDevice> device,
     m_device = std::move(device);
     m_stack = std::make_unique<tun::SystemStack>(
         *m_device, *this, std::chrono::milliseconds(m_config.udpTimeoutMs));
-    // A GSO-free device never hands over more than its MTU; the margin covers a stand-in.
-    m_buffer.resize(std::max<std::size_t>(m_config.mtu, 1500) + 256);
+    // Offloaded segments reach 64 KiB whatever the MTU.
+    m_buffer.resize(m_device->headerSize()
+        + (m_device->headerSize() ? 65536 : std::max<std::size_t>(m_config.mtu, 1500)));
     if (!listen(addresses, error)) {
         close();
         return false;
