@@ -1,6 +1,7 @@
 #include "inbound/tun/linuxnetwork.h"
 
 #include "inbound/tun/netlink.h"
+#include "inbound/tun/tunplatform.h"
 
 #include <cerrno>
 #include <cstring>
@@ -250,16 +251,7 @@ bool LinuxNetwork::installRoutes(const Options &options, std::string &error)
             continue;
         }
 
-        std::vector<IpPrefix> routes;
-        for (const IpPrefix &prefix : options.routeAddress) {
-            if (prefix.address.is_v6() == v6)
-                routes.push_back(prefix);
-        }
-        if (routes.empty())
-            routes.push_back({v6 ? asio::ip::address(asio::ip::address_v6())
-                                 : asio::ip::address(asio::ip::address_v4()),
-                0});
-        for (const IpPrefix &prefix : routes) {
+        for (const IpPrefix &prefix : routedPrefixes(options.routeAddress, v6)) {
             if (int code = addRoute(netlink, options.table, prefix, index, false))
                 return fail(
                     "add route " + prefix.address.to_string() + "/" + std::to_string(prefix.length),

@@ -8,6 +8,7 @@
 #include <asio/io_context.hpp>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace qivro::engine::tun {
 
@@ -29,5 +30,20 @@ public:
 
 // nullptr on a system without TUN support in this build.
 std::unique_ptr<TunPlatform> createTunPlatform();
+
+// What auto_route sends into the TUN for one family: route_address's prefixes of it, or all.
+inline std::vector<IpPrefix> routedPrefixes(const std::vector<IpPrefix> &routeAddress, bool v6)
+{
+    std::vector<IpPrefix> routes;
+    for (const IpPrefix &prefix : routeAddress) {
+        if (prefix.address.is_v6() == v6)
+            routes.push_back(prefix);
+    }
+    if (routes.empty())
+        routes.push_back({v6 ? asio::ip::address(asio::ip::address_v6())
+                             : asio::ip::address(asio::ip::address_v4()),
+            0});
+    return routes;
+}
 
 } // namespace qivro::engine::tun
