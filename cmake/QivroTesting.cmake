@@ -1,7 +1,9 @@
 # qivro_add_test(<name> SOURCES <files...> [LIBRARIES <libs...>] [ENVIRONMENT <VAR=value...>]
 #                [GUI])
 # A QtTest executable registered with ctest. Each test gets a private HOME and runtime directory,
-# so nothing it does can reach a real profile, and tests can run in parallel. Tests run offscreen;
+# so nothing it does can reach a real profile, and tests can run in parallel. QIVRO_TUN=0 keeps a
+# test run as root from routing the machine into a TUN; a test that wants TUN mode sets it itself
+# inside a namespace of its own. Tests run offscreen;
 # GUI ones on a private X server (Xvfb) where xvfb-run is installed, so effects really draw.
 find_program(QIVRO_XVFB_RUN xvfb-run)
 function(qivro_add_test name)
@@ -21,6 +23,6 @@ function(qivro_add_test name)
         add_test(NAME ${name} COMMAND ${name})
     endif()
     set_tests_properties(${name} PROPERTIES
-        ENVIRONMENT "HOME=${home};XDG_RUNTIME_DIR=${home}/runtime;XDG_CONFIG_HOME=${home}/.config;XDG_DATA_HOME=${home}/.local/share;XDG_CACHE_HOME=${home}/.cache;QT_QPA_PLATFORM=${platform};${ARG_ENVIRONMENT}"
+        ENVIRONMENT "HOME=${home};XDG_RUNTIME_DIR=${home}/runtime;XDG_CONFIG_HOME=${home}/.config;XDG_DATA_HOME=${home}/.local/share;XDG_CACHE_HOME=${home}/.cache;QT_QPA_PLATFORM=${platform};QIVRO_TUN=0;${ARG_ENVIRONMENT}"
         TIMEOUT 300)
 endfunction()
