@@ -115,6 +115,8 @@ void AdminApi::addRoutes()
     m_routes.insert(QStringLiteral("POST /admin/nodes"), withBody(&AdminApi::addNode));
     m_routes.insert(
         QStringLiteral("POST /admin/payment-methods"), withBody(&AdminApi::addPaymentMethod));
+    m_routes.insert(QStringLiteral("POST /admin/payment-methods/enable"),
+        withBody(&AdminApi::enablePaymentMethod));
     m_routes.insert(QStringLiteral("POST /admin/coupons"), withBody(&AdminApi::addCoupon));
     m_routes.insert(
         QStringLiteral("POST /admin/announcements"), withBody(&AdminApi::addAnnouncement));
@@ -290,6 +292,9 @@ PanelReply AdminApi::grantSubscription(const QByteArray &body)
     const auto upload = in.optionalInteger(QStringLiteral("upload"), 0, 1LL << 60);
     const auto download = in.optionalInteger(QStringLiteral("download"), 0, 1LL << 60);
     const QString token = in.optionalText(QStringLiteral("token"));
+    const bool tokenless = in.optionalBool(QStringLiteral("tokenless")).value_or(false);
+    if (in.ok() && tokenless && !token.isEmpty())
+        in.fail(QStringLiteral("token and tokenless exclude each other"));
     if (!in.ok())
         return PanelReply::refusal(in.error());
     const qint64 userId = m_api.accounts().userIdByEmail(email);
@@ -305,6 +310,10 @@ PanelReply AdminApi::grantSubscription(const QByteArray &body)
     const qint64 expiry = expireTime.value_or(m_api.clock().now() + 30 * 86400);
     const qint64 id = m_api.subscriptions().grantUntil(
         userId, planId, expiry, upload.value_or(0), download.value_or(0), token);
+    // Some panels list subscriptions whose token was never issued; nothing downloads them.
+    if (tokenless)
+        m_api.storage().exec(
+            QStringLiteral("UPDATE user_subscriptions SET token = '' WHERE id = ?"), {id});
     const auto row = m_api.subscriptions().subscription(id);
     if (!row)
         return PanelReply::refusal(QStringLiteral("Cannot store the subscription"));
@@ -351,6 +360,18 @@ PanelReply AdminApi::addPaymentMethod(const QByteArray &body)
     return created("id", m_api.catalogue().addPaymentMethod(bodyObject(body), &error), error);
 }
 
+PanelReply AdminApi::enablePaymentMethod(const QByteArray &body)
+{
+    BodyReader in(body);
+    const qint64 id = in.integer(QStringLiteral("id"), 1, INT32_MAX);
+    const auto enabled = in.optionalBool(QStringLiteral("enabled"));
+    if (!in.ok())
+        return PanelReply::refusal(in.error());
+    if (!m_api.catalogue().setPaymentMethodEnabled(id, enabled.value_or(true)))
+        return PanelReply::refusal(QStringLiteral("Payment method does not exist"));
+    return PanelReply::success();
+}
+
 PanelReply AdminApi::addCoupon(const QByteArray &body)
 {
     BodyReader in(body);
@@ -376,9 +397,11 @@ PanelReply AdminApi::replyToTicket(const QByteArray &body)
     BodyReader in(body);
     const qint64 ticketId = in.integer(QStringLiteral("ticket_id"), 1, INT32_MAX);
     const QString content = in.text(QStringLiteral("content"));
+    const QString from = in.optionalText(QStringLiteral("from"));
     if (!in.ok())
         return PanelReply::refusal(in.error());
-    const QString problem = m_api.support().staffReply(ticketId, content);
+    const QString problem = m_api.support().staffReply(
+        ticketId, content, from.isEmpty() ? QStringLiteral("Admin") : from);
     return problem.isEmpty() ? PanelReply::success() : PanelReply::refusal(problem);
 }
 

@@ -36,6 +36,7 @@ private:
     PanelReply addPlan(const QByteArray &body);
     PanelReply addNode(const QByteArray &body);
     PanelReply addPaymentMethod(const QByteArray &body);
+    PanelReply enablePaymentMethod(const QByteArray &body);
     PanelReply addCoupon(const QByteArray &body);
     PanelReply addAnnouncement(const QByteArray &body);
     PanelReply replyToTicket(const QByteArray &body);

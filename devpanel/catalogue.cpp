@@ -260,6 +260,14 @@ qint64 Catalogue::addPaymentMethod(const QJsonObject &spec, QString *error)
     return qMax<qint64>(id, 0);
 }
 
+bool Catalogue::setPaymentMethodEnabled(qint64 id, bool enabled)
+{
+    return m_storage.value(QStringLiteral("SELECT 1 FROM payment_methods WHERE id = ?"), {id})
+               .isValid()
+        && m_storage.exec(QStringLiteral("UPDATE payment_methods SET enabled = ? WHERE id = ?"),
+            {enabled ? 1 : 0, id});
+}
+
 bool Catalogue::addCoupon(const QJsonObject &spec, QString *error)
 {
     const QString code = spec.value(QStringLiteral("code")).toString();

@@ -41,6 +41,8 @@ public:
     qint64 addNode(const QJsonObject &spec, QString *error);
     bool attachNode(qint64 planId, qint64 nodeId);
     qint64 addPaymentMethod(const QJsonObject &spec, QString *error);
+    // A disabled method is neither listed nor accepted for new orders.
+    bool setPaymentMethodEnabled(qint64 id, bool enabled);
     bool addCoupon(const QJsonObject &spec, QString *error);
 
 private:

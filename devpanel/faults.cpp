@@ -28,6 +28,8 @@ QJsonObject Faults::Fault::toJson() const
         {QStringLiteral("drop"), dropConnection}, {QStringLiteral("times"), times}};
     if (msg)
         object.insert(QStringLiteral("msg"), *msg);
+    if (!data.isEmpty())
+        object.insert(QStringLiteral("data"), data);
     return object;
 }
 
@@ -60,6 +62,11 @@ std::optional<Faults::Fault> Faults::fromJson(const QJsonObject &object, QString
         fault.msg = msg.toString();
     else if (!msg.isUndefined() && !msg.isNull())
         return fail(QStringLiteral("msg must be a string"));
+    const QJsonValue data = object.value(QStringLiteral("data"));
+    if (data.isObject())
+        fault.data = data.toObject();
+    else if (!data.isUndefined() && !data.isNull())
+        return fail(QStringLiteral("data must be an object"));
     const QString body = object.value(QStringLiteral("body")).toString(QStringLiteral("real"));
     if (body == QLatin1String("malformed"))
         fault.body = Body::Malformed;
@@ -118,6 +125,8 @@ PanelReply Faults::reply(const Fault &fault, const PanelReply &real)
             fault.msg.value_or(QString::fromLatin1(PanelReply::reasonPhrase(fault.status))));
     else if (fault.msg)
         reply.replaceMsg(*fault.msg);
+    if (fault.status == 0 && !fault.data.isEmpty())
+        reply.patchData(fault.data);
 
     switch (fault.body) {
     case Body::Real:

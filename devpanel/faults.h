@@ -27,6 +27,7 @@ public:
         QByteArray method; // empty: any method
         int status = 0; // non-zero: answer with this HTTP status instead of running the endpoint
         std::optional<QString> msg; // replaces the envelope's msg
+        QJsonObject data; // members set in the envelope's data
         Body body = Body::Real;
         int delayMs = 0;
         bool neverAnswer = false;

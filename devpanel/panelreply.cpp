@@ -87,6 +87,17 @@ void PanelReply::replaceMsg(const QString &msg)
     contentType = "application/json";
 }
 
+void PanelReply::patchData(const QJsonObject &members)
+{
+    QJsonObject object = envelopeObject(body);
+    QJsonObject data = object.value(QStringLiteral("data")).toObject();
+    for (auto it = members.begin(); it != members.end(); ++it)
+        data.insert(it.key(), it.value());
+    object.insert(QStringLiteral("data"), data);
+    body = QJsonDocument(object).toJson(QJsonDocument::Compact);
+    contentType = "application/json";
+}
+
 QJsonValue PanelReply::data() const
 {
     return envelopeObject(body).value(QStringLiteral("data"));

@@ -29,6 +29,8 @@ public:
     QString msg() const;
     // Replaces the envelope's msg, keeping code and data; used by fault injection.
     void replaceMsg(const QString &msg);
+    // Sets these members of the envelope's data object (made when absent); fault injection too.
+    void patchData(const QJsonObject &members);
     bool isSuccess() const { return msg() == QLatin1String("success"); }
     QJsonValue data() const;
 

@@ -191,7 +191,7 @@ PanelReply Support::update(qint64 userId, const QByteArray &body)
     return PanelReply::success();
 }
 
-QString Support::staffReply(qint64 ticketId, const QString &content)
+QString Support::staffReply(qint64 ticketId, const QString &content, const QString &sender)
 {
     const auto ticket
         = m_storage.row(QStringLiteral("SELECT status FROM tickets WHERE id = ?"), {ticketId});
@@ -199,6 +199,8 @@ QString Support::staffReply(qint64 ticketId, const QString &content)
         return QStringLiteral("Ticket does not exist");
     if (content.trimmed().isEmpty())
         return QStringLiteral("A reply needs content");
-    addFollow(ticketId, QStringLiteral("Admin"), 1, content);
+    if (sender.isEmpty())
+        return QStringLiteral("A reply needs a sender");
+    addFollow(ticketId, sender, 1, content);
     return {};
 }

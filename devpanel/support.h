@@ -29,8 +29,10 @@ public:
     PanelReply follow(qint64 userId, const QByteArray &body);
     PanelReply update(qint64 userId, const QByteArray &body);
 
-    // A reply from the support staff; the ticket then waits for the user.
-    QString staffReply(qint64 ticketId, const QString &content);
+    // A reply from the support staff; the ticket then waits for the user. Panels differ in how
+    // they name the staff side, so the sender can be chosen.
+    QString staffReply(
+        qint64 ticketId, const QString &content, const QString &sender = QStringLiteral("Admin"));
 
 private:
     QJsonObject ticketJson(const QVariantMap &row, bool withFollows);

@@ -297,12 +297,14 @@ Item {
             isLoggedIn: auth.isLoggedIn
             userEmail: auth.userEmail
             currentSection: root.currentSection
+            lanSharingOn: lanSharingDialog.sharingOn
             onSectionSelected: index => root.selectMenuSection(index)
             onThemeToggleRequested: Theme.darkMode = !Theme.darkMode
             onLoginRequested: root.showLoginPage()
             onLogoutRequested: root.signOut()
             onCloseRequested: root.hideMenuPage()
             onAboutRequested: aboutDialog.open()
+            onLanSharingRequested: lanSharingDialog.open()
         }
     }
 
@@ -310,5 +312,13 @@ Item {
         id: aboutDialog
 
         objectName: "aboutDialog"
+    }
+
+    LanSharingDialog {
+        id: lanSharingDialog
+
+        objectName: "lanSharingDialog"
+        sharing: service.lanSharing
+        connected: service.isConnected
     }
 }

@@ -11,6 +11,7 @@ Item {
     property bool isLoggedIn: false
     property string userEmail: ""
     property int currentSection: 0
+    property bool lanSharingOn: false
 
     // The panel subscription that runs longest; empty when the user holds none.
     property var currentSubscription: ({})
@@ -34,6 +35,7 @@ Item {
     signal logoutRequested
     signal closeRequested
     signal aboutRequested
+    signal lanSharingRequested
 
     function expireTimeOf(subscription) {
         const value = Number(subscription ? subscription.expire_time : 0);
@@ -240,6 +242,17 @@ Item {
                 showSwitch: true
                 switchOn: Theme.darkMode
                 onClicked: root.themeToggleRequested()
+            }
+
+            MenuRow {
+                objectName: "menuLanSharingItem"
+                Layout.fillWidth: true
+                Layout.topMargin: 4
+                iconSource: "qrc:/icons/network.svg"
+                text: Translations.t("lan_sharing")
+                showSwitch: true
+                switchOn: root.lanSharingOn
+                onClicked: root.lanSharingRequested()
             }
 
             Item {

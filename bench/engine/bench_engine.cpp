@@ -5,6 +5,10 @@
 //   requests    short HTTP requests per second through mixed to direct, against the origin itself
 //   put         latency of PUT /proxies/proxy while 1 GiB flows
 //   memory      resident memory of the engine idle and with 1,000 idle connections
+//   load        concurrent relayed connections under a soft descriptor limit of 1024, and under a
+//               hard one
+//   abuse       time to refuse the self-loop, CPU while descriptors are exhausted, resident
+//               memory after each abuse
 //   tun         1 GiB through the TUN to direct, against the same through mixed, in one engine
 //               (root: it runs in network namespaces of its own)
 // Usage: bench_engine <qivro-engine binary> [name...]
@@ -316,11 +320,14 @@ struct EngineProcess
 {
     std::uint16_t mixed = support::freeTcpPort();
     std::uint16_t api = support::freeTcpPort();
+    std::string log = "/dev/null";
     std::unique_ptr<support::Process> process;
 
-    explicit EngineProcess(json outbounds, const std::string &final)
+    // ulimit: options for the shell's ulimit before the engine starts ("-S -n 1024"), if any.
+    explicit EngineProcess(json outbounds, const std::string &final, const std::string &ulimit = {},
+        const std::string &logLevel = "error")
     {
-        const json config = {{"log", {{"level", "error"}}},
+        const json config = {{"log", {{"level", logLevel}}},
             {"inbounds",
                 {{{"type", "mixed"}, {"tag", "mixed-in"}, {"listen", "127.0.0.1"},
                     {"listen_port", mixed}, {"sniff", true}}}},
@@ -331,8 +338,12 @@ struct EngineProcess
                         {"secret", "bench"}}}}}};
         const std::string path
             = support::writeTempFile("bench-" + std::to_string(mixed) + ".json", config.dump());
-        process = std::make_unique<support::Process>(
-            std::vector<std::string> {g_engine, "run", "-c", path});
+        std::vector<std::string> argv = {g_engine, "run", "-c", path};
+        if (!ulimit.empty()) {
+            log = path + ".log";
+            argv.insert(argv.begin(), {"sh", "-c", "ulimit " + ulimit + " && exec \"$@\"", "sh"});
+        }
+        process = std::make_unique<support::Process>(argv, log);
         support::waitForTcpPort(mixed);
         support::waitForTcpPort(api);
     }
@@ -570,6 +581,182 @@ void benchMemory()
         sockets.empty() ? 0.0 : double(loaded - idle) / sockets.size());
 }
 
+// Echoes on every connection it accepts, thousands of them on one thread.
+class EchoHolder
+{
+public:
+    EchoHolder()
+        : m_acceptor(m_io, {asio::ip::make_address("127.0.0.1"), 0})
+    {
+        accept();
+        m_thread = std::thread([this] { m_io.run(); });
+    }
+    ~EchoHolder()
+    {
+        m_io.stop();
+        m_thread.join();
+    }
+    std::uint16_t port() const { return m_acceptor.local_endpoint().port(); }
+
+private:
+    struct Connection : std::enable_shared_from_this<Connection>
+    {
+        explicit Connection(tcp::socket s)
+            : socket(std::move(s))
+        { }
+        void echo()
+        {
+            socket.async_read_some(asio::buffer(buffer),
+                [self = shared_from_this()](const std::error_code &error, std::size_t size) {
+                    if (error)
+                        return;
+                    asio::async_write(self->socket, asio::buffer(self->buffer, size),
+                        [self](const std::error_code &writeError, std::size_t) {
+                            if (!writeError)
+                                self->echo();
+                        });
+                });
+        }
+        tcp::socket socket;
+        char buffer[512];
+    };
+    void accept()
+    {
+        m_acceptor.async_accept([this](const std::error_code &error, tcp::socket socket) {
+            if (error)
+                return;
+            std::make_shared<Connection>(std::move(socket))->echo();
+            accept();
+        });
+    }
+
+    asio::io_context m_io;
+    tcp::acceptor m_acceptor;
+    std::thread m_thread;
+};
+
+// Opens count relayed connections that each echo a line, all held at once; returns how many
+// worked.
+std::size_t holdRelays(std::vector<std::unique_ptr<tcp::socket>> &sockets, asio::io_context &io,
+    std::uint16_t proxy, std::uint16_t target, std::size_t count)
+{
+    std::size_t ok = 0;
+    const timeval wait {5, 0};
+    for (std::size_t i = 0; i < count; ++i) {
+        auto socket = std::make_unique<tcp::socket>(io);
+        std::error_code error;
+        socket->open(tcp::v4(), error);
+        ::setsockopt(socket->native_handle(), SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+        char line[5] = {};
+        if (!error && socksConnect(*socket, proxy, target)) {
+            asio::write(*socket, asio::buffer("ping\n", 5), error);
+            asio::read(*socket, asio::buffer(line), error);
+        }
+        ok += !error && std::string(line, 5) == "ping\n";
+        sockets.push_back(std::move(socket));
+    }
+    return ok;
+}
+
+void benchLoad()
+{
+    std::printf("load: 2,000 relayed connections held at once, each echoing a line\n");
+    EchoHolder echo;
+    for (const char *limit : {"-S -n 1024", "-n 1024"}) {
+        EngineProcess engine(directOutbounds(), "proxy", limit);
+        asio::io_context io;
+        std::vector<std::unique_ptr<tcp::socket>> sockets;
+        const std::size_t ok = holdRelays(sockets, io, engine.mixed, echo.port(), 2000);
+        const int pid = engine.process->pid();
+        std::printf("  ulimit %-11s %zu of 2000 worked (%.0f %% failed), resident %.1f MiB, %zu "
+                    "descriptors open (%.2f per working relay)\n",
+            limit, ok, 100.0 * double(2000 - ok) / 2000, rssKiB(pid) / 1024.0,
+            support::openDescriptors(pid),
+            ok ? double(support::openDescriptors(pid)) / double(ok) : 0.0);
+    }
+}
+
+void benchAbuse()
+{
+    std::printf("abuse: one engine (soft limit 1024) through each abuse in turn\n");
+    EchoHolder echo;
+    EngineProcess engine(directOutbounds(), "proxy", "-S -n 1024", "warn");
+    const int pid = engine.process->pid();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    std::printf("  idle: resident %.1f MiB\n", rssKiB(pid) / 1024.0);
+
+    // The self-loop, as reported: time until the engine has answered and closed.
+    const std::string request
+        = "GET / HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(engine.mixed) + "\r\n\r\n";
+    std::vector<double> took;
+    for (int i = 0; i < 200; ++i) {
+        asio::io_context io;
+        tcp::socket socket(io);
+        const auto start = Clock::now();
+        std::error_code error;
+        socket.connect({asio::ip::make_address("127.0.0.1"), engine.mixed}, error);
+        asio::write(socket, asio::buffer(request), error);
+        std::string answer;
+        asio::read(socket, asio::dynamic_buffer(answer), error);
+        took.push_back(seconds(Clock::now() - start) * 1000);
+    }
+    std::sort(took.begin(), took.end());
+    std::printf("  self-loop refused in median %.2f ms, max %.2f ms (200 times); resident %.1f MiB,"
+                " %zu descriptors\n",
+        took[took.size() / 2], took.back(), rssKiB(pid) / 1024.0, support::openDescriptors(pid));
+
+    // Pings that are never read back.
+    {
+        asio::io_context io;
+        tcp::socket socket(io);
+        socket.open(tcp::v4());
+        socket.set_option(asio::socket_base::receive_buffer_size(4096));
+        socket.connect({asio::ip::make_address("127.0.0.1"), engine.api});
+        asio::write(socket,
+            asio::buffer(std::string("GET /traffic HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                                     "Authorization: Bearer bench\r\nUpgrade: websocket\r\n"
+                                     "Connection: Upgrade\r\nSec-WebSocket-Key: YmVuY2g=\r\n"
+                                     "Sec-WebSocket-Version: 13\r\n\r\n")));
+        std::string frame = {'\x89', static_cast<char>(0x80 | 125), 1, 2, 3, 4};
+        frame.append(125, 'p');
+        std::string burst;
+        for (int i = 0; i < 512; ++i)
+            burst += frame;
+        std::error_code error;
+        std::size_t sent = 0;
+        while (!error && sent < (512u << 20))
+            sent += asio::write(socket, asio::buffer(burst), error);
+        std::printf("  ping flood: closed by the engine after %.1f MiB of pings (%s); resident "
+                    "%.1f MiB\n",
+            double(sent) / (1 << 20), error ? error.message().c_str() : "never",
+            rssKiB(pid) / 1024.0);
+    }
+
+    // Out of descriptors: as if the rest of the process held all but 1024 of them.
+    rlimit limit {1024, 1024};
+    prlimit(pid, RLIMIT_NOFILE, &limit, nullptr);
+    asio::io_context io;
+    std::vector<std::unique_ptr<tcp::socket>> idle;
+    for (int i = 0; i < 1100; ++i) {
+        idle.push_back(std::make_unique<tcp::socket>(io));
+        std::error_code error;
+        idle.back()->connect({asio::ip::make_address("127.0.0.1"), engine.mixed}, error);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const double cpuBefore = processCpuSeconds(pid);
+    const auto measured = Clock::now();
+    std::this_thread::sleep_for(std::chrono::seconds(5));
+    const double cpu = (processCpuSeconds(pid) - cpuBefore) / seconds(Clock::now() - measured);
+    idle.clear();
+    const auto released = Clock::now();
+    std::vector<std::unique_ptr<tcp::socket>> good;
+    while (holdRelays(good, io, engine.mixed, echo.port(), 1) == 0
+        && Clock::now() - released < std::chrono::seconds(10))
+        good.clear();
+    std::printf("  1,100 idle connections at a limit of 1024: CPU %.1f %% of a core, %zu accept "
+                "lines logged; served again %.0f ms after they left; resident %.1f MiB\n",
+        cpu * 100, support::linesWith(engine.log, "accept:"),
+        seconds(Clock::now() - released) * 1000, rssKiB(pid) / 1024.0);
 // The origin sits behind a veth pair in a second namespace; one engine has a TUN inbound (MTU
 // 1500, as the client writes it) and a mixed inbound, both ending in the direct outbound.
 void benchTun()
@@ -651,7 +838,8 @@ int main(int argc, char **argv)
 {
     if (argc < 2) {
         std::fprintf(stderr,
-            "usage: %s <qivro-engine> [throughput|direct|requests|put|memory]...\n", argv[0]);
+            "usage: %s <qivro-engine> [throughput|direct|requests|put|memory|load|abuse]...\n",
+            argv[0]);
         return 2;
     }
     g_engine = argv[1];
@@ -663,7 +851,7 @@ int main(int argc, char **argv)
     }
     std::vector<std::string> wanted(argv + 2, argv + argc);
     if (wanted.empty())
-        wanted = {"throughput", "direct", "requests", "put", "memory", "tun"};
+        wanted = {"throughput", "direct", "requests", "put", "memory", "load", "abuse", "tun"};
     const auto loadAverage = [] {
         std::ifstream file("/proc/loadavg");
         std::string one, five, fifteen;
@@ -682,6 +870,10 @@ int main(int argc, char **argv)
             benchPut();
         else if (name == "memory")
             benchMemory();
+        else if (name == "load")
+            benchLoad();
+        else if (name == "abuse")
+            benchAbuse();
         else if (name == "tun")
             benchTun();
         else

@@ -3,6 +3,7 @@
 #include "common/log.h"
 #include "group/groups.h"
 #include "outboundfactory.h"
+#include "runtime/descriptorlimit.h"
 
 #include <chrono>
 
@@ -41,6 +42,7 @@ std::string Engine::startParsed(Config config)
         return "engine is already running";
     const auto began = std::chrono::steady_clock::now();
     Logger::instance().configure(config.logDisabled, config.logLevel, config.logTimestamp);
+    logDebug("descriptor limit: ", raiseDescriptorLimit());
     m_io = std::make_unique<asio::io_context>(1);
     m_services = std::make_unique<Services>();
     m_services->config = std::move(config);
@@ -63,6 +65,7 @@ std::string Engine::startParsed(Config config)
         if (auto *urltest = dynamic_cast<UrlTestOutbound *>(group))
             urltest->attach(&services.history, m_io->get_executor());
     }
+    services.router.setGuard(&services.guard);
     if (!services.router.init(services.config, services.outbounds, error)) {
         teardown();
         return error;

@@ -1,7 +1,9 @@
 #include "databasehandler.h"
 
 #include "debugger.h"
+#include "privatefiles.h"
 
+#include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -74,21 +76,17 @@ bool DatabaseHandler::initializeDatabase()
     const QStringList scripts = scriptPaths();
 
     const QString path = databasePath();
-    const QFileInfo info(path);
-    QDir directory = info.absoluteDir();
-    if (directory.exists() || directory.mkpath(QStringLiteral("."))) {
-        if (!info.exists()) {
-            QFile file(path);
-            if (file.open(QIODevice::WriteOnly))
-                file.close();
-        }
-    }
+    // Created private before SQLite opens it: its journals take the database file's mode.
+    if (PrivateFiles::makeDirectory(QFileInfo(path).absolutePath()))
+        PrivateFiles::ensureFile(path);
 
     m_database.setDatabaseName(path);
     if (!m_database.open()) {
         DEBUG_LOG << "Error opening database: " << m_database.lastError().text();
         return false;
     }
+    if (!isDatabase() && !startAfresh(path))
+        return false;
 
     const float version = getDatabaseVersion();
     DEBUG_LOG << "Current database version: " << version;
@@ -113,6 +111,38 @@ bool DatabaseHandler::initializeDatabase()
 
     DEBUG_LOG << "Current version: " << getDatabaseVersion();
     return true;
+}
+
+bool DatabaseHandler::isDatabase()
+{
+    QSqlQuery check(m_database);
+    return check.exec(QStringLiteral("PRAGMA quick_check")) && check.next()
+        && check.value(0).toString() == QLatin1String("ok");
+}
+
+bool DatabaseHandler::startAfresh(const QString &path)
+{
+    m_query = QSqlQuery();
+    m_database.close();
+    const QString kept = PrivateFiles::quarantine(path);
+    if (kept.isEmpty()) {
+        qWarning().noquote() << "[DatabseHandler]: app.db is not a database and cannot be moved";
+        return false;
+    }
+    // A journal left beside it belongs to the old file and must never be played into the new one.
+    for (const char *suffix : {"-journal", "-wal", "-shm"}) {
+        const QString journal = path + QLatin1String(suffix);
+        if (QFileInfo::exists(journal) && !QFile::rename(journal, kept + QLatin1String(suffix)))
+            QFile::remove(journal);
+    }
+    qWarning().noquote() << "[DatabseHandler]: app.db is not a database; moved to" << kept
+                         << "and made anew";
+    PrivateFiles::ensureFile(path);
+    const bool opened = m_database.open();
+    m_query = QSqlQuery(m_database);
+    if (!opened)
+        DEBUG_LOG << "Error opening database: " << m_database.lastError().text();
+    return opened;
 }
 
 float DatabaseHandler::getDatabaseVersion()

@@ -36,6 +36,10 @@ public:
     QString databasePath() const;
 
 private:
+    // False when the file is not an SQLite database or fails its own consistency check.
+    bool isDatabase();
+    // Moves the unreadable file aside (kept for inspection) and opens a new, empty one.
+    bool startAfresh(const QString &path);
     QStringList scriptPaths() const;
     bool readScript(const QString &path, QStringList &commands) const;
 

@@ -24,6 +24,7 @@ int main(int argc, char *argv[])
 
     QGuiApplication::setOrganizationName(QStringLiteral("qivro"));
     QGuiApplication::setApplicationName(QStringLiteral("qivro"));
+    Startup::prepareProfile();
     Deployment::trustExtraCaCertificate();
 
     const bool tunRequested = Startup::isTunRequested(QGuiApplication::arguments());

@@ -4,13 +4,17 @@
 #include "authhandler.h"
 #include "databasehandler.h"
 #include "deployment.h"
+#include "privatefiles.h"
 #include "service.h"
+#include "storehandler.h"
 #include "subscribehandler.h"
 #include "subscriptionhandler.h"
+#include "tickethandler.h"
 #include "versionchecker.h"
 
 #include <QDebug>
 #include <QDir>
+#include <QFileInfo>
 #include <QFont>
 #include <QFontDatabase>
 #include <QGuiApplication>
@@ -18,6 +22,8 @@
 #include <QQmlContext>
 #include <QQmlEngine>
 #include <QQmlError>
+#include <QSettings>
+#include <QStandardPaths>
 #include <QUrl>
 
 namespace Startup {
@@ -67,6 +73,32 @@ void registerBackendTypes()
     qmlRegisterUncreatableType<AuthHandler>("qivro.backend", 1, 0, "AuthHandler", reason);
 }
 
+void prepareProfile()
+{
+    const QString data = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    PrivateFiles::makeDirectory(data);
+    PrivateFiles::restrictFile(data + QStringLiteral("/config.json"));
+
+    bool unreadable = false;
+    QString file;
+    {
+        const QSettings settings(QSettings::IniFormat, QSettings::UserScope,
+            QCoreApplication::organizationName(), QCoreApplication::applicationName());
+        file = settings.fileName();
+        unreadable = settings.status() == QSettings::FormatError;
+    }
+    PrivateFiles::makeDirectory(QFileInfo(file).absolutePath());
+    if (unreadable) {
+        // Kept before anything writes to it: a write would save only what could be parsed.
+        const QString kept = PrivateFiles::quarantine(file);
+        qWarning().noquote() << "[Main] Settings file could not be read; moved to" << kept
+                             << "and signed out";
+    }
+    PrivateFiles::ensureFile(file);
+    if (unreadable)
+        AuthHandler::getInstance()->clearCredentials();
+}
+
 QVariantMap applicationInfo()
 {
     return {
@@ -103,6 +135,8 @@ bool loadClient(QQmlApplicationEngine &engine, QObject *owner, bool tunRequested
         QStringLiteral("subscription"), &SubscriptionHandler::getInstance());
     context->setContextProperty(
         QStringLiteral("subscribeHandler"), SubscribeHandler::getInstance());
+    context->setContextProperty(QStringLiteral("store"), StoreHandler::getInstance());
+    context->setContextProperty(QStringLiteral("ticket"), TicketHandler::getInstance());
     context->setContextProperty(QStringLiteral("announcement"), AnnouncementHandler::getInstance());
     context->setContextProperty(QStringLiteral("versionChecker"), VersionChecker::getInstance());
     const QVariantMap appInfo = Startup::applicationInfo();

@@ -25,6 +25,12 @@ bool isTunRequested(const QStringList &arguments);
 // (AuthHandler.RegistrationState.CodeSent, ...). The UI module itself is sealed once loaded.
 void registerBackendTypes();
 
+// Once the application's names are set: the data folder and the INI settings file made private
+// (older builds left them readable by everyone), and a settings file that cannot be read moved
+// aside to "<file>.corrupt-<time>"; the stored session is then forgotten, so the user is signed
+// out rather than half signed in.
+void prepareProfile();
+
 // The application facts handed to the UI as `appInfo`.
 QVariantMap applicationInfo();
 

@@ -2,10 +2,12 @@
 
 #include "api.h"
 #include "apiendpoints.h"
+#include "authfailure.h"
 #include "deployment.h"
 #include "networkerror.h"
 #include "networkhandler.h"
 #include "platform.h"
+#include "secretstore.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -23,10 +25,10 @@
 namespace {
 
 const QString kAuthGroup = QStringLiteral("Auth");
-const QString kTokenKey = QStringLiteral("token");
-const QString kEmailKey = QStringLiteral("email");
-const QString kPasswordKey = QStringLiteral("password");
-const QString kExpiresAtKey = QStringLiteral("tokenExpiresAt");
+const QString kTokenKey = QStringLiteral("Auth/token");
+const QString kEmailKey = QStringLiteral("Auth/email");
+const QString kPasswordKey = QStringLiteral("Auth/password");
+const QString kExpiresAtKey = QStringLiteral("Auth/tokenExpiresAt");
 
 // Purposes of a verification code, as the panel numbers them.
 constexpr int kRegistrationCode = 1;
@@ -82,6 +84,14 @@ bool msgAccepted(const QJsonObject &reply, QString *msg)
 {
     *msg = reply.value(QStringLiteral("msg")).toString();
     return *msg == API::SuccessMsg;
+}
+
+// The panel's own refusal: a reply envelope whose msg says something other than "success". A body
+// that is no envelope at all comes from something else in the way and says nothing.
+bool isRefusal(const QJsonObject &reply)
+{
+    const QJsonValue msg = reply.value(QStringLiteral("msg"));
+    return msg.isString() && !msg.toString().isEmpty() && msg.toString() != API::SuccessMsg;
 }
 
 } // namespace
@@ -426,12 +436,18 @@ void AuthHandler::initializeSession()
     bool authFailed = false;
     if (!validateCurrentToken(&authFailed)) {
         if (!authFailed) {
-            qDebug() << "[AuthHandler] Session validation unavailable; preserving cached session";
-            finishSessionRestored();
+            finishSessionUnavailable();
             return;
         }
         qDebug() << "[AuthHandler] Token rejected; attempting saved-password re-authentication";
-        if (!reauthenticateWithSavedPassword()) {
+        bool rejected = false;
+        if (!reauthenticateWithSavedPassword(&rejected)) {
+            // A server error or a garbled answer says nothing about the password: the session
+            // stays, and the next refused request tries the password again.
+            if (!rejected && !m_userEmail.isEmpty() && !m_savedPassword.isEmpty()) {
+                finishSessionUnavailable();
+                return;
+            }
             qDebug() << "[AuthHandler] Session could not be restored; credentials rejected";
             resetSessionState();
             m_savedPassword.clear();
@@ -452,6 +468,12 @@ void AuthHandler::finishSessionRestored()
     emit isLoggedInChanged();
     emit userEmailChanged();
     emit sessionRestored();
+}
+
+void AuthHandler::finishSessionUnavailable()
+{
+    qDebug() << "[AuthHandler] Session validation unavailable; preserving cached session";
+    finishSessionRestored();
 }
 
 void AuthHandler::finishSessionExpired()
@@ -552,7 +574,8 @@ bool AuthHandler::validateCurrentToken(bool *authFailed)
         return true;
     }
     qDebug() << "[AuthHandler] validateToken: msg is not 'success'";
-    if (authFailed)
+    // Only the panel's wording for a refused token counts; anything else leaves it standing.
+    if (authFailed && isRefusal(reply) && looksLikeAuthFailureMessage(msg.toString()))
         *authFailed = true;
     return false;
 }
@@ -568,15 +591,15 @@ bool AuthHandler::reauthenticateWithSavedPassword(bool *rejected)
     const QJsonObject body {{QStringLiteral("email"), m_userEmail},
         {QStringLiteral("identifier"), m_userEmail}, {QStringLiteral("password"), m_savedPassword}};
     qDebug() << "[AuthHandler] reauthenticate: calling login endpoint";
-    API::LoginResponse reply;
+    QJsonObject answer;
     try {
-        reply = API::fromJson<API::LoginResponse>(NetworkHandler::getDirectInstance()
-                                                      ->request()
-                                                      .url(QUrl(ApiEndpoints::Auth::Login))
-                                                      .body(compact(body))
-                                                      .headers(clientHeaders())
-                                                      .post()
-                                                      .object());
+        answer = NetworkHandler::getDirectInstance()
+                     ->request()
+                     .url(QUrl(ApiEndpoints::Auth::Login))
+                     .body(compact(body))
+                     .headers(clientHeaders())
+                     .post()
+                     .object();
     } catch (const NetworkError &error) {
         qDebug().noquote() << "[AuthHandler] reauthenticate error:" << error.message()
                            << "httpStatus:" << error.httpStatusCode();
@@ -589,6 +612,7 @@ bool AuthHandler::reauthenticateWithSavedPassword(bool *rejected)
         return false;
     }
 
+    const auto reply = API::fromJson<API::LoginResponse>(answer);
     if (reply.msg == API::SuccessMsg && !reply.token.isEmpty()) {
         setAuthToken(reply.token);
         validateCurrentToken();
@@ -597,7 +621,8 @@ bool AuthHandler::reauthenticateWithSavedPassword(bool *rejected)
         return true;
     }
     qDebug() << "[AuthHandler] reauthenticate: login rejected";
-    if (rejected)
+    // The login endpoint refuses only credentials; a garbled success is no verdict on them.
+    if (rejected && isRefusal(answer))
         *rejected = true;
     return false;
 }
@@ -619,15 +644,11 @@ void AuthHandler::saveCredentials()
     clearLegacyAuthCredentialCopies();
     QSettings settings = credentialStore();
     qDebug().noquote() << "[AuthHandler] Saving credentials to:" << settings.fileName();
-    settings.beginGroup(kAuthGroup);
-    settings.setValue(kTokenKey, m_token);
+    SecretStore &secrets = SecretStore::instance();
+    secrets.write(settings, kTokenKey, m_token);
     settings.setValue(kEmailKey, m_userEmail);
-    if (m_savedPassword.isEmpty())
-        settings.remove(kPasswordKey);
-    else
-        settings.setValue(kPasswordKey, m_savedPassword);
+    secrets.write(settings, kPasswordKey, m_savedPassword);
     settings.setValue(kExpiresAtKey, m_tokenExpiresAt);
-    settings.endGroup();
     settings.sync();
     qDebug() << "[AuthHandler] Credentials saved, status:"
              << QMetaEnum::fromType<QSettings::Status>().valueToKey(settings.status());
@@ -637,12 +658,11 @@ void AuthHandler::loadCredentials()
 {
     QSettings settings = credentialStore();
     qDebug().noquote() << "[AuthHandler] Loading credentials from:" << settings.fileName();
-    settings.beginGroup(kAuthGroup);
-    m_token = settings.value(kTokenKey).toString();
+    SecretStore &secrets = SecretStore::instance();
+    m_token = secrets.read(settings, kTokenKey);
     m_userEmail = settings.value(kEmailKey).toString();
-    m_savedPassword = settings.value(kPasswordKey).toString();
+    m_savedPassword = secrets.read(settings, kPasswordKey);
     m_tokenExpiresAt = settings.value(kExpiresAtKey, 0).toLongLong();
-    settings.endGroup();
     if (!m_token.isEmpty() && m_tokenExpiresAt < 1)
         m_tokenExpiresAt = jwtExpiresAt(m_token);
     qDebug() << "[AuthHandler] Token loaded:" << (m_token.isEmpty() ? "empty" : "exists");
@@ -653,5 +673,7 @@ void AuthHandler::clearCredentials()
     qDebug() << "[AuthHandler] Clearing credentials";
     QSettings settings = credentialStore();
     emptyAuthGroup(settings);
+    SecretStore::instance().remove(settings, kTokenKey);
+    SecretStore::instance().remove(settings, kPasswordKey);
     clearLegacyAuthCredentialCopies();
 }

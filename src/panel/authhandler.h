@@ -18,9 +18,11 @@ qint64 jwtExpiresAt(const QString &token);
 void clearLegacyAuthCredentialCopies();
 
 // The signed-in session with the panel: token, saved credentials, account figures, and the
-// sign-in, registration and password-reset flows. The credentials survive restarts in the INI
-// settings under "Auth"; initializeSession() restores them and signs in again with the saved
-// password when the token has expired or is refused.
+// sign-in, registration and password-reset flows. The credentials survive restarts: e-mail and
+// expiry in the INI settings under "Auth", token and password in the credential store
+// (SecretStore). initializeSession() restores them and signs in again with the saved password
+// when the token has expired or is refused; only the panel's definite refusal of the password
+// erases them.
 class AuthHandler : public QObject
 {
     Q_OBJECT
@@ -103,6 +105,10 @@ public:
     // saved password); never signs out.
     Q_INVOKABLE bool recoverFromAuthFailure(const QString &failedToken = QString());
 
+    // Erases the stored session (INI, credential store, older builds' copies); the session in
+    // memory stays as it is.
+    void clearCredentials();
+
 signals:
     void isLoggedInChanged();
     void isLoadingChanged();
@@ -156,7 +162,6 @@ private:
     bool reauthenticateWithSavedPassword(bool *rejected = nullptr);
     void saveCredentials();
     void loadCredentials();
-    void clearCredentials();
     void resetSessionState();
 
     // Runs the step up to its verdict. On success returns the reply and leaves the success state
@@ -166,6 +171,8 @@ private:
     void emitFlowStateChanged(Flow flow);
     // The two ends of initializeSession() once a token has been looked at.
     void finishSessionRestored();
+    // The server gave no verdict: the cached session stays signed in.
+    void finishSessionUnavailable();
     void finishSessionExpired();
     bool tokenExpired() const;
 

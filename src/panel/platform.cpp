@@ -12,6 +12,13 @@ QString userAgent()
 
 QString publicIpAddress()
 {
+    const QList<QHostAddress> addresses = localIPv4Addresses();
+    return addresses.isEmpty() ? QStringLiteral("127.0.0.1") : addresses.first().toString();
+}
+
+QList<QHostAddress> localIPv4Addresses()
+{
+    QList<QHostAddress> addresses;
     const auto interfaces = QNetworkInterface::allInterfaces();
     for (const QNetworkInterface &candidate : interfaces) {
         const auto flags = candidate.flags();
@@ -22,10 +29,10 @@ QString publicIpAddress()
         const auto entries = candidate.addressEntries();
         for (const QNetworkAddressEntry &entry : entries) {
             if (entry.ip().protocol() == QAbstractSocket::IPv4Protocol)
-                return entry.ip().toString();
+                addresses.append(entry.ip());
         }
     }
-    return QStringLiteral("127.0.0.1");
+    return addresses;
 }
 
 } // namespace Platform

@@ -15,7 +15,8 @@ const QString latencyTestUrl = QStringLiteral("https://www.gstatic.com/generate_
 } // namespace
 
 QJsonObject buildConfig(const QJsonArray &outbounds, const QList<QString> &tags,
-    const QString &controller, const QString &secret, const QString &selectorTag, bool tun)
+    const QString &controller, const QString &secret, const QString &selectorTag, bool tun,
+    const ProxyAccess &access)
 {
     if (tags.isEmpty()) {
         DEBUG_LOG << "No valid configurations found";
@@ -26,7 +27,7 @@ QJsonObject buildConfig(const QJsonArray &outbounds, const QList<QString> &tags,
     config.insert(QStringLiteral("outbounds"), createOutbounds(outbounds, tags, selectorTag));
     config.insert(QStringLiteral("log"), createLog());
     config.insert(QStringLiteral("dns"), createDNS());
-    config.insert(QStringLiteral("inbounds"), createInbounds(tun));
+    config.insert(QStringLiteral("inbounds"), createInbounds(tun, access));
     config.insert(QStringLiteral("route"), createRoute(selectorTag));
     config.insert(QStringLiteral("experimental"), createExperimental(controller, secret));
     return config;
@@ -96,9 +97,9 @@ QJsonObject createLog()
     };
 }
 
-QJsonArray createInbounds(bool tun)
+QJsonArray createInbounds(bool tun, const ProxyAccess &access)
 {
-    return {tun ? createTun() : createMixedProxy()};
+    return {tun ? createTun() : createMixedProxy(access)};
 }
 
 QJsonObject createTun()
@@ -116,15 +117,24 @@ QJsonObject createTun()
     };
 }
 
-QJsonObject createMixedProxy()
+QJsonObject createMixedProxy(const ProxyAccess &access)
 {
-    return {
+    // Loopback unless shared: on every interface an open proxy would carry anyone's traffic and
+    // reach this machine's own local services.
+    QJsonObject inbound {
         {QStringLiteral("type"), QStringLiteral("mixed")},
         {QStringLiteral("tag"), QStringLiteral("mixed-in")},
-        {QStringLiteral("listen"), QStringLiteral("::")},
-        {QStringLiteral("listen_port"), 1080},
+        {QStringLiteral("listen"), QStringLiteral("127.0.0.1")},
+        {QStringLiteral("listen_port"), kMixedProxyPort},
         {QStringLiteral("sniff"), true},
     };
+    if (access.sharesOnLan()) {
+        inbound.insert(QStringLiteral("listen"), QStringLiteral("::"));
+        inbound.insert(QStringLiteral("users"),
+            QJsonArray {QJsonObject {{QStringLiteral("username"), access.username},
+                {QStringLiteral("password"), access.password}}});
+    }
+    return inbound;
 }
 
 QJsonObject createExperimental(const QString &controller, const QString &secret)

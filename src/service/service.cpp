@@ -2,9 +2,13 @@
 
 #include "configbuilder.h"
 #include "debugger.h"
+#include "lansharing.h"
+#include "logmask.h"
 #include "networkerror.h"
 #include "networkhandler.h"
+#include "privatefiles.h"
 #include "privilege.h"
+#include "secretstore.h"
 #include "selectionmemory.h"
 #include "subscriptionhandler.h"
 
@@ -13,6 +17,7 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QRandomGenerator>
+#include <QSaveFile>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTimer>
@@ -77,12 +82,13 @@ bool elevationUnneeded(const char *prefix)
 
 bool writeConfig(const QString &path, const QJsonObject &config)
 {
-    QFile file(path);
-    if (!path.isEmpty() && file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    // Replaced whole, so the engine never reads half a file; it holds node passwords and the
+    // control secret, so only the user may read it.
+    QSaveFile file(path);
+    if (!path.isEmpty() && file.open(QIODevice::WriteOnly)) {
         const QByteArray text = QJsonDocument(config).toJson(QJsonDocument::Compact);
-        const bool written = file.write(text) == text.size();
-        file.close();
-        if (written) {
+        file.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+        if (file.write(text) == text.size() && file.commit()) {
             DEBUG_LOG << "Config updated successfully";
             return true;
         }
@@ -99,17 +105,21 @@ service::service(SubscriptionHandler &store, SelectionMemory *selection, QObject
     : QObject(parent)
     , m_store(store)
     , m_selection(selection)
+    , m_lanSharing(new LanSharing(this))
 {
     ServiceSettings settings;
-    m_secret = settings.value(kSecretKey).toString();
+    m_secret = SecretStore::instance().read(settings, kSecretKey);
     if (m_secret.isEmpty()) {
         m_secret = newSecret();
-        settings.setValue(kSecretKey, m_secret);
-        settings.sync();
+        SecretStore::instance().write(settings, kSecretKey, m_secret);
     }
+    connect(m_lanSharing, &LanSharing::enabledChanged, this, [this]() {
+        if (!m_proxyTags.isEmpty())
+            writeCurrentConfig();
+    });
 
     const QString location = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
-    if (location.isEmpty() || !QDir().mkpath(location)) {
+    if (!PrivateFiles::makeDirectory(location)) {
         qDebug().noquote() << "[Service][Constructor]:"
                            << "cannot create app data location.";
         return;
@@ -150,7 +160,8 @@ bool service::requiresPasswordInput() const
 bool service::writeCurrentConfig()
 {
     return writeConfig(m_configFile,
-        buildConfig(m_outbounds, m_proxyTags, m_controller, m_secret, m_selectorTag, m_tunEnabled));
+        buildConfig(m_outbounds, m_proxyTags, m_controller, m_secret, m_selectorTag, m_tunEnabled,
+            m_lanSharing->access()));
 }
 
 bool service::selectSubscription(const QString &name)
@@ -188,13 +199,13 @@ void service::LoadSubscription(const QString &subUrl)
             = NetworkHandler::getDirectInstance()->request().url(QUrl(subUrl)).getRaw();
         SubscriptionHandler::appendShareLinks(
             body, m_outbounds, m_proxyTags, [this]() { emit proxyTagsChanged(); });
-        const QJsonObject config = buildConfig(
-            m_outbounds, m_proxyTags, m_controller, m_secret, m_selectorTag, m_tunEnabled);
+        const QJsonObject config = buildConfig(m_outbounds, m_proxyTags, m_controller, m_secret,
+            m_selectorTag, m_tunEnabled, m_lanSharing->access());
         m_store.addSubJson(subUrl, config);
         writeConfig(m_configFile, config);
     } catch (const NetworkError &error) {
         qDebug().noquote() << "[Service][LoadSubscription]:"
-                           << "Failed to load subscription:" << error.message();
+                           << "Failed to load subscription:" << LogMask::tokens(error.message());
         if (error.isTimeoutError())
             qDebug().noquote() << "[Service][LoadSubscription]:"
                                << "Request timed out";
@@ -397,7 +408,7 @@ bool service::resumePendingConnection()
     if (url.isEmpty())
         return false;
     qDebug().noquote() << "[Service][ResumePendingConnection]:"
-                       << "Resuming pending connection for:" << url;
+                       << "Resuming pending connection for:" << LogMask::tokens(url);
     if (!selectSubscription(url)) {
         qWarning().noquote() << "[Service][ResumePendingConnection]:"
                              << "Failed to restore subscription";

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "enginelibrary.h"
+#include "lansharing.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
@@ -33,6 +34,7 @@ class service : public QObject
     Q_PROPERTY(QString elevationExplanation READ elevationExplanation CONSTANT)
     Q_PROPERTY(bool usesNativeVpnApi READ usesNativeVpnApi CONSTANT)
     Q_PROPERTY(bool requiresPasswordInput READ requiresPasswordInput CONSTANT)
+    Q_PROPERTY(LanSharing *lanSharing READ lanSharing CONSTANT)
 
 public:
     // On the program's subscription store. Without a selection memory, choices are not
@@ -53,6 +55,8 @@ public:
     QString elevationExplanation() const;
     bool usesNativeVpnApi() const;
     bool requiresPasswordInput() const;
+    // Whether other devices may use the local proxy; rewrites the configuration when changed.
+    LanSharing *lanSharing() const { return m_lanSharing; }
 
     QJsonArray outbounds() const { return m_outbounds; }
     QString configFile() const { return m_configFile; }
@@ -102,6 +106,7 @@ private:
     SubscriptionHandler &m_store;
     SelectionMemory *m_selection = nullptr;
     EngineLibrary m_engine;
+    LanSharing *m_lanSharing = nullptr;
 
     bool m_isConnected = false;
     bool m_tunEnabled = false;

@@ -4,6 +4,7 @@
 #include "configbuilder.h"
 #include "databasehandler.h"
 #include "debugger.h"
+#include "logmask.h"
 #include "networkerror.h"
 #include "networkhandler.h"
 #include "platform.h"
@@ -76,7 +77,7 @@ void SubscriptionHandler::appendShareLinks(const QByteArray &body, QJsonArray &o
         const QString scheme = link.left(separator);
         QUrl url(link, QUrl::TolerantMode);
         if (!parseHandler(url, outbounds, tags, scheme)) {
-            DEBUG_LOG << "Cannot handle url: " << url.toDisplayString();
+            DEBUG_LOG << "Cannot handle url: " << LogMask::shareLink(url.toDisplayString());
             continue;
         }
         if (afterEach)
@@ -101,7 +102,7 @@ bool SubscriptionHandler::addSubURL(const QUrl &url)
             = buildConfig(outbounds, tags, QString(), QString(), QString(), false);
         return addSubJson(url.toString(), config);
     } catch (const NetworkError &error) {
-        DEBUG_LOG << "Failed to load subscription: " << error.message();
+        DEBUG_LOG << "Failed to load subscription: " << LogMask::tokens(error.message());
         return false;
     }
 }
@@ -147,7 +148,8 @@ void SubscriptionHandler::loadFromDatabase()
     }
     m_subscriptionNames = m_subscriptions.keys();
     emit subscriptionNamesChanged();
-    qDebug() << "[SubscriptionHandler] Stored subscriptions:" << m_subscriptionNames;
+    qDebug() << "[SubscriptionHandler] Stored subscriptions:"
+             << LogMask::tokens(m_subscriptionNames);
     query.clear();
 }
 

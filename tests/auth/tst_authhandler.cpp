@@ -94,7 +94,9 @@ private:
         TestPanel::Fault fault;
         fault.times = times;
         fault.dropConnection = kind == QLatin1String("drop");
-        if (!kind.isEmpty() && kind.front().isDigit())
+        if (kind.startsWith(QLatin1String("msg=")))
+            fault.msg = kind.mid(4);
+        else if (!kind.isEmpty() && kind.front().isDigit())
             fault.status = kind.toInt();
         else if (!fault.dropConnection)
             fault.body = kind;
@@ -134,45 +136,63 @@ void AuthHandlerTest::initializeSession_data()
 {
     QTest::addColumn<QString>("token"); // what is stored: none, expired, valid, revoked
     QTest::addColumn<QString>("password");
-    QTest::addColumn<QString>("faultPath");
-    QTest::addColumn<QString>("fault"); // drop (until cleared), or a status or body, once
+    // "info" or "login", then a status, a body kind or "msg=<text>" (once each), or "drop"
+    // (until cleared).
+    QTest::addColumn<QStringList>("faults");
     QTest::addColumn<bool>("restored");
     QTest::addColumn<QString>("disk"); // kept, renewed, empty
     QTest::addColumn<int>("logins"); // -1: not counted (a dropped request is resent)
 
-    auto row
-        = [](const char *name, const char *token, const QString &password, const QString &faultPath,
-              const char *fault, bool restored, const char *disk, int logins) {
-              QTest::newRow(name) << token << password << faultPath << fault << restored << disk
-                                  << logins;
-          };
-    const QString none;
-    row("no token, saved password", "none", kPassword, none, "", true, "renewed", 1);
-    row("no token, password refused", "none", kWrong, none, "", false, "empty", 1);
-    row("no token, server unreachable", "none", kPassword, kLogin, "drop", false, "kept", -1);
-    row("no token, no password", "none", "", none, "", false, "kept", 0);
-    row("expired, renewed", "expired", kPassword, none, "", true, "renewed", 1);
-    row("expired, network failure", "expired", kPassword, kLogin, "drop", false, "kept", -1);
-    row("expired, password refused", "expired", kWrong, none, "", false, "empty", 1);
-    row("expired, no password", "expired", "", none, "", false, "empty", 0);
-    row("valid", "valid", kPassword, none, "", true, "kept", 0);
-    row("valid, server unreachable", "valid", kPassword, kUserInfo, "drop", true, "kept", 0);
-    row("revoked, renewed", "revoked", kPassword, none, "", true, "renewed", 1);
-    row("revoked, password refused", "revoked", kWrong, none, "", false, "empty", 1);
-    row("revoked, no password", "revoked", "", none, "", false, "empty", 0);
-    row("validation HTTP 401", "valid", kPassword, kUserInfo, "401", true, "renewed", 1);
-    row("validation not JSON", "valid", kPassword, kUserInfo, "malformed", true, "renewed", 1);
-    row("validation not an object", "valid", kPassword, kUserInfo, "non-object", true, "renewed",
+    auto row = [](const char *name, const char *token, const QString &password,
+                   const QStringList &faults, bool restored, const char *disk, int logins) {
+        QTest::newRow(name) << token << password << faults << restored << disk << logins;
+    };
+    const QStringList none;
+    row("no token, saved password", "none", kPassword, none, true, "renewed", 1);
+    row("no token, password refused", "none", kWrong, none, false, "empty", 1);
+    row("no token, server unreachable", "none", kPassword, {"login drop"}, false, "kept", -1);
+    row("no token, login 500", "none", kPassword, {"login 500"}, false, "kept", 1);
+    row("no token, login not JSON", "none", kPassword, {"login malformed"}, false, "kept", 1);
+    row("no token, no password", "none", "", none, false, "kept", 0);
+    row("expired, renewed", "expired", kPassword, none, true, "renewed", 1);
+    row("expired, network failure", "expired", kPassword, {"login drop"}, false, "kept", -1);
+    row("expired, login 503", "expired", kPassword, {"login 503"}, false, "kept", 1);
+    row("expired, login empty body", "expired", kPassword, {"login empty"}, false, "kept", 1);
+    row("expired, password refused", "expired", kWrong, none, false, "empty", 1);
+    row("expired, login HTTP 401", "expired", kPassword, {"login 401"}, false, "empty", 1);
+    row("expired, no password", "expired", "", none, false, "empty", 0);
+    row("valid", "valid", kPassword, none, true, "kept", 0);
+    row("valid, server unreachable", "valid", kPassword, {"info drop"}, true, "kept", 0);
+    row("revoked, renewed", "revoked", kPassword, none, true, "renewed", 1);
+    row("revoked, password refused", "revoked", kWrong, none, false, "empty", 1);
+    row("revoked, login 500", "revoked", kPassword, {"login 500"}, true, "kept", 1);
+    row("revoked, no password", "revoked", "", none, false, "empty", 0);
+    row("validation HTTP 401", "valid", kPassword, {"info 401"}, true, "renewed", 1);
+    row("validation HTTP 403", "valid", kPassword, {"info 403"}, true, "renewed", 1);
+    row("validation 401, login 500", "valid", kPassword, {"info 401", "login 500"}, true, "kept",
         1);
-    row("validation empty, no msg", "valid", kPassword, kUserInfo, "empty", true, "renewed", 1);
+    row("validation 401, login not JSON", "valid", kPassword, {"info 401", "login malformed"}, true,
+        "kept", 1);
+    row("validation 401, login not an object", "valid", kPassword, {"info 401", "login non-object"},
+        true, "kept", 1);
+    // A refusal with its msg turned into "success": no token, no verdict either.
+    row("validation 401, login garbled success", "valid", kWrong, {"info 401", "login msg=success"},
+        true, "kept", 1);
+    row("validation 401, password refused", "valid", kWrong, {"info 401"}, false, "empty", 1);
+    row("validation HTTP 503", "valid", kPassword, {"info 503"}, true, "kept", 0);
+    row("validation not JSON", "valid", kPassword, {"info malformed"}, true, "kept", 0);
+    row("validation not an object", "valid", kPassword, {"info non-object"}, true, "kept", 0);
+    row("validation empty, no msg", "valid", kPassword, {"info empty"}, true, "kept", 0);
+    row("validation other refusal", "valid", kPassword, {"info msg=Too many requests"}, true,
+        "kept", 0);
+    row("validation asks to log in", "valid", kPassword, {"info msg=请先登录"}, true, "renewed", 1);
 }
 
 void AuthHandlerTest::initializeSession()
 {
     QFETCH(QString, token);
     QFETCH(QString, password);
-    QFETCH(QString, faultPath);
-    QFETCH(QString, fault);
+    QFETCH(QStringList, faults);
     QFETCH(bool, restored);
     QFETCH(QString, disk);
     QFETCH(int, logins);
@@ -190,8 +210,14 @@ void AuthHandlerTest::initializeSession()
         stored.insert("password", password);
     storeAuth(stored);
     QVERIFY(m_panel.resetCounters());
-    if (!faultPath.isEmpty())
-        QVERIFY(this->fault(faultPath, fault, fault == QLatin1String("drop") ? 0 : 1));
+    bool infoFaulty = false;
+    for (const QString &fault : faults) {
+        const QString where = fault.section(QLatin1Char(' '), 0, 0);
+        const QString kind = fault.section(QLatin1Char(' '), 1);
+        infoFaulty = infoFaulty || where == QLatin1String("info");
+        QVERIFY(this->fault(where == QLatin1String("info") ? kUserInfo : kLogin, kind,
+            kind == QLatin1String("drop") ? 0 : 1));
+    }
 
     AuthHandler auth;
     QSignalSpy restoredSpy(&auth, &AuthHandler::sessionRestored);
@@ -206,7 +232,8 @@ void AuthHandlerTest::initializeSession()
     QCOMPARE(auth.isLoggedIn(), restored);
     if (logins >= 0)
         QCOMPARE(m_panel.requestCount(kLogin), logins);
-    if (restored && faultPath != kUserInfo) {
+    // The figures come with a validation that went through.
+    if (restored && !infoFaulty && (faults.isEmpty() || disk == QLatin1String("renewed"))) {
         QCOMPARE(auth.userBalance(), 12.34);
         QCOMPARE(auth.userGiftAmount(), 2.5);
         QCOMPARE(auth.userReferCode(), referCode);

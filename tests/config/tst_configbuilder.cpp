@@ -51,6 +51,8 @@ private slots:
     void outbounds();
     void emptyTagList();
     void modes();
+    void proxyAccess_data();
+    void proxyAccess();
     void controlApi_data();
     void controlApi();
 };
@@ -135,7 +137,7 @@ void TestConfigBuilder::modes()
         = buildConfig(nodes(tags), tags, QString(), QString(), QStringLiteral("proxy"), true);
 
     QCOMPARE(proxyMode["inbounds"].toArray(),
-        QJsonArray {json(R"({"type": "mixed", "tag": "mixed-in", "listen": "::",
+        QJsonArray {json(R"({"type": "mixed", "tag": "mixed-in", "listen": "127.0.0.1",
             "listen_port": 1080, "sniff": true})")});
     QCOMPARE(tunMode["inbounds"].toArray(),
         QJsonArray {json(R"({"type": "tun", "tag": "tun-in", "address": ["172.19.0.1/30"],
@@ -143,6 +145,50 @@ void TestConfigBuilder::modes()
             "mtu": 1500, "interface_name": "tun0"})")});
     tunMode["inbounds"] = proxyMode["inbounds"];
     QCOMPARE(tunMode, proxyMode);
+}
+
+void TestConfigBuilder::proxyAccess_data()
+{
+    QTest::addColumn<bool>("lan");
+    QTest::addColumn<QString>("username");
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<QString>("listen");
+    QTest::addColumn<bool>("withUsers");
+
+    auto row = [](const char *name, bool lan, const char *username, const char *password,
+                   const char *listen, bool withUsers) {
+        QTest::newRow(name) << lan << QString::fromUtf8(username) << QString::fromUtf8(password)
+                            << QString::fromUtf8(listen) << withUsers;
+    };
+    row("this machine only", false, "", "", "127.0.0.1", false);
+    row("a login alone opens nothing", false, "lan-x", "pw", "127.0.0.1", false);
+    row("shared with a login", true, "lan-x", "pw", "::", true);
+    row("shared, no password", true, "lan-x", "", "127.0.0.1", false);
+    row("login with quotes", true, "a\"b", "p\\w:", "::", true);
+}
+
+void TestConfigBuilder::proxyAccess()
+{
+    QFETCH(bool, lan);
+    QFETCH(QString, username);
+    QFETCH(QString, password);
+    QFETCH(QString, listen);
+    QFETCH(bool, withUsers);
+
+    const QList<QString> tags {"A"};
+    const ProxyAccess access {lan, username, password};
+    // Through the written text, as the engine reads it.
+    const QJsonObject written = QJsonDocument::fromJson(
+        QJsonDocument(buildConfig(nodes(tags), tags, QString(), QString(), "proxy", false, access))
+            .toJson(QJsonDocument::Compact))
+                                    .object();
+    const QJsonArray inbounds = written["inbounds"].toArray();
+    QCOMPARE(inbounds.size(), 1);
+    const QJsonObject inbound = inbounds.first().toObject();
+    QCOMPARE(inbound["listen"].toString(), listen);
+    QCOMPARE(inbound["listen_port"].toInt(), 1080);
+    const QJsonArray users {QJsonObject {{"username", username}, {"password", password}}};
+    QCOMPARE(inbound["users"].toArray(), withUsers ? users : QJsonArray());
 }
 
 void TestConfigBuilder::controlApi_data()

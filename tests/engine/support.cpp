@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <openssl/sha.h>
 #include <poll.h>
@@ -77,10 +78,27 @@ std::string writeTempFile(const std::string &name, const std::string &content)
     return path;
 }
 
-Origin::Origin(std::string name, std::size_t blobSize, int delayMs)
+std::size_t linesWith(const std::string &path, const std::string &fragment)
+{
+    std::ifstream in(path);
+    std::size_t count = 0;
+    for (std::string line; std::getline(in, line);)
+        count += line.find(fragment) != std::string::npos;
+    return count;
+}
+
+std::size_t openDescriptors(int pid)
+{
+    std::error_code error;
+    return static_cast<std::size_t>(std::distance(
+        std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error),
+        std::filesystem::directory_iterator()));
+}
+
+Origin::Origin(std::string name, std::size_t blobSize, int delayMs, const std::string &address)
     : m_name(std::move(name))
     , m_delayMs(delayMs)
-    , m_acceptor(m_io, tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0))
+    , m_acceptor(m_io, tcp::endpoint(asio::ip::make_address(address), 0))
 {
     m_blob.resize(blobSize);
     std::uint32_t state = 12345;
@@ -114,7 +132,12 @@ Origin::Origin(std::string name, std::size_t blobSize, int delayMs)
 Origin::~Origin()
 {
     m_stopping = true;
-    waitForTcpPort(m_port, 200); // wakes the blocking accept
+    { // wakes the blocking accept
+        asio::io_context io;
+        tcp::socket socket(io);
+        std::error_code ignored;
+        socket.connect(m_acceptor.local_endpoint(), ignored);
+    }
     m_acceptThread.join();
     {
         std::lock_guard lock(m_mutex);
@@ -295,10 +318,16 @@ std::string dechunk(const std::string &body)
 std::string requestText(const std::string &method, const std::string &target,
     const std::map<std::string, std::string> &headers, const std::string &body)
 {
-    std::string request
-        = method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n";
-    for (const auto &[name, value] : headers)
-        request += name + ": " + value + "\r\n";
+    // A Host among the headers replaces the default one; an empty one leaves Host out.
+    const auto host = headers.find("Host");
+    std::string request = method + " " + target + " HTTP/1.1\r\n";
+    if (host == headers.end())
+        request += "Host: 127.0.0.1\r\n";
+    request += "Connection: close\r\n";
+    for (const auto &[name, value] : headers) {
+        if (!value.empty() || name != "Host")
+            request += name + ": " + value + "\r\n";
+    }
     if (!body.empty() || method == "PUT" || method == "PATCH")
         request += "Content-Length: " + std::to_string(body.size()) + "\r\n";
     return request + "\r\n" + body;

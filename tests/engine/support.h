@@ -23,13 +23,18 @@ std::uint16_t freeUdpPort();
 bool waitForTcpPort(std::uint16_t port, int timeoutMs = 5000);
 bool haveProgram(const std::string &name);
 std::string writeTempFile(const std::string &name, const std::string &content);
+// Lines of a (log) file that contain fragment.
+std::size_t linesWith(const std::string &path, const std::string &fragment);
+// Descriptors a process holds open (Linux).
+std::size_t openDescriptors(int pid);
 
-// HTTP/1.1 origin on 127.0.0.1: GET /blob (deterministic bytes), GET or HEAD anything else
-// answers its name. delayMs holds every response head back.
+// HTTP/1.1 origin (on 127.0.0.1 unless told): GET /blob (deterministic bytes), GET or HEAD
+// anything else answers its name. delayMs holds every response head back.
 class Origin
 {
 public:
-    explicit Origin(std::string name, std::size_t blobSize = 1 << 20, int delayMs = 0);
+    explicit Origin(std::string name, std::size_t blobSize = 1 << 20, int delayMs = 0,
+        const std::string &address = "127.0.0.1");
     ~Origin();
     std::uint16_t port() const { return m_port; }
     const std::string &blob() const { return m_blob; }
@@ -94,7 +99,8 @@ struct HttpResult
     std::map<std::string, std::string> headers; // lower-case names
     std::string body;
 };
-// One request with "Connection: close"; status 0 when the exchange failed.
+// One request with "Connection: close"; status 0 when the exchange failed. A "Host" header
+// replaces the default 127.0.0.1, an empty one sends none.
 HttpResult httpCall(std::uint16_t port, const std::string &method, const std::string &target,
     const std::map<std::string, std::string> &headers = {}, const std::string &body = {});
 // Reads the first count lines of a streamed (chunked) response.

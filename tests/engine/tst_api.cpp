@@ -441,13 +441,19 @@ TEST_CASE(webSocketStreams)
     WsClient connections;
     CHECK(
         connections.open(api, "/connections?interval=100&" + token).rfind("HTTP/1.1 101 ", 0) == 0);
-    for (int i = 0; i < 2; ++i) {
-        CHECK_EQ(connections.next(payload, 1000), 1);
+    // The earlier request's connection closes on the engine's thread, maybe a frame late on a
+    // loaded machine; after that every frame lists the kept connection alone.
+    const auto onlyKept = [&payload] {
         const json listed = json::parse(payload, nullptr, false);
-        CHECK_MSG(listed["connections"].size() == 1
-                && listed["connections"][0]["metadata"]["host"] == "kept.test",
-            payload);
-    }
+        return listed["connections"].size() == 1
+            && listed["connections"][0]["metadata"]["host"] == "kept.test";
+    };
+    int frames = 0;
+    do
+        CHECK_EQ(connections.next(payload, 1000), 1);
+    while (!onlyKept() && ++frames < 20);
+    CHECK_EQ(connections.next(payload, 1000), 1);
+    CHECK_MSG(onlyKept(), payload);
 
     // The token counts only for an upgrade, and an upgrade needs its key.
     WsClient wrong, keyless;

@@ -25,6 +25,8 @@ class ServiceStandIn : public QObject
     Q_PROPERTY(bool grantsPrivileges MEMBER m_grantsPrivileges NOTIFY standInChanged)
     Q_PROPERTY(bool selectResult MEMBER m_selectResult NOTIFY standInChanged)
     Q_PROPERTY(QVariantList calls MEMBER m_calls NOTIFY callsChanged)
+    // The LAN sharing object; tests that need one put their own here.
+    Q_PROPERTY(QObject *lanSharing MEMBER m_lanSharing NOTIFY standInChanged)
 
 public:
     using QObject::QObject;
@@ -72,4 +74,5 @@ private:
     bool m_grantsPrivileges = true;
     bool m_selectResult = true;
     QVariantList m_calls;
+    QObject *m_lanSharing = nullptr;
 };

@@ -254,6 +254,8 @@ bool TestPanel::setFault(const QString &path, const Fault &fault)
         {QStringLiteral("method"), QString::fromLatin1(fault.method)}};
     if (fault.msg)
         body.insert(QStringLiteral("msg"), *fault.msg);
+    if (!fault.data.isEmpty())
+        body.insert(QStringLiteral("data"), fault.data);
     if (!fault.body.isEmpty())
         body.insert(QStringLiteral("body"), fault.body);
     return !admin("POST", QStringLiteral("/admin/faults"), body).isEmpty();
@@ -336,9 +338,11 @@ QJsonObject TestPanel::createUser(
             {QStringLiteral("balance"), balance}, {QStringLiteral("gift_amount"), giftAmount}});
 }
 
-QJsonObject TestPanel::grantSubscription(const QString &email, int planId, qint64 expireTime)
+QJsonObject TestPanel::grantSubscription(
+    const QString &email, int planId, qint64 expireTime, bool tokenless)
 {
-    QJsonObject body {{QStringLiteral("email"), email}, {QStringLiteral("plan_id"), planId}};
+    QJsonObject body {{QStringLiteral("email"), email}, {QStringLiteral("plan_id"), planId},
+        {QStringLiteral("tokenless"), tokenless}};
     if (expireTime >= 0)
         body.insert(QStringLiteral("expire_time"), expireTime);
     return admin("POST", QStringLiteral("/admin/subscriptions"), body);
@@ -364,10 +368,18 @@ bool TestPanel::setOrderStatus(const QString &orderNo, int status)
                 .isEmpty();
 }
 
-bool TestPanel::replyToTicket(int ticketId, const QString &content)
+bool TestPanel::replyToTicket(int ticketId, const QString &content, const QString &from)
 {
     return !admin("POST", QStringLiteral("/admin/tickets/reply"),
-        {{QStringLiteral("ticket_id"), ticketId}, {QStringLiteral("content"), content}})
+        {{QStringLiteral("ticket_id"), ticketId}, {QStringLiteral("content"), content},
+            {QStringLiteral("from"), from}})
+                .isEmpty();
+}
+
+bool TestPanel::setPaymentMethodEnabled(int id, bool enabled)
+{
+    return !admin("POST", QStringLiteral("/admin/payment-methods/enable"),
+        {{QStringLiteral("id"), id}, {QStringLiteral("enabled"), enabled}})
                 .isEmpty();
 }
 

@@ -36,6 +36,7 @@ public:
     {
         int status = 0; // answer with this HTTP status instead of running the endpoint
         std::optional<QString> msg; // replace the reply's msg (the endpoint still runs)
+        QJsonObject data; // set these members of the reply's data (the endpoint still runs)
         QString body; // "malformed", "non-object" or "empty" instead of the real body
         int delayMs = 0; // answer this much later
         bool neverAnswer = false; // keep the connection open and say nothing
@@ -104,11 +105,15 @@ public:
     QJsonObject createUser(
         const QString &email, const QString &password, qint64 balance = 0, qint64 giftAmount = 0);
     // {"id", "token"} of a new subscription; expireTime in seconds, 0: never, -1: in 30 days.
-    QJsonObject grantSubscription(const QString &email, int planId, qint64 expireTime = -1);
+    // A tokenless one is listed with an empty token.
+    QJsonObject grantSubscription(
+        const QString &email, int planId, qint64 expireTime = -1, bool tokenless = false);
     bool revokeTokens(const QString &email);
     bool settleOrder(const QString &orderNo, bool paid);
     bool setOrderStatus(const QString &orderNo, int status);
-    bool replyToTicket(int ticketId, const QString &content);
+    bool replyToTicket(
+        int ticketId, const QString &content, const QString &from = QStringLiteral("Admin"));
+    bool setPaymentMethodEnabled(int id, bool enabled);
     int addAnnouncement(const QJsonObject &announcement);
 
 private:

@@ -389,7 +389,8 @@ void ServiceTest::loadSubscription()
     LogCapture log;
     tunnel->LoadSubscription(url);
     QCOMPARE(tags.count(), 2);
-    QCOMPARE(LogCapture::count(QStringLiteral("Cannot handle url: foo://x")), 1);
+    // Logged without what follows the scheme: a link's authority may be its credentials.
+    QCOMPARE(LogCapture::count(QStringLiteral("Cannot handle url: foo://***")), 1);
     // Appended to what was loaded, stored under the URL and written.
     const QList<QString> expected {QStringLiteral("HK-01"), QStringLiteral("JP-02"),
         QStringLiteral("US-03"), QStringLiteral("DE-04")};

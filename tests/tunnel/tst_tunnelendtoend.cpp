@@ -1,17 +1,53 @@
 // The road of one connection on loopback: the development panel's demo account, its Shadowsocks
 // nodes served by ss-server, the subscription fetched and stored, selected, connected through the
 // bundled engine library, and curl through the local proxy to a local origin.
+#include "authhandler.h"
+#include "clientprofile.h"
 #include "databasehandler.h"
 #include "demonodes.h"
-#include "deployment.h"
 #include "service.h"
+#include "startup.h"
+#include "subscribehandler.h"
 #include "subscriptionhandler.h"
 #include "support.h" // engine test helpers: origin, processes by PID, curl
 #include "tunneltest.h"
 
 #include <QDir>
+#include <QSettings>
 #include <QStandardPaths>
+#include <QTemporaryFile>
 #include <QTest>
+#include <QUrlQuery>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Standard error, where the engine writes its log, into a file until text() is asked.
+class StderrCapture
+{
+public:
+    StderrCapture()
+    {
+        m_file.open();
+        m_saved = dup(STDERR_FILENO);
+        dup2(m_file.handle(), STDERR_FILENO);
+    }
+    QString text()
+    {
+        std::fflush(stderr);
+        dup2(m_saved, STDERR_FILENO);
+        m_file.seek(0);
+        return QString::fromUtf8(m_file.readAll());
+    }
+
+private:
+    QTemporaryFile m_file;
+    int m_saved = -1;
+};
+
+} // namespace
 
 class TunnelEndToEndTest : public QObject
 {
@@ -19,6 +55,7 @@ class TunnelEndToEndTest : public QObject
 
 private slots:
     void initTestCase();
+    void signInToConnectKeepsSecrets();
     void fetchSelectConnectAndSwitch();
 
 private:
@@ -42,8 +79,7 @@ void TunnelEndToEndTest::initTestCase()
 
     QVERIFY2(m_demo.start(), qPrintable(m_demo.lastError()));
     QCOMPARE(m_demo.serverCount(), std::size_t(3));
-    m_demo.panel.exportClientEnvironment();
-    Deployment::trustExtraCaCertificate();
+    QVERIFY(pointClientAt(m_demo.panel));
 
     const QByteArray token = m_demo.panel.login(
         QString::fromLatin1(DemoNodes::kEmail), QString::fromLatin1(DemoNodes::kPassword));
@@ -58,6 +94,84 @@ void TunnelEndToEndTest::initTestCase()
     m_database
         = std::make_unique<DatabaseHandler>(QStringLiteral(":/sql/"), QStringLiteral("end-to-end"));
     QVERIFY(m_database->initializeDatabase());
+}
+
+// A session the way a user runs it: sign in, fetch, connect, browse, share on the LAN. Afterwards
+// the files that hold secrets are the user's alone whatever the umask, and no log line of the
+// client or the engine carries a secret.
+void TunnelEndToEndTest::signInToConnectKeepsSecrets()
+{
+    const mode_t umaskBefore = umask(0);
+    // An older build's loose folder and settings file are tightened at start.
+    const QString data = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    const QString ini = QSettings(QSettings::IniFormat, QSettings::UserScope,
+        QCoreApplication::organizationName(), QCoreApplication::applicationName())
+                            .fileName();
+    QVERIFY(QDir().mkpath(QFileInfo(ini).absolutePath()) && QFile(ini).open(QIODevice::WriteOnly));
+    QVERIFY(QFile::setPermissions(data, QFile::Permissions(0x7777)));
+    QVERIFY(QFile::setPermissions(ini, QFile::Permissions(0x6666)));
+    Startup::prepareProfile();
+
+    LogCapture log;
+    StderrCapture engineLog;
+    AuthHandler auth;
+    QVERIFY(auth.login(
+        QString::fromLatin1(DemoNodes::kEmail), QString::fromLatin1(DemoNodes::kPassword)));
+    SubscriptionHandler store(*m_database);
+    SubscribeHandler subscribe(&auth, &store);
+    QVERIFY(subscribe.fetchNodes());
+    const QString url = subscribe.getSubscriptionUrl(0);
+    RecordingSelection selection;
+    selection.defaultTag = store.getSubscription(url).tags.value(0);
+    service tunnel(store, &selection);
+    support::Origin origin("origin");
+    const auto fetch = [&](const std::string &login) {
+        return support::sha256Hex(
+                   support::run({"curl", "-s", "-f", "--max-time", "20", "--socks5-hostname",
+                                    "127.0.0.1:1080", "--proxy-user", login,
+                                    "http://localhost:" + std::to_string(origin.port()) + "/blob"})
+                       .output)
+            == support::sha256Hex(origin.blob());
+    };
+
+    QVERIFY(tunnel.selectSubscription(url));
+    tunnel.ToggleConnection();
+    QVERIFY(fetch(":"));
+    // Shared on the LAN, the same proxy asks everyone for the login.
+    tunnel.lanSharing()->setEnabled(true);
+    tunnel.ToggleConnection();
+    QVERIFY(tunnel.selectSubscription(url));
+    tunnel.ToggleConnection();
+    QVERIFY(tunnel.isConnected());
+    QVERIFY(!fetch(":"));
+    QVERIFY(fetch(
+        (tunnel.lanSharing()->username() + ':' + tunnel.lanSharing()->password()).toStdString()));
+    tunnel.ToggleConnection();
+    tunnel.lanSharing()->setEnabled(false);
+    umask(umaskBefore);
+
+    // Owner, group and others; QFile adds the current user's rights beside them.
+    const auto mode = [](const QString &path) {
+        return QFile::permissions(QDir::fromNativeSeparators(path)) & QFile::Permissions(0x7077);
+    };
+    for (const QString &folder : {data, data + QStringLiteral("/db"), QFileInfo(ini).path()})
+        QCOMPARE(mode(folder), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    for (const QString &file : {data + QStringLiteral("/db/app.db"), tunnel.configFile(), ini})
+        QCOMPARE(mode(file), QFile::ReadOwner | QFile::WriteOwner);
+
+    QStringList secrets {auth.authToken(), QString::fromLatin1(DemoNodes::kPassword),
+        tunnel.secret(), tunnel.lanSharing()->password(),
+        QUrlQuery(QUrl(url)).queryItemValue(QStringLiteral("token"))};
+    for (const QJsonValue &outbound : store.getSubscription(url).outbounds)
+        secrets.append(outbound[QLatin1String("password")].toString());
+    const QStringList lines = LogCapture::lines() + engineLog.text().split(QLatin1Char('\n'));
+    QVERIFY(lines.size() > 20);
+    for (const QString &secret : std::as_const(secrets)) {
+        QVERIFY(secret.size() >= 6);
+        for (const QString &line : lines)
+            QVERIFY2(!line.contains(secret), qPrintable(line));
+    }
+    auth.logout();
 }
 
 int TunnelEndToEndTest::nodePort(const Subscription &subscription, const QString &tag) const

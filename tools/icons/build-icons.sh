@@ -36,6 +36,7 @@ readonly ICONS=(
     globe:globe
     pin:map-pin
     power:power
+    network:network
 )
 
 for tool in npm xmllint; do

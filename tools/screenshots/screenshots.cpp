@@ -334,6 +334,27 @@ const QList<Scene> &scenes()
                 QTest::qWait(400);
                 s.click(QStringLiteral("menuVersionLabel"));
             }},
+        {"lan-sharing",
+            [](Session &s) {
+                QQmlComponent sharing(&s.engine);
+                sharing.setData(R"(import QtQml
+                    QtObject {
+                        property bool enabled: true
+                        property string username: "lan-k3m9qa"
+                        property string password: "h7tq2wxm4d9pr6c3kz8v"
+                        property var addresses: ["192.168.1.23:1080", "10.8.0.5:1080"]
+                        function refreshAddresses() {}
+                    })",
+                    QUrl());
+                QObject *standIn = sharing.create();
+                standIn->setParent(&s.engine);
+                s.service.setProperty("lanSharing", QVariant::fromValue(standIn));
+                s.connectFirst();
+                s.openGate();
+                s.call(mainView(s), "showMenuPage");
+                QTest::qWait(400);
+                s.click(QStringLiteral("menuLanSharingItem"));
+            }},
         {"language",
             [](Session &s) {
                 s.openGate();

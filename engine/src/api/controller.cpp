@@ -49,6 +49,8 @@ const char *reasonPhrase(int status)
         return "Bad Request";
     case 401:
         return "Unauthorized";
+    case 403:
+        return "Forbidden";
     case 404:
         return "Not Found";
     case 405:
@@ -87,6 +89,42 @@ std::map<std::string, std::string> parseQuery(const std::string &query)
     return items;
 }
 
+// A Host header value ("127.0.0.1:9090", "[::1]", "localhost") that names this machine's loopback.
+bool namesLoopback(const std::string &hostPort)
+{
+    std::string host = hostPort;
+    std::string port;
+    if (!host.empty() && host.front() == '[') {
+        const std::size_t close = host.find(']');
+        if (close == std::string::npos)
+            return false;
+        const std::string rest = host.substr(close + 1);
+        if (!rest.empty() && rest.front() != ':')
+            return false;
+        port = rest.empty() ? "" : rest.substr(1);
+        host = host.substr(1, close - 1);
+    } else if (const std::size_t colon = host.find(':');
+               colon != std::string::npos && colon == host.rfind(':')) {
+        port = host.substr(colon + 1);
+        host = host.substr(0, colon);
+    }
+    if (!std::all_of(port.begin(), port.end(), [](unsigned char c) { return std::isdigit(c); }))
+        return false;
+    if (toLower(host) == "localhost")
+        return true;
+    std::error_code error;
+    const asio::ip::address address = asio::ip::make_address(host, error);
+    return !error && isLoopbackAddress(address);
+}
+
+// An Origin header ("http://localhost:5173") of a page served from this machine's loopback.
+bool isLoopbackOrigin(const std::string &origin)
+{
+    const std::size_t scheme = origin.find("://");
+    return scheme != std::string::npos && origin.find('/', scheme + 3) == std::string::npos
+        && namesLoopback(origin.substr(scheme + 3));
+}
+
 int logRank(const std::string &clashLevel)
 {
     if (clashLevel == "debug")
@@ -103,11 +141,14 @@ int logRank(const std::string &clashLevel)
 class ApiConnection : public std::enable_shared_from_this<ApiConnection>
 {
 public:
-    ApiConnection(Controller &controller, asio::ip::tcp::socket socket)
+    ApiConnection(
+        Controller &controller, asio::ip::tcp::socket socket, std::shared_ptr<void> ticket)
         : m_controller(controller)
         , m_services(controller.services())
         , m_socket(std::move(socket))
         , m_timer(m_socket.get_executor())
+        , m_deadline(m_socket.get_executor())
+        , m_ticket(std::move(ticket))
     { }
 
     ~ApiConnection()
@@ -116,9 +157,23 @@ public:
             Logger::instance().unsubscribe(m_logSubscription);
     }
 
-    void start() { readRequest(); }
+    void start()
+    {
+        armDeadline(m_services.config.controllerRequestTimeoutMs);
+        readRequest();
+    }
 
 private:
+    // Bounds the wait for a complete request, so silent connections cannot pile up.
+    void armDeadline(std::int64_t milliseconds)
+    {
+        m_deadline.expires_after(std::chrono::milliseconds(milliseconds));
+        m_deadline.async_wait([weak = weak_from_this()](const std::error_code &error) {
+            if (auto self = weak.lock(); self && !error)
+                self->close();
+        });
+    }
+
     void readRequest()
     {
         http::RequestHead head;
@@ -137,6 +192,7 @@ private:
                 const std::string body = m_buffer.substr(consumed, framing.length);
                 m_buffer.erase(0, consumed + framing.length);
                 m_keepAlive = http::keepAlive(head.minorVersion, head.headers);
+                m_deadline.cancel(); // a delay test may take its time; streams have no end
                 return handle(head, body);
             }
         }
@@ -155,11 +211,25 @@ private:
     {
         std::error_code ignored;
         m_timer.cancel();
+        m_deadline.cancel();
         m_socket.close(ignored);
+    }
+
+    // Without a secret nothing but this machine's own pages may drive the API: a web page elsewhere
+    // could otherwise use it through the browser, also by rebinding its name to loopback.
+    bool openToBrowsers() const { return !m_services.config.secret.empty(); }
+
+    bool fromLoopbackPage(const http::RequestHead &head) const
+    {
+        const std::string *host = http::findHeader(head.headers, "Host");
+        const std::string *origin = http::findHeader(head.headers, "Origin");
+        return host && namesLoopback(*host) && (!origin || isLoopbackOrigin(*origin));
     }
 
     std::string corsHeaders() const
     {
+        if (!openToBrowsers())
+            return {};
         const auto &origins = m_services.config.allowOrigin;
         std::string allowed;
         if (std::find(origins.begin(), origins.end(), "*") != origins.end())
@@ -192,6 +262,7 @@ private:
             m_socket, asio::buffer(*data), [self, data](const std::error_code &error, std::size_t) {
                 if (error || !self->m_keepAlive)
                     return self->close();
+                self->armDeadline(self->m_services.config.controllerIdleMs);
                 self->readRequest();
             });
     }
@@ -220,6 +291,11 @@ private:
         const std::string rawPath = head.target.substr(0, question);
         const auto query
             = parseQuery(question == std::string::npos ? "" : head.target.substr(question + 1));
+        if (!openToBrowsers() && !fromLoopbackPage(head)) {
+            logDebug("clash-api: refused a request for ", rawPath, " from a page elsewhere");
+            m_keepAlive = false;
+            return respondMessage(403, "Forbidden");
+        }
         if (head.method == "OPTIONS"
             && http::findHeader(head.headers, "Access-Control-Request-Method")) {
             std::string headers = "Access-Control-Allow-Methods: GET, POST, PUT, PATCH, DELETE\r\n"
@@ -677,10 +753,11 @@ private:
             });
     }
 
-    // One message: a chunk of the HTTP stream or one WebSocket text frame.
+    // One message: a chunk of the HTTP stream or one WebSocket text frame. A reader that falls
+    // behind misses messages rather than growing the queue.
     void queueMessage(const std::string &line)
     {
-        if (m_closing)
+        if (m_closing || m_queued > m_services.config.controllerMaxQueuedBytes / 2)
             return;
         if (m_websocket)
             return queueWrite(websocket::encodeFrame(websocket::Text, line));
@@ -691,7 +768,14 @@ private:
 
     void queueWrite(std::string data)
     {
+        if (m_queued + data.size() > m_services.config.controllerMaxQueuedBytes) {
+            if (!m_closing)
+                logDebug("clash-api: closing a connection that leaves ", m_queued, " bytes unread");
+            m_closing = true; // the pending write may still use its buffer: only close
+            return close();
+        }
         const bool idle = m_writes.empty();
+        m_queued += data.size();
         m_writes.push_back(std::move(data));
         if (idle)
             writeNext();
@@ -704,8 +788,10 @@ private:
             [self](const std::error_code &error, std::size_t) {
                 if (error) {
                     self->m_writes.clear();
+                    self->m_queued = 0;
                     return self->close();
                 }
+                self->m_queued -= self->m_writes.front().size();
                 self->m_writes.pop_front();
                 if (!self->m_writes.empty())
                     self->writeNext();
@@ -748,8 +834,8 @@ private:
         if (level != "debug" && level != "info" && level != "warning" && level != "error"
             && level != "silent")
             return respondMessage(400, "Body invalid");
-        if (!startStream(head))
-            return;
+        // Subscribed before the stream's head goes out: a client that acts as soon as it has the
+        // head must find its lines in the stream. What the subscriber posts runs after this.
         const int minimum = logRank(level);
         std::weak_ptr<ApiConnection> weak = shared_from_this();
         asio::any_io_executor executor = m_socket.get_executor();
@@ -765,6 +851,10 @@ private:
                         self->queueMessage(line);
                 });
             });
+        if (!startStream(head)) {
+            Logger::instance().unsubscribe(m_logSubscription);
+            m_logSubscription = 0;
+        }
     }
 
     // The WebSocket form of /connections: a snapshot at once, then one every interval.
@@ -801,6 +891,8 @@ private:
     Services &m_services;
     asio::ip::tcp::socket m_socket;
     asio::steady_timer m_timer;
+    asio::steady_timer m_deadline;
+    std::shared_ptr<void> m_ticket; // counts against the controller's connection cap
     std::string m_buffer;
     std::vector<char> m_chunk;
     std::string m_origin;
@@ -809,6 +901,7 @@ private:
     bool m_closing = false; // a WebSocket close was answered; nothing more is sent
     std::chrono::milliseconds m_interval {1000};
     std::deque<std::string> m_writes;
+    std::size_t m_queued = 0; // bytes in m_writes
     std::uint64_t m_lastUp = 0;
     std::uint64_t m_lastDown = 0;
     std::uint64_t m_logSubscription = 0;
@@ -819,6 +912,7 @@ private:
 Controller::Controller(Services &services)
     : m_services(services)
     , m_acceptor(m_io)
+    , m_limiter(m_io.get_executor(), "clash-api", services.config.controllerMaxConnections)
 { }
 
 Controller::~Controller()
@@ -832,12 +926,16 @@ bool Controller::listen(std::string &error)
     std::uint16_t port = 0;
     splitHostPort(m_services.config.controller, host, port);
     if (host.empty())
-        host = "0.0.0.0";
+        host = "127.0.0.1"; // ":9090" asks for the port, not for every interface
     std::error_code code;
     const asio::ip::address address = asio::ip::make_address(host, code);
     const std::string where = "start clash-api: listen tcp " + m_services.config.controller + ": ";
     if (code) {
         error = where + "invalid address";
+        return false;
+    }
+    if (m_services.config.secret.empty() && !isLoopbackAddress(address)) {
+        error = where + "a secret is required to listen on an address other than loopback";
         return false;
     }
     const asio::ip::tcp::endpoint endpoint(address, port);
@@ -857,6 +955,7 @@ bool Controller::listen(std::string &error)
         error = where + "listen: " + code.message();
         return false;
     }
+    m_services.guard.addListener(m_acceptor.local_endpoint(code));
     logInfo(
         "clash-api: restful api listening at ", Destination {{}, address, this->port()}.toString());
     return true;
@@ -875,6 +974,7 @@ void Controller::stop()
     asio::post(m_io, [this] {
         std::error_code ignored;
         m_acceptor.close(ignored);
+        m_limiter.cancel();
     });
     m_io.stop();
     m_thread.join();
@@ -912,10 +1012,14 @@ void Controller::accept()
     m_acceptor.async_accept([this](const std::error_code &error, asio::ip::tcp::socket socket) {
         if (error == asio::error::operation_aborted || !m_acceptor.is_open())
             return;
-        if (!error) {
-            std::error_code ignored;
+        if (error)
+            return m_limiter.failed(error, [this] { accept(); });
+        std::error_code ignored;
+        if (auto ticket = m_limiter.admit()) {
             socket.set_option(asio::ip::tcp::no_delay(true), ignored);
-            std::make_shared<ApiConnection>(*this, std::move(socket))->start();
+            std::make_shared<ApiConnection>(*this, std::move(socket), std::move(ticket))->start();
+        } else {
+            socket.close(ignored);
         }
         accept();
     });

@@ -1,6 +1,7 @@
 // The Clash-compatible control API, served on its own thread so traffic never delays it.
 #pragma once
 
+#include "runtime/acceptlimiter.h"
 #include "runtime/services.h"
 
 #include <asio/io_context.hpp>
@@ -37,6 +38,7 @@ private:
     Services &m_services;
     asio::io_context m_io;
     asio::ip::tcp::acceptor m_acceptor;
+    AcceptLimiter m_limiter;
     std::thread m_thread;
 };
 

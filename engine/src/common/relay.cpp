@@ -5,7 +5,6 @@
 #if defined(__linux__)
 #include <cerrno>
 #include <fcntl.h>
-#include <unistd.h>
 #endif
 
 namespace qivro::engine {
@@ -28,12 +27,8 @@ Relay::~Relay()
 {
     m_tracker.close(m_info->id);
 #if defined(__linux__)
-    for (auto &pipe : m_pipes) {
-        for (int fd : pipe) {
-            if (fd >= 0)
-                ::close(fd);
-        }
-    }
+    for (Pipe &pipe : m_pipes)
+        pipes::destroy(pipe); // may hold bytes that never found their reader
 #endif
 }
 
@@ -80,7 +75,7 @@ void Relay::pump(bool upstream)
                 m_tcpClient = m_tcpRemote = nullptr;
         }
     }
-    if (m_tcpClient && m_tcpRemote)
+    if (m_tcpClient && m_tcpRemote && !m_copy[upstream ? 0 : 1])
         return splicePump(upstream);
 #endif
     std::vector<std::uint8_t> &buffer = upstream ? m_upBuffer : m_downBuffer;
@@ -123,21 +118,23 @@ void Relay::pump(bool upstream)
 #if defined(__linux__)
 void Relay::splicePump(bool upstream)
 {
-    int *pipe = m_pipes[upstream ? 0 : 1];
-    if (pipe[0] < 0) {
-        // Created on first use, so idle connections hold no pipes.
-        if (::pipe2(pipe, O_NONBLOCK | O_CLOEXEC) != 0)
-            return close();
-        ::fcntl(pipe[1], F_SETPIPE_SZ, 1 << 20);
+    Pipe &pipe = m_pipes[upstream ? 0 : 1];
+    if (!pipe.valid()) {
+        pipe = pipes::acquire();
+        if (!pipe.valid()) {
+            m_copy[upstream ? 0 : 1] = true;
+            return pump(upstream);
+        }
     }
     TcpStream &from = upstream ? *m_tcpClient : *m_tcpRemote;
     TcpStream &to = upstream ? *m_tcpRemote : *m_tcpClient;
     // Bytes already waiting move at once: only an empty socket costs a trip through the event
     // loop. The rounds are bounded so one busy connection cannot starve the others.
     for (int round = 0; round < 16; ++round) {
-        const ssize_t moved = ::splice(from.socket().native_handle(), nullptr, pipe[1], nullptr,
+        const ssize_t moved = ::splice(from.socket().native_handle(), nullptr, pipe.write, nullptr,
             1 << 20, SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
         if (moved == 0) {
+            pipes::release(pipe);
             to.shutdownSend();
             return directionDone();
         }
@@ -146,6 +143,8 @@ void Relay::splicePump(bool upstream)
                 continue;
             if (errno != EAGAIN)
                 return fail(upstream, std::error_code(errno, asio::error::get_system_category()));
+            // The pipe is empty while the connection waits: give it back until bytes come.
+            pipes::release(pipe);
             auto self = shared_from_this();
             from.socket().async_wait(
                 asio::socket_base::wait_read, [self, upstream](const std::error_code &error) {
@@ -174,9 +173,9 @@ void Relay::splicePump(bool upstream)
 bool Relay::spliceDrain(bool upstream, std::size_t pending)
 {
     TcpStream &to = upstream ? *m_tcpRemote : *m_tcpClient;
-    int *pipe = m_pipes[upstream ? 0 : 1];
+    const Pipe &pipe = m_pipes[upstream ? 0 : 1];
     while (pending > 0) {
-        const ssize_t moved = ::splice(pipe[0], nullptr, to.socket().native_handle(), nullptr,
+        const ssize_t moved = ::splice(pipe.read, nullptr, to.socket().native_handle(), nullptr,
             pending, SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
         if (moved > 0) {
             pending -= static_cast<std::size_t>(moved);

@@ -1,6 +1,7 @@
 // Copies bytes both ways between an inbound stream and an outbound stream until both sides end.
 #pragma once
 
+#include "common/pipepool.h"
 #include "common/stream.h"
 #include "common/tracker.h"
 
@@ -29,7 +30,8 @@ private:
     void splicePump(bool upstream);
     // True once the pipe is empty; false when it went on asynchronously or the relay closed.
     bool spliceDrain(bool upstream, std::size_t pending);
-    int m_pipes[2][2] = {{-1, -1}, {-1, -1}};
+    Pipe m_pipes[2];
+    bool m_copy[2] = {false, false}; // no pipe to be had: this direction copies in user space
     TcpStream *m_tcpClient = nullptr;
     TcpStream *m_tcpRemote = nullptr;
 #endif

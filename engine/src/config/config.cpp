@@ -1,17 +1,15 @@
 #include "config/config.h"
 
 #include "common/address.h"
+#include "config/boundedfile.h"
 
 #include <algorithm>
 #include <cctype>
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <set>
-#include <sstream>
 #include <stdexcept>
 
 namespace qivro::engine {
@@ -28,6 +26,41 @@ struct ConfigError : std::runtime_error
 [[noreturn]] void fail(const std::string &place, const std::string &message)
 {
     throw ConfigError(place.empty() ? message : place + ": " + message);
+}
+
+// Deep enough for any real configuration, shallow enough that nothing recursive over the document
+// (our rules, the JSON library's copies) can exhaust a thread's stack.
+constexpr std::size_t maxJsonDepth = 512;
+constexpr int maxRuleNesting = 64;
+constexpr std::size_t maxGroupNesting = 64;
+
+// Checked before parsing: the parser copes with any depth, but what walks its result may not.
+void checkJsonDepth(const std::string &text)
+{
+    std::size_t depth = 0;
+    bool inString = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (inString) {
+            if (c == '\\')
+                ++i;
+            else if (c == '"')
+                inString = false;
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            if (++depth > maxJsonDepth) {
+                const std::size_t line = 1 + std::count(text.begin(), text.begin() + i, '\n');
+                const std::size_t lineStart = text.rfind('\n', i);
+                const std::size_t column = lineStart == std::string::npos ? i + 1 : i - lineStart;
+                throw ConfigError("json: nested deeper than " + std::to_string(maxJsonDepth)
+                    + " levels at line " + std::to_string(line) + ", column "
+                    + std::to_string(column));
+            }
+        } else if ((c == ']' || c == '}') && depth > 0) {
+            --depth;
+        }
+    }
 }
 
 std::string at(const std::string &place, const std::string &key)
@@ -587,10 +620,14 @@ enum class RuleKind
     DnsMatch
 };
 
-RuleConfig parseRule(const json &object, const std::string &place, RuleKind kind)
+// depth: 1 for a rule in a list, one more for each logical rule around it.
+RuleConfig parseRule(const json &object, const std::string &place, RuleKind kind, int depth = 1)
 {
     if (!object.is_object())
         wrongType(place, object, "object");
+    if (depth > maxRuleNesting)
+        fail(place,
+            "logical rules nested deeper than " + std::to_string(maxRuleNesting) + " levels");
     RuleConfig rule;
     static const KeyList actionKeys = {"action", "outbound", "override_address", "override_port",
         "network_strategy", "fallback_delay", "udp_disable_domain_unmapping", "udp_connect",
@@ -618,7 +655,8 @@ RuleConfig parseRule(const json &object, const std::string &place, RuleKind kind
             : kind == RuleKind::Dns                      ? RuleKind::DnsMatch
                                                          : kind;
         for (std::size_t i = 0; i < rules->size(); ++i) {
-            RuleConfig sub = parseRule((*rules)[i], index(at(place, "rules"), i), subKind);
+            RuleConfig sub
+                = parseRule((*rules)[i], index(at(place, "rules"), i), subKind, depth + 1);
             rule.rules.push_back(std::move(sub));
         }
     } else if (type.empty() || type == "default") {
@@ -906,6 +944,62 @@ void parseExperimental(const json &experimental, const std::string &place, Confi
     }
 }
 
+// Groups (and detours) may nest but never loop, nor nest without end: dialing walks the chain
+// recursively. One depth-first walk with an explicit stack visits every outbound once.
+void checkNesting(const Config &config, const std::map<std::string, std::size_t> &byTag)
+{
+    const std::size_t count = config.outbounds.size();
+    std::vector<std::vector<std::size_t>> next(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        for (const std::string &member : config.outbounds[i].members)
+            next[i].push_back(byTag.at(member));
+        if (!config.outbounds[i].detour.empty())
+            next[i].push_back(byTag.at(config.outbounds[i].detour));
+    }
+    enum class Mark
+    {
+        New,
+        Open,
+        Done
+    };
+    std::vector<Mark> marks(count, Mark::New);
+    std::vector<std::size_t> depth(count, 0); // levels of groups and detours below, 0 for a node
+    struct Frame
+    {
+        std::size_t node;
+        std::size_t edge;
+    };
+    std::vector<Frame> stack;
+    for (std::size_t root = 0; root < count; ++root) {
+        if (marks[root] != Mark::New)
+            continue;
+        marks[root] = Mark::Open;
+        stack.push_back({root, 0});
+        while (!stack.empty()) {
+            Frame &frame = stack.back();
+            const std::size_t node = frame.node;
+            if (frame.edge < next[node].size()) {
+                const std::size_t child = next[node][frame.edge++];
+                if (marks[child] == Mark::Open)
+                    fail("outbounds", "outbound loop detected: " + config.outbounds[child].tag);
+                if (marks[child] == Mark::New) {
+                    marks[child] = Mark::Open;
+                    stack.push_back({child, 0});
+                }
+                continue;
+            }
+            for (const std::size_t child : next[node])
+                depth[node] = std::max(depth[node], depth[child] + 1);
+            if (depth[node] > maxGroupNesting)
+                fail(index("outbounds", node),
+                    "outbounds nested deeper than " + std::to_string(maxGroupNesting)
+                        + " levels: " + config.outbounds[node].tag);
+            marks[node] = Mark::Done;
+            stack.pop_back();
+        }
+    }
+}
+
 void checkReferences(Config &config)
 {
     std::map<std::string, std::size_t> outbounds;
@@ -939,23 +1033,7 @@ void checkReferences(Config &config)
         if (!outbound.detour.empty() && !outbounds.count(outbound.detour))
             fail(at(place, "detour"), "outbound detour not found: " + outbound.detour);
     }
-    // Groups may nest but never loop.
-    std::function<void(const std::string &, std::vector<std::string> &)> walk
-        = [&](const std::string &tag, std::vector<std::string> &path) {
-              if (std::find(path.begin(), path.end(), tag) != path.end())
-                  fail("outbounds", "outbound loop detected: " + tag);
-              const OutboundConfig &outbound = config.outbounds[outbounds.at(tag)];
-              path.push_back(tag);
-              for (const std::string &next : outbound.members)
-                  walk(next, path);
-              if (!outbound.detour.empty())
-                  walk(outbound.detour, path);
-              path.pop_back();
-          };
-    for (const OutboundConfig &outbound : config.outbounds) {
-        std::vector<std::string> path;
-        walk(outbound.tag, path);
-    }
+    checkNesting(config, outbounds);
     if (!config.routeFinal.empty() && !outbounds.count(config.routeFinal))
         fail("route.final", "default outbound not found: " + config.routeFinal);
     std::set<std::string> ruleSets;
@@ -1127,6 +1205,7 @@ std::string Config::finalOutbound() const
 bool parseConfig(const std::string &text, Config &config, std::string &error)
 {
     try {
+        checkJsonDepth(text);
         const json root = json::parse(text);
         if (!root.is_object())
             wrongType("", root, "option.Options");
@@ -1194,6 +1273,7 @@ bool parseConfig(const std::string &text, Config &config, std::string &error)
 bool parseSourceRuleSet(const std::string &text, std::vector<RuleConfig> &rules, std::string &error)
 {
     try {
+        checkJsonDepth(text);
         const json root = json::parse(text);
         checkOnly(root, "", KeyList {"version", "rules"});
         getInteger(root, "version", "", 1, 3, 1, "uint8");
@@ -1211,14 +1291,12 @@ bool parseSourceRuleSet(const std::string &text, std::vector<RuleConfig> &rules,
 
 bool loadConfigFile(const std::string &path, Config &config, std::string &error)
 {
-    std::ifstream in(std::filesystem::u8path(path), std::ios::binary);
-    if (!in) {
-        error = "read config at " + path + ": open " + path + ": no such file or directory";
+    std::string text;
+    if (!readBoundedFile(path, text, error)) {
+        error = "read config at " + path + ": " + error;
         return false;
     }
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (!parseConfig(text.str(), config, error)) {
+    if (!parseConfig(text, config, error)) {
         error = "decode config at " + path + error.substr(std::string("decode config").size());
         return false;
     }

@@ -13,6 +13,12 @@
 
 namespace qivro::engine {
 
+// Not configurable, shared by the proxy inbounds and the control API: a client gets this long to
+// send a complete request, and a kept-alive client this long between requests. Tests shorten
+// them through the fields that copy them.
+constexpr std::int64_t requestDeadlineMs = 15 * 1000;
+constexpr std::int64_t idleLimitMs = 60 * 1000;
+
 struct IpPrefix
 {
     asio::ip::address address;
@@ -82,10 +88,10 @@ struct InboundConfig
     bool sniff = false;
     std::int64_t sniffTimeoutMs = 300;
     std::int64_t udpTimeoutMs = 5 * 60 * 1000;
-    // Not configurable: a client gets this long to send a complete SOCKS or HTTP request, and a
-    // kept-alive HTTP client this long between requests. Tests shorten them.
-    std::int64_t handshakeTimeoutMs = 15 * 1000;
-    std::int64_t keepAliveIdleMs = 60 * 1000;
+    std::int64_t handshakeTimeoutMs = requestDeadlineMs;
+    std::int64_t keepAliveIdleMs = idleLimitMs;
+    // Sessions held at once; 0 derives it from the descriptor limit.
+    std::size_t maxSessions = 0;
     std::vector<InboundUser> users;
 
     // tun
@@ -213,6 +219,13 @@ struct Config
     std::string secret;
     std::string defaultMode = "Rule";
     std::vector<std::string> allowOrigin;
+    // Not configurable: the control API's bounds.
+    std::int64_t controllerRequestTimeoutMs = requestDeadlineMs;
+    std::int64_t controllerIdleMs = idleLimitMs;
+    std::size_t controllerMaxConnections = 128;
+    // Bytes a connection may leave unread before it is closed (a client that floods pings and
+    // never reads the pongs); periodic stream messages are dropped at half of it.
+    std::size_t controllerMaxQueuedBytes = 1 << 20;
 
     const OutboundConfig *findOutbound(const std::string &tag) const;
     // The outbound used when no rule matches: route.final, else the first outbound, else direct.

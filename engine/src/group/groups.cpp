@@ -7,21 +7,35 @@
 
 namespace qivro::engine {
 
-void GroupOutbound::dialTcp(
-    const asio::any_io_executor &executor, const Destination &destination, DialHandler handler)
+Outbound &GroupOutbound::use()
 {
     touch();
     Outbound *member = current();
     member->touch();
-    member->dialTcp(executor, destination, std::move(handler));
+    return *member;
+}
+
+void GroupOutbound::dialTcp(
+    const asio::any_io_executor &executor, const Destination &destination, DialHandler handler)
+{
+    use().dialTcp(executor, destination, std::move(handler));
 }
 
 void GroupOutbound::listenUdp(const asio::any_io_executor &executor, PacketHandler handler)
 {
-    touch();
-    Outbound *member = current();
-    member->touch();
-    member->listenUdp(executor, std::move(handler));
+    use().listenUdp(executor, std::move(handler));
+}
+
+void GroupOutbound::dialTcpForClient(const asio::any_io_executor &executor,
+    const Destination &destination, const DialPolicy &policy, DialHandler handler)
+{
+    use().dialTcpForClient(executor, destination, policy, std::move(handler));
+}
+
+void GroupOutbound::listenUdpForClient(
+    const asio::any_io_executor &executor, const DialPolicy &policy, PacketHandler handler)
+{
+    use().listenUdpForClient(executor, policy, std::move(handler));
 }
 
 bool GroupOutbound::supportsUdp() const

@@ -20,6 +20,10 @@ public:
     void dialTcp(const asio::any_io_executor &executor, const Destination &destination,
         DialHandler handler) override;
     void listenUdp(const asio::any_io_executor &executor, PacketHandler handler) override;
+    void dialTcpForClient(const asio::any_io_executor &executor, const Destination &destination,
+        const DialPolicy &policy, DialHandler handler) override;
+    void listenUdpForClient(const asio::any_io_executor &executor, const DialPolicy &policy,
+        PacketHandler handler) override;
     bool supportsUdp() const override;
 
     void setMembers(std::vector<std::shared_ptr<Outbound>> members)
@@ -29,6 +33,9 @@ public:
     const std::vector<std::shared_ptr<Outbound>> &members() const { return m_members; }
 
 protected:
+    // The member that carries a new connection, told of its use.
+    Outbound &use();
+
     std::vector<std::shared_ptr<Outbound>> m_members;
 };
 

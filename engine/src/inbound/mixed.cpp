@@ -5,6 +5,7 @@
 #include "common/relay.h"
 #include "inbound/socksparser.h"
 #include "route/sniff.h"
+#include "runtime/descriptorlimit.h"
 
 #include <algorithm>
 #include <asio/ip/udp.hpp>
@@ -53,11 +54,15 @@ class UdpAssociation;
 class Session : public std::enable_shared_from_this<Session>
 {
 public:
-    Session(std::shared_ptr<MixedInbound> inbound, asio::ip::tcp::socket socket)
+    // The ticket counts the session against the inbound's cap for as long as its client stream
+    // lives, which is as long as any relay or association that took the stream over.
+    Session(std::shared_ptr<MixedInbound> inbound, asio::ip::tcp::socket socket,
+        std::shared_ptr<void> ticket)
         : m_inbound(std::move(inbound))
         , m_services(m_inbound->services())
         , m_executor(socket.get_executor())
-        , m_client(std::make_shared<TcpStream>(std::move(socket)))
+        , m_client(new TcpStream(std::move(socket)),
+              [ticket = std::move(ticket)](TcpStream *stream) { delete stream; })
         , m_timer(m_executor)
         , m_deadline(m_executor)
     {
@@ -344,14 +349,18 @@ private:
         metadata.sniffedDomain = m_destination.domain;
         metadata.protocol = "http";
         const RouteDecision decision = m_services.router.route(metadata);
+        if (!decision.refusal.empty())
+            return refused();
         if (decision.action != RouteDecision::Action::Route)
             return httpError(503, "Service Unavailable");
         m_info = openInfo(decision);
         auto self = shared_from_this();
-        decision.outbound->dialTcp(m_executor, m_destination,
+        decision.outbound->dialTcpForClient(m_executor, m_destination, dialPolicy(),
             [self](const std::string &error, std::shared_ptr<Stream> stream) {
                 if (!error.empty()) {
                     self->dialFailed(error);
+                    if (DialGuard::isRefusal(error))
+                        return self->refused();
                     self->httpError(502, "Bad Gateway");
                     return;
                 }
@@ -565,9 +574,20 @@ private:
 
     void dialFailed(const std::string &error)
     {
-        logError(m_inbound->logPrefix(), ": ", m_source.toString(),
-            ": open outbound connection: ", error);
+        // The guard has logged its refusals once per client already.
+        if (!DialGuard::isRefusal(error))
+            logError(m_inbound->logPrefix(), ": ", m_source.toString(),
+                ": open outbound connection: ", error);
         m_services.tracker.close(m_info->id);
+    }
+
+    DialPolicy dialPolicy() const { return {&m_services.guard, m_source.ip}; }
+
+    // A destination the guard refused: plain HTTP learns why, tunnels just end.
+    void refused()
+    {
+        reply(bytes("HTTP/1.1 403 Forbidden\r\nConnection: close\r\nContent-Length: 0\r\n\r\n"),
+            nullptr);
     }
 
     void connect()
@@ -624,14 +644,16 @@ private:
         metadata.protocol = m_protocol;
         const RouteDecision decision = m_services.router.route(metadata);
         if (decision.action == RouteDecision::Action::Reject) {
-            logInfo(m_inbound->logPrefix(), ": ", m_destination.toString(), ": rejected by rule");
+            if (decision.refusal.empty())
+                logInfo(
+                    m_inbound->logPrefix(), ": ", m_destination.toString(), ": rejected by rule");
             return closeClient();
         }
         if (decision.action == RouteDecision::Action::HijackDns)
             return serveDnsOverTcp();
         m_info = openInfo(decision);
         auto self = shared_from_this();
-        decision.outbound->dialTcp(m_executor, m_destination,
+        decision.outbound->dialTcpForClient(m_executor, m_destination, dialPolicy(),
             [self](const std::string &error, std::shared_ptr<Stream> stream) {
                 if (!error.empty()) {
                     self->dialFailed(error);
@@ -876,7 +898,7 @@ private:
             destination.toString());
         const std::string tag = decision.outbound->tag();
         auto self = shared_from_this();
-        decision.outbound->listenUdp(m_session->m_executor,
+        decision.outbound->listenUdpForClient(m_session->m_executor, m_session->dialPolicy(),
             [self, tag](const std::string &error, std::shared_ptr<PacketConn> conn) {
                 OutboundConn &entry = self->m_conns[tag];
                 if (!error.empty() || self->m_closed) {
@@ -945,6 +967,8 @@ MixedInbound::MixedInbound(asio::io_context &io, const InboundConfig &config, Se
     : m_config(config)
     , m_services(services)
     , m_acceptor(io)
+    , m_limiter(io.get_executor(), logPrefix(),
+          config.maxSessions ? config.maxSessions : defaultSessionCap())
 { }
 
 bool MixedInbound::listen(std::string &error)
@@ -975,6 +999,7 @@ bool MixedInbound::listen(std::string &error)
         error = where + "listen: " + code.message();
         return false;
     }
+    m_services.guard.addListener(m_acceptor.local_endpoint(code));
     logInfo(logPrefix(), ": tcp server started at ", Destination {{}, address, port()}.toString());
     return true;
 }
@@ -994,6 +1019,7 @@ void MixedInbound::close()
 {
     std::error_code ignored;
     m_acceptor.close(ignored);
+    m_limiter.cancel();
 }
 
 void MixedInbound::accept()
@@ -1002,10 +1028,14 @@ void MixedInbound::accept()
     m_acceptor.async_accept([self](const std::error_code &error, asio::ip::tcp::socket socket) {
         if (error == asio::error::operation_aborted || !self->m_acceptor.is_open())
             return;
-        if (!error)
-            std::make_shared<Session>(self, std::move(socket))->start();
-        else
-            logWarn(self->logPrefix(), ": accept: ", error.message());
+        if (error)
+            return self->m_limiter.failed(error, [self] { self->accept(); });
+        if (auto ticket = self->m_limiter.admit()) {
+            std::make_shared<Session>(self, std::move(socket), std::move(ticket))->start();
+        } else {
+            std::error_code ignored;
+            socket.close(ignored);
+        }
         self->accept();
     });
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "config/config.h"
+#include "runtime/acceptlimiter.h"
 #include "runtime/services.h"
 
 #include <asio/io_context.hpp>
@@ -20,6 +21,7 @@ public:
     void startAccepting();
     void close();
     std::uint16_t port() const;
+    std::size_t openSessions() const { return m_limiter.open(); }
     std::string logPrefix() const { return "inbound/" + m_config.type + "[" + m_config.tag + "]"; }
 
     const InboundConfig &config() const { return m_config; }
@@ -31,6 +33,7 @@ private:
     InboundConfig m_config;
     Services &m_services;
     asio::ip::tcp::acceptor m_acceptor;
+    AcceptLimiter m_limiter;
 };
 
 } // namespace qivro::engine

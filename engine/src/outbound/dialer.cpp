@@ -199,7 +199,8 @@ void resolveHost(
 }
 
 void connectTcp(const asio::any_io_executor &executor, const std::string &host, std::uint16_t port,
-    int timeoutMs, std::function<void(const std::string &, asio::ip::tcp::socket)> handler)
+    int timeoutMs, std::function<void(const std::string &, asio::ip::tcp::socket)> handler,
+    const DialPolicy &policy)
 {
     auto state = std::make_shared<ConnectState>(executor);
     state->handler = std::move(handler);
@@ -216,12 +217,21 @@ void connectTcp(const asio::any_io_executor &executor, const std::string &host, 
             state->finish(state->where + "i/o timeout"); // still resolving
     });
     resolveHost(executor, host,
-        [state](const std::string &error, std::vector<asio::ip::address> addresses) {
+        [state, policy](const std::string &error, std::vector<asio::ip::address> addresses) {
             if (state->done)
                 return;
             if (!error.empty()) {
                 state->finish(state->where + (state->timedOut ? "i/o timeout" : error));
                 return;
+            }
+            // One refused address refuses the name: a name that mixes a public address with a
+            // loopback one is a rebinding attempt, not a fallback.
+            for (const asio::ip::address &address : addresses) {
+                const std::string refusal = policy.check(address, state->port);
+                if (!refusal.empty()) {
+                    state->finish(state->where + refusal);
+                    return;
+                }
             }
             state->addresses = std::move(addresses);
             ConnectState::tryNext(state);

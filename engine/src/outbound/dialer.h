@@ -3,6 +3,8 @@
 // place.
 #pragma once
 
+#include "outbound/dialguard.h"
+
 #include <asio/any_io_executor.hpp>
 #include <asio/ip/address.hpp>
 #include <asio/ip/tcp.hpp>
@@ -36,9 +38,11 @@ void setResolver(Resolver resolver);
 void resolveHost(
     const asio::any_io_executor &executor, const std::string &host, ResolveHandler handler);
 
-// Resolves host (domain or literal) and connects a TCP socket, giving up after timeoutMs.
+// Resolves host (domain or literal) and connects a TCP socket, giving up after timeoutMs. The
+// policy is checked against every resolved address before any connection is made.
 void connectTcp(const asio::any_io_executor &executor, const std::string &host, std::uint16_t port,
-    int timeoutMs, std::function<void(const std::string &, asio::ip::tcp::socket)> handler);
+    int timeoutMs, std::function<void(const std::string &, asio::ip::tcp::socket)> handler,
+    const DialPolicy &policy = {});
 
 std::error_code openUdpSocket(asio::ip::udp::socket &socket, const asio::ip::udp &protocol);
 std::error_code openTcpSocket(asio::ip::tcp::socket &socket, const asio::ip::tcp &protocol);

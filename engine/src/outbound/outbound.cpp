@@ -30,16 +30,24 @@ DirectOutbound::DirectOutbound(const OutboundConfig &config)
 void DirectOutbound::dialTcp(
     const asio::any_io_executor &executor, const Destination &destination, DialHandler handler)
 {
+    dialTcpForClient(executor, destination, {}, std::move(handler));
+}
+
+void DirectOutbound::dialTcpForClient(const asio::any_io_executor &executor,
+    const Destination &destination, const DialPolicy &policy, DialHandler handler)
+{
     const std::string host = m_overrideAddress.empty() ? destination.hostText() : m_overrideAddress;
     const std::uint16_t port = m_overridePort ? m_overridePort : destination.port;
-    connectTcp(executor, host, port, m_connectTimeoutMs,
+    connectTcp(
+        executor, host, port, m_connectTimeoutMs,
         [handler = std::move(handler)](const std::string &error, asio::ip::tcp::socket socket) {
             if (!error.empty()) {
                 handler(error, nullptr);
                 return;
             }
             handler({}, std::make_shared<TcpStream>(std::move(socket)));
-        });
+        },
+        policy);
 }
 
 namespace {
@@ -59,9 +67,10 @@ class DirectPacketConn
     , public std::enable_shared_from_this<DirectPacketConn>
 {
 public:
-    explicit DirectPacketConn(const asio::any_io_executor &executor)
+    DirectPacketConn(const asio::any_io_executor &executor, const DialPolicy &policy)
         : m_socket(executor)
         , m_executor(executor)
+        , m_policy(policy)
     {
         std::error_code error;
         error = openUdpSocket(m_socket, asio::ip::udp::v6());
@@ -129,6 +138,8 @@ private:
 
     void sendTo(const asio::ip::udp::endpoint &endpoint, const std::uint8_t *data, std::size_t size)
     {
+        if (!m_policy.check(endpoint.address(), endpoint.port()).empty())
+            return;
         std::error_code ignored;
         m_socket.send_to(asio::buffer(data, size), normalise(endpoint), 0, ignored);
     }
@@ -150,6 +161,7 @@ private:
 
     asio::ip::udp::socket m_socket;
     asio::any_io_executor m_executor;
+    DialPolicy m_policy;
     bool m_dualStack = false;
     bool m_closed = false;
     std::vector<std::uint8_t> m_buffer;
@@ -163,7 +175,13 @@ private:
 
 void DirectOutbound::listenUdp(const asio::any_io_executor &executor, PacketHandler handler)
 {
-    auto conn = std::make_shared<DirectPacketConn>(executor);
+    listenUdpForClient(executor, {}, std::move(handler));
+}
+
+void DirectOutbound::listenUdpForClient(
+    const asio::any_io_executor &executor, const DialPolicy &policy, PacketHandler handler)
+{
+    auto conn = std::make_shared<DirectPacketConn>(executor, policy);
     asio::post(executor, [conn, handler = std::move(handler)] { handler({}, conn); });
 }
 

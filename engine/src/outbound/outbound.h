@@ -38,6 +38,18 @@ public:
         const asio::any_io_executor &executor, const Destination &destination, DialHandler handler)
         = 0;
     virtual void listenUdp(const asio::any_io_executor &executor, PacketHandler handler) = 0;
+    // The same on behalf of a client: outbounds that connect to the destination themselves
+    // (direct) hold every address they reach to the policy; the rest need not look at it.
+    virtual void dialTcpForClient(const asio::any_io_executor &executor,
+        const Destination &destination, const DialPolicy &, DialHandler handler)
+    {
+        dialTcp(executor, destination, std::move(handler));
+    }
+    virtual void listenUdpForClient(
+        const asio::any_io_executor &executor, const DialPolicy &, PacketHandler handler)
+    {
+        listenUdp(executor, std::move(handler));
+    }
 
     // The member that would carry a new connection, itself for plain outbounds.
     virtual Outbound *current() { return this; }
@@ -62,6 +74,10 @@ public:
     void dialTcp(const asio::any_io_executor &executor, const Destination &destination,
         DialHandler handler) override;
     void listenUdp(const asio::any_io_executor &executor, PacketHandler handler) override;
+    void dialTcpForClient(const asio::any_io_executor &executor, const Destination &destination,
+        const DialPolicy &policy, DialHandler handler) override;
+    void listenUdpForClient(const asio::any_io_executor &executor, const DialPolicy &policy,
+        PacketHandler handler) override;
 
 private:
     std::string m_overrideAddress;

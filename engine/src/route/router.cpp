@@ -219,6 +219,24 @@ void Router::setMode(const std::string &mode)
 
 RouteDecision Router::route(const Metadata &query) const
 {
+    RouteDecision decision = routeByRules(query);
+    // Literal addresses are checked here for every outbound; names are checked once resolved,
+    // by the outbounds that resolve them on this machine.
+    if (decision.action != RouteDecision::Action::Route || !m_guard || !query.source
+        || query.destination.isDomain())
+        return decision;
+    const std::string refusal
+        = m_guard->check(query.destination.ip, query.destination.port, query.source->ip);
+    if (!refusal.empty()) {
+        decision.action = RouteDecision::Action::Reject;
+        decision.outbound.reset();
+        decision.refusal = refusal;
+    }
+    return decision;
+}
+
+RouteDecision Router::routeByRules(const Metadata &query) const
+{
     Metadata metadata = query;
     metadata.clashMode = mode();
     for (std::size_t i = 0; i < m_rules.size(); ++i) {

@@ -1,10 +1,8 @@
 #include "route/rulesetsource.h"
 
+#include "config/boundedfile.h"
 #include "route/router.h"
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <vector>
 
 #ifdef QIVRO_HAVE_RULESET_READER
@@ -35,17 +33,6 @@ public:
 private:
     std::vector<RuleConfig> m_rules;
 };
-
-bool readFile(const std::string &path, std::vector<std::uint8_t> &bytes, std::string &error)
-{
-    std::ifstream in(std::filesystem::u8path(path), std::ios::binary);
-    if (!in) {
-        error = "open " + path + ": no such file or directory";
-        return false;
-    }
-    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return true;
-}
 
 #ifdef QIVRO_HAVE_RULESET_READER
 class BinarySet : public RuleSetSource
@@ -97,18 +84,18 @@ std::unique_ptr<RuleSetSource> loadRuleSet(const RuleSetConfig &config, std::str
 {
     if (config.type == "inline")
         return std::make_unique<RuleListSet>(config.rules);
-    std::vector<std::uint8_t> bytes;
-    if (!readFile(config.path, bytes, error))
+    std::string text;
+    if (!readBoundedFile(config.path, text, error))
         return nullptr;
     if (config.format == "source") {
         std::vector<RuleConfig> rules;
-        if (!parseSourceRuleSet(std::string(bytes.begin(), bytes.end()), rules, error))
+        if (!parseSourceRuleSet(text, rules, error))
             return nullptr;
         return std::make_unique<RuleListSet>(std::move(rules));
     }
 #ifdef QIVRO_HAVE_RULESET_READER
     auto set = std::make_unique<BinarySet>();
-    if (!set->load(bytes, error))
+    if (!set->load(std::vector<std::uint8_t>(text.begin(), text.end()), error))
         return nullptr;
     return set;
 #else

@@ -5,6 +5,7 @@
 #include "config/config.h"
 #include "dns/dns.h"
 #include "group/urltest.h"
+#include "outbound/dialguard.h"
 #include "outbound/outbound.h"
 #include "route/dnsrouter.h"
 #include "route/router.h"
@@ -23,6 +24,7 @@ struct Services
     DnsForwarder dns;
     DnsRouter dnsRouter; // hijacked queries, fake addresses
     DelayHistory history;
+    DialGuard guard; // knows every listener once the engine has started
     std::map<std::string, std::shared_ptr<Outbound>> outbounds; // by tag
 };
 

@@ -30,8 +30,8 @@ Recorder {
         clearCalls()
     }
 
-    function fetchPopupAnnouncements() { record("fetchPopupAnnouncements", arguments); return true }
-    function fetchPageAnnouncements() { record("fetchPageAnnouncements", arguments); return true }
+    function fetchPopupAnnouncements(page, size) { record("fetchPopupAnnouncements", arguments); return true }
+    function fetchPageAnnouncements(page, size) { record("fetchPageAnnouncements", arguments); return true }
     function getPopupAnnouncement(index) { return index >= 0 && index < popups.length ? popups[index] : ({}) }
     function getPageAnnouncement(index) { return index >= 0 && index < pages.length ? pages[index] : ({}) }
 }

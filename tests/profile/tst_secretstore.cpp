@@ -1,0 +1,176 @@
+// Where secrets end up: in the credential store where one runs (QIVRO_TEST_KEYRING=1, a private
+// keyring), in the INI file with one warning where none does. Every case holds in both runs.
+#include "authhandler.h"
+#include "clientprofile.h"
+#include "lansharing.h"
+#include "secretstore.h"
+#include "service.h"
+#include "testpanel.h"
+#include "tunneltest.h" // LogCapture
+
+#include <QFile>
+#include <QProcess>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+// QFile reports the current user's rights beside the mode bits.
+const QFile::Permissions kUserBits = QFile::ReadUser | QFile::WriteUser | QFile::ExeUser;
+const QString kWarning = QStringLiteral("[SecretStore] No credential store available");
+
+QSettings ini()
+{
+    return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("qivro"),
+        QStringLiteral("qivro"));
+}
+
+// What the secret service holds for a key, asked through its own command-line client.
+QString storedInKeyring(const QString &key)
+{
+    QProcess lookup;
+    lookup.start(QStringLiteral("secret-tool"),
+        {QStringLiteral("lookup"), QStringLiteral("server"), QStringLiteral("qivro/qivro"),
+            QStringLiteral("user"), key});
+    lookup.waitForFinished(10000);
+    return QString::fromUtf8(lookup.readAllStandardOutput());
+}
+
+} // namespace
+
+class SecretStoreTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void secrets_data();
+    void secrets();
+    void programSecrets();
+
+private:
+    // Where a value that is stored must be found, and where it must not.
+    void expectStored(const QString &key, const QString &value);
+
+    const bool m_keyring = qEnvironmentVariableIntValue("QIVRO_TEST_KEYRING") == 1;
+    QTemporaryDir m_settingsDir;
+    TestPanel m_panel;
+};
+
+void SecretStoreTest::initTestCase()
+{
+    QVERIFY(m_settingsDir.isValid());
+    useTestProfile(QStringLiteral("qivro"), m_settingsDir.path());
+    if (m_keyring)
+        QVERIFY2(!QStandardPaths::findExecutable(QStringLiteral("secret-tool")).isEmpty(),
+            "secret-tool (libsecret-tools) is needed to look into the keyring");
+}
+
+void SecretStoreTest::expectStored(const QString &key, const QString &value)
+{
+    QSettings settings = ini();
+    QCOMPARE(settings.value(key).toString(), m_keyring ? QString() : value);
+    if (m_keyring)
+        QCOMPARE(storedInKeyring(key), value);
+    else if (!value.isEmpty())
+        QCOMPARE(QFile::permissions(settings.fileName()) & ~kUserBits,
+            QFile::ReadOwner | QFile::WriteOwner);
+}
+
+void SecretStoreTest::secrets_data()
+{
+    QTest::addColumn<QString>("inSettings"); // what an older build left in the INI file
+    QTest::addColumn<QStringList>("writes"); // values written in turn; "-" removes
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("written") << QString() << QStringList {"s3cret"} << "s3cret";
+    QTest::newRow("moved from the settings file") << "old-pass" << QStringList {} << "old-pass";
+    QTest::newRow("replaced") << QString() << QStringList {"first", "second"} << "second";
+    QTest::newRow("written over an old copy") << "old" << QStringList {"new"} << "new";
+    QTest::newRow("emptied") << "old" << QStringList {"s", ""} << "";
+    QTest::newRow("removed") << QString() << QStringList {"s", "-"} << "";
+    QTest::newRow("never stored") << QString() << QStringList {} << "";
+    QTest::newRow("unicode") << QString() << QStringList {"пароль 密碼 🔑"} << "пароль 密碼 🔑";
+}
+
+void SecretStoreTest::secrets()
+{
+    QFETCH(QString, inSettings);
+    QFETCH(QStringList, writes);
+    QFETCH(QString, expected);
+
+    const QString key = QStringLiteral("Auth/") + QString::fromLatin1(QTest::currentDataTag());
+    QSettings settings = ini();
+    if (!inSettings.isNull()) {
+        settings.setValue(key, inSettings);
+        settings.sync();
+    }
+
+    LogCapture log;
+    SecretStore store(5000);
+    for (const QString &value : std::as_const(writes)) {
+        if (value == QLatin1String("-"))
+            store.remove(settings, key);
+        else
+            store.write(settings, key, value);
+    }
+    QCOMPARE(store.read(settings, key), expected);
+    // A second store (the next start) reads the same.
+    SecretStore next(5000);
+    QCOMPARE(next.read(settings, key), expected);
+    expectStored(key, expected);
+
+    QCOMPARE(store.usesCredentialStore(), m_keyring);
+    QCOMPARE(LogCapture::count(kWarning), m_keyring ? 0 : 2);
+}
+
+// The program's own secrets: the control secret, the LAN sharing login and the session.
+void SecretStoreTest::programSecrets()
+{
+    QVERIFY2(m_panel.start(), qPrintable(m_panel.lastError()));
+    QVERIFY(pointClientAt(m_panel));
+    const QString email = QStringLiteral("keyring@example.test");
+    const QString password = QStringLiteral("correct-horse-2");
+    QVERIFY(!m_panel.createUser(email, password).isEmpty());
+
+    // An older build's control secret is kept, and moves.
+    const QString secret(64, QLatin1Char('c'));
+    {
+        QSettings settings = ini();
+        settings.setValue(QStringLiteral("Service/clashSecret"), secret);
+    }
+    QCOMPARE(service().secret(), secret);
+    QCOMPARE(service().secret(), secret);
+    expectStored(QStringLiteral("Service/clashSecret"), secret);
+
+    LanSharing first;
+    first.setEnabled(true);
+    QVERIFY(first.username().startsWith(QLatin1String("lan-")));
+    QCOMPARE(first.password().size(), 20);
+    LanSharing second;
+    QVERIFY(second.enabled());
+    QCOMPARE(second.password(), first.password());
+    expectStored(QStringLiteral("Service/lanPassword"), first.password());
+
+    AuthHandler auth;
+    QVERIFY(auth.login(email, password));
+    expectStored(QStringLiteral("Auth/password"), password);
+    expectStored(QStringLiteral("Auth/token"), auth.authToken());
+    QCOMPARE(ini().value(QStringLiteral("Auth/email")).toString(), email);
+
+    AuthHandler restarted;
+    QSignalSpy restored(&restarted, &AuthHandler::sessionRestored);
+    restarted.initializeSession();
+    QCOMPARE(restored.count(), 1);
+    QCOMPARE(restarted.authToken(), auth.authToken());
+
+    auth.logout();
+    expectStored(QStringLiteral("Auth/password"), QString());
+    expectStored(QStringLiteral("Auth/token"), QString());
+}
+
+QTEST_GUILESS_MAIN(SecretStoreTest)
+#include "tst_secretstore.moc"

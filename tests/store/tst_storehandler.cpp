@@ -1,0 +1,669 @@
+// The store against the development panel over HTTPS: caches and who empties them, payment
+// methods and their names, icon addresses, price previews, purchase versus renewal, checkout,
+// the order-status latch, and what failures report and leave in place.
+#include "authhandler.h"
+#include "clientprofile.h"
+#include "iconaddress.h"
+#include "storehandler.h"
+#include "subscribehandler.h"
+#include "testpanel.h"
+
+#include <QDateTime>
+#include <QJsonDocument>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <utility>
+
+namespace {
+
+const QString kList = QStringLiteral("/v1/public/subscribe/list");
+const QString kMethods = QStringLiteral("/v1/public/portal/payment-method");
+const QString kSite = QStringLiteral("/v1/common/site/config");
+const QString kPre = QStringLiteral("/v1/public/order/pre");
+const QString kPurchase = QStringLiteral("/v1/public/order/purchase");
+const QString kRenewal = QStringLiteral("/v1/public/order/renewal");
+const QString kCheckout = QStringLiteral("/v1/public/portal/order/checkout");
+const QString kDetail = QStringLiteral("/v1/public/order/detail");
+const QString kPassword = QStringLiteral("store-buyer-1");
+const char *const kAuthExpired = "Authentication expired, please log in again";
+const char *const kServerError = "Server error, please try again later";
+// Seeded: plan 1 Basic; payment methods 1 balance, 2 test card, 3 test wallet.
+constexpr int kBasic = 1;
+constexpr int kCard = 2;
+
+// A fault written as text: an HTTP status, "msg:<text>", "malformed" or "drop".
+TestPanel::Fault faultFrom(const QString &text)
+{
+    TestPanel::Fault fault;
+    if (text.startsWith(QLatin1String("msg:")))
+        fault.msg = text.mid(4);
+    fault.status = text.toInt();
+    fault.body = text == QLatin1String("malformed") ? text : QString();
+    fault.dropConnection = text == QLatin1String("drop");
+    return fault;
+}
+
+QStringList texts(const QSignalSpy &spy)
+{
+    QStringList out;
+    for (const QList<QVariant> &signal : spy)
+        out.append(signal.at(0).toString());
+    return out;
+}
+
+QStringList unlessEmpty(const QString &text)
+{
+    return text.isEmpty() ? QStringList() : QStringList {text};
+}
+
+} // namespace
+
+class StoreHandlerTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    TestPanel m_panel;
+    QTemporaryDir m_settingsDir;
+    QJsonObject m_seededSite;
+    int m_addedMethod = 0;
+    int m_accounts = 0;
+
+    // A fresh account, so that held subscriptions and orders of other cases do not count.
+    QString newAccount(qint64 balance = 0)
+    {
+        const QString email = QStringLiteral("buyer%1@example.test").arg(++m_accounts);
+        return m_panel.createUser(email, kPassword, balance).isEmpty() ? QString() : email;
+    }
+    static QString placeOrder(StoreHandler &store, int paymentId)
+    {
+        QSignalSpy created(&store, &StoreHandler::orderCreated);
+        store.createOrder(kBasic, 1, paymentId);
+        return created.isEmpty() ? QString() : created.at(0).at(0).toString();
+    }
+
+private slots:
+    void initTestCase();
+    void init() { QVERIFY2(m_panel.reset(), qPrintable(m_panel.lastError())); }
+    void cleanup();
+    void caches_data();
+    void caches();
+    void signInChangeEmptiesUserCaches();
+    void refreshAfterNodeFetch();
+    void paymentMethods_data();
+    void paymentMethods();
+    void iconAddresses_data();
+    void iconAddresses();
+    void previews_data();
+    void previews();
+    void renewal_data();
+    void renewal();
+    void checkout_data();
+    void checkout();
+    void orderStatus_data();
+    void orderStatus();
+    void orderStatusLatch_data();
+    void orderStatusLatch();
+    void siteConfig_data();
+    void siteConfig();
+    void listFaults_data();
+    void listFaults();
+};
+
+void StoreHandlerTest::initTestCase()
+{
+    QVERIFY(m_settingsDir.isValid());
+    useTestProfile(QStringLiteral("qivro"), m_settingsDir.path());
+    QVERIFY2(m_panel.start(), qPrintable(m_panel.lastError()));
+    QVERIFY(pointClientAt(m_panel));
+    m_seededSite = m_panel.admin("GET", QStringLiteral("/admin/state"))["site"].toObject();
+    QVERIFY(!m_seededSite.isEmpty());
+}
+
+void StoreHandlerTest::cleanup()
+{
+    for (int id : {1, 2, 3})
+        QVERIFY(m_panel.setPaymentMethodEnabled(id, true));
+    if (m_addedMethod > 0)
+        QVERIFY(m_panel.setPaymentMethodEnabled(std::exchange(m_addedMethod, 0), false));
+    QVERIFY(m_panel.configure({{"site", m_seededSite}}));
+    QSettings().remove(QStringLiteral("Language"));
+}
+
+void StoreHandlerTest::caches_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<bool>("signInAgain"); // between the two fetches
+    QTest::addColumn<int>("requests");
+    for (const QString &path : {kList, kMethods, kSite}) {
+        QTest::addRow("%s twice", qPrintable(path)) << path << false << 1;
+        // The site configuration belongs to nobody: a new session keeps it.
+        QTest::addRow("%s, signed in again", qPrintable(path))
+            << path << true << (path == kSite ? 1 : 2);
+    }
+}
+
+void StoreHandlerTest::caches()
+{
+    QFETCH(QString, path);
+    QFETCH(bool, signInAgain);
+    QFETCH(int, requests);
+    const QString email = newAccount();
+    AuthHandler auth;
+    StoreHandler store(&auth, nullptr);
+    QVERIFY(auth.login(email, kPassword));
+    const auto fetch = [&] {
+        return path == kList   ? store.fetchSubscriptions()
+            : path == kMethods ? store.fetchPaymentMethods()
+                               : store.fetchSiteConfig();
+    };
+    QVERIFY(fetch());
+    if (signInAgain) {
+        auth.logout();
+        QVERIFY(auth.login(email, kPassword));
+    }
+    QVERIFY(fetch());
+    QCOMPARE(m_panel.requestCount(path), requests);
+
+    const QJsonObject sent = m_panel.lastRequest(path);
+    // The site configuration is public: no token travels with it.
+    QCOMPARE(
+        sent["headers"]["authorization"].toString(), path == kSite ? QString() : auth.authToken());
+    if (path == kList)
+        QCOMPARE(sent["query"].toObject(), QJsonObject({{"language", "zh-CN"}}));
+}
+
+void StoreHandlerTest::signInChangeEmptiesUserCaches()
+{
+    AuthHandler auth;
+    StoreHandler store(&auth, nullptr);
+    QVERIFY(auth.login(newAccount(), kPassword));
+    QJsonObject site = m_seededSite;
+    site["currency"] = QJsonObject {{"currency_unit", "EUR"}, {"currency_symbol", "€"}};
+    QVERIFY(m_panel.configure({{"site", site}}));
+    QVERIFY(store.fetchSiteConfig() && store.fetchSubscriptions() && store.fetchPaymentMethods());
+    QVERIFY(store.fetchOrderPreview(kBasic, 1, kCard));
+    QVERIFY(store.preCreateOrder(kBasic, 3, kCard, QStringLiteral("WELCOME10")));
+
+    QStringList order;
+    connect(&store, &StoreHandler::subscriptionsChanged, this, [&] { order << "plans"; });
+    connect(&store, &StoreHandler::paymentMethodsChanged, this, [&] { order << "methods"; });
+    connect(&store, &StoreHandler::preOrderChanged, this, [&] { order << "price"; });
+    connect(&store, &StoreHandler::orderPreviewChanged, this, [&] { order << "previews"; });
+    const int revision = store.orderPreviewRevision();
+    auth.logout();
+    QCOMPARE(order, QStringList({"plans", "methods", "price", "previews"}));
+    QCOMPARE(store.orderPreviewRevision(), revision + 1);
+    QVERIFY(store.subscriptionNames().isEmpty() && store.paymentMethodNames().isEmpty());
+    QVERIFY(!store.hasBalancePaymentMethod());
+    QCOMPARE(store.calculatedAmount() + store.couponDiscount(), 0.0);
+    QVERIFY(store.getOrderPreview(kBasic, 1, kCard).isEmpty());
+    QCOMPARE(store.currencySymbol(), QStringLiteral("€")); // not the account's: it stays
+
+    order.clear();
+    auth.logout(); // nothing left to empty
+    QVERIFY(order.isEmpty());
+}
+
+void StoreHandlerTest::refreshAfterNodeFetch()
+{
+    AuthHandler auth;
+    SubscribeHandler nodes(&auth, nullptr);
+    StoreHandler store(&auth, &nodes);
+    QVERIFY(auth.login(newAccount(), kPassword));
+    QVERIFY(m_panel.resetCounters());
+    QSignalSpy methods(&store, &StoreHandler::paymentMethodsChanged);
+    emit nodes.nodesFetched();
+    QVERIFY(!store.isLoading()); // queued: nothing runs inside the node fetch's signal
+    QVERIFY(methods.wait());
+    QStringList paths;
+    for (const QJsonValue &request : m_panel.requests())
+        paths.append(request["path"].toString());
+    QCOMPARE(paths, QStringList({kSite, kList, kMethods}));
+}
+
+void StoreHandlerTest::paymentMethods_data()
+{
+    QTest::addColumn<QString>("language");
+    QTest::addColumn<QList<int>>("disabled");
+    QTest::addColumn<bool>("addBalance"); // an extra method named and of platform "Balance"
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<bool>("balance");
+    const QStringList english {"Test card", "Test wallet"};
+    QTest::newRow("en") << "en" << QList<int>() << false << english << true;
+    QTest::newRow("zh") << "zh" << QList<int>() << false << QStringList {"测试卡", "Test wallet"}
+                        << true;
+    QTest::newRow("zh-Hant") << "zh-Hant" << QList<int>() << false << english << true;
+    QTest::newRow("only Balance") << "en" << QList<int> {1, 2, 3} << true << QStringList() << true;
+    QTest::newRow("no balance") << "en" << QList<int> {1} << false << english << false;
+}
+
+void StoreHandlerTest::paymentMethods()
+{
+    QFETCH(QString, language);
+    QFETCH(QList<int>, disabled);
+    QFETCH(bool, addBalance);
+    QFETCH(QStringList, names);
+    QFETCH(bool, balance);
+    for (int id : disabled)
+        QVERIFY(m_panel.setPaymentMethodEnabled(id, false));
+    if (addBalance) {
+        m_addedMethod = m_panel
+                            .admin("POST", "/admin/payment-methods",
+                                {{"name", "Balance"}, {"platform", "Balance"}})["id"]
+                            .toInt();
+        QVERIFY(m_addedMethod > 0);
+    }
+    QSettings().setValue(QStringLiteral("Language/language"), language);
+
+    AuthHandler auth;
+    StoreHandler store(&auth, nullptr);
+    QVERIFY(auth.login(newAccount(), kPassword));
+    QSignalSpy changed(&store, &StoreHandler::paymentMethodsChanged);
+    QVERIFY(store.fetchPaymentMethods());
+    QCOMPARE(changed.size(), 1);
+    QCOMPARE(store.paymentMethodNames(), names);
+    QCOMPARE(store.hasBalancePaymentMethod(), balance);
+    if (!names.isEmpty()) // the seeded card's icon lies in the admin site's assets
+        QCOMPARE(store.getPaymentMethod(0)["icon_url"].toString(),
+            QStringLiteral("https://admin.%1/assets/payment/card.svg").arg(m_panel.host()));
+    QVERIFY(store.getPaymentMethod(int(names.size())).isEmpty());
+}
+
+void StoreHandlerTest::iconAddresses_data()
+{
+    QTest::addColumn<QString>("domain");
+    QTest::addColumn<QString>("icon");
+    QTest::addColumn<QString>("address");
+    const char *const admin = "https://admin.api.qivro.example";
+    const char *const site = "https://qivro.example";
+    const struct
+    {
+        const char *rule, *domain, *icon, *prefix, *rest;
+    } cases[] = {
+        {"1 blank", "qivro.example", "  ", "", ""},
+        {"2 scheme-relative", "qivro.example", "//cdn.example/a.png",
+            "https:", "//cdn.example/a.png"},
+        {"3 full address", "qivro.example", " http://cdn.example/a ", "", "http://cdn.example/a"},
+        {"3 data address", "qivro.example", "data:image/png;base64,AA", "",
+            "data:image/png;base64,AA"},
+        {"4 asset folder", "qivro.example", "assets/a.png", admin, "/assets/a.png"},
+        {"5 brand folder", "qivro.example", "QIVRO/pay/a.png", admin, "/pay/a.png"},
+        {"5 dotless host", "localhost", "localhost/a.png", admin, "/a.png"},
+        {"6 admin host", "qivro.example", "Admin.api.qivro.example/a", "https://",
+            "Admin.api.qivro.example/a"},
+        {"7 rooted asset folder", "qivro.example", "/assets/a.png", admin, "/assets/a.png"},
+        {"8 rooted path", "qivro.example", "/img/a.png", site, "/img/a.png"},
+        {"9 web domain", "qivro.example", "qivro.example/a.png", site, "/a.png"},
+        {"9 API host", "qivro.example", "API.qivro.example/a", "https://", "API.qivro.example/a"},
+        {"10 bare name", "qivro.example", "a.png", site, "/a.png"},
+        {"10 asset folder in capitals", "qivro.example", "Assets/a.png", site, "/Assets/a.png"},
+    };
+    for (const auto &c : cases)
+        QTest::newRow(c.rule) << c.domain << c.icon << QString::fromLatin1(c.prefix) + c.rest;
+}
+
+void StoreHandlerTest::iconAddresses()
+{
+    QFETCH(QString, domain);
+    QFETCH(QString, icon);
+    QFETCH(QString, address);
+    QCOMPARE(IconAddress(domain, QStringLiteral("api.qivro.example")).resolve(icon), address);
+}
+
+void StoreHandlerTest::previews_data()
+{
+    QTest::addColumn<bool>("background"); // fetchOrderPreview, else preCreateOrder
+    QTest::addColumn<QList<int>>("choice"); // plan, quantity, payment method, calls
+    QTest::addColumn<QString>("coupon");
+    QTest::addColumn<bool>("result");
+    QTest::addColumn<int>("requests");
+    QTest::addColumn<int>("revisions");
+    QTest::newRow("preview twice")
+        << true << QList<int> {kBasic, 3, kCard, 2} << "" << true << 1 << 1;
+    QTest::newRow("preview of nothing") << true << QList<int> {5, 0, 2, 1} << "" << false << 0 << 0;
+    QTest::newRow("refused preview") << true << QList<int> {99, 1, 2, 1} << "" << false << 1 << 0;
+    QTest::newRow("price twice") << false << QList<int> {kBasic, 3, kCard, 2} << "" << true << 2
+                                 << 2;
+    QTest::newRow("price with coupon")
+        << false << QList<int> {kBasic, 3, kCard, 1} << "WELCOME10" << true << 1 << 0;
+}
+
+void StoreHandlerTest::previews()
+{
+    QFETCH(bool, background);
+    QFETCH(QList<int>, choice);
+    QFETCH(QString, coupon);
+    QFETCH(bool, result);
+    QFETCH(int, requests);
+    QFETCH(int, revisions);
+    const QString email = newAccount();
+    AuthHandler auth;
+    StoreHandler store(&auth, nullptr);
+    QVERIFY(auth.login(email, kPassword));
+    QVERIFY(m_panel.resetCounters());
+    QSignalSpy failed(&store, &StoreHandler::operationFailed);
+    QSignalSpy revised(&store, &StoreHandler::orderPreviewChanged);
+    for (int i = 0; i < choice[3]; ++i)
+        QCOMPARE(background ? store.fetchOrderPreview(choice[0], choice[1], choice[2])
+                            : store.preCreateOrder(choice[0], choice[1], choice[2], coupon),
+            result);
+    QCOMPARE(m_panel.requestCount(kPre), requests);
+    QCOMPARE(store.orderPreviewRevision(), revisions);
+    QCOMPARE(revised.size(), revisions);
+    QCOMPARE(failed.size(), 0);
+
+    // The panel's own price for the same choice.
+    QJsonObject body {{"subscribe_id", choice[0]}, {"quantity", choice[1]}, {"payment", choice[2]}};
+    if (!coupon.isEmpty())
+        body.insert("coupon", coupon);
+    const double amount = m_panel.call("POST", kPre, body, auth.authToken().toUtf8())["data"]
+                              .toObject()["amount"]
+                              .toDouble()
+        / 100;
+    const QVariantMap cached = store.getOrderPreview(choice[0], choice[1], choice[2]);
+    QCOMPARE(cached.value("amount", -1.0).toDouble(), revisions > 0 ? amount : -1.0);
+    if (!background)
+        QCOMPARE(store.calculatedAmount(), amount);
+    // A new catalogue makes every preview stale.
+    QVERIFY(store.fetchSubscriptions());
+    QCOMPARE(store.orderPreviewRevision(), revisions == 0 ? 0 : revisions + 1);
+    QVERIFY(store.getOrderPreview(choice[0], choice[1], choice[2]).isEmpty());
+}
+
+void StoreHandlerTest::renewal_data()
+{
+    // Subscriptions the account holds, in panel order: "<plan>@<expiry>", "!" for one without a
+    // token. Expiries: past and future in seconds, futureMs in milliseconds, or a literal.
+    QTest::addColumn<QStringList>("held");
+    QTest::addColumn<int>("renewed"); // index into held, -1: a new purchase
+    QTest::newRow("nothing held") << QStringList() << -1;
+    QTest::newRow("another plan held") << QStringList {"2@future"} << -1;
+    QTest::newRow("expired, then running") << QStringList {"1@past", "1@future"} << 1;
+    QTest::newRow("both expired") << QStringList {"1@past", "1@past"} << 0;
+    QTest::newRow("never expires") << QStringList {"1@past", "1@0"} << 1;
+    QTest::newRow("running in milliseconds") << QStringList {"1@past", "1@futureMs"} << 1;
+    QTest::newRow("99,999,999,999 is seconds") << QStringList {"1@past", "1@99999999999"} << 1;
+    QTest::newRow("100,000,000,000 is ms") << QStringList {"1@100000000000", "1@futureMs"} << 1;
+    QTest::newRow("without token") << QStringList {"1@future!"} << -1;
+    QTest::newRow("expired beats tokenless") << QStringList {"1@future!", "1@past"} << 1;
+}
+
+void StoreHandlerTest::renewal()
+{
+    QFETCH(QStringList, held);
+    QFETCH(int, renewed);
+    const QString email = newAccount();
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    const QHash<QString, qint64> expiries {
+        {"past", now - 86400}, {"future", now + 2592000}, {"futureMs", (now + 2592000) * 1000}};
+    QList<int> ids;
+    for (const QString &spec : held) {
+        const QString expiry = spec.section('@', 1).remove('!');
+        ids.append(m_panel
+                       .grantSubscription(email, spec.section('@', 0, 0).toInt(),
+                           expiries.value(expiry, expiry.toLongLong()), spec.endsWith('!'))["id"]
+                       .toInt());
+        QVERIFY(ids.last() > 0);
+    }
+    AuthHandler auth;
+    StoreHandler store(&auth, nullptr);
+    QVERIFY(auth.login(email, kPassword));
+    QVERIFY(m_panel.resetCounters());
+
+    QVERIFY(!placeOrder(store, kCard).isEmpty());
+    QCOMPARE(m_panel.requestCount(kRenewal), renewed >= 0 ? 1 : 0);
+    QCOMPARE(m_panel.requestCount(kPurchase), renewed >= 0 ? 0 : 1);
+    const QString expected = renewed >= 0
+        ? QStringLiteral(R"({"payment":2,"quantity":1,"user_subscribe_id":%1})")
+              .arg(ids.value(renewed))
+        : QStringLiteral(R"({"payment":2,"quantity":1,"subscribe_id":1})");
+    QCOMPARE(m_panel.lastRequest(renewed >= 0 ? kRenewal : kPurchase)["body"].toString(), expected);
+}
+
+void StoreHandlerTest::checkout_data()
+{
+    QTest::addColumn<int>("payment"); // -1: createBalanceOrder
+    QTest::addColumn<QJsonObject>("patch"); // members the panel's reply data gets instead
+    QTest::addColumn<QString>("outcome"); // "page", "balance", or the reported error
+    QTest::newRow("payment page") << kCard << QJsonObject() << "page";
+    QTest::newRow("balance") << 1 << QJsonObject() << "balance";
+    QTest::newRow("balance order") << -1 << QJsonObject() << "balance";
+    QTest::newRow("balance, empty address")
+        << kCard << QJsonObject {{"type", "balance"}, {"checkout_url", ""}} << "balance";
+    QTest::newRow("Balance") << kCard << QJsonObject {{"type", "Balance"}, {"checkout_url", ""}}
+                             << "No checkout URL in response";
+    QTest::newRow("not a web page") << kCard << QJsonObject {{"checkout_url", "file:///etc/passwd"}}
+                                    << "No checkout URL in response";
+}
+
+void StoreHandlerTest::checkout()
+{
+    QFETCH(int, payment);
+    QFETCH(QJsonObject, patch);
+    QFETCH(QString, outcome);
+    AuthHandler auth;
+    StoreHandler store(&auth, nullptr);
+    QVERIFY(auth.login(newAccount(100000), kPassword));
+    QSignalSpy created(&store, &StoreHandler::orderCreated);
+    QVERIFY(
+        payment < 0 ? store.createBalanceOrder(kBasic, 1) : store.createOrder(kBasic, 1, payment));
+    const QString orderNo = created.value(0).value(0).toString();
+    const QString body = m_panel.lastRequest(kPurchase)["body"].toString();
+    QCOMPARE(QJsonDocument::fromJson(body.toUtf8())["payment"].toInt(), qMax(payment, 1));
+    TestPanel::Fault fault;
+    fault.data = patch;
+    QVERIFY(patch.isEmpty() || m_panel.setFault(kCheckout, fault));
+
+    QSignalSpy page(&store, &StoreHandler::checkoutReady);
+    QSignalSpy balance(&store, &StoreHandler::balanceCheckoutCompleted);
+    QSignalSpy failed(&store, &StoreHandler::operationFailed);
+    const bool paid = outcome == "page" || outcome == "balance";
+    QCOMPARE(store.checkoutOrder(orderNo), paid);
+    const QString sent = QStringLiteral(R"({"orderNo":"%1","returnUrl":"%2"})")
+                             .arg(orderNo, QStringLiteral("https://") + m_panel.host());
+    QCOMPARE(m_panel.lastRequest(kCheckout)["body"].toString(), sent);
+    QCOMPARE(texts(page),
+        outcome == "page" ? unlessEmpty(m_panel.url("/pay/" + orderNo).toString()) : QStringList());
+    QCOMPARE(texts(balance), outcome == "balance" ? unlessEmpty(orderNo) : QStringList());
+    QCOMPARE(texts(failed), paid ? QStringList() : unlessEmpty(outcome));
+    QVERIFY(!store.isLoading());
+}
+
+void StoreHandlerTest::orderStatus_data()
+{
+    QTest::addColumn<QString>("situation"); // "status:<n>" set on the panel, or a fault
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("error");
+    for (int status : {1, 2, 3, 4, 5})
+        QTest::addRow("status %d", status)
+            << QStringLiteral("status:%1").arg(status) << status << "";
+    QTest::newRow("refused") << "msg:" << 0 << "Failed to fetch order status";
+    QTest::newRow("server error") << "503" << 0 << kServerError;
+    QTest::newRow("no order number") << "none" << 0 << "Missing order number";
+    QTest::newRow("signed out") << "signed out" << 0 << "Not logged in";
+}
+
+void StoreHandlerTest::orderStatus()
+{
+    QFETCH(QString, situation);
+    QFETCH(int, status);
+    QFETCH(QString, error);
+    AuthHandler auth;
+    StoreHandler store(&auth, nullptr);
+    QVERIFY(auth.login(newAccount(), kPassword));
+    QString orderNo = placeOrder(store, kCard);
+    QVERIFY(!orderNo.isEmpty());
+    if (situation.startsWith("status:"))
+        QVERIFY(m_panel.setOrderStatus(orderNo, situation.mid(7).toInt()));
+    else if (situation == "none")
+        orderNo.clear();
+    else if (situation == "signed out")
+        auth.logout();
+    else
+        QVERIFY(m_panel.setFault(kDetail, faultFrom(situation)));
+    QVERIFY(m_panel.resetCounters());
+
+    QSignalSpy updated(&store, &StoreHandler::orderStatusUpdated);
+    QSignalSpy failed(&store, &StoreHandler::orderStatusFailed);
+    QCOMPARE(store.fetchOrderStatus(orderNo), error.isEmpty());
+    const QVariantList expected {orderNo, error.isEmpty() ? QVariant(status) : QVariant(error)};
+    QCOMPARE((error.isEmpty() ? updated : failed).value(0), expected);
+    QCOMPARE(updated.size() + failed.size(), 1);
+    const bool sent = situation != "none" && situation != "signed out";
+    QCOMPARE(m_panel.lastRequest(kDetail)["query"].toObject(),
+        sent ? QJsonObject({{"order_no", orderNo}}) : QJsonObject());
+}
+
+void StoreHandlerTest::orderStatusLatch_data()
+{
+    QTest::addColumn<QString>("meanwhile"); // what the page does while the first poll waits
+    QTest::addColumn<int>("requests");
+    QTest::addColumn<int>("updates");
+    QTest::newRow("poll again") << "poll" << 1 << 1;
+    QTest::newRow("cancel") << "cancel" << 1 << 0;
+    QTest::newRow("cancel and poll again") << "cancel, poll" << 2 << 1;
+    QTest::newRow("cancel a failing poll") << "cancel, fail" << 1 << 0;
+}
+
+void StoreHandlerTest::orderStatusLatch()
+{
+    QFETCH(QString, meanwhile);
+    QFETCH(int, requests);
+    QFETCH(int, updates);
+    AuthHandler auth;
+    StoreHandler store(&auth, nullptr);
+    QVERIFY(auth.login(newAccount(), kPassword));
+    const QString orderNo = placeOrder(store, kCard);
+    QVERIFY(!orderNo.isEmpty());
+    TestPanel::Fault slow;
+    slow.delayMs = 300;
+    slow.status = meanwhile.endsWith("fail") ? 502 : 0;
+    QVERIFY(m_panel.setFault(kDetail, slow));
+    QVERIFY(m_panel.resetCounters());
+
+    QSignalSpy updated(&store, &StoreHandler::orderStatusUpdated);
+    QSignalSpy failed(&store, &StoreHandler::orderStatusFailed);
+    bool innerResult = false;
+    QTimer::singleShot(50, &store, [&] {
+        if (meanwhile.startsWith("cancel"))
+            store.cancelOrderStatusPolling();
+        innerResult = !meanwhile.endsWith("poll") || store.fetchOrderStatus(orderNo);
+    });
+    store.fetchOrderStatus(orderNo);
+    QVERIFY(innerResult);
+    QCOMPARE(m_panel.requestCount(kDetail), requests);
+    QCOMPARE(updated.size(), updates);
+    QCOMPARE(failed.size(), 0);
+}
+
+void StoreHandlerTest::siteConfig_data()
+{
+    QTest::addColumn<bool>("withCurrency"); // "€", else no currency object at all
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("symbol");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("symbol") << true << ""
+                            << "€"
+                            << "";
+    QTest::newRow("no currency") << false << ""
+                                 << ""
+                                 << "";
+    QTest::newRow("malformed") << true << "malformed"
+                               << "$"
+                               << "Failed to fetch site config";
+}
+
+void StoreHandlerTest::siteConfig()
+{
+    QFETCH(bool, withCurrency);
+    QFETCH(QString, fault);
+    QFETCH(QString, symbol);
+    QFETCH(QString, error);
+    QJsonObject site = m_seededSite;
+    site["currency"] = QJsonObject {{"currency_unit", "EUR"}, {"currency_symbol", "€"}};
+    if (!withCurrency)
+        site.remove("currency");
+    QVERIFY(m_panel.configure({{"site", site}}));
+    QVERIFY(fault.isEmpty() || m_panel.setFault(kSite, faultFrom(fault)));
+    AuthHandler auth; // signed out: the site configuration needs no account
+    StoreHandler store(&auth, nullptr);
+    QSignalSpy failed(&store, &StoreHandler::operationFailed);
+    QSignalSpy changed(&store, &StoreHandler::siteConfigChanged);
+    QCOMPARE(store.fetchSiteConfig(), error.isEmpty());
+    QCOMPARE(store.currencySymbol(), symbol);
+    QCOMPARE(texts(failed), unlessEmpty(error));
+    QCOMPARE(changed.size(), error.isEmpty() ? 1 : 0);
+}
+
+void StoreHandlerTest::listFaults_data()
+{
+    // A fault on both lists, or "auth:<style>": the token refused in that style and the saved
+    // password refused too; "recovered": refused, then renewed with the saved password.
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("catalogueError");
+    QTest::addColumn<QString>("methodsError");
+    const struct
+    {
+        const char *fault, *catalogue, *methods;
+    } cases[] = {
+        {"502", kServerError, kServerError},
+        {"malformed", "Failed to fetch subscriptions", "Failed to fetch payment methods"},
+        {"msg:", "Failed to fetch subscriptions", "Failed to fetch payment methods"},
+        {"msg:Store closed", "Store closed", "Store closed"},
+        {"drop", "Unable to connect to server", "Unable to connect to server"},
+        {"auth:invalid-access", "Invalid Access", "Invalid Access"},
+        {"auth:login-first", "请先登录", "请先登录"},
+        {"auth:http-401", kAuthExpired, kAuthExpired},
+        {"recovered", "", ""},
+    };
+    for (const auto &c : cases)
+        QTest::newRow(c.fault) << c.fault << QString::fromUtf8(c.catalogue)
+                               << QString::fromUtf8(c.methods);
+}
+
+void StoreHandlerTest::listFaults()
+{
+    QFETCH(QString, fault);
+    QFETCH(QString, catalogueError);
+    QFETCH(QString, methodsError);
+    const QString email = newAccount();
+    AuthHandler auth;
+    StoreHandler store(&auth, nullptr);
+    QVERIFY(auth.login(email, kPassword));
+    QVERIFY(store.fetchSubscriptions() && store.fetchPaymentMethods());
+    const QStringList plans = store.subscriptionNames();
+    const QStringList methods = store.paymentMethodNames();
+    // An order makes the next fetches go to the server while the lists stay.
+    QVERIFY(!placeOrder(store, kCard).isEmpty());
+
+    if (fault.startsWith("auth:") || fault == "recovered") {
+        QVERIFY(m_panel.setAuthStyle(fault == "recovered" ? "invalid-access" : fault.mid(5)));
+        QVERIFY(m_panel.revokeTokens(email));
+        QVERIFY(fault == "recovered"
+            || m_panel.setFault("/v1/auth/login", faultFrom("msg:Wrong password")));
+    } else {
+        QVERIFY(m_panel.setFault(kList, faultFrom(fault))
+            && m_panel.setFault(kMethods, faultFrom(fault)));
+    }
+    QVERIFY(m_panel.resetCounters());
+    QSignalSpy failed(&store, &StoreHandler::operationFailed);
+    QSignalSpy changed(&store, &StoreHandler::subscriptionsChanged);
+    QCOMPARE(store.fetchSubscriptions(), catalogueError.isEmpty());
+    QCOMPARE(store.fetchPaymentMethods(), methodsError.isEmpty());
+    QCOMPARE(texts(failed), unlessEmpty(catalogueError) + unlessEmpty(methodsError));
+    QCOMPARE(changed.size(), catalogueError.isEmpty() ? 1 : 0);
+    QCOMPARE(store.subscriptionNames(), plans);
+    QCOMPARE(store.paymentMethodNames(), methods);
+    QVERIFY(store.hasBalancePaymentMethod() && !store.isLoading());
+    // Refused once, then with the renewed token; never a second retry.
+    if (fault != "drop")
+        QCOMPARE(m_panel.requestCount(kList), fault == "recovered" ? 2 : 1);
+}
+
+QTEST_GUILESS_MAIN(StoreHandlerTest)
+#include "tst_storehandler.moc"

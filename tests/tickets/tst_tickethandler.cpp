@@ -1,0 +1,273 @@
+// Support tickets against the development panel over HTTPS: the list request and its guard, a
+// conversation from opening to closing, what failures report and leave in place, and the sign-out.
+#include "authhandler.h"
+#include "clientprofile.h"
+#include "testpanel.h"
+#include "tickethandler.h"
+
+#include <QJsonDocument>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+
+const QString kList = QStringLiteral("/v1/public/ticket/list");
+const QString kDetail = QStringLiteral("/v1/public/ticket/detail");
+const QString kTicket = QStringLiteral("/v1/public/ticket/");
+const QString kFollow = QStringLiteral("/v1/public/ticket/follow");
+const QString kLogin = QStringLiteral("/v1/auth/login");
+const QString kEmail = QStringLiteral("asker@example.test");
+const QString kPassword = QStringLiteral("ticket-asker-1");
+const char *const kAuthExpired = "Authentication expired, please log in again";
+
+} // namespace
+
+class TicketHandlerTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    TestPanel m_panel;
+    QTemporaryDir m_settingsDir;
+    int m_openTicket = 0;
+
+private slots:
+    void initTestCase();
+    void init() { QVERIFY2(m_panel.reset(), qPrintable(m_panel.lastError())); }
+    void listQuery_data();
+    void listQuery();
+    void listGuard();
+    void conversation();
+    void failures_data();
+    void failures();
+    void signOutForgetsTickets();
+};
+
+void TicketHandlerTest::initTestCase()
+{
+    QVERIFY(m_settingsDir.isValid());
+    useTestProfile(QStringLiteral("qivro"), m_settingsDir.path());
+    QVERIFY2(m_panel.start(), qPrintable(m_panel.lastError()));
+    QVERIFY(pointClientAt(m_panel));
+    QVERIFY(m_panel.configure({{"ticket_auto_reply", false}}));
+    QVERIFY(!m_panel.createUser(kEmail, kPassword).isEmpty());
+
+    // One open and one closed ticket to list.
+    const QByteArray token = m_panel.login(kEmail, kPassword);
+    m_openTicket
+        = m_panel.call("POST", kTicket, {{"title", "Open"}, {"description", "a"}}, token)["data"]
+              .toObject()["id"]
+              .toInt();
+    const int closed
+        = m_panel.call("POST", kTicket, {{"title", "Closed"}, {"description", "b"}}, token)["data"]
+              .toObject()["id"]
+              .toInt();
+    QVERIFY(m_openTicket > 0 && closed > 0);
+    m_panel.call("PUT", kTicket, {{"id", closed}, {"status", 4}}, token);
+}
+
+void TicketHandlerTest::listQuery_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("titles");
+    QTest::newRow("no status") << -1 << "Open";
+    QTest::newRow("status 0") << 0 << "";
+    QTest::newRow("status 4") << 4 << "Closed";
+}
+
+void TicketHandlerTest::listQuery()
+{
+    QFETCH(int, status);
+    QFETCH(QString, titles);
+    AuthHandler auth;
+    TicketHandler tickets(&auth);
+    QVERIFY(auth.login(kEmail, kPassword));
+    QSignalSpy changed(&tickets, &TicketHandler::ticketsChanged);
+    QVERIFY(tickets.fetchTickets(1, 50, status));
+    QCOMPARE(changed.size(), 1);
+
+    QJsonObject query {{"page", "1"}, {"size", "50"}};
+    if (status >= 0)
+        query.insert("status", QString::number(status));
+    QCOMPARE(m_panel.lastRequest(kList)["query"].toObject(), query);
+    QStringList shown;
+    for (int i = 0; i < tickets.ticketCount(); ++i)
+        shown.append(tickets.getTicket(i)["subject"].toString());
+    QCOMPARE(shown.join(','), titles);
+    QCOMPARE(tickets.totalTickets(), int(shown.size()));
+    QCOMPARE(tickets.pageSize(), 50);
+    QCOMPARE(tickets.currentPage(), 1);
+    QVERIFY(tickets.getTicket(tickets.ticketCount()).isEmpty());
+}
+
+// The page's timers ask again while a list request waits: nothing more goes out.
+void TicketHandlerTest::listGuard()
+{
+    AuthHandler auth;
+    TicketHandler tickets(&auth);
+    QVERIFY(auth.login(kEmail, kPassword));
+    TestPanel::Fault slow;
+    slow.delayMs = 300;
+    QVERIFY(m_panel.setFault(kList, slow));
+    QVERIFY(m_panel.resetCounters());
+    QSignalSpy changed(&tickets, &TicketHandler::ticketsChanged);
+    bool second = false;
+    QTimer::singleShot(50, &tickets, [&] { second = tickets.fetchTickets(1, 10, 4); });
+    QVERIFY(tickets.fetchTickets());
+    QVERIFY(second);
+    QCOMPARE(m_panel.requestCount(kList), 1);
+    QCOMPARE(changed.size(), 1);
+    QCOMPARE(tickets.getTicket(0)["subject"].toString(), QStringLiteral("Open"));
+}
+
+void TicketHandlerTest::conversation()
+{
+    AuthHandler auth;
+    TicketHandler tickets(&auth);
+    QVERIFY(auth.login(kEmail, kPassword));
+    QSignalSpy created(&tickets, &TicketHandler::ticketCreated);
+    QVERIFY(tickets.createTicket(QStringLiteral("Slow"), QStringLiteral("Nodes are slow")));
+    const int id = created.at(0).at(0).toInt();
+    QVERIFY(id > 0);
+    QSignalSpy followed(&tickets, &TicketHandler::followCreated);
+    QVERIFY(tickets.createFollow(id, QStringLiteral("Still slow")));
+    QCOMPARE(followed.size(), 1);
+    QCOMPARE(
+        QJsonDocument::fromJson(m_panel.lastRequest(kFollow)["body"].toString().toUtf8()).object(),
+        QJsonObject({{"ticket_id", id}, {"from", "User"}, {"type", 1}, {"content", "Still slow"}}));
+    // Panels name the staff side differently; only "User" exactly is the user.
+    QVERIFY(m_panel.replyToTicket(id, QStringLiteral("Looking"), QStringLiteral("Admin")));
+    QVERIFY(m_panel.replyToTicket(id, QStringLiteral("Fixed"), QStringLiteral("user")));
+
+    QSignalSpy detailed(&tickets, &TicketHandler::ticketDetailFetched);
+    QVERIFY(tickets.fetchTicketDetail(id));
+    QCOMPARE(detailed.size(), 1);
+    const QVariantMap detail = tickets.getDetailTicket();
+    QCOMPARE(detail["subject"].toString(), QStringLiteral("Slow"));
+    QCOMPARE(detail["content"].toString(), QStringLiteral("Nodes are slow"));
+    QCOMPARE(detail["follow_count"].toInt(), 3);
+    QStringList conversation;
+    for (const QVariant &follow : tickets.getFollows())
+        conversation.append(follow.toMap()["content"].toString()
+            + (follow.toMap()["is_admin"].toBool() ? "/staff" : "/me"));
+    QCOMPARE(conversation, QStringList({"Still slow/me", "Looking/staff", "Fixed/staff"}));
+
+    QSignalSpy closed(&tickets, &TicketHandler::ticketClosed);
+    QVERIFY(tickets.closeTicket(id));
+    QCOMPARE(closed.size(), 1);
+    QVERIFY(tickets.fetchTicketDetail(id));
+    QCOMPARE(tickets.getDetailTicket()["status"].toInt(), 4);
+}
+
+void TicketHandlerTest::failures_data()
+{
+    // A fault on the operation's endpoint: an HTTP status, "msg:<text>", "malformed", or
+    // "auth:<style>" (token refused in that style, saved password refused too).
+    QTest::addColumn<QString>("operation");
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("error"); // empty: the operation succeeds all the same
+    const struct
+    {
+        const char *operation, *fault, *error;
+    } cases[] = {
+        {"list", "500", "Server error, please try again later"},
+        {"list", "malformed", "Failed to fetch tickets"}, {"list", "msg:Busy", "Busy"},
+        {"list", "msg:unauthorized", kAuthExpired}, // still refused after the renewal
+        {"list", "auth:invalid-access", kAuthExpired}, {"list", "auth:http-401", kAuthExpired},
+        {"detail", "msg:", "Failed to fetch ticket detail"},
+        {"detail", "auth:login-first", "请先登录"}, // only the list renews the token
+        {"create", "msg:", "Failed to create ticket"}, {"reply", "msg:", "Failed to create reply"},
+        {"close", "502", "Server error, please try again later"},
+        {"close", "msg:No", ""}, // the body of a close is not read
+    };
+    for (const auto &c : cases)
+        QTest::addRow("%s, %s", c.operation, c.fault)
+            << c.operation << c.fault << QString::fromUtf8(c.error);
+}
+
+void TicketHandlerTest::failures()
+{
+    QFETCH(QString, operation);
+    QFETCH(QString, fault);
+    QFETCH(QString, error);
+    AuthHandler auth;
+    TicketHandler tickets(&auth);
+    QVERIFY(auth.login(kEmail, kPassword));
+    QVERIFY(tickets.fetchTickets(1, 5, -1));
+    QVERIFY(tickets.fetchTicketDetail(m_openTicket));
+    const QVariantMap listed = tickets.getTicket(0);
+    const QVariantMap detail = tickets.getDetailTicket();
+    const int total = tickets.totalTickets();
+
+    if (fault.startsWith("auth:")) {
+        QVERIFY(m_panel.setAuthStyle(fault.mid(5)));
+        QVERIFY(m_panel.revokeTokens(kEmail));
+        TestPanel::Fault refused;
+        refused.msg = QStringLiteral("Wrong password");
+        QVERIFY(m_panel.setFault(kLogin, refused));
+    } else {
+        TestPanel::Fault injected;
+        if (fault.startsWith("msg:"))
+            injected.msg = fault.mid(4);
+        injected.status = fault.toInt();
+        injected.body = fault == "malformed" ? fault : QString();
+        const QString path = operation == "list" ? kList
+            : operation == "detail"              ? kDetail
+            : operation == "reply"               ? kFollow
+                                                 : kTicket;
+        injected.method = operation == "close" ? "PUT" : operation == "create" ? "POST" : "";
+        QVERIFY(m_panel.setFault(path, injected));
+    }
+
+    QSignalSpy failed(&tickets, &TicketHandler::operationFailed);
+    QSignalSpy changed(&tickets, &TicketHandler::ticketsChanged);
+    const bool result = operation == "list" ? tickets.fetchTickets(1, 5, -1)
+        : operation == "detail"             ? tickets.fetchTicketDetail(m_openTicket)
+        : operation == "create"             ? tickets.createTicket("T", "D")
+        : operation == "reply"              ? tickets.createFollow(m_openTicket, "R")
+                                            : tickets.closeTicket(m_openTicket);
+    QCOMPARE(result, error.isEmpty());
+    QCOMPARE(failed.size(), error.isEmpty() ? 0 : 1);
+    if (!error.isEmpty())
+        QCOMPARE(failed.at(0).at(0).toString(), error);
+    QCOMPARE(changed.size(), 0);
+    QCOMPARE(tickets.getTicket(0), listed);
+    QCOMPARE(tickets.totalTickets(), total);
+    QCOMPARE(tickets.pageSize(), 5);
+    QCOMPARE(tickets.getDetailTicket(), detail);
+    QVERIFY(!tickets.isLoading());
+}
+
+void TicketHandlerTest::signOutForgetsTickets()
+{
+    AuthHandler auth;
+    TicketHandler tickets(&auth);
+    QSignalSpy changed(&tickets, &TicketHandler::ticketsChanged);
+    QVERIFY(auth.login(kEmail, kPassword));
+    auth.logout();
+    QCOMPARE(changed.size(), 0); // nothing was fetched, nothing to forget
+
+    // An opened ticket alone is forgotten too.
+    QVERIFY(auth.login(kEmail, kPassword));
+    QVERIFY(tickets.fetchTicketDetail(m_openTicket));
+    auth.logout();
+    QCOMPARE(changed.size(), 1);
+    QCOMPARE(tickets.getDetailTicket()["id"].toInt(), 0);
+
+    QVERIFY(auth.login(kEmail, kPassword));
+    QVERIFY(tickets.fetchTickets(1, 20));
+    QVERIFY(tickets.fetchTicketDetail(m_openTicket));
+    changed.clear();
+    auth.logout();
+    QCOMPARE(changed.size(), 1);
+    QCOMPARE(tickets.ticketCount(), 0);
+    QCOMPARE(tickets.totalTickets(), 0);
+    QCOMPARE(tickets.pageSize(), 20);
+    QCOMPARE(tickets.getDetailTicket()["id"].toInt(), 0);
+    QVERIFY(!tickets.fetchTickets());
+}
+
+QTEST_GUILESS_MAIN(TicketHandlerTest)
+#include "tst_tickethandler.moc"
