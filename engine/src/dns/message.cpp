@@ -64,7 +64,8 @@ bool parseQuery(const std::uint8_t *data, std::size_t size, Question &out)
         const std::uint8_t length = data[offset++];
         if (length == 0)
             break;
-        if (length > 63 || offset + length > size || out.name.size() + length + 1 > 254)
+        if (length > 63 || offset + length > size
+            || out.name.size() + (out.name.empty() ? 0 : 1) + length > 253)
             return false;
         if (!out.name.empty())
             out.name += '.';
