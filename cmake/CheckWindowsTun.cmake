@@ -9,6 +9,7 @@ set(units
     engine/src/inbound/tun/windowsfirewall.cpp
     engine/src/inbound/tun/windowstunplatform.cpp
     engine/src/outbound/dialer.cpp
+    engine/src/outbound/dialguard.cpp
     engine/src/common/address.cpp
     engine/src/common/log.cpp
     tests/engine/windowstun.cpp)

@@ -1,11 +1,15 @@
 #include "inbound/tun/windowsfirewall.h"
 
-#include <fwpmu.h>
 #include <string>
 #include <system_error>
 #include <vector>
-#include <windows.h>
+
+// Windows headers in the order they need: winsock2.h before windows.h and the IP Helper ones.
+// clang-format off
 #include <winsock2.h>
+#include <windows.h>
+#include <fwpmu.h>
+// clang-format on
 
 namespace qivro::engine::tun {
 

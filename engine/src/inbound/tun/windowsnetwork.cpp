@@ -4,12 +4,16 @@
 #include "inbound/tun/tunplatform.h"
 
 #include <cstring>
-#include <iphlpapi.h>
 #include <limits>
-#include <netioapi.h>
 #include <system_error>
+
+// Windows headers in the order they need: winsock2.h before windows.h and the IP Helper ones.
+// clang-format off
 #include <winsock2.h>
 #include <ws2ipdef.h>
+#include <iphlpapi.h>
+#include <netioapi.h>
+// clang-format on
 
 namespace qivro::engine::tun {
 

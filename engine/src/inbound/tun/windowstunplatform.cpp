@@ -5,10 +5,13 @@
 #include "inbound/tun/wintundevice.h"
 #include "outbound/dialer.h"
 
-#include <iphlpapi.h>
-#include <netioapi.h>
+// Windows headers in the order they need: winsock2.h before windows.h and the IP Helper ones.
+// clang-format off
 #include <winsock2.h>
 #include <ws2ipdef.h>
+#include <iphlpapi.h>
+#include <netioapi.h>
+// clang-format on
 
 namespace qivro::engine::tun {
 

@@ -2,10 +2,14 @@
 
 #include <algorithm>
 #include <cstring>
-#include <ifdef.h>
 #include <system_error>
-#include <windows.h>
+
+// Windows headers in the order they need: winsock2.h before windows.h and the IP Helper ones.
+// clang-format off
 #include <winsock2.h>
+#include <windows.h>
+#include <ifdef.h>
+// clang-format on
 
 namespace qivro::engine::tun {
 
