@@ -34,6 +34,24 @@ QString planName(const QString &stored)
     return names.begin().value().toString();
 }
 
+// Pictures of the seeded payment methods, at the addresses their icons resolve to.
+QByteArray paymentIcon(const QString &path)
+{
+    if (path == QLatin1String("/assets/payment/card.svg"))
+        return QByteArrayLiteral(
+            "<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 32 32\">"
+            "<rect x=\"3\" y=\"7\" width=\"26\" height=\"18\" rx=\"3\" fill=\"#2f6fde\"/>"
+            "<rect x=\"3\" y=\"11\" width=\"26\" height=\"4\" fill=\"#173a7a\"/>"
+            "<rect x=\"7\" y=\"19\" width=\"8\" height=\"2\" rx=\"1\" fill=\"#ffffff\"/></svg>");
+    if (path == QLatin1String("/wallet.svg"))
+        return QByteArrayLiteral(
+            "<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 32 32\">"
+            "<rect x=\"3\" y=\"8\" width=\"26\" height=\"18\" rx=\"4\" fill=\"#0f9d76\"/>"
+            "<rect x=\"18\" y=\"13\" width=\"11\" height=\"8\" rx=\"2\" fill=\"#0a6b51\"/>"
+            "<circle cx=\"22\" cy=\"17\" r=\"1.6\" fill=\"#ffffff\"/></svg>");
+    return {};
+}
+
 QString money(qint64 minor, const QString &symbol)
 {
     return symbol + QString::number(minor / 100) + QLatin1Char('.')
@@ -51,14 +69,19 @@ WebPages::WebPages(Orders &orders, Catalogue &catalogue, PanelConfig &config)
 bool WebPages::serves(const QString &path) const
 {
     return path == QLatin1String("/") || path.startsWith(QLatin1String("/pay/"))
-        || path == QLatin1String("/terms") || path == QLatin1String("/privacy")
-        || path == QLatin1String("/download");
+        || !paymentIcon(path).isEmpty() || path == QLatin1String("/terms")
+        || path == QLatin1String("/privacy") || path == QLatin1String("/download");
 }
 
 PanelReply WebPages::handle(const PanelRequest &request)
 {
     const QString path = request.path();
     const bool post = request.method() == "POST";
+    if (const QByteArray icon = paymentIcon(path); !icon.isEmpty() && !post) {
+        PanelReply reply = PanelReply::text(icon);
+        reply.contentType = "image/svg+xml";
+        return reply;
+    }
     if (path.startsWith(QLatin1String("/pay/"))) {
         const QStringList parts = path.mid(5).split(QLatin1Char('/'));
         if (parts.size() == 1 && !post)

@@ -8,7 +8,8 @@ class PanelConfig;
 class PanelRequest;
 
 // The panel's few HTML pages: the payment page that checkout_url opens (with Pay and Fail buttons
-// that settle the order) and the product site's placeholder pages.
+// that settle the order) and the product site's placeholder pages; and the seeded payment methods'
+// icons.
 class WebPages
 {
 public:

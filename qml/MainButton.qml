@@ -15,7 +15,9 @@ Button {
     contentItem: Label {
         text: root.text
         font: root.font
-        color: root.primary ? Theme.authButtonTextColor : Theme.accentColor
+        // White on the dark appearance's grey disabled fill would still read as enabled.
+        color: root.primary ? (root.enabled || !Theme.darkMode ? Theme.authButtonTextColor : Theme.mutedTextColor)
+                            : root.enabled ? Theme.accentColor : Theme.subtleTextColor
         horizontalAlignment: Text.AlignHCenter
         verticalAlignment: Text.AlignVCenter
         elide: Text.ElideRight
@@ -24,6 +26,8 @@ Button {
     background: Rectangle {
         radius: 12
         color: {
+            if (root.primary && !root.enabled)
+                return Theme.authButtonDisabledColor
             if (root.primary)
                 return root.down ? Theme.authAccentPressedColor
                                  : root.hovered ? Theme.authAccentHoverColor : Theme.authAccentColor

@@ -9,6 +9,7 @@ Popup {
 
     property string title
     property int maximumWidth: 340
+    property int cornerRadius: 18
     // Prefix of the objectNames inside the frame, so tests and the driver tell the dialogs apart.
     property string namePrefix: "dialog"
     default property alias body: bodyColumn.data
@@ -21,7 +22,7 @@ Popup {
     padding: 20
 
     background: Rectangle {
-        radius: 18
+        radius: root.cornerRadius
         color: Theme.elevatedSurfaceColor
         border.width: 1
         border.color: Theme.hairlineColor

@@ -108,7 +108,7 @@ var texts = {
     "subscriptions": "Subscriptions",
     "store": "Store",
     "rewards": "Rewards",
-    "announcement": "Announcements",
+    "announcement": "Announcement",
     "no_available_announcements": "No announcements yet",
     "language_subtitle": "Choose the language of the app",
     "language_preference_title": "Display language",
@@ -181,7 +181,7 @@ var texts = {
     "status_pending": "Pending",
     "status_closed": "Closed",
     "no_tickets": "No tickets yet",
-    "page": "Page",
+    "page": "Page %1 of %2",
     "close_ticket_confirm": "Close this ticket? You will not be able to reply to it afterwards.",
     "ticket_operation_failed_title": "Ticket action failed",
 

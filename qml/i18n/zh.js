@@ -180,7 +180,7 @@ var texts = {
     "status_pending": "处理中",
     "status_closed": "已关闭",
     "no_tickets": "暂无工单",
-    "page": "页",
+    "page": "第 %1 页，共 %2 页",
     "close_ticket_confirm": "确定要关闭此工单吗？关闭后将无法回复。",
     "ticket_operation_failed_title": "工单操作失败",
 

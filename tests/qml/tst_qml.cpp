@@ -1,6 +1,7 @@
 #include "servicestandin.h"
 
 #include <QCoreApplication>
+#include <QDesktopServices>
 #include <QDir>
 #include <QQmlComponent>
 #include <QQmlContext>
@@ -11,6 +12,37 @@
 #include <QtQuickTest>
 
 Q_IMPORT_QML_PLUGIN(appclientPlugin)
+
+// Stands in for the system browser: views that open a web address leave it here for the tests
+// (as context object "browser") instead of starting a browser on the test machine.
+class BrowserStandIn : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(QStringList openedUrls READ openedUrls NOTIFY openedUrlsChanged)
+
+public:
+    using QObject::QObject;
+
+    QStringList openedUrls() const { return m_openedUrls; }
+    Q_INVOKABLE void clear()
+    {
+        m_openedUrls.clear();
+        emit openedUrlsChanged();
+    }
+
+public slots:
+    void open(const QUrl &url)
+    {
+        m_openedUrls.append(url.toString());
+        emit openedUrlsChanged();
+    }
+
+signals:
+    void openedUrlsChanged();
+
+private:
+    QStringList m_openedUrls;
+};
 
 // Runs the tst_*.qml files of this folder against the real UI module.
 class Setup : public QObject
@@ -26,15 +58,26 @@ public slots:
         QCoreApplication::setOrganizationDomain(QStringLiteral("qivro.example"));
         QCoreApplication::setApplicationName(QStringLiteral("qivro"));
         QSettings().clear();
+        for (const char *scheme : {"http", "https"})
+            QDesktopServices::setUrlHandler(QString::fromLatin1(scheme), &m_browser, "open");
+    }
+
+    void cleanupTestCase()
+    {
+        for (const char *scheme : {"http", "https"})
+            QDesktopServices::unsetUrlHandler(QString::fromLatin1(scheme));
     }
 
     void qmlEngineAvailable(QQmlEngine *engine)
     {
         engine->addImportPath(QStringLiteral("qrc:/qt/qml"));
         installBackendStandIns(engine);
+        engine->rootContext()->setContextProperty(QStringLiteral("browser"), &m_browser);
     }
 
 private:
+    BrowserStandIn m_browser;
+
     // The views read the program's context objects by name; each backend/<name>.qml (and the
     // C++ ServiceStandIn) stands in for one of them with the same members, and records what the
     // views call.

@@ -41,7 +41,8 @@ public:
         context->setContextProperty(QStringLiteral("service"), &service);
         const QDir dir(QStringLiteral(QIVRO_STANDIN_DIR));
         for (const QString &name : {QStringLiteral("auth"), QStringLiteral("subscribeHandler"),
-                 QStringLiteral("versionChecker"), QStringLiteral("announcement")}) {
+                 QStringLiteral("versionChecker"), QStringLiteral("announcement"),
+                 QStringLiteral("store"), QStringLiteral("ticket")}) {
             QQmlComponent component(&engine, QUrl::fromLocalFile(dir.filePath(name + ".qml")));
             QObject *object = component.create();
             if (!object)
@@ -110,6 +111,114 @@ public:
                 {QStringLiteral("nodes"),
                     QVariantList {cluster(QStringLiteral("Japan"), {QStringLiteral("JP-B")})}}}};
         standIn(QStringLiteral("subscribeHandler"))->setProperty("items", items);
+    }
+
+    // Three plans (one with two discounts), three payment methods and background prices for
+    // the discounted rows, priced with the first method.
+    void giveCatalogue()
+    {
+        QObject *store = standIn(QStringLiteral("store"));
+        store->setProperty("plans",
+            QVariantList {
+                map({{"id", 1}, {"name", R"({"zh-CN":"基础套餐","en-US":"Basic"})"},
+                    {"unit_price", 10.0}, {"unit_time", "Month"},
+                    {"discount", QVariantList {map({{"quantity", 3}}), map({{"quantity", 12}})}}}),
+                map({{"id", 2}, {"name", R"({"zh-CN":"高级套餐","en-US":"Premium"})"},
+                    {"unit_price", 25.0}, {"unit_time", "Month"},
+                    {"discount", QVariantList {map({{"quantity", 6}})}}}),
+                map({{"id", 3}, {"name", "Annual"}, {"unit_price", 99.0}, {"unit_time", "Year"}})});
+        store->setProperty("methods",
+            QVariantList {map({{"id", 2}, {"name", "Test card"}, {"platform", "devpay"}}),
+                map({{"id", 4}, {"name", "Alipay"}, {"platform", "alipay"}}),
+                map({{"id", 5}, {"name", "WeChat"}, {"platform", "wechat"}})});
+        store->setProperty("previews",
+            map({{"1:3:2", map({{"price", 30.0}, {"amount", 28.5}})},
+                {"1:12:2", map({{"price", 120.0}, {"amount", 96.0}})},
+                {"2:6:2", map({{"price", 150.0}, {"amount", 135.0}})}}));
+    }
+
+    // The version gate opens and the main view shows that menu section.
+    void openSection(int index)
+    {
+        openGate();
+        call(byType("MainView"), "selectMenuSection", {index});
+    }
+
+    // A support conversation, as the ticket with that status shows it once fetched.
+    void openConversation(int status)
+    {
+        signIn();
+        giveTickets();
+        giveConversation(status);
+        openSection(2);
+        QTest::qWait(600);
+        click(QStringLiteral("ticketRow1042"));
+        QTest::qWait(100);
+        QMetaObject::invokeMethod(standIn(QStringLiteral("ticket")), "ticketDetailFetched");
+    }
+
+    // The store page with its payment overlay in one state.
+    void showPayment(const QString &state)
+    {
+        signIn();
+        giveCatalogue();
+        openSection(1);
+        QTest::qWait(500);
+        QObject *page = byType("StorePage");
+        page->setProperty("paymentOrderNo", QStringLiteral("20270630155901428"));
+        page->setProperty("paymentState", state);
+        page->setProperty("paymentOverlayOpen", true);
+    }
+
+    // A page of tickets in every state, more than one page of them on the server.
+    void giveTickets()
+    {
+        QObject *ticket = standIn(QStringLiteral("ticket"));
+        ticket->setProperty("totalTickets", 62);
+        ticket->setProperty("pageSize", 50);
+        ticket->setProperty("items",
+            QVariantList {
+                map({{"id", 1042}, {"subject", "Nodes in Japan are slow"}, {"status", 2}}),
+                map({{"id", 1038}, {"subject", "Refund for a double payment"}, {"status", 1}}),
+                map({{"id", 1031}, {"subject", "How do I change my email address?"},
+                    {"status", 3}})});
+    }
+
+    void giveConversation(int status)
+    {
+        QObject *ticket = standIn(QStringLiteral("ticket"));
+        ticket->setProperty("detail",
+            map({{"id", 1042}, {"subject", "Nodes in Japan are slow"},
+                {"content", "Since yesterday evening every Japanese node stays below 1 MB/s."},
+                {"status", status}}));
+        ticket->setProperty("follows",
+            QVariantList {map({{"content",
+                                   "Sorry about that. Which city are you in, and does "
+                                   "it happen on Wi-Fi and mobile data alike?"},
+                              {"is_admin", true}}),
+                map({{"content", "Shanghai, on both."}, {"is_admin", false}}),
+                map({{"content",
+                         "Thanks. We moved the Tokyo nodes to a new line; please try "
+                         "again and tell us how it goes."},
+                    {"is_admin", true}})});
+    }
+
+    // Points, an invite code and the catalogue the redemption draws on.
+    void giveRewards(double points)
+    {
+        QObject *auth = standIn(QStringLiteral("auth"));
+        auth->setProperty("userBalance", points);
+        auth->setProperty("userReferCode", QStringLiteral("QV7K2M"));
+        giveCatalogue();
+        standIn(QStringLiteral("store"))->setProperty("hasBalancePaymentMethod", true);
+    }
+
+    static QVariantMap map(std::initializer_list<std::pair<const char *, QVariant>> entries)
+    {
+        QVariantMap result;
+        for (const auto &[key, value] : entries)
+            result.insert(QString::fromUtf8(key), value);
+        return result;
     }
 
     void connectFirst()
@@ -355,33 +464,132 @@ const QList<Scene> &scenes()
                 QTest::qWait(400);
                 s.click(QStringLiteral("menuLanSharingItem"));
             }},
-        {"language",
-            [](Session &s) {
-                s.openGate();
-                s.call(mainView(s), "selectMenuSection", {4});
-            }},
+        {"language", [](Session &s) { s.openSection(4); }},
         {"store",
             [](Session &s) {
                 s.signIn();
-                s.openGate();
-                s.call(mainView(s), "selectMenuSection", {1});
+                s.giveCatalogue();
+                s.openSection(1);
             }},
+        {"store-checkout",
+            [](Session &s) {
+                s.signIn();
+                s.giveCatalogue();
+                s.openSection(1);
+                QTest::qWait(600);
+                s.click(QStringLiteral("storePlanRow0_3"));
+                QTest::qWait(300);
+                s.byName(QStringLiteral("checkoutCouponField"))->setProperty("text", "WELCOME10");
+                s.call(s.byType("StorePage"), "applyCoupon", {QStringLiteral("WELCOME10")});
+                s.standIn("store")->setProperty("price",
+                    Session::map({{"price", 3000}, {"amount", 2565}, {"coupon_discount", 285}}));
+            }},
+        {"store-coupon-error",
+            [](Session &s) {
+                s.signIn();
+                s.giveCatalogue();
+                s.openSection(1);
+                QTest::qWait(600);
+                s.click(QStringLiteral("storePlanRow1_6"));
+                QTest::qWait(300);
+                s.byName(QStringLiteral("checkoutCouponField"))->setProperty("text", "EXPIRED");
+                s.call(s.byType("StorePage"), "applyCoupon", {QStringLiteral("EXPIRED")});
+                QMetaObject::invokeMethod(s.standIn("store"), "operationFailed",
+                    Q_ARG(QString, QStringLiteral("Coupon has expired")));
+            }},
+        {"store-expired",
+            [](Session &s) {
+                s.signIn();
+                s.giveCatalogue();
+                s.openSection(1);
+                QTest::qWait(600);
+                QMetaObject::invokeMethod(s.standIn("store"), "operationFailed",
+                    Q_ARG(QString, QStringLiteral("Invalid Access")));
+            }},
+        {"store-error",
+            [](Session &s) {
+                s.signIn();
+                s.openSection(1);
+                QTest::qWait(600);
+                QMetaObject::invokeMethod(s.standIn("store"), "operationFailed",
+                    Q_ARG(QString, QStringLiteral("Connection timed out")));
+            }},
+        {"payment-waiting", [](Session &s) { s.showPayment(QStringLiteral("waiting")); }},
+        {"payment-success", [](Session &s) { s.showPayment(QStringLiteral("success")); }},
+        {"payment-failed", [](Session &s) { s.showPayment(QStringLiteral("failed")); }},
+        {"payment-timeout", [](Session &s) { s.showPayment(QStringLiteral("timeout")); }},
         {"tickets",
             [](Session &s) {
                 s.signIn();
-                s.openGate();
-                s.call(mainView(s), "selectMenuSection", {2});
+                s.giveTickets();
+                s.openSection(2);
             }},
+        {"ticket-new",
+            [](Session &s) {
+                s.signIn();
+                s.giveTickets();
+                s.openSection(2);
+                QTest::qWait(600);
+                s.click(QStringLiteral("ticketCreateButton"));
+                QTest::qWait(300);
+                s.byName(QStringLiteral("newTicketSubjectField"))
+                    ->setProperty("text", "Cannot connect on hotel Wi-Fi");
+            }},
+        {"ticket-conversation", [](Session &s) { s.openConversation(2); }},
+        {"ticket-closed", [](Session &s) { s.openConversation(4); }},
+        {"tickets-empty",
+            [](Session &s) {
+                s.signIn();
+                s.openSection(2);
+            }},
+        {"rewards-signed-out", [](Session &s) { s.openSection(3); }},
         {"rewards",
             [](Session &s) {
-                s.openGate();
-                s.call(mainView(s), "selectMenuSection", {3});
+                s.signIn();
+                s.giveRewards(42.5);
+                s.openSection(3);
+            }},
+        {"reward-redeem",
+            [](Session &s) {
+                s.signIn();
+                s.giveRewards(42.5);
+                s.openSection(3);
+                QTest::qWait(600);
+                s.click(QStringLiteral("rewardRedeemButton"));
+            }},
+        {"reward-insufficient",
+            [](Session &s) {
+                s.signIn();
+                s.giveRewards(4.5);
+                s.openSection(3);
+                QTest::qWait(600);
+                s.click(QStringLiteral("rewardRedeemButton"));
             }},
         {"announcements",
             [](Session &s) {
                 s.signIn();
-                s.openGate();
-                s.call(mainView(s), "selectMenuSection", {5});
+                s.standIn("announcement")
+                    ->setProperty("pages",
+                        QVariantList {Session::map({{"id", 9}, {"title", "Maintenance on Sunday"},
+                                          {"pinned", true}}),
+                            Session::map({{"id", 12},
+                                {"title", "New nodes in Singapore and Taiwan"}, {"pinned", false}}),
+                            Session::map({{"id", 11}, {"title", "  "}, {"pinned", false}}),
+                            Session::map({{"id", 7},
+                                {"title",
+                                    "Price changes from July for new "
+                                    "annual subscriptions"},
+                                {"pinned", false}})});
+                s.openSection(5);
+                QTest::qWait(600); // the page-loading veil of the deferred refresh fades
+            }},
+        {"announcements-error",
+            [](Session &s) {
+                s.signIn();
+                s.openSection(5);
+                QTest::qWait(600);
+                QMetaObject::invokeMethod(s.standIn("announcement"), "operationFailed",
+                    Q_ARG(QString, QStringLiteral("Connection timed out")));
             }},
         {"message",
             [](Session &s) {

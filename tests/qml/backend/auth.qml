@@ -39,6 +39,8 @@ Recorder {
         isLoading = false
         isInitializing = false
         userEmail = ""
+        userBalance = 0
+        userReferCode = ""
         registrationState = 0
         passwordResetState = 0
         loginResult = true
@@ -64,4 +66,5 @@ Recorder {
     function resetPassword(email, password) { record("resetPassword", arguments) }
     function resetPasswordResetState() { record("resetPasswordResetState", arguments); passwordResetState = 0 }
     function initializeSession() { record("initializeSession", arguments) }
+    function validateToken() { record("validateToken", arguments); return true }
 }
