@@ -3,6 +3,8 @@
 # A QtTest executable registered with ctest. Each test gets a private HOME and runtime directory,
 # so nothing it does can reach a real profile, and tests can run in parallel. Tests run offscreen;
 # GUI ones on a private X server (Xvfb) where xvfb-run is installed, so effects really draw.
+# QIVRO_TUN=0 keeps a test run as root from routing the machine into a TUN; a test that wants TUN
+# mode sets it itself, inside a network namespace of its own.
 # No test reaches the user's session bus, so none finds a credential store, except KEYRING ones:
 # <name> runs in a private D-Bus session with an unlocked keyring of its own and sees
 # QIVRO_TEST_KEYRING=1, and <name>_nokeyring runs the same suite without any.
@@ -14,7 +16,7 @@ function(_qivro_test_environment test home platform)
     file(MAKE_DIRECTORY "${home}/runtime")
     file(CHMOD "${home}/runtime" DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE)
     set_tests_properties(${test} PROPERTIES
-        ENVIRONMENT "HOME=${home};XDG_RUNTIME_DIR=${home}/runtime;XDG_CONFIG_HOME=${home}/.config;XDG_DATA_HOME=${home}/.local/share;XDG_CACHE_HOME=${home}/.cache;QT_QPA_PLATFORM=${platform};DBUS_SESSION_BUS_ADDRESS=unix:path=${home}/runtime/no-session-bus;${ARGN}"
+        ENVIRONMENT "HOME=${home};XDG_RUNTIME_DIR=${home}/runtime;XDG_CONFIG_HOME=${home}/.config;XDG_DATA_HOME=${home}/.local/share;XDG_CACHE_HOME=${home}/.cache;QT_QPA_PLATFORM=${platform};DBUS_SESSION_BUS_ADDRESS=unix:path=${home}/runtime/no-session-bus;QIVRO_TUN=0;${ARGN}"
         TIMEOUT 300)
 endfunction()
 

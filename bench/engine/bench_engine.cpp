@@ -17,9 +17,12 @@
 //   hysteria2   bulk download through Hysteria 2 (to the test server) against Shadowsocks (to
 //               ss-server), on loopback and, as root, with 2 % loss on the proxy leg inside a
 //               private network namespace; engine CPU per GiB for both
+//   tun         1 GiB through the TUN to direct, against the same through mixed, in one engine
+//               (root: it runs in network namespaces of its own)
 // Usage: bench_engine <qivro-engine binary> [name...]
 #include "common/base64url.h"
 #include "hy2server.h"
+#include "peernamespace.h"
 #include "realityserver.h"
 #include "support.h"
 #include "testcerts.h"
@@ -1133,6 +1136,81 @@ void benchAbuse()
         seconds(Clock::now() - released) * 1000, rssKiB(pid) / 1024.0);
 }
 
+// The origin sits behind a veth pair in a second namespace; one engine has a TUN inbound (MTU
+// 1500, as the client writes it) and a mixed inbound, both ending in the direct outbound.
+void benchTun()
+{
+    std::printf("tun: 1 GiB through the TUN to direct, against the same through mixed (best of "
+                "3 each, interleaved)\n");
+    std::string why;
+    if (!support::PeerNamespace::isolate(why)) {
+        std::printf("  %s: skipped\n", why.c_str());
+        return;
+    }
+    support::PeerNamespace peer;
+    if (!peer.start({"198.18.1.10"}, why)) {
+        std::printf("  %s\n", why.c_str());
+        return;
+    }
+    peer.spawn({QIVRO_TUNPEER_PATH, "7000"});
+    const std::uint16_t mixed = support::freeTcpPort();
+    const json config = {{"log", {{"level", "error"}}},
+        {"inbounds",
+            {{{"type", "tun"}, {"tag", "tun-in"}, {"interface_name", "tun0"},
+                 {"address", {"198.18.0.1/30"}}, {"mtu", 1500}, {"auto_route", true},
+                 {"strict_route", true}, {"sniff", true}, {"stack", "mixed"}},
+                {{"type", "mixed"}, {"tag", "mixed-in"}, {"listen", "127.0.0.1"},
+                    {"listen_port", mixed}, {"sniff", true}}}},
+        {"outbounds", {{{"type", "direct"}, {"tag", "direct"}}}}, {"route", {{"final", "direct"}}}};
+    const std::string path = support::writeTempFile("bench-tun.json", config.dump());
+    support::Process engine({g_engine, "run", "-c", path});
+    support::waitForTcpPort(mixed);
+    const int pid = engine.pid();
+    const auto transfer = [&](bool viaTun) {
+        Transfer run;
+        asio::io_context io;
+        tcp::socket socket(io);
+        std::error_code error;
+        const double before = processCpuSeconds(pid);
+        const double cpuBefore = threadCpuSeconds();
+        const auto start = Clock::now();
+        const tcp::endpoint origin(asio::ip::make_address("198.18.1.10"), 7003);
+        if (viaTun) {
+            socket.connect(origin, error);
+        } else {
+            socket.connect({asio::ip::make_address("127.0.0.1"), mixed}, error);
+            const unsigned char request[]
+                = {5, 1, 0, 5, 1, 0, 1, 198, 18, 1, 10, 7003 >> 8, 7003 & 0xFF};
+            asio::write(socket, asio::buffer(request), error);
+            unsigned char reply[12];
+            asio::read(socket, asio::buffer(reply), error);
+        }
+        asio::write(socket, asio::buffer(std::to_string(gib) + "\n"), error);
+        std::vector<char> buffer(256 * 1024);
+        std::uint64_t total = 0;
+        while (!error)
+            total += socket.read_some(asio::buffer(buffer), error);
+        run.rate = total == gib ? static_cast<double>(total) / seconds(Clock::now() - start) : 0;
+        run.relay = processCpuSeconds(pid) - before;
+        run.client = threadCpuSeconds() - cpuBefore;
+        return run;
+    };
+    Transfer tun, proxy;
+    for (int round = 0; round < 3; ++round) {
+        const Transfer viaTun = transfer(true);
+        if (viaTun.rate > tun.rate)
+            tun = viaTun;
+        const Transfer viaMixed = transfer(false);
+        if (viaMixed.rate > proxy.rate)
+            proxy = viaMixed;
+    }
+    std::printf("  %-22s %8.1f MiB/s   engine cpu %.2f s/GiB   client cpu %.2f s/GiB\n",
+        "tun+direct", tun.rate / (1 << 20), tun.relay, tun.client);
+    std::printf("  %-22s %8.1f MiB/s   engine cpu %.2f s/GiB   client cpu %.2f s/GiB\n",
+        "mixed+direct", proxy.rate / (1 << 20), proxy.relay, proxy.client);
+    printRatio("tun+direct vs mixed+direct", tun.rate, proxy.rate, "MiB/s", 1 << 20, 0.8);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -1154,7 +1232,7 @@ int main(int argc, char **argv)
     }
     std::vector<std::string> wanted(argv + 2, argv + argc);
     if (wanted.empty())
-        wanted = {"throughput", "direct", "requests", "put", "memory", "load", "abuse"};
+        wanted = {"throughput", "direct", "requests", "put", "memory", "load", "abuse", "tun"};
     const auto loadAverage = [] {
         std::ifstream file("/proc/loadavg");
         std::string one, five, fifteen;
@@ -1188,6 +1266,8 @@ int main(int argc, char **argv)
             benchHysteria2Lossy();
         } else if (name == "hysteria2-in-namespace")
             benchHysteria2(true);
+        else if (name == "tun")
+            benchTun();
         else
             std::fprintf(stderr, "unknown benchmark: %s\n", name.c_str());
     }

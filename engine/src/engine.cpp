@@ -43,12 +43,6 @@ std::string Engine::startParsed(Config config)
     const auto began = std::chrono::steady_clock::now();
     Logger::instance().configure(config.logDisabled, config.logLevel, config.logTimestamp);
     logDebug("descriptor limit: ", raiseDescriptorLimit());
-    for (const InboundConfig &inbound : config.inbounds) {
-        if (inbound.type == "tun")
-            return "start inbound/tun[" + inbound.tag
-                + "]: configure tun interface: TUN is not supported by this engine build; "
-                  "use the local proxy (mixed inbound) instead";
-    }
     m_io = std::make_unique<asio::io_context>(1);
     m_services = std::make_unique<Services>();
     m_services->config = std::move(config);
@@ -77,8 +71,19 @@ std::string Engine::startParsed(Config config)
         return error;
     }
     services.dns.init(services.config);
+    services.dnsRouter.init(services.config, services.router, services.dns);
 
     for (const InboundConfig &inbound : services.config.inbounds) {
+        if (inbound.type == "tun") {
+            auto tun = std::make_shared<TunInbound>(*m_io, inbound, services);
+            if (!tun->open(error)) {
+                tun.reset();
+                teardown();
+                return error;
+            }
+            m_tunInbounds.push_back(tun);
+            continue;
+        }
         auto listener = std::make_shared<MixedInbound>(*m_io, inbound, services);
         if (!listener->listen(error)) {
             listener.reset(); // its acceptor must go before the io_context
@@ -96,6 +101,8 @@ std::string Engine::startParsed(Config config)
     }
     for (const auto &inbound : m_inbounds)
         inbound->startAccepting();
+    for (const auto &inbound : m_tunInbounds)
+        inbound->start();
     m_thread = std::thread([io = m_io.get()] {
         try {
             io->run();
@@ -136,6 +143,10 @@ void Engine::teardown()
             entry.second->closeConnections();
         }
     }
+    // The TUN goes first: its routes would otherwise send the system's traffic nowhere.
+    for (auto &inbound : m_tunInbounds)
+        inbound->close();
+    m_tunInbounds.clear();
     for (auto &inbound : m_inbounds)
         inbound->close();
     m_inbounds.clear();
@@ -150,6 +161,14 @@ std::vector<std::uint16_t> Engine::inboundPorts() const
     for (const auto &inbound : m_inbounds)
         ports.push_back(inbound->port());
     return ports;
+}
+
+std::vector<std::string> Engine::tunInterfaces() const
+{
+    std::vector<std::string> names;
+    for (const auto &inbound : m_tunInbounds)
+        names.push_back(inbound->interfaceName());
+    return names;
 }
 
 std::uint16_t Engine::controllerPort() const

@@ -3,6 +3,7 @@
 
 #include "api/controller.h"
 #include "inbound/mixed.h"
+#include "inbound/tun/tuninbound.h"
 #include "runtime/services.h"
 
 #include <asio/io_context.hpp>
@@ -31,6 +32,8 @@ public:
 
     // Bound ports, for tests and the runner (listen_port 0 binds a free port).
     std::vector<std::uint16_t> inboundPorts() const;
+    // The TUN interfaces in use, in configuration order.
+    std::vector<std::string> tunInterfaces() const;
     std::uint16_t controllerPort() const;
 
 private:
@@ -39,6 +42,7 @@ private:
     std::unique_ptr<asio::io_context> m_io;
     std::unique_ptr<Services> m_services;
     std::vector<std::shared_ptr<MixedInbound>> m_inbounds;
+    std::vector<std::shared_ptr<TunInbound>> m_tunInbounds;
     std::unique_ptr<Controller> m_controller;
     std::thread m_thread;
 };

@@ -23,7 +23,14 @@ bool Privilege::tunAvailable()
 #ifdef Q_OS_WIN
     return true;
 #else
-    return qEnvironmentVariable("QIVRO_TUN") == QLatin1String("1");
+    const QString forced = qEnvironmentVariable("QIVRO_TUN");
+    if (!forced.isEmpty())
+        return forced == QLatin1String("1");
+#ifdef QIVRO_ENGINE_HAS_TUN
+    return true;
+#else
+    return false;
+#endif
 #endif
 }
 

@@ -15,9 +15,10 @@ class Privilege
 public:
     Privilege() = delete;
 
-    // Whether this build offers TUN mode at all. Windows: always. Elsewhere only with QIVRO_TUN=1
-    // (an engine build that can create the adapter); otherwise the client connects as the local
-    // proxy on 127.0.0.1:1080, which needs no rights.
+    // Whether this build offers TUN mode at all. Windows: always. Elsewhere when the bundled
+    // engine has a TUN inbound (Linux), or as QIVRO_TUN says (1 on, 0 off, for another engine
+    // build); otherwise the client connects as the local proxy on 127.0.0.1:1080, which needs no
+    // rights.
     static bool tunAvailable();
     // Windows: the process token is elevated. Elsewhere: the effective user is root.
     static bool hasElevatedPrivileges();

@@ -22,7 +22,8 @@ public:
     static bool available() { return support::haveProgram("ss-server"); }
 
     // Starts the panel and the servers; false (with lastError()) when any of them is missing.
-    bool start()
+    // serverArguments go to every ss-server.
+    bool start(const std::vector<std::string> &serverArguments = {})
     {
         const quint16 base = freePortRun(3);
         if (base == 0)
@@ -38,9 +39,11 @@ public:
             if (fields.size() != 3)
                 continue;
             const int port = fields.at(0).toInt();
-            m_servers[port] = std::make_unique<support::Process>(std::vector<std::string> {
-                "ss-server", "-s", "127.0.0.1", "-p", fields.at(0).toStdString(), "-k",
-                fields.at(2).toStdString(), "-m", fields.at(1).toStdString()});
+            std::vector<std::string> argv
+                = {"ss-server", "-s", "127.0.0.1", "-p", fields.at(0).toStdString(), "-k",
+                    fields.at(2).toStdString(), "-m", fields.at(1).toStdString()};
+            argv.insert(argv.end(), serverArguments.begin(), serverArguments.end());
+            m_servers[port] = std::make_unique<support::Process>(argv);
             if (!support::waitForTcpPort(std::uint16_t(port)))
                 return fail(QStringLiteral("ss-server on %1 did not start").arg(port));
         }

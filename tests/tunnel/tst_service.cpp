@@ -306,7 +306,7 @@ void ServiceTest::tunMode()
     {
         // Without an engine that can create the adapter, connecting is the local proxy for
         // everybody: no rights needed, TUN requests refused, nothing rewritten.
-        qunsetenv("QIVRO_TUN");
+        qputenv("QIVRO_TUN", "0");
         Unprivileged unprivileged;
         QVERIFY(tunnel->hasPrivileges());
         QVERIFY(tunnel->requestPrivileges());
@@ -317,7 +317,7 @@ void ServiceTest::tunMode()
         QVERIFY(!QFile::exists(tunnel->configFile()));
     }
     qputenv("QIVRO_TUN", "1");
-    const auto noTun = qScopeGuard([] { qunsetenv("QIVRO_TUN"); });
+    const auto noTun = qScopeGuard([] { qputenv("QIVRO_TUN", "0"); });
 #endif
     {
         Unprivileged unprivileged;

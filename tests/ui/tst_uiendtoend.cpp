@@ -1,9 +1,13 @@
 // The user's road through the real window: the program's own wiring and views, the development
 // panel's demo account, its Shadowsocks nodes served by ss-server, the bundled engine, and curl
 // through the local proxy. Every step is a click or key press on the window, as a user does it.
+// With QIVRO_E2E_ROAD=tun (tst_tunendtoend) the same road runs in TUN mode, as root in network
+// namespaces of its own: the origin sits behind a veth pair at 198.18.1.10 and is fetched with
+// no proxy at all, through the TUN and the chosen node.
 #include "authhandler.h"
 #include "clientprofile.h"
 #include "demonodes.h"
+#include "peernamespace.h"
 #include "startup.h"
 #include "subscriptionhandler.h"
 #include "support.h"
@@ -20,6 +24,8 @@
 #include <QTest>
 #include <QtQml/qqmlextensionplugin.h>
 
+#include <asio/read.hpp>
+#include <asio/write.hpp>
 #include <optional>
 
 Q_IMPORT_QML_PLUGIN(appclientPlugin)
@@ -41,11 +47,33 @@ void collectQmlWarnings(QtMsgType type, const QMessageLogContext &context, const
     previousHandler(type, context, message);
 }
 
+bool tunRoad()
+{
+    return qEnvironmentVariable("QIVRO_E2E_ROAD") == QLatin1String("tun");
+}
+
+std::string &isolationProblem()
+{
+    static std::string problem;
+    return problem;
+}
+
+constexpr std::size_t kTunFetchSize = 1 << 20;
+
 } // namespace
 
 class UiEndToEndTest : public QObject
 {
     Q_OBJECT
+
+public:
+    // Before the application object exists, while this is the only thread: a namespace of its
+    // own for the TUN road, which every later thread shares.
+    static void initMain()
+    {
+        if (tunRoad() && !support::PeerNamespace::isolate(isolationProblem()))
+            isolationProblem().insert(0, "TUN road skipped: ");
+    }
 
 private slots:
     void initTestCase();
@@ -59,9 +87,11 @@ private:
     bool type(const QString &name, const QString &text);
     bool chooseCountry(const QString &cluster);
     QString fetchThroughProxy() const;
+    bool tunGone() const;
     int nodePort(const QString &tag) const;
     QObject *contextObject(const char *name) const;
 
+    support::PeerNamespace m_peer;
     DemoNodes m_demo;
     std::unique_ptr<support::Origin> m_origin;
     std::unique_ptr<QQmlApplicationEngine> m_engine;
@@ -75,14 +105,26 @@ void UiEndToEndTest::initTestCase()
     previousHandler = qInstallMessageHandler(collectQmlWarnings);
     qputenv("QT_QUICK_CONTROLS_STYLE", "Basic");
     qunsetenv("QIVRO_ENGINE_LIBRARY");
-    qunsetenv("QIVRO_TUN");
+    if (tunRoad() && !isolationProblem().empty())
+        QSKIP(isolationProblem().c_str());
+    qputenv("QIVRO_TUN", tunRoad() ? "1" : "0");
     // A first start: no saved session, database or settings from an earlier run.
     QStandardPaths::setTestModeEnabled(true);
     QDir(QDir::home().filePath(QStringLiteral(".qttest"))).removeRecursively();
     QCoreApplication::setOrganizationName(QStringLiteral("qivro"));
     QCoreApplication::setApplicationName(QStringLiteral("qivro"));
 
-    QVERIFY2(m_demo.start(), qPrintable(m_demo.lastError()));
+    if (tunRoad()) {
+        std::string error;
+        QVERIFY2(m_peer.start({"198.18.1.10"}, error), error.c_str());
+        m_peer.spawn({QIVRO_TUNPEER_PATH, "7000"});
+    }
+    // Through the TUN the nodes' own connections would come back into it: they leave from the
+    // veth pair's address, which the TUN's rules let by.
+    QVERIFY2(
+        m_demo.start(tunRoad() ? std::vector<std::string> {"-b", support::PeerNamespace::ownAddress}
+                               : std::vector<std::string> {}),
+        qPrintable(m_demo.lastError()));
     QVERIFY(pointClientAt(m_demo.panel));
     m_origin = std::make_unique<support::Origin>("origin");
     // The client's latency and health tests stay on loopback too.
@@ -173,10 +215,28 @@ bool UiEndToEndTest::chooseCountry(const QString &cluster)
 
 QString UiEndToEndTest::fetchThroughProxy() const
 {
+    if (tunRoad()) {
+        // Straight to the origin: only the TUN's routes can carry it there.
+        asio::io_context io;
+        asio::ip::tcp::socket socket(io);
+        std::error_code error;
+        socket.connect({asio::ip::make_address("198.18.1.10"), 7003}, error);
+        asio::write(socket, asio::buffer(std::to_string(kTunFetchSize) + "\n"), error);
+        std::string body;
+        asio::read(socket, asio::dynamic_buffer(body), error);
+        return QString::fromStdString(support::sha256Hex(body));
+    }
     const support::CommandResult result
         = support::run({"curl", "-s", "-f", "--max-time", "20", "--socks5-hostname",
             "127.0.0.1:1080", "http://localhost:" + std::to_string(m_origin->port()) + "/blob"});
     return QString::fromStdString(support::sha256Hex(result.output));
+}
+
+// The device and the rules of auto_route are gone.
+bool UiEndToEndTest::tunGone() const
+{
+    return support::run({"ip", "link", "show", "tun0"}).exitCode != 0
+        && support::run({"ip", "rule"}).output.find("lookup 2022") == std::string::npos;
 }
 
 int UiEndToEndTest::nodePort(const QString &tag) const
@@ -195,7 +255,8 @@ void UiEndToEndTest::signInConnectSwitchAndSignOut()
     QObject *auth = contextObject("auth");
     QObject *tunnel = contextObject("service");
     QVERIFY(auth && tunnel);
-    const QString expected = QString::fromStdString(support::sha256Hex(m_origin->blob()));
+    const QString expected = QString::fromStdString(
+        support::sha256Hex(tunRoad() ? std::string(kTunFetchSize, 'q') : m_origin->blob()));
 
     // Signed out, the home page offers the way in.
     QVERIFY(click(QStringLiteral("emptyStateButton")));
@@ -204,29 +265,31 @@ void UiEndToEndTest::signInConnectSwitchAndSignOut()
     QVERIFY(click(QStringLiteral("loginSubmitButton")));
     QTRY_VERIFY_WITH_TIMEOUT(auth->property("isLoggedIn").toBool(), 15000);
 
-    // The demo plan's card, then its countries; choosing one connects in local-proxy mode.
+    // The demo plan's card, then its countries; choosing one connects (in local-proxy mode, or
+    // in TUN mode where the build has it and the process has the rights).
     QVERIFY(waitFor(QStringLiteral("subscriptionCard0"), 15000));
     // The demo panel greets every account with a pop-up announcement.
     QVERIFY(click(QStringLiteral("announcementDialogCloseButton")));
     QTRY_VERIFY(!find(QStringLiteral("announcementDialogCloseButton")));
     QVERIFY(chooseCountry(QStringLiteral("日本")));
     QTRY_VERIFY_WITH_TIMEOUT(tunnel->property("isConnected").toBool(), 15000);
-    QVERIFY(!tunnel->property("tunEnabled").toBool());
+    QCOMPARE(tunnel->property("tunEnabled").toBool(), tunRoad());
     // The country's latency test group names its node once the engine has answered.
     QTRY_COMPARE(tunnel->property("selectedProxy").toString(), QStringLiteral("日本-01"));
     QCOMPARE(fetchThroughProxy(), expected);
 
-    // Switching country while connected moves new connections: with the Japanese server gone,
-    // traffic still flows, through Hong Kong.
+    // The traffic goes through the chosen node: with the Japanese server gone nothing arrives,
+    // and switching country while connected moves new connections to Hong Kong.
+    const int japanPort = nodePort(QStringLiteral("日本-01"));
+    QVERIFY(japanPort > 0);
+    m_demo.stopServer(japanPort);
+    QVERIFY(fetchThroughProxy() != expected);
     QTRY_COMPARE_WITH_TIMEOUT(
         find(QStringLiteral("subscriptionStatus0"))->property("text").toString(),
         QStringLiteral("Connected"), 5000);
     QVERIFY(chooseCountry(QStringLiteral("香港")));
     QTRY_COMPARE(tunnel->property("selectedProxy").toString(), QStringLiteral("香港-01"));
     QVERIFY(tunnel->property("isConnected").toBool());
-    const int japanPort = nodePort(QStringLiteral("日本-01"));
-    QVERIFY(japanPort > 0);
-    m_demo.stopServer(japanPort);
     QCOMPARE(fetchThroughProxy(), expected);
 
     // The power button disconnects once the switch animation is over.
@@ -235,9 +298,13 @@ void UiEndToEndTest::signInConnectSwitchAndSignOut()
         QStringLiteral("Connected"), 5000);
     QVERIFY(click(QStringLiteral("subscriptionPowerButton0")));
     QTRY_VERIFY_WITH_TIMEOUT(!tunnel->property("isConnected").toBool(), 10000);
-    QTcpSocket probe;
-    probe.connectToHost(QHostAddress::LocalHost, 1080);
-    QVERIFY(!probe.waitForConnected(1000));
+    if (tunRoad()) {
+        QVERIFY(tunGone());
+    } else {
+        QTcpSocket probe;
+        probe.connectToHost(QHostAddress::LocalHost, 1080);
+        QVERIFY(!probe.waitForConnected(1000));
+    }
 
     // Connected again, then signed out from the menu: the engine stops before the session goes.
     QTRY_COMPARE_WITH_TIMEOUT(
@@ -254,6 +321,7 @@ void UiEndToEndTest::signInConnectSwitchAndSignOut()
     QVERIFY(click(QStringLiteral("menuLogoutItem")));
     QTRY_VERIFY_WITH_TIMEOUT(!auth->property("isLoggedIn").toBool(), 10000);
     QCOMPARE(connectedWhenSignedOut, std::optional<bool>(false));
+    QVERIFY(!tunRoad() || tunGone());
     QVERIFY(waitFor(QStringLiteral("loginEmailField")));
 
     QVERIFY2(qmlWarnings().isEmpty(), qPrintable(qmlWarnings().join(QLatin1Char('\n'))));

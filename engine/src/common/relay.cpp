@@ -92,7 +92,7 @@ void Relay::pump(bool upstream)
                     target.shutdownSend();
                     self->directionDone();
                 } else {
-                    self->close();
+                    self->fail(upstream, error);
                 }
                 return;
             }
@@ -107,7 +107,7 @@ void Relay::pump(bool upstream)
             target.asyncWrite(asio::buffer(data.data(), size),
                 [self, upstream](const std::error_code &writeError, std::size_t) {
                     if (writeError) {
-                        self->close();
+                        self->fail(!upstream, writeError);
                         return;
                     }
                     self->pump(upstream);
@@ -142,7 +142,7 @@ void Relay::splicePump(bool upstream)
             if (errno == EINTR)
                 continue;
             if (errno != EAGAIN)
-                return close();
+                return fail(upstream, std::error_code(errno, asio::error::get_system_category()));
             // The pipe is empty while the connection waits: give it back until bytes come.
             pipes::release(pipe);
             auto self = shared_from_this();
@@ -151,7 +151,7 @@ void Relay::splicePump(bool upstream)
                     if (self->m_closed)
                         return;
                     if (error)
-                        return self->close();
+                        return self->fail(upstream, error);
                     self->splicePump(upstream);
                 });
             return;
@@ -190,18 +190,29 @@ bool Relay::spliceDrain(bool upstream, std::size_t pending)
                     if (self->m_closed)
                         return;
                     if (error)
-                        return self->close();
+                        return self->fail(!upstream, error);
                     if (self->spliceDrain(upstream, pending))
                         self->splicePump(upstream);
                 });
             return false;
         }
-        close();
+        fail(!upstream,
+            std::error_code(moved < 0 ? errno : EPIPE, asio::error::get_system_category()));
         return false;
     }
     return true;
 }
 #endif
+
+void Relay::fail(bool upstream, const std::error_code &error)
+{
+    if (m_closed)
+        return;
+    // upstream: the direction whose target gets the reset.
+    if (error == asio::error::connection_reset || error == asio::error::broken_pipe)
+        (upstream ? m_remote : m_client)->abort();
+    close();
+}
 
 void Relay::directionDone()
 {

@@ -23,6 +23,8 @@ public:
 private:
     void pump(bool upstream);
     void directionDone();
+    // A failed read or write ends both sides; a reset is passed on as a reset.
+    void fail(bool upstream, const std::error_code &error);
 #if defined(__linux__)
     // Plain TCP on both sides: bytes move through a pipe with splice() and never enter user space.
     void splicePump(bool upstream);

@@ -40,6 +40,13 @@ std::string errorText(const std::error_code &error)
     return error.message();
 }
 
+void TcpStream::abort()
+{
+    std::error_code ignored;
+    m_socket.set_option(asio::socket_base::linger(true, 0), ignored);
+    m_socket.close(ignored);
+}
+
 void TcpStream::close()
 {
     std::error_code ignored;

@@ -42,6 +42,9 @@ public:
     virtual void close() = 0;
     // Why the last operation failed, where the error code alone says too little ("" otherwise).
     virtual std::string errorDetail() const { return {}; }
+    // Ends the stream with a reset where the transport has one, so the peer sees the reset the
+    // other side of a relay saw.
+    virtual void abort() { close(); }
 };
 
 // asio sends with MSG_NOSIGNAL on Linux (SO_NOSIGPIPE elsewhere), so a closed peer never raises
@@ -54,6 +57,7 @@ public:
     void asyncWrite(asio::const_buffer buffer, IoHandler handler) override;
     void shutdownSend() override;
     void close() override;
+    void abort() override;
     asio::ip::tcp::socket &socket() { return m_socket; }
 
 private:

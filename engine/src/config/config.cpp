@@ -866,12 +866,18 @@ void parseDns(const json &dns, const std::string &place, Config &config)
     if (const json *fakeip = member(dns, "fakeip")) {
         const std::string fakePlace = at(place, "fakeip");
         checkOnly(*fakeip, fakePlace, KeyList {"enabled", "inet4_range", "inet6_range"});
-        getBool(*fakeip, "enabled", fakePlace);
+        config.fakeIpEnabled = getBool(*fakeip, "enabled", fakePlace);
         for (const char *key : {"inet4_range", "inet6_range"}) {
             const std::string range = getString(*fakeip, key, fakePlace);
             IpPrefix prefix;
             if (!range.empty() && !parseIpPrefix(range, prefix))
                 fail(at(fakePlace, key), "invalid prefix: " + range);
+            const bool v6 = key[4] == '6';
+            if (!range.empty() && prefix.address.is_v6() != v6)
+                fail(at(fakePlace, key),
+                    "not an " + std::string(v6 ? "IPv6" : "IPv4") + " prefix: " + range);
+            if (!range.empty())
+                (v6 ? config.fakeIpInet6Range : config.fakeIpInet4Range) = prefix;
         }
     }
     if (const json *servers = member(dns, "servers")) {

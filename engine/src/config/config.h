@@ -214,6 +214,9 @@ struct Config
     std::vector<DnsServerConfig> dnsServers;
     std::vector<RuleConfig> dnsRules;
     std::string dnsFinal;
+    bool fakeIpEnabled = false;
+    std::optional<IpPrefix> fakeIpInet4Range;
+    std::optional<IpPrefix> fakeIpInet6Range;
 
     bool clashApi = false;
     std::string controller;

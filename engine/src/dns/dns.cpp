@@ -2,10 +2,12 @@
 
 #include "common/address.h"
 #include "common/log.h"
+#include "dns/message.h"
 #include "outbound/dialer.h"
 
 #include <algorithm>
 #include <asio/steady_timer.hpp>
+#include <atomic>
 #include <memory>
 #include <sstream>
 
@@ -117,22 +119,25 @@ struct Exchange
 } // namespace
 
 void DnsForwarder::exchange(const asio::any_io_executor &executor, const std::uint8_t *query,
-    std::size_t size, Handler handler) const
+    std::size_t size, Handler handler, const std::optional<asio::ip::udp::endpoint> &server) const
 {
     auto exchange = std::make_shared<Exchange>(executor);
     exchange->handler = std::move(handler);
-    if (!m_server || size < 12) {
+    const std::optional<asio::ip::udp::endpoint> &target = server ? server : m_server;
+    if (!target || size < 12) {
         exchange->finish({});
         return;
     }
     exchange->id = static_cast<std::uint16_t>((query[0] << 8) | query[1]);
-    std::error_code error = openUdpSocket(exchange->socket, m_server->protocol());
+    std::error_code error = openUdpSocket(exchange->socket, target->protocol());
     if (!error)
-        exchange->socket.connect(*m_server, error);
+        exchange->socket.connect(*target, error);
     if (!error)
         exchange->socket.send(asio::buffer(query, size), 0, error);
     if (error) {
-        logError("dns: exchange with ", serverText(), ": ", error.message());
+        std::ostringstream where;
+        where << *target;
+        logError("dns: exchange with ", where.str(), ": ", error.message());
         exchange->finish({});
         return;
     }
@@ -143,6 +148,63 @@ void DnsForwarder::exchange(const asio::any_io_executor &executor, const std::ui
             exchange->finish({});
     });
     exchange->receive(exchange);
+}
+
+} // namespace qivro::engine
+
+namespace qivro::engine {
+
+namespace {
+
+struct Lookup
+{
+    std::string host;
+    DnsForwarder::LookupHandler handler;
+    std::vector<asio::ip::address> v4;
+    std::vector<asio::ip::address> v6;
+    std::string error;
+    int pending = 2;
+};
+
+} // namespace
+
+void DnsForwarder::lookup(
+    const asio::any_io_executor &executor, const std::string &host, LookupHandler handler) const
+{
+    auto state = std::make_shared<Lookup>();
+    state->host = host;
+    state->handler = std::move(handler);
+    if (!m_server) {
+        state->handler("lookup " + host + ": no DNS server", {});
+        return;
+    }
+    static std::atomic<std::uint16_t> nextId {0x5100};
+    for (const std::uint16_t type : {dns::typeA, dns::typeAaaa}) {
+        const std::vector<std::uint8_t> query = dns::buildQuery(nextId++, host, type);
+        exchange(executor, query.data(), query.size(),
+            [state, type](const std::vector<std::uint8_t> &response) {
+                dns::Reply reply;
+                if (response.empty())
+                    state->error = "i/o timeout";
+                else if (!dns::parseReply(response.data(), response.size(), reply))
+                    state->error = "malformed reply";
+                else if (reply.rcode == dns::rcodeNameError)
+                    state->error = "no such host";
+                for (const asio::ip::address &address : reply.addresses) {
+                    if (address.is_v4() == (type == dns::typeA))
+                        (address.is_v4() ? state->v4 : state->v6).push_back(address);
+                }
+                if (--state->pending > 0)
+                    return;
+                std::vector<asio::ip::address> all = std::move(state->v4);
+                all.insert(all.end(), state->v6.begin(), state->v6.end());
+                if (all.empty())
+                    return state->handler("lookup " + state->host + ": "
+                            + (state->error.empty() ? "no such host" : state->error),
+                        {});
+                state->handler({}, std::move(all));
+            });
+    }
 }
 
 } // namespace qivro::engine

@@ -22,9 +22,18 @@ public:
     // else the first plain UDP server without a proxy detour.
     void init(const Config &config);
     std::string serverText() const;
-    // handler gets the response, or nothing after a time-out or failure.
+    // handler gets the response, or nothing after a time-out or failure. server replaces the
+    // chosen one for this query.
     void exchange(const asio::any_io_executor &executor, const std::uint8_t *query,
-        std::size_t size, Handler handler) const;
+        std::size_t size, Handler handler,
+        const std::optional<asio::ip::udp::endpoint> &server = std::nullopt) const;
+
+    using LookupHandler
+        = std::function<void(const std::string &error, std::vector<asio::ip::address> addresses)>;
+    // A and AAAA through the chosen server, IPv4 first: how the engine resolves its own
+    // destinations where the system's resolver would be caught by the engine's TUN.
+    void lookup(const asio::any_io_executor &executor, const std::string &host,
+        LookupHandler handler) const;
 
 private:
     std::optional<asio::ip::udp::endpoint> m_server;

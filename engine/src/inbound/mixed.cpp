@@ -633,33 +633,12 @@ private:
     // True once sniffing has an answer (a name, or certainty that there is none).
     bool sniffBuffer()
     {
-        if (m_buffer.empty())
-            return false;
-        std::string name;
-        const sniff::Result tls = sniff::tlsServerName(m_buffer.data(), m_buffer.size(), name);
-        if (tls == sniff::Result::Found) {
-            m_sniffed = name;
-            m_protocol = "tls";
-            return true;
-        }
-        const sniff::Result http = sniff::httpHost(m_buffer.data(), m_buffer.size(), name);
-        if (http == sniff::Result::Found) {
-            m_sniffed = name;
-            m_protocol = "http";
-            return true;
-        }
-        if (m_buffer.size() > 2) {
-            const std::size_t length = (static_cast<std::size_t>(m_buffer[0]) << 8) | m_buffer[1];
-            if (length + 2 <= m_buffer.size() && sniff::isDnsQuery(m_buffer.data() + 2, length)) {
-                m_protocol = "dns";
-                return true;
-            }
-        }
-        return tls == sniff::Result::NotThis && http == sniff::Result::NotThis;
+        return sniff::classifyStream(m_buffer.data(), m_buffer.size(), m_sniffed, m_protocol);
     }
 
     void route()
     {
+        m_destination = m_services.dnsRouter.restore(m_destination);
         Metadata metadata = baseMetadata();
         metadata.sniffedDomain = m_sniffed;
         metadata.protocol = m_protocol;
@@ -699,7 +678,7 @@ private:
             m_buffer.begin() + 2, m_buffer.begin() + 2 + static_cast<std::ptrdiff_t>(length));
         consume(2 + length);
         auto self = shared_from_this();
-        m_services.dns.exchange(m_executor, query.data(), query.size(),
+        m_services.dnsRouter.exchange(m_executor, query.data(), query.size(),
             [self](const std::vector<std::uint8_t> &response) {
                 if (response.empty())
                     return self->closeClient();
@@ -867,17 +846,17 @@ private:
         Metadata metadata;
         metadata.inbound = m_session->m_inbound->config().tag;
         metadata.network = "udp";
-        metadata.destination = datagram.destination;
+        metadata.destination = m_services.dnsRouter.restore(datagram.destination);
         metadata.source = endpointDestination(m_from);
         if (m_session->m_inbound->config().sniff && sniff::isDnsQuery(payload, payloadSize))
             metadata.protocol = "dns";
         const RouteDecision decision = m_services.router.route(metadata);
         if (decision.action == RouteDecision::Action::Reject)
             return;
-        const Destination destination = datagram.destination;
+        const Destination destination = metadata.destination;
         if (decision.action == RouteDecision::Action::HijackDns) {
             auto self = shared_from_this();
-            m_services.dns.exchange(m_session->m_executor, payload, payloadSize,
+            m_services.dnsRouter.exchange(m_session->m_executor, payload, payloadSize,
                 [self, destination](const std::vector<std::uint8_t> &response) {
                     if (!response.empty())
                         self->sendToClient(destination, response.data(), response.size());

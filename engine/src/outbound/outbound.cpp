@@ -69,7 +69,7 @@ class DirectPacketConn
 public:
     DirectPacketConn(const asio::any_io_executor &executor, const DialPolicy &policy)
         : m_socket(executor)
-        , m_resolver(executor)
+        , m_executor(executor)
         , m_policy(policy)
     {
         std::error_code error;
@@ -100,12 +100,12 @@ public:
         }
         auto payload = std::make_shared<std::vector<std::uint8_t>>(data, data + size);
         auto self = shared_from_this();
-        m_resolver.async_resolve(to.domain, std::to_string(to.port),
+        resolveHost(m_executor, to.domain,
             [self, to, payload](
-                const std::error_code &error, asio::ip::udp::resolver::results_type results) {
-                if (error || results.empty() || self->m_closed)
+                const std::string &error, std::vector<asio::ip::address> addresses) {
+                if (!error.empty() || self->m_closed)
                     return;
-                const asio::ip::udp::endpoint endpoint = results.begin()->endpoint();
+                const asio::ip::udp::endpoint endpoint(addresses.front(), to.port);
                 self->m_resolved[to] = endpoint;
                 self->m_reverse[self->normalise(endpoint)] = to;
                 self->sendTo(endpoint, payload->data(), payload->size());
@@ -124,7 +124,6 @@ public:
         m_closed = true;
         m_handler = nullptr;
         std::error_code ignored;
-        m_resolver.cancel();
         m_socket.close(ignored);
     }
 
@@ -161,7 +160,7 @@ private:
     }
 
     asio::ip::udp::socket m_socket;
-    asio::ip::udp::resolver m_resolver;
+    asio::any_io_executor m_executor;
     DialPolicy m_policy;
     bool m_dualStack = false;
     bool m_closed = false;

@@ -213,17 +213,16 @@ void ShadowsocksOutbound::listenUdp(const asio::any_io_executor &executor, Packe
             executor, [handler = std::move(handler)] { handler("udp is disabled", nullptr); });
         return;
     }
-    auto resolver = std::make_shared<asio::ip::udp::resolver>(executor);
-    resolver->async_resolve(m_server, std::to_string(m_port),
-        [this, resolver, executor, handler = std::move(handler)](
-            const std::error_code &error, asio::ip::udp::resolver::results_type results) {
-            if (error || results.empty()) {
-                handler("lookup " + m_server + ": " + errorText(error), nullptr);
+    resolveHost(executor, m_server,
+        [this, executor, handler = std::move(handler)](
+            const std::string &error, std::vector<asio::ip::address> addresses) {
+            if (!error.empty()) {
+                handler(error, nullptr);
                 return;
             }
             handler({},
-                std::make_shared<ShadowsocksPacketConn>(
-                    executor, results.begin()->endpoint(), m_kind, m_master));
+                std::make_shared<ShadowsocksPacketConn>(executor,
+                    asio::ip::udp::endpoint(addresses.front(), m_port), m_kind, m_master));
         });
 }
 

@@ -42,6 +42,8 @@ public:
     // The control API's mode ("Rule", "Global", "Direct" ...), matched by clash_mode items.
     std::string mode() const;
     void setMode(const std::string &mode);
+    // The loaded rule sets by tag, shared with the DNS rules.
+    const std::map<std::string, std::shared_ptr<RuleSetSource>> &ruleSets() const { return m_sets; }
 
 private:
     RouteDecision routeByRules(const Metadata &metadata) const;

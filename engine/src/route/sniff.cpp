@@ -138,4 +138,30 @@ bool isDnsQuery(const std::uint8_t *data, std::size_t size)
     return size - position >= 4;
 }
 
+bool classifyStream(
+    const std::uint8_t *data, std::size_t size, std::string &name, std::string &protocol)
+{
+    if (size == 0)
+        return false;
+    const Result tls = tlsServerName(data, size, name);
+    if (tls == Result::Found) {
+        protocol = "tls";
+        return true;
+    }
+    const Result http = httpHost(data, size, name);
+    if (http == Result::Found) {
+        protocol = "http";
+        return true;
+    }
+    name.clear();
+    if (size > 2) {
+        const std::size_t length = (static_cast<std::size_t>(data[0]) << 8) | data[1];
+        if (length + 2 <= size && isDnsQuery(data + 2, length)) {
+            protocol = "dns";
+            return true;
+        }
+    }
+    return tls == Result::NotThis && http == Result::NotThis;
+}
+
 } // namespace qivro::engine::sniff

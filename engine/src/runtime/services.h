@@ -7,6 +7,7 @@
 #include "group/urltest.h"
 #include "outbound/dialguard.h"
 #include "outbound/outbound.h"
+#include "route/dnsrouter.h"
 #include "route/router.h"
 
 #include <map>
@@ -21,6 +22,7 @@ struct Services
     Router router;
     Tracker tracker;
     DnsForwarder dns;
+    DnsRouter dnsRouter; // hijacked queries, fake addresses
     DelayHistory history;
     DialGuard guard; // knows every listener once the engine has started
     std::map<std::string, std::shared_ptr<Outbound>> outbounds; // by tag
