@@ -12,6 +12,7 @@ set(units
     engine/src/outbound/dialguard.cpp
     engine/src/common/address.cpp
     engine/src/common/log.cpp
+    engine/src/common/stream.cpp
     tests/engine/windowstun.cpp)
 # Only asio from the host's headers: the rest of /usr/include is not for Windows.
 file(MAKE_DIRECTORY "${WORK_DIR}/include")
