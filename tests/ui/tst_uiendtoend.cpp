@@ -11,6 +11,7 @@
 #include "startup.h"
 #include "subscriptionhandler.h"
 #include "support.h"
+#include "windowdriver.h"
 
 #include <QDir>
 #include <QJsonArray>
@@ -62,7 +63,9 @@ constexpr std::size_t kTunFetchSize = 1 << 20;
 
 } // namespace
 
-class UiEndToEndTest : public QObject
+class UiEndToEndTest
+    : public QObject
+    , protected WindowDriver
 {
     Q_OBJECT
 
@@ -81,10 +84,6 @@ private slots:
     void signInConnectSwitchAndSignOut();
 
 private:
-    QQuickItem *find(const QString &name) const;
-    QQuickItem *waitFor(const QString &name, int timeoutMs = 10000) const;
-    bool click(const QString &name);
-    bool type(const QString &name, const QString &text);
     bool chooseCountry(const QString &cluster);
     QString fetchThroughProxy() const;
     bool tunGone() const;
@@ -95,7 +94,6 @@ private:
     DemoNodes m_demo;
     std::unique_ptr<support::Origin> m_origin;
     std::unique_ptr<QQmlApplicationEngine> m_engine;
-    QQuickWindow *m_window = nullptr;
 };
 
 void UiEndToEndTest::initTestCase()
@@ -153,58 +151,6 @@ void UiEndToEndTest::cleanupTestCase()
 QObject *UiEndToEndTest::contextObject(const char *name) const
 {
     return m_engine->rootContext()->contextProperty(QString::fromLatin1(name)).value<QObject *>();
-}
-
-// The visible item of that name, wherever it sits in the drawn tree: pages, list delegates, the
-// menu, pop-ups.
-QQuickItem *UiEndToEndTest::find(const QString &name) const
-{
-    QList<QQuickItem *> pending {m_window->contentItem()};
-    while (!pending.isEmpty()) {
-        QQuickItem *item = pending.takeLast();
-        if (!item->isVisible())
-            continue;
-        if (item->objectName() == name && item->width() > 0 && item->height() > 0)
-            return item;
-        pending.append(item->childItems());
-    }
-    return nullptr;
-}
-
-QQuickItem *UiEndToEndTest::waitFor(const QString &name, int timeoutMs) const
-{
-    QQuickItem *item = nullptr;
-    if (!QTest::qWaitFor(
-            [&]() { return (item = find(name)) != nullptr && item->isEnabled(); }, timeoutMs)) {
-        qWarning() << "no visible, enabled item" << name;
-        return nullptr;
-    }
-    return item;
-}
-
-bool UiEndToEndTest::click(const QString &name)
-{
-    QQuickItem *item = waitFor(name);
-    if (!item)
-        return false;
-    // A user waits for the spinner to go (it swallows presses), and for slides and fades to
-    // settle so the press lands where the item is drawn.
-    if (!QTest::qWaitFor([this]() { return !find(QStringLiteral("pageLoadingIndicator")); }, 15000))
-        return false;
-    QTest::qWait(350);
-    const QPointF centre = item->mapToScene(QPointF(item->width() / 2, item->height() / 2));
-    QTest::mouseClick(m_window, Qt::LeftButton, Qt::NoModifier, centre.toPoint());
-    return true;
-}
-
-// ASCII text, key by key, into the field after a click on it.
-bool UiEndToEndTest::type(const QString &name, const QString &text)
-{
-    if (!click(name))
-        return false;
-    for (const QChar c : text)
-        QTest::keyClick(m_window, c.toLatin1());
-    return find(name)->property("text").toString() == text;
 }
 
 bool UiEndToEndTest::chooseCountry(const QString &cluster)

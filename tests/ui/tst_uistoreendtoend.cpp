@@ -5,6 +5,7 @@
 #include "clientprofile.h"
 #include "startup.h"
 #include "testpanel.h"
+#include "windowdriver.h"
 
 #include <QDateTime>
 #include <QDesktopServices>
@@ -87,7 +88,9 @@ QString expiryText(qint64 seconds)
 
 } // namespace
 
-class UiStoreEndToEndTest : public QObject
+class UiStoreEndToEndTest
+    : public QObject
+    , protected WindowDriver
 {
     Q_OBJECT
 
@@ -106,10 +109,6 @@ private slots:
     void noQmlWarnings();
 
 private:
-    QQuickItem *find(const QString &name) const;
-    QQuickItem *waitFor(const QString &name, int timeoutMs = 10000) const;
-    bool click(const QString &name);
-    bool type(const QString &name, const QString &text);
     bool openSection(int index);
     QString textOf(const QString &name) const;
     QObject *contextObject(const char *name) const;
@@ -119,7 +118,6 @@ private:
     QByteArray m_token;
     LoopbackOnlyFactory m_networkFactory;
     std::unique_ptr<QQmlApplicationEngine> m_engine;
-    QQuickWindow *m_window = nullptr;
     QList<QUrl> m_openedUrls;
 };
 
@@ -173,55 +171,6 @@ QObject *UiStoreEndToEndTest::contextObject(const char *name) const
 QJsonObject UiStoreEndToEndTest::panelData(const QString &pathAndQuery)
 {
     return m_panel.call("GET", pathAndQuery, {}, m_token).value(QStringLiteral("data")).toObject();
-}
-
-// The visible item of that name, wherever it sits in the drawn tree.
-QQuickItem *UiStoreEndToEndTest::find(const QString &name) const
-{
-    QList<QQuickItem *> pending {m_window->contentItem()};
-    while (!pending.isEmpty()) {
-        QQuickItem *item = pending.takeLast();
-        if (!item->isVisible())
-            continue;
-        if (item->objectName() == name && item->width() > 0 && item->height() > 0)
-            return item;
-        pending.append(item->childItems());
-    }
-    return nullptr;
-}
-
-QQuickItem *UiStoreEndToEndTest::waitFor(const QString &name, int timeoutMs) const
-{
-    QQuickItem *item = nullptr;
-    if (!QTest::qWaitFor(
-            [&]() { return (item = find(name)) != nullptr && item->isEnabled(); }, timeoutMs)) {
-        qWarning() << "no visible, enabled item" << name;
-        return nullptr;
-    }
-    return item;
-}
-
-bool UiStoreEndToEndTest::click(const QString &name)
-{
-    QQuickItem *item = waitFor(name);
-    if (!item)
-        return false;
-    // A user waits for spinners to go and for slides and fades to settle.
-    if (!QTest::qWaitFor([this]() { return !find(QStringLiteral("pageLoadingIndicator")); }, 15000))
-        return false;
-    QTest::qWait(350);
-    const QPointF centre = item->mapToScene(QPointF(item->width() / 2, item->height() / 2));
-    QTest::mouseClick(m_window, Qt::LeftButton, Qt::NoModifier, centre.toPoint());
-    return true;
-}
-
-bool UiStoreEndToEndTest::type(const QString &name, const QString &text)
-{
-    if (!click(name))
-        return false;
-    for (const QChar c : text)
-        QTest::keyClick(m_window, c.toLatin1());
-    return find(name)->property("text").toString() == text;
 }
 
 bool UiStoreEndToEndTest::openSection(int index)
