@@ -33,21 +33,6 @@ Q_IMPORT_QML_PLUGIN(appclientPlugin)
 
 namespace {
 
-QStringList &qmlWarnings()
-{
-    static QStringList warnings;
-    return warnings;
-}
-
-QtMessageHandler previousHandler = nullptr;
-
-void collectQmlWarnings(QtMsgType type, const QMessageLogContext &context, const QString &message)
-{
-    if (type != QtDebugMsg && type != QtInfoMsg && message.contains(QLatin1String(".qml")))
-        qmlWarnings().append(message);
-    previousHandler(type, context, message);
-}
-
 bool tunRoad()
 {
     return qEnvironmentVariable("QIVRO_E2E_ROAD") == QLatin1String("tun");
@@ -100,7 +85,7 @@ void UiEndToEndTest::initTestCase()
 {
     if (!DemoNodes::available() || !support::haveProgram("curl"))
         QSKIP("ss-server (shadowsocks-libev) or curl is missing");
-    previousHandler = qInstallMessageHandler(collectQmlWarnings);
+    collectQmlWarnings(true);
     qputenv("QT_QUICK_CONTROLS_STYLE", "Basic");
     qunsetenv("QIVRO_ENGINE_LIBRARY");
     if (tunRoad() && !isolationProblem().empty())
@@ -144,8 +129,7 @@ void UiEndToEndTest::cleanupTestCase()
             QMetaObject::invokeMethod(tunnel, "ToggleConnection");
     }
     m_engine.reset();
-    if (previousHandler)
-        qInstallMessageHandler(previousHandler);
+    collectQmlWarnings(false);
 }
 
 QObject *UiEndToEndTest::contextObject(const char *name) const

@@ -31,21 +31,6 @@ namespace {
 constexpr const char *kEmail = "demo@qivro.example";
 constexpr const char *kPassword = "demo1234";
 
-QStringList &qmlWarnings()
-{
-    static QStringList warnings;
-    return warnings;
-}
-
-QtMessageHandler previousHandler = nullptr;
-
-void collectQmlWarnings(QtMsgType type, const QMessageLogContext &context, const QString &message)
-{
-    if (type != QtDebugMsg && type != QtInfoMsg && message.contains(QLatin1String(".qml")))
-        qmlWarnings().append(message);
-    previousHandler(type, context, message);
-}
-
 // Pictures the views fetch (payment method icons) may name the admin asset host, "admin." and the
 // API host, which no resolver knows for a loopback panel: the run maps it to the panel itself and
 // sends anything else to a closed loopback port, so nothing leaves the machine.
@@ -123,7 +108,7 @@ private:
 
 void UiStoreEndToEndTest::initTestCase()
 {
-    previousHandler = qInstallMessageHandler(collectQmlWarnings);
+    collectQmlWarnings(true);
     qputenv("QT_QUICK_CONTROLS_STYLE", "Basic");
     QStandardPaths::setTestModeEnabled(true);
     QDir(QDir::home().filePath(QStringLiteral(".qttest"))).removeRecursively();
@@ -159,8 +144,7 @@ void UiStoreEndToEndTest::cleanupTestCase()
     QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
     QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
     m_engine.reset();
-    if (previousHandler)
-        qInstallMessageHandler(previousHandler);
+    collectQmlWarnings(false);
 }
 
 QObject *UiStoreEndToEndTest::contextObject(const char *name) const

@@ -4,6 +4,35 @@
 #include <QQuickWindow>
 #include <QTest>
 
+#include <utility>
+
+namespace {
+
+QtMessageHandler previousHandler = nullptr;
+QStringList warnings;
+
+void keepQmlWarning(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (type != QtDebugMsg && type != QtInfoMsg && message.contains(QLatin1String(".qml")))
+        warnings.append(message);
+    previousHandler(type, context, message);
+}
+
+} // namespace
+
+void WindowDriver::collectQmlWarnings(bool on)
+{
+    if (on && !previousHandler)
+        previousHandler = qInstallMessageHandler(keepQmlWarning);
+    else if (!on && previousHandler)
+        qInstallMessageHandler(std::exchange(previousHandler, nullptr));
+}
+
+QStringList &WindowDriver::qmlWarnings()
+{
+    return warnings;
+}
+
 // The visible item of that name, wherever it sits in the drawn tree: pages, list delegates, the
 // menu, pop-ups.
 QQuickItem *WindowDriver::find(const QString &name) const

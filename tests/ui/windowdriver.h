@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QString>
+#include <QStringList>
 
 class QQuickItem;
 class QQuickWindow;
@@ -10,6 +10,10 @@ class QQuickWindow;
 class WindowDriver
 {
 protected:
+    // Warnings that name a QML file, gathered while on (a run must end with none).
+    static void collectQmlWarnings(bool on);
+    static QStringList &qmlWarnings();
+
     QQuickItem *find(const QString &name) const;
     QQuickItem *waitFor(const QString &name, int timeoutMs = 10000) const;
     bool click(const QString &name);
