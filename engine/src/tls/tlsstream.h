@@ -43,9 +43,10 @@ public:
     bool cipherEof() const { return m_inEof && m_in.empty(); }
 
 private:
-    void drive();
+    // innerCompleted: called from the layer below's completion, not from a caller of ours.
+    void drive(bool innerCompleted = false);
     bool driveHandshake();
-    void driveRead();
+    void driveRead(bool innerCompleted = false);
     void readInner();
     void flush();
     void fail(const std::error_code &error, const std::string &detail);

@@ -278,7 +278,7 @@ void WebSocketStream::asyncReadSome(asio::mutable_buffer buffer, IoHandler handl
 
 // Fills the caller's buffer with the payload of as many frames as have arrived: servers often
 // send many small frames, and each read handed out costs a write downstream.
-void WebSocketStream::readStep()
+void WebSocketStream::readStep(bool innerCompleted)
 {
     auto *target = static_cast<std::uint8_t *>(m_readBuffer.data());
     const std::size_t capacity = m_readBuffer.size();
@@ -287,9 +287,9 @@ void WebSocketStream::readStep()
         const std::size_t room = capacity - filled;
         const bool inPayload = m_frames.payloadLeft() > 0 && m_frames.delivering();
         if (room == 0 && capacity > 0)
-            return completeRead({}, filled);
+            return completeRead({}, filled, innerCompleted);
         if (inPayload && m_in.empty() && filled > 0)
-            return completeRead({}, filled);
+            return completeRead({}, filled, innerCompleted);
         if (inPayload && m_in.empty() && m_frames.payloadLeft() >= directReadThreshold) {
             // A large payload goes straight into the caller's buffer.
             const std::size_t want
@@ -302,7 +302,7 @@ void WebSocketStream::readStep()
                     if (error)
                         return self->readFailed(error);
                     self->m_frames.skipPayload(size);
-                    self->completeRead({}, size);
+                    self->completeRead({}, size, true);
                 });
             return;
         }
@@ -319,7 +319,7 @@ void WebSocketStream::readStep()
             break;
         case WsFrameReader::Step::NeedMore:
             if (filled > 0)
-                return completeRead({}, filled);
+                return completeRead({}, filled, innerCompleted);
             return readInner();
         case WsFrameReader::Step::Ping:
             m_in.consume(step.consumed);
@@ -368,16 +368,21 @@ void WebSocketStream::readInner()
         if (error)
             return self->readFailed(error);
         self->m_in.commit(size);
-        self->readStep();
+        self->readStep(true);
     });
 }
 
-void WebSocketStream::completeRead(const std::error_code &error, std::size_t size)
+void WebSocketStream::completeRead(
+    const std::error_code &error, std::size_t size, bool innerCompleted)
 {
     if (!m_readHandler)
         return;
     auto handler = std::move(m_readHandler);
     m_readHandler = nullptr;
+    // From the layer below's completion the caller's stack is gone: a post would only cost the
+    // event loop another round per read.
+    if (innerCompleted)
+        return handler(error, size);
     asio::post(m_executor, [handler = std::move(handler), error, size] { handler(error, size); });
 }
 

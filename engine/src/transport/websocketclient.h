@@ -60,10 +60,11 @@ public:
 private:
     void openEarly(asio::const_buffer buffer, IoHandler handler);
     void queueFrame(std::uint8_t opcode, const std::uint8_t *data, std::size_t size);
-    void readStep();
+    // innerCompleted: called from the layer below's completion, not from a caller of ours.
+    void readStep(bool innerCompleted = false);
     void readInner();
     void readFailed(const std::error_code &error);
-    void completeRead(const std::error_code &error, std::size_t size);
+    void completeRead(const std::error_code &error, std::size_t size, bool innerCompleted = false);
     void fail(const std::error_code &error, const std::string &detail);
 
     asio::any_io_executor m_executor;
