@@ -103,15 +103,34 @@ void Relay::pump(bool upstream)
                 self->m_tracker.addUpload(*self->m_info, size);
             else
                 self->m_tracker.addDownload(*self->m_info, size);
-            std::vector<std::uint8_t> &data = upstream ? self->m_upBuffer : self->m_downBuffer;
-            target.asyncWrite(asio::buffer(data.data(), size),
-                [self, upstream](const std::error_code &writeError, std::size_t) {
-                    if (writeError) {
-                        self->fail(!upstream, writeError);
-                        return;
-                    }
-                    self->pump(upstream);
-                });
+            self->forward(upstream, size);
+        });
+}
+
+void Relay::forward(bool upstream, std::size_t size)
+{
+    Stream &target = upstream ? *m_remote : *m_client;
+    const std::uint8_t *data = (upstream ? m_upBuffer : m_downBuffer).data();
+    std::size_t sent = 0;
+    // A socket with room takes the bytes at once: the next read need not wait for the event
+    // loop to report a write that already happened.
+    if (auto *tcp = dynamic_cast<TcpStream *>(&target)) {
+        std::error_code error;
+        if (!tcp->socket().non_blocking())
+            tcp->socket().non_blocking(true, error);
+        if (!error)
+            sent = tcp->socket().send(asio::buffer(data, size), 0, error);
+        if (error && error != asio::error::would_block && error != asio::error::try_again)
+            return fail(!upstream, error);
+        if (sent == size)
+            return pump(upstream);
+    }
+    auto self = shared_from_this();
+    target.asyncWrite(asio::buffer(data + sent, size - sent),
+        [self, upstream](const std::error_code &error, std::size_t) {
+            if (error)
+                return self->fail(!upstream, error);
+            self->pump(upstream);
         });
 }
 

@@ -22,6 +22,8 @@ public:
 
 private:
     void pump(bool upstream);
+    // Writes the size bytes just read to the other side, then reads again.
+    void forward(bool upstream, std::size_t size);
     void directionDone();
     // A failed read or write ends both sides; a reset is passed on as a reset.
     void fail(bool upstream, const std::error_code &error);
