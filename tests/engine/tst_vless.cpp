@@ -375,6 +375,18 @@ TEST_CASE(throughV2ray)
     };
     for (const auto &[label, index, extra] : rows)
         checkCarries(vlessOutbound(server.ports[index], extra), origin, echo, label);
+    // A reader with a small window, and more bytes than the engine's socket buffers: its writes
+    // stop short and end later.
+    const Origin large("large", 16 << 20);
+    RunningEngine running(engineConfig(vlessOutbound(server.ports[1], {{"tls", clientTls}})));
+    asio::io_context io;
+    asio::ip::tcp::socket socket(io);
+    socket.open(asio::ip::tcp::v4());
+    socket.set_option(asio::socket_base::receive_buffer_size(4096));
+    socket.connect({asio::ip::make_address("127.0.0.1"), running.mixedPort()});
+    const std::string body = support::socksGet(socket, "127.0.0.1", large.port(), "/blob", true);
+    CHECK_MSG(support::sha256Hex(body) == support::sha256Hex(large.blob()),
+        "small window: download of " + std::to_string(body.size()) + " bytes");
 }
 
 TEST_CASE(throughTestServers)
