@@ -77,14 +77,6 @@ void SystemStack::input(std::uint8_t *data, std::size_t size, Clock::time_point 
     }
 }
 
-bool SystemStack::needsHandler(std::uint8_t *data, std::size_t size) const
-{
-    const std::size_t header = m_device.headerSize();
-    Packet packet;
-    return size >= header && parsePacket(data + header, size - header, packet) && !packet.fragment
-        && packet.protocol == protoUdp;
-}
-
 bool SystemStack::isListener(const IpBytes &address, std::uint16_t port) const
 {
     const std::optional<IpBytes> &inet = address.v6 ? m_inet6 : m_inet4;

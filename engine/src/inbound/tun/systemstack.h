@@ -59,9 +59,6 @@ public:
     // The fake source B of a family (the TUN address + 1), when the family is configured.
     std::optional<asio::ip::address> fakeSource(bool v6) const;
 
-    // Whether input() of this packet would reach the handler (UDP), whose sessions live on the
-    // engine's thread rather than the one reading the device.
-    bool needsHandler(std::uint8_t *data, std::size_t size) const;
     // One packet read from the device; writes what answers or continues it.
     void input(std::uint8_t *data, std::size_t size, Clock::time_point now = Clock::now());
 

@@ -63,7 +63,7 @@ bool TunInbound::open(std::string &error)
         return false;
     }
     std::string reason;
-    std::unique_ptr<tun::PacketDevice> device = m_platform->open(m_packetIo, m_config, reason);
+    std::unique_ptr<tun::PacketDevice> device = m_platform->open(m_io, m_config, reason);
     if (!device) {
         error = where + "configure tun interface: " + reason;
         return false;
@@ -147,15 +147,7 @@ void TunInbound::start()
     for (auto &acceptor : m_acceptors)
         accept(*acceptor);
     armExpiry();
-    asio::post(m_packetIo, [this] { readPackets(); });
-    // Stopped and joined by close(), so its handlers may use this.
-    m_packetThread = std::thread([this] {
-        try {
-            m_packetIo.run();
-        } catch (const std::exception &e) {
-            logError(logPrefix(), ": packet thread stopped: ", e.what());
-        }
-    });
+    readPackets();
 }
 
 void TunInbound::close()
@@ -171,9 +163,6 @@ void TunInbound::close()
     for (auto &acceptor : m_acceptors)
         acceptor->close(ignored);
     m_expiry.cancel();
-    m_packetIo.stop();
-    if (m_packetThread.joinable())
-        m_packetThread.join();
     if (m_device)
         m_device->close();
 }
@@ -191,29 +180,15 @@ void TunInbound::readPackets()
             return;
         }
         if (size == 0) {
-            m_device->asyncWait([this](const std::error_code &waitError) {
+            m_device->asyncWait([self = shared_from_this()](const std::error_code &waitError) {
                 if (!waitError)
-                    readPackets();
+                    self->readPackets();
             });
             return;
         }
-        if (m_stack->needsHandler(m_buffer.data(), size)) {
-            asio::post(m_io,
-                [weak = weak_from_this(),
-                    packet = std::vector<std::uint8_t>(m_buffer.begin(),
-                        m_buffer.begin() + static_cast<std::ptrdiff_t>(size))]() mutable {
-                    auto self = weak.lock();
-                    if (!self || self->m_closed)
-                        return;
-                    std::lock_guard<std::recursive_mutex> lock(self->m_stackMutex);
-                    self->m_stack->input(packet.data(), packet.size());
-                });
-            continue;
-        }
-        std::lock_guard<std::recursive_mutex> lock(m_stackMutex);
         m_stack->input(m_buffer.data(), size, now);
     }
-    asio::post(m_packetIo, [this] { readPackets(); });
+    asio::post(m_io, [self = shared_from_this()] { self->readPackets(); });
 }
 
 void TunInbound::accept(asio::ip::tcp::acceptor &acceptor)
@@ -225,11 +200,8 @@ void TunInbound::accept(asio::ip::tcp::acceptor &acceptor)
         if (!error) {
             std::error_code ignored;
             const asio::ip::tcp::endpoint peer = socket.remote_endpoint(ignored);
-            std::optional<tun::Flow> flow;
-            {
-                std::lock_guard<std::recursive_mutex> lock(self->m_stackMutex);
-                flow = self->m_stack->accepted(peer.address(), peer.port());
-            }
+            const std::optional<tun::Flow> flow
+                = self->m_stack->accepted(peer.address(), peer.port());
             if (flow) {
                 Destination destination {{}, flow->dst.toAddress(), flow->dport};
                 destination = self->m_services.dnsRouter.restore(destination);
@@ -238,10 +210,8 @@ void TunInbound::accept(asio::ip::tcp::acceptor &acceptor)
                 std::make_shared<TunConnection>(self->m_config, self->m_services, std::move(socket),
                     Destination {{}, flow->src.toAddress(), flow->sport}, destination,
                     [weak, port] {
-                        if (auto inbound = weak.lock(); inbound && !inbound->m_closed) {
-                            std::lock_guard<std::recursive_mutex> lock(inbound->m_stackMutex);
+                        if (auto inbound = weak.lock(); inbound && !inbound->m_closed)
                             inbound->m_stack->closed(port);
-                        }
                     })
                     ->start();
             } else {
@@ -264,10 +234,7 @@ void TunInbound::armExpiry()
         auto self = weak.lock();
         if (error || !self || self->m_closed)
             return;
-        {
-            std::lock_guard<std::recursive_mutex> lock(self->m_stackMutex);
-            self->m_stack->expire();
-        }
+        self->m_stack->expire();
         self->armExpiry();
     });
 }
@@ -279,16 +246,12 @@ std::shared_ptr<tun::UdpSession> TunInbound::openUdp(
     auto session = std::make_shared<TunUdpSession>(
         m_io.get_executor(), m_config, m_services, flow,
         [weak](const tun::Flow &replyFlow, const std::uint8_t *data, std::size_t length) {
-            if (auto self = weak.lock(); self && !self->m_closed) {
-                std::lock_guard<std::recursive_mutex> lock(self->m_stackMutex);
+            if (auto self = weak.lock(); self && !self->m_closed)
                 self->m_stack->replyUdp(replyFlow, data, length);
-            }
         },
         [weak](const tun::Flow &removeFlow) {
-            if (auto self = weak.lock(); self && !self->m_closed) {
-                std::lock_guard<std::recursive_mutex> lock(self->m_stackMutex);
+            if (auto self = weak.lock(); self && !self->m_closed)
                 self->m_stack->removeUdp(removeFlow);
-            }
         });
     if (!session->begin(payload, size))
         return nullptr;

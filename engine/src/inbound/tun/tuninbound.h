@@ -11,11 +11,8 @@
 #include <asio/io_context.hpp>
 #include <asio/ip/tcp.hpp>
 #include <asio/steady_timer.hpp>
-#include <atomic>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace qivro::engine {
@@ -53,21 +50,12 @@ private:
     InboundConfig m_config;
     Services &m_services;
     std::unique_ptr<tun::TunPlatform> m_platform;
-    // The device is read on a thread of its own: every turned-around segment costs two system
-    // calls on it and a pass through the kernel's TCP, work that would otherwise take turns with
-    // the relays on the engine's thread. Declared before the device, whose waits it serves.
-    asio::io_context m_packetIo;
-    std::thread m_packetThread;
     std::unique_ptr<tun::PacketDevice> m_device;
-    // Held around every use of the stack: the packet thread feeds it, the engine's thread
-    // accepts, closes, expires and answers UDP. Recursive, as a UDP session may answer at once
-    // from inside input().
-    std::recursive_mutex m_stackMutex;
     std::unique_ptr<tun::SystemStack> m_stack;
     std::vector<std::unique_ptr<asio::ip::tcp::acceptor>> m_acceptors;
     asio::steady_timer m_expiry;
     std::vector<std::uint8_t> m_buffer;
-    std::atomic<bool> m_closed {false};
+    bool m_closed = false;
 };
 
 } // namespace qivro::engine
