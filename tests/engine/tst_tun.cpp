@@ -696,8 +696,8 @@ TEST_CASE(finAndResetReachBothEnds)
     CHECK_EQ(echoed(origin, "half-closed", true), "half-closed");
     CHECK_EQ(counts().first, eofBefore + 1);
 
-    const auto openTo = [](int port) {
-        asio::io_context io;
+    asio::io_context io; // outlives the sockets openTo hands out
+    const auto openTo = [&io](int port) {
         auto socket = std::make_unique<tcp::socket>(io);
         std::error_code error;
         socket->connect({asio::ip::make_address(origin), static_cast<std::uint16_t>(port)}, error);
@@ -705,7 +705,6 @@ TEST_CASE(finAndResetReachBothEnds)
     };
     // The application's reset reaches the origin.
     {
-        asio::io_context io;
         tcp::socket socket(io);
         socket.connect({asio::ip::make_address(origin), originPort});
         asio::write(socket, asio::buffer("x\n", 2));
