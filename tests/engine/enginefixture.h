@@ -3,6 +3,7 @@
 
 #include "common/log.h"
 #include "engine.h"
+#include "support.h"
 #include "testing.h"
 
 #include <mutex>
@@ -61,6 +62,13 @@ struct LogCapture
         return false;
     }
 };
+
+// A direct outbound that sends every connection to one origin, whatever the destination.
+inline nlohmann::json toOrigin(const std::string &tag, const support::Origin &origin)
+{
+    return {{"type", "direct"}, {"tag", tag}, {"override_address", "127.0.0.1"},
+        {"override_port", origin.port()}};
+}
 
 inline nlohmann::json mixedInbound(bool sniff = true)
 {
