@@ -3,8 +3,10 @@
 
 #include "common/log.h"
 #include "engine.h"
+#include "support.h"
 #include "testing.h"
 
+#include <memory>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -61,6 +63,35 @@ struct LogCapture
         return false;
     }
 };
+
+// A v2ray with these inbounds, each on a free loopback port.
+struct V2ray
+{
+    std::vector<std::uint16_t> ports;
+    std::unique_ptr<support::Process> process;
+
+    explicit V2ray(std::vector<nlohmann::json> inbounds)
+    {
+        for (nlohmann::json &inbound : inbounds) {
+            ports.push_back(support::freeTcpPort());
+            inbound.update({{"listen", "127.0.0.1"}, {"port", ports.back()}});
+        }
+        const nlohmann::json config = {{"log", {{"loglevel", "warning"}}}, {"inbounds", inbounds},
+            {"outbounds", {{{"protocol", "freedom"}}}}};
+        process = std::make_unique<support::Process>(std::vector<std::string> {"v2ray", "-config",
+            support::writeTempFile(
+                "v2ray-" + std::to_string(ports.front()) + ".json", config.dump())});
+        for (const std::uint16_t port : ports)
+            CHECK(support::waitForTcpPort(port));
+    }
+};
+
+// A direct outbound that sends every connection to one origin, whatever the destination.
+inline nlohmann::json toOrigin(const std::string &tag, const support::Origin &origin)
+{
+    return {{"type", "direct"}, {"tag", tag}, {"override_address", "127.0.0.1"},
+        {"override_port", origin.port()}};
+}
 
 inline nlohmann::json mixedInbound(bool sniff = true)
 {

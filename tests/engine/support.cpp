@@ -26,13 +26,24 @@ std::string sha256Hex(const std::string &data)
 {
     unsigned char digest[SHA256_DIGEST_LENGTH];
     SHA256(reinterpret_cast<const unsigned char *>(data.data()), data.size(), digest);
-    static const char hex[] = "0123456789abcdef";
+    return hex(digest, sizeof digest);
+}
+
+std::string hex(const std::uint8_t *data, std::size_t size)
+{
+    static const char digits[] = "0123456789abcdef";
     std::string out;
-    for (unsigned char byte : digest) {
-        out += hex[byte >> 4];
-        out += hex[byte & 15];
-    }
+    for (std::size_t i = 0; i < size; ++i)
+        out += {digits[data[i] >> 4], digits[data[i] & 15]};
     return out;
+}
+
+std::vector<std::uint8_t> unhex(const std::string &text)
+{
+    std::vector<std::uint8_t> bytes;
+    for (std::size_t i = 0; i + 1 < text.size(); i += 2)
+        bytes.push_back(static_cast<std::uint8_t>(std::stoi(text.substr(i, 2), nullptr, 16)));
+    return bytes;
 }
 
 std::uint16_t freeTcpPort()
@@ -312,6 +323,13 @@ CommandResult run(const std::vector<std::string> &argv, int timeoutSeconds)
     return result;
 }
 
+std::string curl(const std::vector<std::string> &arguments)
+{
+    std::vector<std::string> argv = {"curl", "-s", "-f", "--max-time", "30"};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    return run(argv).output;
+}
+
 namespace {
 
 std::string dechunk(const std::string &body)
@@ -481,21 +499,37 @@ std::string socksUdpExchange(std::uint16_t proxyPort, const std::string &host, s
     return answer;
 }
 
+namespace {
+
+bool socksHandshake(tcp::socket &socket, const std::string &host, std::uint16_t port)
+{
+    std::string hello = {5, 1, 0, 5, 1, 0, 3, static_cast<char>(host.size())};
+    hello += host;
+    hello += static_cast<char>(port >> 8);
+    hello += static_cast<char>(port & 0xFF);
+    std::error_code error;
+    asio::write(socket, asio::buffer(hello), error);
+    char reply[12];
+    asio::read(socket, asio::buffer(reply, 12), error);
+    return !error && reply[1] == 0 && reply[3] == 0;
+}
+
+} // namespace
+
+bool socksConnect(
+    tcp::socket &socket, std::uint16_t proxyPort, const std::string &host, std::uint16_t port)
+{
+    std::error_code error;
+    socket.connect({asio::ip::make_address("127.0.0.1"), proxyPort}, error);
+    return !error && socksHandshake(socket, host, port);
+}
+
 std::string socksGet(tcp::socket &socket, const std::string &host, std::uint16_t port,
     const std::string &path, bool handshake)
 {
+    if (handshake && !socksHandshake(socket, host, port))
+        return {};
     std::error_code error;
-    if (handshake) {
-        std::string hello = {5, 1, 0, 5, 1, 0, 3, static_cast<char>(host.size())};
-        hello += host;
-        hello += static_cast<char>(port >> 8);
-        hello += static_cast<char>(port & 0xFF);
-        asio::write(socket, asio::buffer(hello), error);
-        char reply[12];
-        asio::read(socket, asio::buffer(reply, 12), error);
-        if (error || reply[1] != 0 || reply[3] != 0)
-            return {};
-    }
     const std::string request = "GET " + path + " HTTP/1.1\r\nHost: " + host + "\r\n\r\n";
     asio::write(socket, asio::buffer(request), error);
     return error ? "" : readResponseBody(socket);

@@ -17,6 +17,8 @@
 namespace support {
 
 std::string sha256Hex(const std::string &data);
+std::string hex(const std::uint8_t *data, std::size_t size);
+std::vector<std::uint8_t> unhex(const std::string &text);
 // A port that was free a moment ago (bound to 0 and read back), for programs that need one.
 std::uint16_t freeTcpPort();
 std::uint16_t freeUdpPort();
@@ -95,6 +97,8 @@ struct CommandResult
     std::string output;
 };
 CommandResult run(const std::vector<std::string> &argv, int timeoutSeconds = 60);
+// curl -s -f --max-time 30 with these arguments; what it printed.
+std::string curl(const std::vector<std::string> &arguments);
 
 struct HttpResult
 {
@@ -113,6 +117,9 @@ std::vector<std::string> streamLines(std::uint16_t port, const std::string &targ
 // SOCKS5 UDP ASSOCIATE through proxyPort, one datagram to host:port, the first answer back.
 std::string socksUdpExchange(std::uint16_t proxyPort, const std::string &host, std::uint16_t port,
     const std::string &payload, int timeoutMs = 3000);
+// Connects to proxyPort and opens a SOCKS5 CONNECT (no authentication) to host:port.
+bool socksConnect(asio::ip::tcp::socket &socket, std::uint16_t proxyPort, const std::string &host,
+    std::uint16_t port);
 // A GET through a SOCKS5 CONNECT on an already open socket; returns the body.
 std::string socksGet(asio::ip::tcp::socket &socket, const std::string &host, std::uint16_t port,
     const std::string &path, bool handshake);

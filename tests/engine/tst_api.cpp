@@ -4,7 +4,6 @@
 #include "ruleset/ruleset.h"
 #include "support.h"
 
-#include <asio/read.hpp>
 #include <asio/read_until.hpp>
 #include <asio/write.hpp>
 #include <cstdlib>
@@ -18,13 +17,6 @@ namespace {
 
 const std::string secret = "0123456789abcdef";
 const std::map<std::string, std::string> auth = {{"Authorization", "Bearer " + secret}};
-
-// A direct outbound that sends every connection to one origin, whatever the destination.
-json toOrigin(const std::string &tag, const Origin &origin)
-{
-    return {{"type", "direct"}, {"tag", tag}, {"override_address", "127.0.0.1"},
-        {"override_port", origin.port()}};
-}
 
 json apiConfig(json outbounds, json route)
 {
@@ -266,22 +258,16 @@ TEST_CASE(streamsAndConnections)
                  api, "DELETE", "/connections/" + connection["id"].get<std::string>(), auth)
                  .status,
         204);
-    std::string rest;
     std::error_code error;
-    asio::read(kept, asio::dynamic_buffer(rest), error);
+    char scratch[4096];
+    for (pollfd entry {kept.native_handle(), POLLIN, 0}; !error && ::poll(&entry, 1, 3000) == 1;)
+        kept.read_some(asio::buffer(scratch), error);
     CHECK(error == asio::error::eof || error == asio::error::connection_reset);
 
+    // The chunked form of the streams; the WebSocket form below checks the log lines.
     const auto traffic = support::streamLines(api, "/traffic", auth, 1, 3000);
     CHECK(traffic.size() == 1 && traffic[0].find("{\"down\":") == 0
         && traffic[0].find("\"up\":") != std::string::npos);
-    std::thread client([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        socksName(running.mixedPort(), "logged.test");
-    });
-    const auto logs = support::streamLines(api, "/logs?level=info", auth, 1, 3000);
-    client.join();
-    CHECK(logs.size() == 1 && logs[0].find("{\"payload\":\"inbound/mixed[mixed-in]: ") == 0
-        && logs[0].find("\"type\":\"info\"}") != std::string::npos);
 }
 
 TEST_CASE(selectorSwitchedWhileRunning)
@@ -414,12 +400,12 @@ TEST_CASE(webSocketStreams)
     // A ping is answered in between the messages; a close is returned and ends the stream.
     traffic.send(9, "are you there");
     int opcode = 1;
-    while (opcode == 1)
+    for (int frames = 0; opcode == 1 && frames < 10; ++frames)
         opcode = traffic.next(payload);
     CHECK_EQ(opcode, 10);
     CHECK_EQ(payload, "are you there");
     traffic.send(8, std::string("\x03\xe8", 2) + "bye");
-    while (opcode == 10 || opcode == 1)
+    for (int frames = 0; (opcode == 10 || opcode == 1) && frames < 10; ++frames)
         opcode = traffic.next(payload);
     CHECK_EQ(opcode, 8);
     CHECK_EQ(payload, std::string("\x03\xe8", 2));

@@ -83,12 +83,6 @@ std::string nameFrom(std::uint16_t proxyPort, const std::string &local, std::uin
     return error ? "" : support::socksGet(socket, "name.test", 80, "/name", true);
 }
 
-json toOrigin(const std::string &tag, const Origin &origin)
-{
-    return {{"type", "direct"}, {"tag", tag}, {"override_address", "127.0.0.1"},
-        {"override_port", origin.port()}};
-}
-
 json directConfig()
 {
     return {{"log", {{"level", "warn"}}}, {"inbounds", {mixedInbound(false)}},

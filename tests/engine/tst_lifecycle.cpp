@@ -194,9 +194,8 @@ TEST_CASE(clientConfigurationOnFixedPorts)
     const std::string expected = support::sha256Hex(origin.blob());
     const std::string port = std::to_string(origin.port());
     const auto fetch = [&](const std::string &proxy, const std::string &host) {
-        return support::sha256Hex(support::run({"curl", "-s", "-f", "--max-time", "20", "-x", proxy,
-                                                   "http://" + host + ":" + port + "/blob"})
-                                      .output);
+        return support::sha256Hex(
+            support::curl({"-x", proxy, "http://" + host + ":" + port + "/blob"}));
     };
     CHECK(fetch("socks5h://127.0.0.1:1080", "127.0.0.1") == expected); // private: direct
     CHECK(fetch("http://127.0.0.1:1080", "localhost") == expected); // a name: the selector's HK-1
