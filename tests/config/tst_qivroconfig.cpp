@@ -117,8 +117,8 @@ void TestQivroConfig::initTestCase()
     QVERIFY(m_home.isValid());
     // The tool and this test resolve the same data folder.
     qputenv("XDG_DATA_HOME", QFile::encodeName(m_home.path()));
-    QCoreApplication::setOrganizationName(QStringLiteral("qivro"));
-    QCoreApplication::setApplicationName(QStringLiteral("qivro"));
+    QCoreApplication::setOrganizationName("qivro");
+    QCoreApplication::setApplicationName("qivro");
     m_appData = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
     QVERIFY(m_appData.startsWith(m_home.path()));
 
@@ -148,13 +148,13 @@ QProcess *TestQivroConfig::run(const QStringList &arguments, const QByteArray &i
 
 void TestQivroConfig::storedConfiguration()
 {
-    const QString bodyPath = m_home.filePath(QStringLiteral("subscription.txt"));
+    const QString bodyPath = m_home.filePath("subscription.txt");
     QFile body(bodyPath);
     QVERIFY(body.open(QIODevice::WriteOnly));
     body.write(m_body);
     body.close();
 
-    QProcess *process = run({QStringLiteral("--selector="), bodyPath});
+    QProcess *process = run({"--selector=", bodyPath});
     QVERIFY(process);
     QCOMPARE(process->exitStatus(), QProcess::NormalExit);
     QCOMPARE(process->exitCode(), 0);
@@ -174,10 +174,8 @@ void TestQivroConfig::storedConfiguration()
 void TestQivroConfig::controllerOptions()
 {
     const QString secret(64, QLatin1Char('f'));
-    QProcess *process = run({QStringLiteral("--controller"), QStringLiteral("127.0.0.1:9090"),
-                                QStringLiteral("--secret"), secret, QStringLiteral("--selector"),
-                                QStringLiteral("proxy"), QStringLiteral("--tun"),
-                                QStringLiteral("--pretty"), QStringLiteral("-")},
+    QProcess *process = run({"--controller", "127.0.0.1:9090", "--secret", secret, "--selector",
+                                "proxy", "--tun", "--pretty", "-"},
         m_body);
     QVERIFY(process);
     QCOMPARE(process->exitCode(), 0);
@@ -187,16 +185,15 @@ void TestQivroConfig::controllerOptions()
     QJsonObject expected = m_expected;
     QJsonArray outbounds = expected[QLatin1String("outbounds")].toArray();
     QJsonObject selector = outbounds.at(16).toObject();
-    selector[QLatin1String("tag")] = QStringLiteral("proxy");
+    selector[QLatin1String("tag")] = "proxy";
     outbounds[16] = selector;
     expected[QLatin1String("outbounds")] = outbounds;
     QJsonObject route = expected[QLatin1String("route")].toObject();
-    route[QLatin1String("final")] = QStringLiteral("proxy");
+    route[QLatin1String("final")] = "proxy";
     expected[QLatin1String("route")] = route;
     QJsonObject experimental = expected[QLatin1String("experimental")].toObject();
     experimental[QLatin1String("clash_api")]
-        = QJsonObject {{QStringLiteral("external_controller"), QStringLiteral("127.0.0.1:9090")},
-            {QStringLiteral("secret"), secret}};
+        = QJsonObject {{"external_controller", "127.0.0.1:9090"}, {"secret", secret}};
     expected[QLatin1String("experimental")] = experimental;
     expected[QLatin1String("inbounds")] = QJsonDocument::fromJson(R"([{"type": "tun",
         "tag": "tun-in", "address": ["172.19.0.1/30"], "auto_route": true, "strict_route": true,
@@ -221,11 +218,9 @@ void TestQivroConfig::outputRunsInTheEngine_data()
 {
     QTest::addColumn<QStringList>("options");
     QTest::newRow("default") << QStringList();
-    QTest::newRow("connecting") << QStringList {QStringLiteral("--controller"),
-        QStringLiteral("127.0.0.1:9090"), QStringLiteral("--secret"), QStringLiteral("s"),
-        QStringLiteral("--selector"), QStringLiteral("proxy")};
-    QTest::newRow("tun") << QStringList {
-        QStringLiteral("--selector"), QStringLiteral("proxy"), QStringLiteral("--tun")};
+    QTest::newRow("connecting") << QStringList {
+        "--controller", "127.0.0.1:9090", "--secret", "s", "--selector", "proxy"};
+    QTest::newRow("tun") << QStringList {"--selector", "proxy", "--tun"};
 }
 
 // What the tool prints is what the engine takes, as it is: no link the engine would refuse
@@ -236,18 +231,17 @@ void TestQivroConfig::outputRunsInTheEngine()
     QSKIP("built without the engine");
 #else
     QFETCH(QStringList, options);
-    QProcess *process = run(options + QStringList {QStringLiteral("-")}, m_body);
+    QProcess *process = run(options + QStringList {"-"}, m_body);
     QVERIFY(process);
     QCOMPARE(process->exitCode(), 0);
-    const QString path = m_home.filePath(QStringLiteral("printed.json"));
+    const QString path = m_home.filePath("printed.json");
     QFile printed(path);
     QVERIFY(printed.open(QIODevice::WriteOnly));
     printed.write(process->readAllStandardOutput());
     printed.close();
 
     QProcess engine;
-    engine.start(
-        QStringLiteral(QIVRO_ENGINE_TOOL), {QStringLiteral("check"), QStringLiteral("-c"), path});
+    engine.start(QStringLiteral(QIVRO_ENGINE_TOOL), {"check", "-c", path});
     QVERIFY(engine.waitForFinished(30000));
     QCOMPARE(QString::fromUtf8(engine.readAllStandardError()), QString());
     QCOMPARE(engine.exitCode(), 0);

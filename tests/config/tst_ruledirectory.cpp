@@ -11,13 +11,12 @@
 
 namespace {
 
-const QStringList builtIn {QStringLiteral("geoip-cn.srs"), QStringLiteral("geoip-ir.srs"),
-    QStringLiteral("geoip-ru.srs"), QStringLiteral("geosite-cn.srs")};
+const QStringList builtIn {"geoip-cn.srs", "geoip-ir.srs", "geoip-ru.srs", "geosite-cn.srs"};
 
 QString ruleDirectory()
 {
     return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + QDir::separator()
-        + QStringLiteral("rules");
+        + "rules";
 }
 
 QString rulePath(const QString &name)
@@ -71,9 +70,9 @@ private slots:
 void TestRuleDirectory::initTestCase()
 {
     QStandardPaths::setTestModeEnabled(true);
-    QCoreApplication::setOrganizationName(QStringLiteral("qivro"));
-    QCoreApplication::setApplicationName(QStringLiteral("qivro"));
-    QCOMPARE(sorted(QDir(QStringLiteral(":/rules")).entryList(QDir::Files)), builtIn);
+    QCoreApplication::setOrganizationName("qivro");
+    QCoreApplication::setApplicationName("qivro");
+    QCOMPARE(sorted(QDir(":/rules").entryList(QDir::Files)), builtIn);
 }
 
 void TestRuleDirectory::init()
@@ -88,22 +87,16 @@ void TestRuleDirectory::sections_data()
     QTest::addColumn<QStringList>("domainTags");
     QTest::addColumn<QStringList>("addressTags");
 
-    const QStringList geoip {
-        QStringLiteral("geoip-cn"), QStringLiteral("geoip-ir"), QStringLiteral("geoip-ru")};
-    QTest::newRow("built-in only")
-        << QStringList() << QStringList {QStringLiteral("geosite-cn")} << geoip;
+    const QStringList geoip {"geoip-cn", "geoip-ir", "geoip-ru"};
+    QTest::newRow("built-in only") << QStringList() << QStringList {"geosite-cn"} << geoip;
     QTest::newRow("custom.srs defined, unused")
-        << QStringList {QStringLiteral("custom.srs")} << QStringList {QStringLiteral("geosite-cn")}
-        << geoip;
+        << QStringList {"custom.srs"} << QStringList {"geosite-cn"} << geoip;
     QTest::newRow("geosite-ads.srs joins both sections")
-        << QStringList {QStringLiteral("geosite-ads.srs")}
-        << QStringList {QStringLiteral("geosite-ads"), QStringLiteral("geosite-cn")} << geoip;
+        << QStringList {"geosite-ads.srs"} << QStringList {"geosite-ads", "geosite-cn"} << geoip;
     QTest::newRow("geoip-private.srs and two extensions")
-        << QStringList {QStringLiteral("geoip-private.srs"), QStringLiteral("geosite-a.b.srs"),
-               QStringLiteral("notes.txt")}
-        << QStringList {QStringLiteral("geosite-a.b"), QStringLiteral("geosite-cn")}
-        << QStringList {QStringLiteral("geoip-cn"), QStringLiteral("geoip-ir"),
-               QStringLiteral("geoip-private"), QStringLiteral("geoip-ru")};
+        << QStringList {"geoip-private.srs", "geosite-a.b.srs", "notes.txt"}
+        << QStringList {"geosite-a.b", "geosite-cn"}
+        << QStringList {"geoip-cn", "geoip-ir", "geoip-private", "geoip-ru"};
 }
 
 void TestRuleDirectory::sections()
@@ -116,7 +109,7 @@ void TestRuleDirectory::sections()
     for (const QString &name : added)
         QVERIFY(writeFile(rulePath(name), "user data"));
 
-    const QJsonObject route = createRoute(QStringLiteral("proxy"));
+    const QJsonObject route = createRoute("proxy");
 
     // One definition per *.srs file; its order is the directory's, so the rules must follow it.
     QStringList listed;
@@ -124,15 +117,14 @@ void TestRuleDirectory::sections()
     for (const QJsonValue &value : route[QLatin1String("rule_set")].toArray()) {
         const QJsonObject definition = value.toObject();
         const QString tag = definition[QLatin1String("tag")].toString();
-        const QString name = tag + QStringLiteral(".srs");
+        const QString name = tag + ".srs";
         QCOMPARE(definition,
-            (QJsonObject {{QStringLiteral("tag"), tag}, {QStringLiteral("type"), "local"},
-                {QStringLiteral("format"), "binary"},
-                {QStringLiteral("path"), ruleDirectory() + QLatin1Char('/') + name}}));
+            (QJsonObject {{"tag", tag}, {"type", "local"}, {"format", "binary"},
+                {"path", ruleDirectory() + QLatin1Char('/') + name}}));
         listed.append(tag);
         definedNames.append(name);
     }
-    QStringList expectedNames = builtIn + added.filter(QStringLiteral(".srs"));
+    QStringList expectedNames = builtIn + added.filter(".srs");
     QCOMPARE(sorted(definedNames), sorted(expectedNames));
     const auto inListingOrder = [&listed](const QStringList &tags) {
         QStringList ordered;
@@ -148,7 +140,7 @@ void TestRuleDirectory::sections()
     QCOMPARE(routeRules.size(), 4);
     QCOMPARE(strings(routeRules.at(2)[QLatin1String("rule_set")]), inListingOrder(domainTags));
     QCOMPARE(strings(routeRules.at(3)[QLatin1String("rule_set")]), inListingOrder(addressTags));
-    QCOMPARE(routeRules.at(3)[QLatin1String("outbound")].toString(), QStringLiteral("direct"));
+    QCOMPARE(routeRules.at(3)[QLatin1String("outbound")].toString(), "direct");
     const QJsonArray dnsRules = createDNS()[QLatin1String("rules")].toArray();
     QCOMPARE(dnsRules.size(), 3);
     QCOMPARE(strings(dnsRules.at(1)[QLatin1String("rule_set")]), inListingOrder(domainTags));
@@ -160,9 +152,9 @@ void TestRuleDirectory::sections()
 void TestRuleDirectory::freshProfile()
 {
     QVERIFY(!QDir(ruleDirectory()).exists());
-    QCOMPARE(createRoute(QStringLiteral("proxy"))[QLatin1String("rule_set")].toArray().size(), 4);
+    QCOMPARE(createRoute("proxy")[QLatin1String("rule_set")].toArray().size(), 4);
     for (const QString &name : builtIn) {
-        QCOMPARE(readFile(rulePath(name)), readFile(QStringLiteral(":/rules/") + name));
+        QCOMPARE(readFile(rulePath(name)), readFile(":/rules/" + name));
         const auto permissions = QFile::permissions(rulePath(name))
             & ~(QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser);
         QCOMPARE(permissions, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
@@ -172,26 +164,25 @@ void TestRuleDirectory::freshProfile()
 void TestRuleDirectory::changedFileLeftAlone()
 {
     QVERIFY(QDir().mkpath(ruleDirectory()));
-    QVERIFY(writeFile(rulePath(QStringLiteral("geoip-cn.srs")), "older copy"));
-    QFile::setPermissions(rulePath(QStringLiteral("geoip-cn.srs")), QFileDevice::ReadOwner);
+    QVERIFY(writeFile(rulePath("geoip-cn.srs"), "older copy"));
+    QFile::setPermissions(rulePath("geoip-cn.srs"), QFileDevice::ReadOwner);
     createDNS();
-    createRoute(QStringLiteral("proxy"));
-    QCOMPARE(readFile(rulePath(QStringLiteral("geoip-cn.srs"))), QByteArray("older copy"));
-    QCOMPARE(QFile::permissions(rulePath(QStringLiteral("geoip-cn.srs"))) & QFileDevice::WriteOwner,
+    createRoute("proxy");
+    QCOMPARE(readFile(rulePath("geoip-cn.srs")), QByteArray("older copy"));
+    QCOMPARE(QFile::permissions(rulePath("geoip-cn.srs")) & QFileDevice::WriteOwner,
         QFileDevice::Permissions());
-    QCOMPARE(readFile(rulePath(QStringLiteral("geoip-ir.srs"))),
-        readFile(QStringLiteral(":/rules/geoip-ir.srs")));
+    QCOMPARE(readFile(rulePath("geoip-ir.srs")), readFile(":/rules/geoip-ir.srs"));
 }
 
 void TestRuleDirectory::deletedFilesRestored()
 {
-    createRoute(QStringLiteral("proxy"));
+    createRoute("proxy");
     for (const QString &name : builtIn)
         QVERIFY(QFile::remove(rulePath(name)));
     QVERIFY(QDir(ruleDirectory()).isEmpty());
     QCOMPARE(createRoute(QString())[QLatin1String("rule_set")].toArray().size(), 4);
     for (const QString &name : builtIn)
-        QCOMPARE(readFile(rulePath(name)), readFile(QStringLiteral(":/rules/") + name));
+        QCOMPARE(readFile(rulePath(name)), readFile(":/rules/" + name));
 }
 
 // A folder that cannot be made leaves nothing to define or reference; neither section fails.
@@ -200,12 +191,12 @@ void TestRuleDirectory::noRuleFiles()
     QVERIFY(QDir().mkpath(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)));
     QVERIFY(writeFile(ruleDirectory(), "not a folder"));
 
-    const QJsonObject route = createRoute(QStringLiteral("proxy"));
+    const QJsonObject route = createRoute("proxy");
     QVERIFY(!route.contains(QLatin1String("rule_set")));
     QCOMPARE(route[QLatin1String("rules")].toArray().size(), 2);
     const QJsonArray dnsRules = createDNS()[QLatin1String("rules")].toArray();
     QCOMPARE(dnsRules.size(), 2);
-    QCOMPARE(dnsRules.at(1)[QLatin1String("server")].toString(), QStringLiteral("dns_fakeip"));
+    QCOMPARE(dnsRules.at(1)[QLatin1String("server")].toString(), "dns_fakeip");
 }
 
 QTEST_GUILESS_MAIN(TestRuleDirectory)

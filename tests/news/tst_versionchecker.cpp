@@ -7,7 +7,6 @@
 
 #include <QJsonValue>
 #include <QSignalSpy>
-#include <QTcpServer>
 #include <QTest>
 #include <QTimer>
 
@@ -99,34 +98,27 @@ void VersionCheckerTest::compareVersions()
 void VersionCheckerTest::check_data()
 {
     QTest::addColumn<QJsonValue>("minVersion"); // undefined: the key is left out
-    QTest::addColumn<QString>("fault"); // an HTTP status, a body fault, "never" or "closed"
+    // An HTTP status, a body fault or "never". The arithmetic and the request layer's errors
+    // have their own tables; these rows are the gate's own outcomes.
+    QTest::addColumn<QString>("fault");
     QTest::addColumn<bool>("updateRequired");
     QTest::addColumn<QString>("error"); // empty: the file was understood
     const auto row
         = [](const char *tag, const QJsonValue &min, bool update, const char *error,
               const char *fault = "") { QTest::newRow(tag) << min << fault << update << error; };
     row("same", "1.0.0", false, "");
-    row("one part", "1", false, "");
     row("older, spaced", " 0.9.9\n", false, "");
     row("newer patch", "1.0.1", true, "");
-    row("newer minor", "1.1", true, "");
-    row("pre-release", "1.0.1-beta", true, "");
-    row("build", "1.0.0+7", false, "");
     const char *invalid = "Version response has an invalid min_version";
     const char *missing = "Version response is missing min_version";
     row("prefix v", "v1.2", false, invalid);
-    row("double dot", "1..2", false, invalid);
-    row("trailing dot", "1.0.", false, invalid);
     row("number", 2, false, missing);
     row("blank", "  ", false, missing);
     row("absent", QJsonValue::Undefined, false, missing);
     const char *notJson = "Invalid version response";
     row("not JSON", "1.1", false, notJson, "malformed");
     row("not an object", "1.1", false, notJson, "non-object");
-    row("empty body", "1.1", false, notJson, "empty");
     row("server error", "1.1", false, "Server error, please try again later", "500");
-    row("forbidden", "1.1", false, "Authentication expired, please log in again", "403");
-    row("nothing listening", "1.1", false, "Unable to connect to server", "closed");
     row("no answer", "1.1", false, "Connection timed out", "never");
 }
 
@@ -144,12 +136,7 @@ void VersionCheckerTest::check()
     QVERIFY(gate.updateRequired() && !gate.canUseApp());
 
     QVERIFY(serve(minVersion, " https://get.example/new "));
-    if (fault == QLatin1String("closed")) {
-        QTcpServer probe;
-        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
-        qputenv("QIVRO_VERSION_FILE_URL",
-            QStringLiteral("https://127.0.0.1:%1/v.json").arg(probe.serverPort()).toUtf8());
-    } else if (!fault.isEmpty()) {
+    if (!fault.isEmpty()) {
         TestPanel::Fault injected;
         injected.status = fault.toInt();
         injected.neverAnswer = fault == QLatin1String("never");
@@ -158,7 +145,6 @@ void VersionCheckerTest::check()
     }
     QSignalSpy usable(&gate, &VersionChecker::canUseAppChanged);
     gate.checkMinimumSupportedVersion();
-    m_panel.exportClientEnvironment();
 
     QVERIFY(gate.checked() && !gate.isChecking());
     QCOMPARE(gate.updateRequired(), updateRequired);

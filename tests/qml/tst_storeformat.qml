@@ -69,8 +69,7 @@ TestCase {
             { tag: "whole points", value: 15, points: "15", money: "15.00" },
             { tag: "half points", value: 15.5, points: "15.50", money: "15.50" },
             { tag: "within 0.001 of whole", value: 14.9996, points: "15", money: "15.00" },
-            { tag: "just outside", value: 14.998, points: "15.00", money: "15.00" },
-            { tag: "zero", value: 0, points: "0", money: "0.00" }
+            { tag: "just outside", value: 14.998, points: "15.00", money: "15.00" }
         ]
     }
 

@@ -123,15 +123,12 @@ Item {
             return [
                 { tag: "30 s", seconds: 30, text: "You can claim again in 1m." },
                 { tag: "61 s", seconds: 61, text: "You can claim again in 2m." },
-                { tag: "90 s", seconds: 90, text: "You can claim again in 2m." },
                 { tag: "3599 s rounds to the hour", seconds: 3599, text: "You can claim again in 1h." },
                 { tag: "3600 s", seconds: 3600, text: "You can claim again in 1h." },
                 { tag: "3660 s", seconds: 3660, text: "You can claim again in 1h 1m." },
-                { tag: "7200 s", seconds: 7200, text: "You can claim again in 2h." },
                 { tag: "3660 s in Chinese", seconds: 3660, language: "zh",
                   text: "距离下次领取还有 1 小时 1 分钟。" },
                 { tag: "0 s", seconds: 0, text: "Free plan time can only be claimed when you do not have an active plan." },
-                { tag: "negative", seconds: -40, text: "Free plan time can only be claimed when you do not have an active plan." }
             ]
         }
 

@@ -479,7 +479,7 @@ void StoreHandlerTest::orderStatus_data()
     QTest::addColumn<QString>("situation"); // "status:<n>" set on the panel, or a fault
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("error");
-    for (int status : {1, 2, 3, 4, 5})
+    for (int status : {1, 5}) // passed on as the panel sends them
         QTest::addRow("status %d", status)
             << QStringLiteral("status:%1").arg(status) << status << "";
     QTest::newRow("refused") << "msg:" << 0 << "Failed to fetch order status";

@@ -24,17 +24,14 @@ namespace {
 
 QVariant storedSetting(const QString &key)
 {
-    const QSettings settings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("qivro"),
-        QStringLiteral("qivro"));
+    const QSettings settings(QSettings::IniFormat, QSettings::UserScope, "qivro", "qivro");
     return settings.value(key);
 }
 
 QJsonObject node(const QString &tag, int port)
 {
-    return QJsonObject {{QStringLiteral("type"), QStringLiteral("shadowsocks")},
-        {QStringLiteral("tag"), tag}, {QStringLiteral("server"), QStringLiteral("127.0.0.1")},
-        {QStringLiteral("server_port"), port}, {QStringLiteral("method"), "aes-256-gcm"},
-        {QStringLiteral("password"), QStringLiteral("pw")}};
+    return QJsonObject {{"type", "shadowsocks"}, {"tag", tag}, {"server", "127.0.0.1"},
+        {"server_port", port}, {"method", "aes-256-gcm"}, {"password", "pw"}};
 }
 
 QByteArray readFile(const QString &path)
@@ -65,7 +62,7 @@ private:
     bool m_wasRoot;
 };
 
-const QString kSubscription = QStringLiteral("https://panel.test/api/subscribe?token=one");
+const QString kSubscription = "https://panel.test/api/subscribe?token=one";
 
 } // namespace
 
@@ -100,17 +97,15 @@ private:
 void ServiceTest::initTestCase()
 {
     QStandardPaths::setTestModeEnabled(true);
-    QCoreApplication::setOrganizationName(QStringLiteral("qivro-test"));
-    QCoreApplication::setApplicationName(QStringLiteral("service"));
+    QCoreApplication::setOrganizationName("qivro-test");
+    QCoreApplication::setApplicationName("service");
     QDir(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)).removeRecursively();
-    m_database = std::make_unique<DatabaseHandler>(
-        QStringLiteral(":/sql/"), QStringLiteral("service-test"));
+    m_database = std::make_unique<DatabaseHandler>(":/sql/", "service-test");
     QVERIFY(m_database->initializeDatabase());
     m_store = std::make_unique<SubscriptionHandler>(*m_database);
-    const QJsonArray nodes {node(QStringLiteral("HK-01"), 9), node(QStringLiteral("JP-02"), 9)};
+    const QJsonArray nodes {node("HK-01", 9), node("JP-02", 9)};
     QVERIFY(m_store->addSubJson(kSubscription,
-        buildConfig(nodes, {QStringLiteral("HK-01"), QStringLiteral("JP-02")}, QString(), QString(),
-            QString(), false)));
+        buildConfig(nodes, {"HK-01", "JP-02"}, QString(), QString(), QString(), false)));
 }
 
 void ServiceTest::init()
@@ -128,17 +123,16 @@ std::unique_ptr<service> ServiceTest::makeService()
 
 void ServiceTest::secretCreatedOnceAndReadBack()
 {
-    QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("qivro"),
-        QStringLiteral("qivro"))
-        .remove(QStringLiteral("Service/clashSecret"));
+    QSettings(QSettings::IniFormat, QSettings::UserScope, "qivro", "qivro")
+        .remove("Service/clashSecret");
     const auto first = makeService();
-    QVERIFY(QRegularExpression(QStringLiteral("^[0-9a-f]{64}$")).match(first->secret()).hasMatch());
-    QCOMPARE(storedSetting(QStringLiteral("Service/clashSecret")).toString(), first->secret());
+    QVERIFY(QRegularExpression("^[0-9a-f]{64}$").match(first->secret()).hasMatch());
+    QCOMPARE(storedSetting("Service/clashSecret").toString(), first->secret());
     QCOMPARE(makeService()->secret(), first->secret());
 
     QCOMPARE(first->configFile(),
-        QDir::toNativeSeparators(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)
-            + QStringLiteral("/config.json")));
+        QDir::toNativeSeparators(
+            QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + "/config.json"));
 }
 
 void ServiceTest::selectSubscriptionWritesConfig()
@@ -148,19 +142,18 @@ void ServiceTest::selectSubscriptionWritesConfig()
     QVERIFY(tunnel->selectSubscription(kSubscription));
     QCOMPARE(signalsSeen.count("proxyTagsChanged"), 1);
     QCOMPARE(signalsSeen.count("selectedSubscriptionChanged"), 1);
-    QCOMPARE(
-        tunnel->proxyTags(), QList<QString>({QStringLiteral("HK-01"), QStringLiteral("JP-02")}));
+    QCOMPARE(tunnel->proxyTags(), QList<QString>({"HK-01", "JP-02"}));
     QCOMPARE(tunnel->outbounds().size(), 2);
 
     const QJsonObject config = QJsonDocument::fromJson(readFile(tunnel->configFile())).object();
     const QJsonObject api = config.value("experimental").toObject().value("clash_api").toObject();
-    QCOMPARE(api.value("external_controller").toString(), QStringLiteral("127.0.0.1:9090"));
+    QCOMPARE(api.value("external_controller").toString(), "127.0.0.1:9090");
     QCOMPARE(api.value("secret").toString(), tunnel->secret());
     // Auto and each country as latency test groups ahead of the nodes; measured latencies put
     // the answering nodes first.
     LatencyTable latency;
-    latency.store(kSubscription, QStringLiteral("HK-01"), LatencyTable::Timeout);
-    latency.store(kSubscription, QStringLiteral("JP-02"), 80);
+    latency.store(kSubscription, "HK-01", LatencyTable::Timeout);
+    latency.store(kSubscription, "JP-02", 80);
     tunnel->setLatencyTable(&latency);
     QVERIFY(tunnel->selectSubscription(kSubscription));
     QMap<QString, QJsonArray> groups;
@@ -179,9 +172,9 @@ void ServiceTest::selectSubscriptionWritesConfig()
     tunnel->setLatencyTable(nullptr);
 
     // A name that is not stored: no nodes, and the empty configuration on disk.
-    QVERIFY(tunnel->selectSubscription(QStringLiteral("https://panel.test/unknown")));
+    QVERIFY(tunnel->selectSubscription("https://panel.test/unknown"));
     QVERIFY(tunnel->proxyTags().isEmpty());
-    QCOMPARE(tunnel->selectedSubscription(), QStringLiteral("https://panel.test/unknown"));
+    QCOMPARE(tunnel->selectedSubscription(), "https://panel.test/unknown");
     QCOMPARE(readFile(tunnel->configFile()), QByteArrayLiteral("{}"));
 }
 
@@ -189,17 +182,16 @@ void ServiceTest::connectAndDisconnect()
 {
     const auto tunnel = makeService();
     QVERIFY(tunnel->selectSubscription(kSubscription));
-    QVERIFY(tunnel->selectProxyAuto(QStringLiteral("JP-02")));
+    QVERIFY(tunnel->selectProxyAuto("JP-02"));
     SignalRecorder signalsSeen(tunnel.get());
     LogCapture log;
 
     // No remembered node: nothing is pushed.
     tunnel->ToggleConnection();
     QVERIFY(tunnel->isConnected());
-    QCOMPARE(signalsSeen.emitted(),
-        QStringList({QStringLiteral("isConnectedChanged()"), QStringLiteral("engineStarting()")}));
-    QCOMPARE(m_selection.calls.last(), QStringLiteral("default ") + kSubscription + " 2");
-    QCOMPARE(LogCapture::count(QStringLiteral("[Service][Connected]: Connected")), 1);
+    QCOMPARE(signalsSeen.emitted(), QStringList({"isConnectedChanged()", "engineStarting()"}));
+    QCOMPARE(m_selection.calls.last(), "default " + kSubscription + " 2");
+    QCOMPARE(LogCapture::count("[Service][Connected]: Connected"), 1);
 
     qputenv("QIVRO_STANDIN_STOP", "still running");
     tunnel->ToggleConnection();
@@ -216,7 +208,7 @@ void ServiceTest::connectAndDisconnect()
     QCOMPARE(tunnel->selectedSubscription(), kSubscription);
     QCOMPARE(signalsSeen.count("autoRouteChanged"), 1);
     QCOMPARE(signalsSeen.count("selectedProxyChanged"), 1);
-    QCOMPARE(LogCapture::count(QStringLiteral("[Service][Disconnected]: Disconnected")), 1);
+    QCOMPARE(LogCapture::count("[Service][Disconnected]: Disconnected"), 1);
 }
 
 void ServiceTest::startFailureChangesNothing_data()
@@ -245,8 +237,8 @@ void ServiceTest::startFailureChangesNothing()
 
     const auto tunnel = makeService();
     QVERIFY(tunnel->selectSubscription(kSubscription));
-    QVERIFY(tunnel->selectProxy(QStringLiteral("HK-01")));
-    m_selection.defaultTag = QStringLiteral("JP-02");
+    QVERIFY(tunnel->selectProxy("HK-01"));
+    m_selection.defaultTag = "JP-02";
     const QVariantMap before = propertySnapshot(tunnel.get());
     SignalRecorder signalsSeen(tunnel.get());
     LogCapture log;
@@ -255,15 +247,15 @@ void ServiceTest::startFailureChangesNothing()
     tunnel->ToggleConnection();
     QCOMPARE(propertySnapshot(tunnel.get()), before);
     // Only the notice that the engine is wanted, before each attempt.
-    QCOMPARE(signalsSeen.emitted(), QStringList(2, QStringLiteral("engineStarting()")));
-    QCOMPARE(LogCapture::count(QStringLiteral("[Service][Engine]:")), reasonsLogged);
+    QCOMPARE(signalsSeen.emitted(), QStringList(2, "engineStarting()"));
+    QCOMPARE(LogCapture::count("[Service][Engine]:"), reasonsLogged);
     if (!startAnswer.isEmpty())
         QCOMPARE(LogCapture::count(QString::fromUtf8(startAnswer)), 0);
 }
 
 void ServiceTest::pendingConnection()
 {
-    const QString key = QStringLiteral("Service/pendingConnectSubscription");
+    const QString key = "Service/pendingConnectSubscription";
     const auto tunnel = makeService();
     tunnel->preparePendingConnection(kSubscription);
     QCOMPARE(storedSetting(key).toString(), kSubscription);
@@ -310,7 +302,7 @@ void ServiceTest::tunMode()
         Unprivileged unprivileged;
         QVERIFY(tunnel->hasPrivileges());
         QVERIFY(tunnel->requestPrivileges());
-        QVERIFY(tunnel->requestPrivilegesWithPassword(QStringLiteral("secret")));
+        QVERIFY(tunnel->requestPrivilegesWithPassword("secret"));
         tunnel->setTunEnabled(true);
         QVERIFY(!tunnel->tunEnabled());
         QCOMPARE(signalsSeen.emitted(), QStringList());
@@ -324,15 +316,13 @@ void ServiceTest::tunMode()
         QVERIFY(!tunnel->hasPrivileges());
         LogCapture log;
         tunnel->setTunEnabled(true);
-        QCOMPARE(
-            LogCapture::count(QStringLiteral("[Service] TUN mode requested but no privileges")), 1);
+        QCOMPARE(LogCapture::count("[Service] TUN mode requested but no privileges"), 1);
         QVERIFY(!tunnel->tunEnabled());
         QCOMPARE(signalsSeen.emitted(), QStringList());
         QVERIFY(!QFile::exists(tunnel->configFile()));
         if (!Privilege::canRequestElevation()) {
             QVERIFY(!tunnel->requestPrivileges());
-            QCOMPARE(
-                LogCapture::count(QStringLiteral("Cannot request elevation on this platform")), 1);
+            QCOMPARE(LogCapture::count("Cannot request elevation on this platform"), 1);
         }
     }
     if (geteuid() != 0)
@@ -345,11 +335,10 @@ void ServiceTest::tunMode()
     QVERIFY(tunnel->tunEnabled());
     QCOMPARE(signalsSeen.count("tunEnabledChanged"), 1);
     const QJsonObject config = QJsonDocument::fromJson(readFile(tunnel->configFile())).object();
-    QCOMPARE(config.value("inbounds").toArray().first().toObject().value("type").toString(),
-        QStringLiteral("tun"));
+    QCOMPARE(config.value("inbounds").toArray().first().toObject().value("type").toString(), "tun");
 
     // Without nodes the mode changes but no file is written.
-    QVERIFY(tunnel->selectSubscription(QStringLiteral("https://panel.test/unknown")));
+    QVERIFY(tunnel->selectSubscription("https://panel.test/unknown"));
     QVERIFY(QFile::remove(tunnel->configFile()));
     tunnel->setTunEnabled(false);
     QCOMPARE(signalsSeen.count("tunEnabledChanged"), 2);
@@ -362,29 +351,29 @@ void ServiceTest::selectionWhileDisconnected()
     QVERIFY(tunnel->selectSubscription(kSubscription));
     SignalRecorder signalsSeen(tunnel.get());
 
-    QVERIFY(!tunnel->selectProxy(QStringLiteral("hk-01")));
-    QVERIFY(!tunnel->selectProxyAuto(QStringLiteral("nowhere")));
+    QVERIFY(!tunnel->selectProxy("hk-01"));
+    QVERIFY(!tunnel->selectProxyAuto("nowhere"));
     QCOMPARE(signalsSeen.emitted(), QStringList());
     QVERIFY(m_selection.calls.isEmpty());
 
-    QVERIFY(tunnel->selectProxy(QStringLiteral("JP-02")));
-    QCOMPARE(tunnel->selectedProxy(), QStringLiteral("JP-02"));
-    QVERIFY(tunnel->selectProxy(QStringLiteral("JP-02")));
+    QVERIFY(tunnel->selectProxy("JP-02"));
+    QCOMPARE(tunnel->selectedProxy(), "JP-02");
+    QVERIFY(tunnel->selectProxy("JP-02"));
     QCOMPARE(signalsSeen.count("selectedProxyChanged"), 1);
     QCOMPARE(signalsSeen.count("autoRouteChanged"), 0);
 
-    QVERIFY(tunnel->selectProxyAuto(QStringLiteral("JP-02")));
+    QVERIFY(tunnel->selectProxyAuto("JP-02"));
     QVERIFY(tunnel->autoRoute());
     QCOMPARE(signalsSeen.count("autoRouteChanged"), 1);
     QCOMPARE(signalsSeen.count("selectedProxyChanged"), 1);
-    QVERIFY(tunnel->selectProxy(QStringLiteral("HK-01")));
+    QVERIFY(tunnel->selectProxy("HK-01"));
     QVERIFY(!tunnel->autoRoute());
     QCOMPARE(signalsSeen.count("autoRouteChanged"), 2);
 
-    const QString tagCall = QStringLiteral("tag ") + kSubscription + QLatin1Char(' ');
+    const QString tagCall = "tag " + kSubscription + QLatin1Char(' ');
     QCOMPARE(m_selection.calls,
-        QStringList({tagCall + "JP-02", tagCall + "JP-02", QStringLiteral("auto ") + kSubscription,
-            tagCall + "HK-01"}));
+        QStringList(
+            {tagCall + "JP-02", tagCall + "JP-02", "auto " + kSubscription, tagCall + "HK-01"}));
 }
 
 void ServiceTest::loadSubscription()
@@ -396,7 +385,7 @@ void ServiceTest::loadSubscription()
     https.server().route(
         "/links", [body] { return QHttpServerResponse("text/plain", body.toBase64()); });
     QVERIFY2(https.start(), qPrintable(https.errorString()));
-    const QString url = https.url(QStringLiteral("/links")).toString();
+    const QString url = https.url("/links").toString();
 
     const auto tunnel = makeService();
     QVERIFY(tunnel->selectSubscription(kSubscription));
@@ -405,19 +394,16 @@ void ServiceTest::loadSubscription()
     tunnel->LoadSubscription(url);
     QCOMPARE(tags.count(), 2);
     // Logged without what follows the scheme: a link's authority may be its credentials.
-    QCOMPARE(LogCapture::count(QStringLiteral("Cannot handle url: foo://***")), 1);
+    QCOMPARE(LogCapture::count("Cannot handle url: foo://***"), 1);
     // Appended to what was loaded, stored under the URL and written.
-    const QList<QString> expected {QStringLiteral("HK-01"), QStringLiteral("JP-02"),
-        QStringLiteral("US-03"), QStringLiteral("DE-04")};
+    const QList<QString> expected {"HK-01", "JP-02", "US-03", "DE-04"};
     QCOMPARE(tunnel->proxyTags(), expected);
     QCOMPARE(m_store->getSubscription(url).tags, expected);
     const QJsonObject config = QJsonDocument::fromJson(readFile(tunnel->configFile())).object();
     QCOMPARE(config.value("outbounds").toArray().size(), 4 + 3 + 4); // and a group per country
 
-    tunnel->LoadSubscription(https.url(QStringLiteral("/missing")).toString());
-    QCOMPARE(LogCapture::count(
-                 QStringLiteral("[Service][LoadSubscription]: Failed to load subscription:")),
-        1);
+    tunnel->LoadSubscription(https.url("/missing").toString());
+    QCOMPARE(LogCapture::count("[Service][LoadSubscription]: Failed to load subscription:"), 1);
     QCOMPARE(tunnel->proxyTags(), expected);
 }
 
@@ -426,14 +412,13 @@ void ServiceTest::restartParameters_data()
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("parameters");
 
-    QTest::newRow("program only") << QStringList {"C:/qivro/qivro.exe"}
-                                  << QStringLiteral("--tun-enabled");
+    QTest::newRow("program only") << QStringList {"C:/qivro/qivro.exe"} << "--tun-enabled";
     QTest::newRow("two arguments kept in order")
-        << QStringList {"qivro", "--lang", "zh"} << QStringLiteral("--lang zh --tun-enabled");
+        << QStringList {"qivro", "--lang", "zh"} << "--lang zh --tun-enabled";
     QTest::newRow("already given: twice")
-        << QStringList {"qivro", "--tun-enabled"} << QStringLiteral("--tun-enabled --tun-enabled");
-    QTest::newRow("a space is not quoted") << QStringList {"qivro", "--profile", "my profile"}
-                                           << QStringLiteral("--profile my profile --tun-enabled");
+        << QStringList {"qivro", "--tun-enabled"} << "--tun-enabled --tun-enabled";
+    QTest::newRow("a space is not quoted")
+        << QStringList {"qivro", "--profile", "my profile"} << "--profile my profile --tun-enabled";
 }
 
 void ServiceTest::restartParameters()
@@ -447,14 +432,13 @@ void ServiceTest::waitUntilReplaced()
 {
     // pkexec's two outcomes, played by a shell: it becomes the program, or it ends.
     qint64 pid = 0;
-    QVERIFY(QProcess::startDetached(
-        QStringLiteral("/bin/sh"), {"-c", "sleep 0.3; exec sleep 30"}, QString(), &pid));
+    QVERIFY(
+        QProcess::startDetached("/bin/sh", {"-c", "sleep 0.3; exec sleep 30"}, QString(), &pid));
     const bool replaced = Privilege::waitUntilReplaced(pid, "sh");
     ::kill(pid_t(pid), SIGTERM);
     QVERIFY(replaced);
 
-    QVERIFY(QProcess::startDetached(
-        QStringLiteral("/bin/sh"), {"-c", "sleep 0.3; exit 126"}, QString(), &pid));
+    QVERIFY(QProcess::startDetached("/bin/sh", {"-c", "sleep 0.3; exit 126"}, QString(), &pid));
     QVERIFY(!Privilege::waitUntilReplaced(pid, "sh"));
 }
 

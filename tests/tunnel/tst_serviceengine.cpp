@@ -15,16 +15,14 @@
 
 namespace {
 
-const QString kSubscription = QStringLiteral("https://panel.test/api/subscribe?token=engine");
-const QString kQuoted = QStringLiteral("JP \"02\" \\ x");
+const QString kSubscription = "https://panel.test/api/subscribe?token=engine";
+const QString kQuoted = "JP \"02\" \\ x";
 
 QJsonObject node(const QString &tag)
 {
     // Nothing listens there: these tests only move the selector.
-    return QJsonObject {{QStringLiteral("type"), QStringLiteral("shadowsocks")},
-        {QStringLiteral("tag"), tag}, {QStringLiteral("server"), QStringLiteral("127.0.0.1")},
-        {QStringLiteral("server_port"), 9}, {QStringLiteral("method"), "aes-256-gcm"},
-        {QStringLiteral("password"), QStringLiteral("pw")}};
+    return QJsonObject {{"type", "shadowsocks"}, {"tag", tag}, {"server", "127.0.0.1"},
+        {"server_port", 9}, {"method", "aes-256-gcm"}, {"password", "pw"}};
 }
 
 // The selector's current member as the engine reports it.
@@ -33,14 +31,14 @@ QString engineSelection(const QString &secret)
     try {
         return NetworkHandler::getDirectInstance()
             ->request()
-            .url(QUrl(QStringLiteral("http://127.0.0.1:9090/proxies/proxy")))
+            .url(QUrl("http://127.0.0.1:9090/proxies/proxy"))
             .authToken(secret)
             .get()
             .object()
             .value(QLatin1String("now"))
             .toString();
     } catch (const NetworkError &error) {
-        return QStringLiteral("error: ") + error.message();
+        return "error: " + error.message();
     }
 }
 
@@ -67,16 +65,15 @@ private:
 void ServiceEngineTest::initTestCase()
 {
     QStandardPaths::setTestModeEnabled(true);
-    QCoreApplication::setOrganizationName(QStringLiteral("qivro-test"));
-    QCoreApplication::setApplicationName(QStringLiteral("service-engine"));
+    QCoreApplication::setOrganizationName("qivro-test");
+    QCoreApplication::setApplicationName("service-engine");
     // Health checks stay on loopback.
     qputenv("QIVRO_ENGINE_TEST_URL", "http://127.0.0.1:9/");
     QDir(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)).removeRecursively();
-    m_database = std::make_unique<DatabaseHandler>(
-        QStringLiteral(":/sql/"), QStringLiteral("service-engine"));
+    m_database = std::make_unique<DatabaseHandler>(":/sql/", "service-engine");
     QVERIFY(m_database->initializeDatabase());
     m_store = std::make_unique<SubscriptionHandler>(*m_database);
-    const QList<QString> tags {QStringLiteral("HK-01"), kQuoted, QStringLiteral("US-03")};
+    const QList<QString> tags {"HK-01", kQuoted, "US-03"};
     QJsonArray nodes;
     for (const QString &tag : tags)
         nodes.append(node(tag));
@@ -102,29 +99,26 @@ void ServiceEngineTest::selectionReachesEngine()
     tunnel.ToggleConnection();
     QVERIFY(tunnel.isConnected());
     QVERIFY(tunnel.autoRoute());
-    QCOMPARE(engineSelection(tunnel.secret()), QStringLiteral("urltest"));
-    QTRY_COMPARE(LogCapture::count(QStringLiteral("Proxy selected successfully: urltest")), 2);
-    QTRY_COMPARE(tunnel.selectedProxy(), QStringLiteral("HK-01"));
+    QCOMPARE(engineSelection(tunnel.secret()), "urltest");
+    QTRY_COMPARE(LogCapture::count("Proxy selected successfully: urltest"), 2);
+    QTRY_COMPARE(tunnel.selectedProxy(), "HK-01");
     QTRY_VERIFY(!tunnel.nodeResponding());
 
     // A later choice, with a tag that needs escaping in the body.
     QVERIFY(tunnel.selectProxy(kQuoted));
     QVERIFY(!tunnel.autoRoute());
-    QCOMPARE(LogCapture::count(
-                 QStringLiteral("[Service][SelectProxy]: {\"name\": \"JP \\\"02\\\" \\\\ x\"}")),
-        1);
+    QCOMPARE(LogCapture::count("[Service][SelectProxy]: {\"name\": \"JP \\\"02\\\" \\\\ x\"}"), 1);
     QCOMPARE(engineSelection(tunnel.secret()), kQuoted);
-    QCOMPARE(m_selection.calls.last(),
-        QStringLiteral("tag ") + kSubscription + QLatin1Char(' ') + kQuoted);
+    QCOMPARE(m_selection.calls.last(), "tag " + kSubscription + QLatin1Char(' ') + kQuoted);
 
     // Automatic mode shows before the request goes out.
-    connect(&tunnel, &service::autoRouteChanged, this,
-        [] { LogCapture::mark(QStringLiteral("autoRouteChanged")); });
-    QVERIFY(tunnel.selectProxyAuto(QStringLiteral("HK-01")));
+    connect(
+        &tunnel, &service::autoRouteChanged, this, [] { LogCapture::mark("autoRouteChanged"); });
+    QVERIFY(tunnel.selectProxyAuto("HK-01"));
     const QStringList &lines = LogCapture::lines();
-    QVERIFY(lines.indexOf(QStringLiteral("autoRouteChanged")) < lines.lastIndexOf(
-                QStringLiteral("[Service][SelectProxy]: http://127.0.0.1:9090/proxies/proxy")));
-    QCOMPARE(engineSelection(tunnel.secret()), QStringLiteral("HK-01"));
+    QVERIFY(lines.indexOf("autoRouteChanged")
+        < lines.lastIndexOf("[Service][SelectProxy]: http://127.0.0.1:9090/proxies/proxy"));
+    QCOMPARE(engineSelection(tunnel.secret()), "HK-01");
 
     tunnel.ToggleConnection();
     QVERIFY(!tunnel.isConnected());
@@ -133,13 +127,13 @@ void ServiceEngineTest::selectionReachesEngine()
 
 void ServiceEngineTest::disconnectCancelsSecondPush()
 {
-    m_selection.defaultTag = QStringLiteral("HK-01");
+    m_selection.defaultTag = "HK-01";
     service tunnel(*m_store, &m_selection);
     QVERIFY(tunnel.selectSubscription(kSubscription));
     LogCapture log;
     tunnel.ToggleConnection();
     QVERIFY(tunnel.isConnected());
-    QCOMPARE(LogCapture::count(QStringLiteral("Proxy selected successfully: HK-01")), 1);
+    QCOMPARE(LogCapture::count("Proxy selected successfully: HK-01"), 1);
     tunnel.ToggleConnection();
     QVERIFY(!tunnel.isConnected());
 
@@ -156,7 +150,7 @@ void ServiceEngineTest::startFailsWhenPortTaken()
 {
     QTcpServer blocker;
     QVERIFY2(blocker.listen(QHostAddress::Any, 1080), qPrintable(blocker.errorString()));
-    m_selection.defaultTag = QStringLiteral("HK-01");
+    m_selection.defaultTag = "HK-01";
     service tunnel(*m_store, &m_selection);
     QVERIFY(tunnel.selectSubscription(kSubscription));
     const QVariantMap before = propertySnapshot(&tunnel);
@@ -165,8 +159,8 @@ void ServiceEngineTest::startFailsWhenPortTaken()
 
     tunnel.ToggleConnection();
     QCOMPARE(propertySnapshot(&tunnel), before);
-    QCOMPARE(signalsSeen.emitted(), QStringList {QStringLiteral("engineStarting()")});
-    QCOMPARE(LogCapture::count(QStringLiteral("1080")), 0); // the engine's text is not shown
+    QCOMPARE(signalsSeen.emitted(), QStringList {"engineStarting()"});
+    QCOMPARE(LogCapture::count("1080"), 0); // the engine's text is not shown
 
     blocker.close();
     tunnel.ToggleConnection();
@@ -179,20 +173,20 @@ void ServiceEngineTest::unreachableControlApi()
 {
     // An engine that starts but serves no control API.
     qputenv("QIVRO_ENGINE_LIBRARY", QIVRO_STANDIN_ENGINE);
-    m_selection.defaultTag = QStringLiteral("HK-01");
+    m_selection.defaultTag = "HK-01";
     service tunnel(*m_store, &m_selection);
     QVERIFY(tunnel.selectSubscription(kSubscription));
     LogCapture log;
     tunnel.ToggleConnection();
     QVERIFY(tunnel.isConnected());
-    QCOMPARE(tunnel.selectedProxy(), QStringLiteral("HK-01"));
-    const QString failed = QStringLiteral("[Service][SelectProxy]: Failed to select proxy:");
+    QCOMPARE(tunnel.selectedProxy(), "HK-01");
+    const QString failed = "[Service][SelectProxy]: Failed to select proxy:";
     QTRY_COMPARE(LogCapture::count(failed), 2); // at once and 600 ms later
 
-    QVERIFY(!tunnel.selectProxy(QStringLiteral("US-03")));
-    QCOMPARE(tunnel.selectedProxy(), QStringLiteral("US-03"));
+    QVERIFY(!tunnel.selectProxy("US-03"));
+    QCOMPARE(tunnel.selectedProxy(), "US-03");
     QCOMPARE(LogCapture::count(failed), 3);
-    QCOMPARE(LogCapture::count(QStringLiteral("Connection error - is sing-box running?")), 3);
+    QCOMPARE(LogCapture::count("Connection error - is sing-box running?"), 3);
     QVERIFY(tunnel.isConnected());
 }
 

@@ -24,12 +24,12 @@ QString ssLink(const QString &tag, int port = 8388)
 
 QJsonObject outbound(const QString &type, const QString &tag)
 {
-    return QJsonObject {{QStringLiteral("type"), type}, {QStringLiteral("tag"), tag}};
+    return QJsonObject {{"type", type}, {"tag", tag}};
 }
 
 QJsonObject configWith(const QJsonArray &outbounds)
 {
-    return QJsonObject {{QStringLiteral("outbounds"), outbounds}};
+    return QJsonObject {{"outbounds", outbounds}};
 }
 
 } // namespace
@@ -60,11 +60,10 @@ private:
 void SubscriptionStoreTest::initTestCase()
 {
     QStandardPaths::setTestModeEnabled(true);
-    QCoreApplication::setOrganizationName(QStringLiteral("qivro-test"));
-    QCoreApplication::setApplicationName(QStringLiteral("subscription-store"));
+    QCoreApplication::setOrganizationName("qivro-test");
+    QCoreApplication::setApplicationName("subscription-store");
     QDir(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)).removeRecursively();
-    m_database = std::make_unique<DatabaseHandler>(
-        QStringLiteral(":/sql/"), QStringLiteral("subscription-store"));
+    m_database = std::make_unique<DatabaseHandler>(":/sql/", "subscription-store");
     QVERIFY(m_database->initializeDatabase());
 
     m_https.server().route("/sub/<arg>", [this](const QString &name, const QHttpServerRequest &r) {
@@ -78,13 +77,13 @@ void SubscriptionStoreTest::initTestCase()
 
 void SubscriptionStoreTest::init()
 {
-    QVERIFY(m_database->executeSql(QStringLiteral("DELETE FROM subscriptions"), true));
+    QVERIFY(m_database->executeSql("DELETE FROM subscriptions", true));
 }
 
 int SubscriptionStoreTest::rowCount(const QString &name)
 {
     QSqlQuery &query = m_database->getQuery();
-    query.prepare(QStringLiteral("SELECT COUNT(*) FROM subscriptions WHERE name = ?"));
+    query.prepare("SELECT COUNT(*) FROM subscriptions WHERE name = ?");
     query.addBindValue(name);
     if (!query.exec() || !query.next())
         return -1;
@@ -97,25 +96,16 @@ void SubscriptionStoreTest::extraction_data()
     QTest::addColumn<int>("outbounds");
     QTest::addColumn<QStringList>("tags");
 
-    QTest::newRow("groups and built-ins left out, repeated tag once")
-        << configWith({outbound(QStringLiteral("Selector"), QStringLiteral("proxy")),
-               outbound(QStringLiteral("direct"), QStringLiteral("direct")),
-               outbound(QStringLiteral("dns"), QStringLiteral("dns-out")),
-               outbound(QStringLiteral("shadowsocks"), QStringLiteral("HK")),
-               outbound(QStringLiteral("BLOCK"), QStringLiteral("block")),
-               outbound(QStringLiteral("URLTest"), QStringLiteral("auto")),
-               outbound(QStringLiteral("vless"), QStringLiteral("HK"))})
-        << 2 << QStringList {QStringLiteral("HK")};
-    QTest::newRow("empty tag and missing type stay, without a tag")
-        << configWith({outbound(QStringLiteral("vless"), QString()),
-               QJsonObject {{QStringLiteral("tag"), QStringLiteral("JP")}}, QJsonValue(5),
-               outbound(QStringLiteral("trojan"), QStringLiteral("US"))})
-        << 3 << QStringList {QStringLiteral("JP"), QStringLiteral("US")};
-    QTest::newRow("no outbounds") << QJsonObject {{QStringLiteral("log"), QJsonObject {}}} << 0
-                                  << QStringList {};
+    QTest::newRow("groups and built-ins left out, repeated tag once") << configWith(
+        {outbound("Selector", "proxy"), outbound("direct", "direct"), outbound("dns", "dns-out"),
+            outbound("shadowsocks", "HK"), outbound("BLOCK", "block"), outbound("URLTest", "auto"),
+            outbound("vless", "HK")}) << 2 << QStringList {"HK"};
+    QTest::newRow("empty tag and missing type stay, without a tag") << configWith(
+        {outbound("vless", QString()), QJsonObject {{"tag", "JP"}}, QJsonValue(5),
+            outbound("trojan", "US")}) << 3 << QStringList {"JP", "US"};
+    QTest::newRow("no outbounds") << QJsonObject {{"log", QJsonObject {}}} << 0 << QStringList {};
     QTest::newRow("outbounds is an object")
-        << QJsonObject {{QStringLiteral("outbounds"), outbound(QStringLiteral("vless"), "A")}} << 0
-        << QStringList {};
+        << QJsonObject {{"outbounds", outbound("vless", "A")}} << 0 << QStringList {};
 }
 
 void SubscriptionStoreTest::extraction()
@@ -132,29 +122,27 @@ void SubscriptionStoreTest::storeReplaceAndReload()
 {
     SubscriptionHandler store(*m_database);
     QSignalSpy names(&store, &SubscriptionHandler::subscriptionNamesChanged);
-    const QJsonObject first = configWith({outbound(QStringLiteral("shadowsocks"), "B-1")});
-    const QJsonObject second = configWith(
-        {outbound(QStringLiteral("vless"), "B-2"), outbound(QStringLiteral("vless"), "B-3")});
+    const QJsonObject first = configWith({outbound("shadowsocks", "B-1")});
+    const QJsonObject second = configWith({outbound("vless", "B-2"), outbound("vless", "B-3")});
 
-    QVERIFY(store.addSubJson(QStringLiteral("b"), first));
-    QVERIFY(store.addSubJson(QStringLiteral("a"), first));
+    QVERIFY(store.addSubJson("b", first));
+    QVERIFY(store.addSubJson("a", first));
     QCOMPARE(names.count(), 2);
-    QCOMPARE(store.subscriptionNames(), QStringList({QStringLiteral("a"), QStringLiteral("b")}));
+    QCOMPARE(store.subscriptionNames(), QStringList({"a", "b"}));
 
     QSqlQuery &query = m_database->getQuery();
-    QVERIFY(query.exec(QStringLiteral("SELECT id FROM subscriptions WHERE name = 'b'")));
+    QVERIFY(query.exec("SELECT id FROM subscriptions WHERE name = 'b'"));
     QVERIFY(query.next());
     const QString id = query.value(0).toString();
-    QCOMPARE(id, QString::number(SubscriptionHandler::subscriptionId(QStringLiteral("b"))));
+    QCOMPARE(id, QString::number(SubscriptionHandler::subscriptionId("b")));
 
-    QVERIFY(store.addSubJson(QStringLiteral("b"), second));
-    QCOMPARE(rowCount(QStringLiteral("b")), 1);
-    QVERIFY(query.exec(QStringLiteral("SELECT id FROM subscriptions WHERE name = 'b'")));
+    QVERIFY(store.addSubJson("b", second));
+    QCOMPARE(rowCount("b"), 1);
+    QVERIFY(query.exec("SELECT id FROM subscriptions WHERE name = 'b'"));
     QVERIFY(query.next());
     QCOMPARE(query.value(0).toString(), id);
-    QCOMPARE(store.getSubscription(QStringLiteral("b")).tags,
-        QList<QString>({QStringLiteral("B-2"), QStringLiteral("B-3")}));
-    QCOMPARE(store.getSubscription(QStringLiteral("B")).outbounds.size(), 0);
+    QCOMPARE(store.getSubscription("b").tags, QList<QString>({"B-2", "B-3"}));
+    QCOMPARE(store.getSubscription("B").outbounds.size(), 0);
 
     // A row that is not JSON stays in the table but not in the cache; a new instance (the next
     // start) reads the rest back.
@@ -164,12 +152,11 @@ void SubscriptionStoreTest::storeReplaceAndReload()
     {
         LogCapture log;
         restarted.loadFromDatabase();
-        QCOMPARE(LogCapture::count(QStringLiteral("Invalid JSON for entry: broken")), 1);
+        QCOMPARE(LogCapture::count("Invalid JSON for entry: broken"), 1);
     }
-    QCOMPARE(
-        restarted.subscriptionNames(), QStringList({QStringLiteral("a"), QStringLiteral("b")}));
-    QCOMPARE(restarted.getSubscription(QStringLiteral("b")).tags.size(), 2);
-    QCOMPARE(rowCount(QStringLiteral("broken")), 1);
+    QCOMPARE(restarted.subscriptionNames(), QStringList({"a", "b"}));
+    QCOMPARE(restarted.getSubscription("b").tags.size(), 2);
+    QCOMPARE(rowCount("broken"), 1);
 }
 
 void SubscriptionStoreTest::addSubURL_data()
@@ -179,17 +166,15 @@ void SubscriptionStoreTest::addSubURL_data()
     QTest::addColumn<QStringList>("tags");
     QTest::addColumn<int>("unhandled");
 
-    const QByteArray a = ssLink(QStringLiteral("HK-01")).toUtf8();
-    const QByteArray b = ssLink(QStringLiteral("日本 02"), 8389).toUtf8();
-    QTest::newRow("CRLF line ends")
-        << a + "\r\n" + b + "\r\n"
-        << true << QStringList {QStringLiteral("HK-01"), QStringLiteral("日本 02")} << 0;
-    QTest::newRow("lines without :// skipped quietly")
-        << "# nodes\n   \n" + a + "\nSTATUS=ok\n"
-        << true << QStringList {QStringLiteral("HK-01")} << 0;
+    const QByteArray a = ssLink("HK-01").toUtf8();
+    const QByteArray b = ssLink("日本 02", 8389).toUtf8();
+    QTest::newRow("CRLF line ends") << a + "\r\n" + b + "\r\n"
+                                    << true << QStringList {"HK-01", "日本 02"} << 0;
+    QTest::newRow("lines without :// skipped quietly") << "# nodes\n   \n" + a + "\nSTATUS=ok\n"
+                                                       << true << QStringList {"HK-01"} << 0;
     QTest::newRow("unknown schemes logged, the rest kept")
         << "socks://127.0.0.1:1080#x\n" + b + "\nwireguard://k@127.0.0.1:51820" << true
-        << QStringList {QStringLiteral("日本 02")} << 2;
+        << QStringList {"日本 02"} << 2;
     QTest::newRow("every link unparseable: nothing stored")
         << QByteArray("socks://127.0.0.1:1080#x\r\nfoo://bar\n") << false << QStringList {} << 2;
     QTest::newRow("empty body") << QByteArray() << false << QStringList {} << 0;
@@ -203,12 +188,12 @@ void SubscriptionStoreTest::addSubURL()
     QFETCH(int, unhandled);
 
     SubscriptionHandler store(*m_database);
-    m_bodies.insert(QStringLiteral("case"), body);
-    const QUrl url = m_https.url(QStringLiteral("/sub/case?token=t"));
+    m_bodies.insert("case", body);
+    const QUrl url = m_https.url("/sub/case?token=t");
     LogCapture log;
     QCOMPARE(store.addSubURL(url), stored);
     QCOMPARE(m_userAgent, QByteArrayLiteral("qivro/1.0.0 (windows)"));
-    QCOMPARE(LogCapture::count(QStringLiteral("Cannot handle url: ")), unhandled);
+    QCOMPARE(LogCapture::count("Cannot handle url: "), unhandled);
     QCOMPARE(rowCount(url.toString()), stored ? 1 : 0);
     QCOMPARE(store.getSubscription(url.toString()).tags, tags);
     if (stored)
@@ -218,21 +203,18 @@ void SubscriptionStoreTest::addSubURL()
 void SubscriptionStoreTest::addSubURLSameNameTwice()
 {
     SubscriptionHandler store(*m_database);
-    const QUrl url = m_https.url(QStringLiteral("/sub/twice?token=t"));
-    m_bodies.insert(QStringLiteral("twice"), ssLink(QStringLiteral("old")).toUtf8());
+    const QUrl url = m_https.url("/sub/twice?token=t");
+    m_bodies.insert("twice", ssLink("old").toUtf8());
     QVERIFY(store.addSubURL(url));
-    m_bodies.insert(QStringLiteral("twice"),
-        (ssLink(QStringLiteral("new-1")) + QLatin1Char('\n') + ssLink(QStringLiteral("new-2")))
-            .toUtf8());
+    m_bodies.insert("twice", (ssLink("new-1") + QLatin1Char('\n') + ssLink("new-2")).toUtf8());
     QVERIFY(store.addSubURL(url));
     QCOMPARE(rowCount(url.toString()), 1);
-    QCOMPARE(store.getSubscription(url.toString()).tags,
-        QList<QString>({QStringLiteral("new-1"), QStringLiteral("new-2")}));
+    QCOMPARE(store.getSubscription(url.toString()).tags, QList<QString>({"new-1", "new-2"}));
 
     // A failed fetch keeps what was stored.
     LogCapture log;
-    QVERIFY(!store.addSubURL(m_https.url(QStringLiteral("/sub/missing"))));
-    QCOMPARE(LogCapture::count(QStringLiteral("Failed to load subscription: ")), 1);
+    QVERIFY(!store.addSubURL(m_https.url("/sub/missing")));
+    QCOMPARE(LogCapture::count("Failed to load subscription: "), 1);
     QCOMPARE(store.subscriptionNames(), QStringList {url.toString()});
 }
 
