@@ -1,5 +1,6 @@
 // Takes one picture per scene, appearance and language of the real views, with the stand-in
 // backend of the Qt Quick tests driven into each state. Usage: qivro-screenshots <folder> [filter]
+#include "cjkfonts.h"
 #include "servicestandin.h"
 #include "startup.h"
 
@@ -667,7 +668,11 @@ int main(int argc, char *argv[])
     QStandardPaths::setTestModeEnabled(true);
     QGuiApplication::setOrganizationName(QStringLiteral("qivro-screenshots"));
     QGuiApplication::setApplicationName(QStringLiteral("qivro"));
-    Startup::installFontStack(Startup::registerBundledFonts());
+    // The program's stack: the Chinese faces follow the language, as in the program.
+    Startup::installFontStack(
+        Startup::registerBundledFonts(QStringLiteral(":/fonts"), {QStringLiteral("Inter-*.ttf")})
+        + CjkFonts::families());
+    CjkFonts cjkFonts;
 
     const QStringList args = QGuiApplication::arguments();
     const QDir out(args.value(1, QStringLiteral("screenshots")));
@@ -687,6 +692,7 @@ int main(int argc, char *argv[])
                     QStringLiteral("Language/language"), QString::fromLatin1(language));
                 settings.setValue(QStringLiteral("Theme/darkMode"), dark);
                 settings.sync();
+                cjkFonts.useLanguage(QString::fromLatin1(language));
                 Session session;
                 if (!session.load()) {
                     ++failed;
