@@ -12,6 +12,7 @@ ApplicationWindow {
     property int minimumStartupLoadingMs: 800
     property bool startupLoadingDelayElapsed: false
     property bool sessionInitializationRequested: false
+    property bool gateStarted: false
     readonly property bool canShowStartupAnnouncement: root.startupLoadingDelayElapsed
                                                        && versionChecker.canUseApp
                                                        && !auth.isInitializing
@@ -114,8 +115,19 @@ ApplicationWindow {
             root.y = Screen.virtualY + Math.max(0, (Screen.desktopAvailableHeight - root.height
                                                     - root.frameAllowance) / 2) + root.frameAllowance
         }
-        versionChecker.checkMinimumSupportedVersion()
-        root.initializeSessionWhenAllowed()
+    }
+
+    // The version check waits for its answer in a nested event loop, so it starts once the first
+    // frame (the start-up overlay) is on its way to the screen rather than holding that frame back.
+    // (afterAnimating: the first signal of each frame on this thread.)
+    onAfterAnimating: {
+        if (root.gateStarted)
+            return
+        root.gateStarted = true
+        Qt.callLater(() => {
+            versionChecker.checkMinimumSupportedVersion()
+            root.initializeSessionWhenAllowed()
+        })
     }
 
     onCanShowStartupAnnouncementChanged: root.maybeOpenAnnouncementDialog()

@@ -26,9 +26,13 @@ Item {
             subscribeHandler.reset()
         }
 
+        // The version check starts once the window's first frame is up.
         function createMain() {
+            const checks = versionChecker.callsTo("checkMinimumSupportedVersion").length
             const main = createTemporaryObject(mainComponent, root)
             verify(main, "the window is created")
+            tryVerify(() => versionChecker.callsTo("checkMinimumSupportedVersion").length === checks + 1,
+                      2000)
             return main
         }
 
@@ -66,7 +70,6 @@ Item {
                     hiddenAfter = Date.now() - start
             })
             verify(overlay.active)
-            compare(versionChecker.callsTo("checkMinimumSupportedVersion").length, 1)
             wait(data.versionAt)
             answerVersionCheck(false)
             if (data.sessionUntil > 0) {

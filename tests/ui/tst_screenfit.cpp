@@ -82,6 +82,7 @@ public:
             return fail(QStringLiteral("no window"));
         m_window = window;
         QObject *gate = m_standIns.value(QStringLiteral("versionChecker"));
+        QTest::qWaitFor([gate] { return gate->property("isChecking").toBool(); }, 2000);
         gate->setProperty("isChecking", false);
         gate->setProperty("checked", true);
         gate->setProperty("canUseApp", true);

@@ -71,6 +71,7 @@ public:
     void openGate()
     {
         QObject *gate = standIn(QStringLiteral("versionChecker"));
+        QTest::qWaitFor([gate] { return gate->property("isChecking").toBool(); }, 2000);
         gate->setProperty("isChecking", false);
         gate->setProperty("checked", true);
         gate->setProperty("canUseApp", true);
