@@ -240,10 +240,14 @@ Item {
             }
         }
 
-        LoginView {
-            objectName: "loginView"
-            onNavigateToRegister: root.showRegisterPage()
-            onNavigateToResetPassword: root.showResetPasswordPage()
+        SectionLoader {
+            index: 6
+            shownIndex: root.shownIndex
+            sourceComponent: LoginView {
+                objectName: "loginView"
+                onNavigateToRegister: root.showRegisterPage()
+                onNavigateToResetPassword: root.showResetPasswordPage()
+            }
         }
 
         SectionLoader {
@@ -327,10 +331,18 @@ Item {
             property bool visited: false
 
             anchors.fill: parent
-            active: visited || root.showingMenu
-            onLoaded: {
-                visited = true
-                item.forceActiveFocus()
+            active: visited
+            onLoaded: item.forceActiveFocus()
+            Component.onCompleted: visited = root.showingMenu
+
+            Connections {
+                target: root
+
+                // Latched rather than bound: once made, the menu stays.
+                function onShowingMenuChanged() {
+                    if (root.showingMenu)
+                        menuLoader.visited = true
+                }
             }
 
             sourceComponent: MenuPage {

@@ -7,6 +7,8 @@ Loader {
     property int shownIndex: -1
     property bool visited: false
 
-    active: visited || shownIndex === index
-    onLoaded: visited = true
+    active: visited
+    // Latched rather than bound: once made, the page stays.
+    onShownIndexChanged: if (shownIndex === index) visited = true
+    Component.onCompleted: if (shownIndex === index) visited = true
 }

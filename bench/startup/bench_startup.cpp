@@ -77,6 +77,8 @@ int runAnimation(int argc, char *argv[])
 {
     qputenv("QT_QUICK_CONTROLS_STYLE", "Basic");
     QGuiApplication app(argc, argv);
+    QGuiApplication::setOrganizationName(QStringLiteral("qivro-bench"));
+    QGuiApplication::setApplicationName(QStringLiteral("qivro"));
     const int seconds = argc > 2 ? std::max(1, QByteArray(argv[2]).toInt()) : 10;
     QQmlApplicationEngine engine;
     engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
