@@ -124,10 +124,7 @@ ApplicationWindow {
         if (root.gateStarted)
             return
         root.gateStarted = true
-        Qt.callLater(() => {
-            versionChecker.checkMinimumSupportedVersion()
-            root.initializeSessionWhenAllowed()
-        })
+        gateStart.start()
     }
 
     onCanShowStartupAnnouncementChanged: root.maybeOpenAnnouncementDialog()
@@ -160,6 +157,16 @@ ApplicationWindow {
         id: readPopups
 
         category: "Announcements"
+    }
+
+    Timer {
+        id: gateStart
+
+        interval: 0
+        onTriggered: {
+            versionChecker.checkMinimumSupportedVersion()
+            root.initializeSessionWhenAllowed()
+        }
     }
 
     Timer {

@@ -14,8 +14,9 @@ Item {
                                     : root.authPage === "register" ? 7
                                     : root.authPage === "reset" ? 8 : root.currentSection
     // While a payment is being settled in the store the menu stays shut, so it cannot be left.
-    readonly property bool menuBlockedByPayment: root.shownIndex === 1 && storeLoader.item !== null
-                                                 && storeLoader.item.paymentOverlayOpen
+    readonly property bool menuBlockedByPayment: root.shownIndex === 1 && root.storePaymentOpen
+    // Reported by the store page, which is made on first use.
+    property bool storePaymentOpen: false
     readonly property bool canShowStartupAnnouncement: root.showingAuthPage || root.showingMenu
                                                        || root.currentSection !== 0
                                                        || subscriptionsPage.canShowStartupAnnouncement
@@ -107,7 +108,7 @@ Item {
 
     Component.onCompleted: sectionRefresh.restart()
     // The open menu holds the keyboard, so Esc closes it.
-    onShowingMenuChanged: if (showingMenu && menuLoader.item) menuLoader.item.forceActiveFocus()
+    onShowingMenuChanged: if (showingMenu) menuLoader.forceActiveFocus()
 
     // Zero-interval timers run their work on the next turn of the event loop.
     Timer {
@@ -194,6 +195,7 @@ Item {
                 objectName: "storePage"
                 active: root.currentSection === 1 && !root.showingAuthPage && !root.showingMenu
                 menuOpen: root.showingMenu
+                onPaymentOverlayOpenChanged: root.storePaymentOpen = paymentOverlayOpen
             }
         }
 
@@ -332,7 +334,7 @@ Item {
 
             anchors.fill: parent
             active: visited
-            onLoaded: item.forceActiveFocus()
+            onLoaded: forceActiveFocus()
             Component.onCompleted: visited = root.showingMenu
 
             Connections {
@@ -347,6 +349,7 @@ Item {
 
             sourceComponent: MenuPage {
                 objectName: "menuPage"
+                focus: true
                 isLoggedIn: auth.isLoggedIn
                 userEmail: auth.userEmail
                 currentSection: root.currentSection
