@@ -169,7 +169,7 @@ Popup {
                         objectName: "aboutTermsRow"
                         width: parent.width
                         text: Translations.t("view_terms")
-                        onClicked: Qt.openUrlExternally(root.termsUrl)
+                        onClicked: Browser.open(root.termsUrl)
                     }
 
                     Rectangle {
@@ -183,7 +183,7 @@ Popup {
                         objectName: "aboutPrivacyRow"
                         width: parent.width
                         text: Translations.t("view_privacy")
-                        onClicked: Qt.openUrlExternally(root.privacyUrl)
+                        onClicked: Browser.open(root.privacyUrl)
                     }
                 }
             }

@@ -48,7 +48,7 @@ MainDialog {
             font.pixelSize: Theme.bodyFontSize
             lineHeight: 1.2
             wrapMode: Text.Wrap
-            onLinkActivated: link => Qt.openUrlExternally(link)
+            onLinkActivated: link => Browser.open(link)
 
             HoverHandler {
                 cursorShape: contentLabel.hoveredLink !== "" ? Qt.PointingHandCursor : Qt.ArrowCursor

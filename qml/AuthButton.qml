@@ -61,7 +61,9 @@ Button {
                     to: 360
                     duration: 900
                     loops: Animation.Infinite
-                    running: root.busy
+                    // Nothing spins in a hidden or minimised window.
+                    running: root.busy && root.Window.visibility !== Window.Hidden
+                             && root.Window.visibility !== Window.Minimized
                 }
             }
 

@@ -107,7 +107,7 @@ Rectangle {
                         width: 14
                         height: 14
                         source: "qrc:/icons/lock.svg"
-                        tint: Theme.authAccentColor
+                        tint: Theme.authAccentTextColor
                     }
 
                     Text {
@@ -120,7 +120,7 @@ Rectangle {
                         anchors.verticalCenter: parent.verticalCenter
                         text: root.badge
                         elide: Text.ElideRight
-                        color: Theme.authAccentColor
+                        color: Theme.authAccentTextColor
                         font.pixelSize: Theme.captionFontSize
                         font.weight: Theme.emphasisFontWeight
                     }

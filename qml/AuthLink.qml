@@ -23,9 +23,7 @@ AbstractButton {
         font.weight: root.font.weight
         // Keyboard users get the underline that the pointer gets on hover.
         font.underline: root.visualFocus || (root.hovered && root.enabled)
-        color: !root.enabled ? Theme.authMutedTextColor
-            : root.down ? Theme.authAccentPressedColor
-            : root.hovered ? Theme.authAccentHoverColor : Theme.authAccentColor
+        color: !root.enabled ? Theme.authMutedTextColor : Theme.authAccentTextColor
         opacity: root.enabled ? 1 : 0.8
     }
 

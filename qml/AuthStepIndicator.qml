@@ -74,7 +74,7 @@ Item {
                     anchors.centerIn: parent
                     text: step.done ? "✓" : String(step.index + 1)
                     color: step.done ? Theme.authButtonTextColor
-                        : step.active ? Theme.authAccentColor : Theme.authMutedTextColor
+                        : step.active ? Theme.authAccentTextColor : Theme.authMutedTextColor
                     font.pixelSize: 12
                     font.weight: Font.Bold
                 }

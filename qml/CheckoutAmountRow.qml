@@ -33,7 +33,9 @@ Item {
         height: 20
         padding: 0
         visible: root.busy
-        running: root.busy
+        // Nothing spins in a hidden or minimised window.
+        running: root.busy && root.Window.visibility !== Window.Hidden
+                 && root.Window.visibility !== Window.Minimized
         palette.dark: Theme.accentColor
     }
 

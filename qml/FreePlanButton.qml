@@ -45,7 +45,9 @@ AbstractButton {
                     anchors.fill: parent
                     padding: 0
                     visible: root.busy
-                    running: root.busy
+                    // Nothing spins in a hidden or minimised window.
+                    running: root.busy && root.Window.visibility !== Window.Hidden
+                             && root.Window.visibility !== Window.Minimized
                 }
 
                 AppIcon {

@@ -1,5 +1,7 @@
 import QtQuick
 import QtQuick.Controls
+import QtQuick.Window
+import Qt.labs.settings
 
 // The one window: the start-up gate (loading overlay, version blocker, session start), the general
 // message dialog and the announcement pop-up around the main view.
@@ -10,10 +12,21 @@ ApplicationWindow {
     property int minimumStartupLoadingMs: 800
     property bool startupLoadingDelayElapsed: false
     property bool sessionInitializationRequested: false
+    property bool gateStarted: false
     readonly property bool canShowStartupAnnouncement: root.startupLoadingDelayElapsed
                                                        && versionChecker.canUseApp
                                                        && !auth.isInitializing
                                                        && mainView.canShowStartupAnnouncement
+    // The designed size, cut to the screen's free area (less room for the title bar) so a small
+    // screen at a large scale factor still shows the whole window; the pages scroll instead.
+    readonly property int designWidth: 400
+    readonly property int designHeight: 760
+    readonly property int frameAllowance: 40
+    readonly property int fittedWidth: Math.max(320, Math.min(root.designWidth,
+                                                              Screen.desktopAvailableWidth))
+    readonly property int fittedHeight: Math.max(320, Math.min(root.designHeight,
+                                                               Screen.desktopAvailableHeight
+                                                               - root.frameAllowance))
     property var activeAnnouncement: ({})
     property int lastPopupAnnouncementId: 0
     readonly property string updateDownloadUrl: versionChecker.updateUrl !== ""
@@ -38,15 +51,42 @@ ApplicationWindow {
         announcementDelay.restart()
     }
 
+    // Pop-ups a signed-in account has read are remembered per account across runs; signed out,
+    // only for the run.
+    function readPopupsKey() {
+        if (!auth.isLoggedIn || !auth.userEmail)
+            return ""
+        return "read/" + Qt.btoa(auth.userEmail).replace(/\+/g, "-").replace(/\//g, "_")
+                                                .replace(/=+$/, "")
+    }
+
+    function readPopupIds(key) {
+        return String(readPopups.value(key, "")).split(" ").filter(id => id !== "")
+    }
+
+    function popupWasRead(id) {
+        const key = root.readPopupsKey()
+        return key !== "" && root.readPopupIds(key).indexOf(String(id)) >= 0
+    }
+
+    function rememberPopupRead(id) {
+        const key = root.readPopupsKey()
+        if (key === "" || id === undefined || id === null || root.popupWasRead(id))
+            return
+        const ids = root.readPopupIds(key)
+        ids.push(String(id))
+        readPopups.setValue(key, ids.slice(-50).join(" "))
+    }
+
     // Unforced, an announcement that already popped up once stays closed: a later refresh that
-    // reports it again must not bring it back.
+    // reports it again must not bring it back, nor a later run once the account has read it.
     function openAnnouncementDialog(force) {
         if (!root.canShowStartupAnnouncement || announcement.popupAnnouncementCount <= 0)
             return false
         const item = announcement.getPopupAnnouncement(0)
         if (!item || item.id === undefined || item.id === null)
             return false
-        if (!force && item.id === root.lastPopupAnnouncementId)
+        if (!force && (item.id === root.lastPopupAnnouncementId || root.popupWasRead(item.id)))
             return false
         root.activeAnnouncement = item
         root.lastPopupAnnouncementId = item.id
@@ -59,19 +99,32 @@ ApplicationWindow {
         announcementDialog.open()
     }
 
-    width: 400
-    height: 760
-    minimumWidth: root.isMobile ? 0 : 400
-    minimumHeight: root.isMobile ? 0 : 760
-    maximumWidth: root.isMobile ? 16777215 : 400
-    maximumHeight: root.isMobile ? 16777215 : 760
+    width: root.isMobile ? root.designWidth : root.fittedWidth
+    height: root.isMobile ? root.designHeight : root.fittedHeight
+    minimumWidth: root.isMobile ? 0 : root.fittedWidth
+    minimumHeight: root.isMobile ? 0 : root.fittedHeight
+    maximumWidth: root.isMobile ? 16777215 : root.fittedWidth
+    maximumHeight: root.isMobile ? 16777215 : root.fittedHeight
     visible: true
     title: appInfo.name
     color: Theme.appBackgroundColor
 
     Component.onCompleted: {
-        versionChecker.checkMinimumSupportedVersion()
-        root.initializeSessionWhenAllowed()
+        if (!root.isMobile) {
+            root.x = Screen.virtualX + Math.max(0, (Screen.desktopAvailableWidth - root.width) / 2)
+            root.y = Screen.virtualY + Math.max(0, (Screen.desktopAvailableHeight - root.height
+                                                    - root.frameAllowance) / 2) + root.frameAllowance
+        }
+    }
+
+    // The version check waits for its answer in a nested event loop, so it starts once the first
+    // frame (the start-up overlay) is on its way to the screen rather than holding that frame back.
+    // (afterAnimating: the first signal of each frame on this thread.)
+    onAfterAnimating: {
+        if (root.gateStarted)
+            return
+        root.gateStarted = true
+        gateStart.start()
     }
 
     onCanShowStartupAnnouncementChanged: root.maybeOpenAnnouncementDialog()
@@ -100,6 +153,22 @@ ApplicationWindow {
         }
     }
 
+    Settings {
+        id: readPopups
+
+        category: "Announcements"
+    }
+
+    Timer {
+        id: gateStart
+
+        interval: 0
+        onTriggered: {
+            versionChecker.checkMinimumSupportedVersion()
+            root.initializeSessionWhenAllowed()
+        }
+    }
+
     Timer {
         id: startupDelay
 
@@ -109,6 +178,36 @@ ApplicationWindow {
             root.startupLoadingDelayElapsed = true
             root.maybeOpenAnnouncementDialog()
         }
+    }
+
+    // Where no browser starts, the address goes to the clipboard and is shown above everything,
+    // dialogs included, long enough to be read.
+    Connections {
+        target: Browser
+
+        function onUnreachable(url) {
+            clipboard.text = url
+            clipboard.selectAll()
+            clipboard.copy()
+            clipboard.text = ""
+            linkFlash.showError(Translations.t("browser_unavailable_title"),
+                                Translations.t("browser_unavailable_message").arg(url))
+        }
+    }
+
+    TextEdit {
+        id: clipboard
+
+        visible: false
+    }
+
+    FlashMessage {
+        id: linkFlash
+
+        objectName: "linkFlash"
+        parent: Overlay.overlay
+        z: 1000
+        displayDuration: 8000
     }
 
     Timer {
@@ -167,5 +266,6 @@ ApplicationWindow {
 
         objectName: "announcementDialog"
         announcement: root.activeAnnouncement
+        onClosed: root.rememberPopupRead(root.activeAnnouncement.id)
     }
 }

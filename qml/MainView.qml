@@ -14,7 +14,9 @@ Item {
                                     : root.authPage === "register" ? 7
                                     : root.authPage === "reset" ? 8 : root.currentSection
     // While a payment is being settled in the store the menu stays shut, so it cannot be left.
-    readonly property bool menuBlockedByPayment: root.shownIndex === 1 && storePage.paymentOverlayOpen
+    readonly property bool menuBlockedByPayment: root.shownIndex === 1 && root.storePaymentOpen
+    // Reported by the store page, which is made on first use.
+    property bool storePaymentOpen: false
     readonly property bool canShowStartupAnnouncement: root.showingAuthPage || root.showingMenu
                                                        || root.currentSection !== 0
                                                        || subscriptionsPage.canShowStartupAnnouncement
@@ -80,20 +82,20 @@ Item {
             subscriptionsPage.refreshSubscriptions()
             break
         case 1:
-            root.schedulePageRefresh(storePage, "scheduleStoreRefresh")
+            root.schedulePageRefresh(storeLoader.item, "scheduleStoreRefresh")
             break
         case 2:
-            root.schedulePageRefresh(ticketPage, "scheduleTicketsRefresh")
+            root.schedulePageRefresh(ticketLoader.item, "scheduleTicketsRefresh")
             break
         case 5:
-            root.schedulePageRefresh(announcementPage, "scheduleAnnouncementRefresh")
+            root.schedulePageRefresh(announcementLoader.item, "scheduleAnnouncementRefresh")
             break
         }
     }
 
     // Each section refreshes at its own pace; a section without a refresh of its own is left alone.
     function schedulePageRefresh(page, operation) {
-        if (typeof page[operation] === "function")
+        if (page && typeof page[operation] === "function")
             page[operation]()
     }
 
@@ -105,6 +107,8 @@ Item {
     }
 
     Component.onCompleted: sectionRefresh.restart()
+    // The open menu holds the keyboard, so Esc closes it.
+    onShowingMenuChanged: if (showingMenu) menuLoader.forceActiveFocus()
 
     // Zero-interval timers run their work on the next turn of the event loop.
     Timer {
@@ -182,55 +186,88 @@ Item {
             onLoginRequested: root.showLoginPage()
         }
 
-        StorePage {
-            id: storePage
+        SectionLoader {
+            id: storeLoader
 
-            objectName: "storePage"
-            active: root.currentSection === 1 && !root.showingAuthPage && !root.showingMenu
-            menuOpen: root.showingMenu
+            index: 1
+            shownIndex: root.shownIndex
+            sourceComponent: StorePage {
+                objectName: "storePage"
+                active: root.currentSection === 1 && !root.showingAuthPage && !root.showingMenu
+                menuOpen: root.showingMenu
+                onPaymentOverlayOpenChanged: root.storePaymentOpen = paymentOverlayOpen
+            }
         }
 
-        TicketPage {
-            id: ticketPage
+        SectionLoader {
+            id: ticketLoader
 
-            objectName: "ticketPage"
-            active: root.currentSection === 2 && !root.showingAuthPage && !root.showingMenu
+            index: 2
+            shownIndex: root.shownIndex
+            sourceComponent: TicketPage {
+                objectName: "ticketPage"
+                active: root.currentSection === 2 && !root.showingAuthPage && !root.showingMenu
+            }
         }
 
-        RewardPage {
-            objectName: "rewardPage"
-            active: root.currentSection === 3 && !root.showingAuthPage && !root.showingMenu
-            onLoginRequested: root.showLoginPage()
-            onOpenStoreRequested: root.showSection(1)
+        SectionLoader {
+            index: 3
+            shownIndex: root.shownIndex
+            sourceComponent: RewardPage {
+                objectName: "rewardPage"
+                active: root.currentSection === 3 && !root.showingAuthPage && !root.showingMenu
+                onLoginRequested: root.showLoginPage()
+                onOpenStoreRequested: root.showSection(1)
+            }
         }
 
-        LanguagePage {
-            objectName: "languagePage"
-            active: root.currentSection === 4 && !root.showingAuthPage && !root.showingMenu
+        SectionLoader {
+            index: 4
+            shownIndex: root.shownIndex
+            sourceComponent: LanguagePage {
+                objectName: "languagePage"
+                active: root.currentSection === 4 && !root.showingAuthPage && !root.showingMenu
+            }
         }
 
-        AnnouncementPage {
-            id: announcementPage
+        SectionLoader {
+            id: announcementLoader
 
-            objectName: "announcementPage"
-            active: root.currentSection === 5 && !root.showingAuthPage && !root.showingMenu
-            onAnnouncementSelected: item => root.announcementSelected(item)
+            index: 5
+            shownIndex: root.shownIndex
+            sourceComponent: AnnouncementPage {
+                objectName: "announcementPage"
+                active: root.currentSection === 5 && !root.showingAuthPage && !root.showingMenu
+                onAnnouncementSelected: item => root.announcementSelected(item)
+            }
         }
 
-        LoginView {
-            objectName: "loginView"
-            onNavigateToRegister: root.showRegisterPage()
-            onNavigateToResetPassword: root.showResetPasswordPage()
+        SectionLoader {
+            index: 6
+            shownIndex: root.shownIndex
+            sourceComponent: LoginView {
+                objectName: "loginView"
+                onNavigateToRegister: root.showRegisterPage()
+                onNavigateToResetPassword: root.showResetPasswordPage()
+            }
         }
 
-        RegisterView {
-            objectName: "registerView"
-            onNavigateToLogin: root.showLoginPage()
+        SectionLoader {
+            index: 7
+            shownIndex: root.shownIndex
+            sourceComponent: RegisterView {
+                objectName: "registerView"
+                onNavigateToLogin: root.showLoginPage()
+            }
         }
 
-        ResetPasswordView {
-            objectName: "resetPasswordView"
-            onNavigateToLogin: root.showLoginPage()
+        SectionLoader {
+            index: 8
+            shownIndex: root.shownIndex
+            sourceComponent: ResetPasswordView {
+                objectName: "resetPasswordView"
+                onNavigateToLogin: root.showLoginPage()
+            }
         }
     }
 
@@ -289,22 +326,42 @@ Item {
             onWheel: wheel => wheel.accepted = true
         }
 
-        MenuPage {
-            id: menuPage
+        // Made the first time the menu opens.
+        Loader {
+            id: menuLoader
 
-            objectName: "menuPage"
+            property bool visited: false
+
             anchors.fill: parent
-            isLoggedIn: auth.isLoggedIn
-            userEmail: auth.userEmail
-            currentSection: root.currentSection
-            lanSharingOn: lanSharingDialog.sharingOn
-            onSectionSelected: index => root.selectMenuSection(index)
-            onThemeToggleRequested: Theme.darkMode = !Theme.darkMode
-            onLoginRequested: root.showLoginPage()
-            onLogoutRequested: root.signOut()
-            onCloseRequested: root.hideMenuPage()
-            onAboutRequested: aboutDialog.open()
-            onLanSharingRequested: lanSharingDialog.open()
+            active: visited
+            onLoaded: forceActiveFocus()
+            Component.onCompleted: visited = root.showingMenu
+
+            Connections {
+                target: root
+
+                // Latched rather than bound: once made, the menu stays.
+                function onShowingMenuChanged() {
+                    if (root.showingMenu)
+                        menuLoader.visited = true
+                }
+            }
+
+            sourceComponent: MenuPage {
+                objectName: "menuPage"
+                focus: true
+                isLoggedIn: auth.isLoggedIn
+                userEmail: auth.userEmail
+                currentSection: root.currentSection
+                lanSharingOn: lanSharingDialog.sharingOn
+                onSectionSelected: index => root.selectMenuSection(index)
+                onThemeToggleRequested: Theme.darkMode = !Theme.darkMode
+                onLoginRequested: root.showLoginPage()
+                onLogoutRequested: root.signOut()
+                onCloseRequested: root.hideMenuPage()
+                onAboutRequested: aboutDialog.open()
+                onLanSharingRequested: lanSharingDialog.open()
+            }
         }
     }
 

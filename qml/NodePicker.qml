@@ -35,6 +35,9 @@ Rectangle {
     }
 
     objectName: "nodePicker"
+    // Focused while open, so Esc goes back as the back button does.
+    onOpenChanged: if (open) forceActiveFocus()
+    Keys.onEscapePressed: root.backRequested()
     color: Theme.contentBackgroundColor
     x: open ? 0 : width
     visible: x < width - 0.5

@@ -79,7 +79,9 @@ Item {
             to: 360
             duration: 900
             loops: Animation.Infinite
-            running: root.testing
+            // Nothing spins in a hidden or minimised window.
+            running: root.testing && root.Window.visibility !== Window.Hidden
+                     && root.Window.visibility !== Window.Minimized
             onRunningChanged: if (!running) refresh.rotation = 0
         }
     }

@@ -40,7 +40,9 @@ Item {
         anchors.centerIn: parent
         width: 72
         height: 72
-        running: root.active
+        // Nothing spins in a hidden or minimised window.
+        running: root.active && root.Window.visibility !== Window.Hidden
+                 && root.Window.visibility !== Window.Minimized
         // The default dots are dark, which vanishes on the dark appearance.
         palette.dark: Theme.textColor
     }

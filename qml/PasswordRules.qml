@@ -47,7 +47,7 @@ ColumnLayout {
 
             Text {
                 text: row.met ? "✓" : "○"
-                color: row.met ? Theme.authAccentColor : Theme.authMutedTextColor
+                color: row.met ? Theme.authAccentTextColor : Theme.authMutedTextColor
                 font.pixelSize: 13
                 font.weight: Font.Bold
                 Layout.preferredWidth: 14

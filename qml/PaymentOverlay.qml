@@ -78,7 +78,9 @@ Item {
                     width: 44
                     height: 44
                     visible: !root.terminal
-                    running: visible
+                    // Nothing spins in a hidden or minimised window.
+                    running: visible && root.Window.visibility !== Window.Hidden
+                             && root.Window.visibility !== Window.Minimized
                     palette.dark: Theme.accentColor
                 }
 

@@ -78,25 +78,21 @@ AbstractButton {
             }
         }
 
-        // Only on screen: an animation of a hidden window is driven by a timer and costs CPU.
-        SequentialAnimation {
-            running: root.connected && root.visible && root.Window.window !== null
-                     && root.Window.window.visible && root.Window.visibility !== Window.Minimized
-            loops: Animation.Infinite
+        // Breathing in a few steps a second rather than every frame: under software rendering
+        // each frame repaints the whole window, and the change per step is too small to see.
+        // Only on screen: a hidden window's timers still cost CPU.
+        Timer {
+            readonly property int period: 3600
+            property real phase: 0
 
-            NumberAnimation {
-                target: glow
-                property: "breath"
-                to: 0.6
-                duration: 1800
-                easing.type: Easing.InOutSine
-            }
-            NumberAnimation {
-                target: glow
-                property: "breath"
-                to: 1
-                duration: 1800
-                easing.type: Easing.InOutSine
+            interval: 250
+            repeat: true
+            running: root.connected && root.visible && root.Window.visibility !== Window.Hidden
+                     && root.Window.visibility !== Window.Minimized
+            onRunningChanged: if (!running) glow.breath = 1
+            onTriggered: {
+                phase = (phase + interval / period) % 1
+                glow.breath = 0.8 + 0.2 * Math.cos(2 * Math.PI * phase)
             }
         }
     }

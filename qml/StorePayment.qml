@@ -120,7 +120,7 @@ Item {
                 return
             root.purchaseInProgress = false
             root.show("waiting", "")
-            Qt.openUrlExternally(checkoutUrl)
+            Browser.open(checkoutUrl)
             root.pollAttempts = 0
             root.poll()
             pollTimer.restart()

@@ -56,6 +56,9 @@ Rectangle {
     }
 
     objectName: "ticketDetail"
+    // Focused while open, so Esc leaves the conversation (the reply field passes Esc on).
+    onOpenChanged: if (open) forceActiveFocus()
+    Keys.onEscapePressed: root.hide()
     color: Theme.contentBackgroundColor
     x: root.open ? 0 : width
     visible: x < width - 0.5

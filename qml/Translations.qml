@@ -66,8 +66,16 @@ QtObject {
             ? root.errorPhrases[phrase] : "";
     }
 
+    // A text no phrase covers is shown in its own words; written in another language than the
+    // UI's (English in a Chinese window, Chinese in an English one) it follows a lead-in in the UI's
+    // language, so it does not read as a broken translation.
     function translateError(raw) {
         const key = root.errorKey(raw);
-        return key !== "" ? root.t(key) : String(raw);
+        if (key !== "")
+            return root.t(key);
+        const text = String(raw);
+        const writtenInChinese = /[\u3400-\u9fff]/.test(text);
+        return writtenInChinese === root.isChineseLanguage() ? text
+                                                            : root.t("error_server_said").arg(text);
     }
 }

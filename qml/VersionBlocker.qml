@@ -110,7 +110,7 @@ Item {
                 Layout.fillWidth: true
                 Layout.topMargin: 4
                 text: Translations.t("update_download_link")
-                onClicked: Qt.openUrlExternally(root.downloadUrl)
+                onClicked: Browser.open(root.downloadUrl)
             }
 
             MainButton {

@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
-"""Writes the characters the bundled CJK font must cover.
+"""Writes the characters a bundled CJK font must cover.
 
 Every character of the UI sources given after the output path, the 3,755 first-level characters of
 GB 2312 (common Simplified), the 5,401 first-level characters of Big5 (common Traditional), CJK
-punctuation and full-width forms. Everything else falls back to the system's fonts.
+punctuation and full-width forms. With --traditional (the Traditional face, which the Simplified
+one backs up) GB 2312 is left out. Everything else falls back to the system's fonts.
+Usage: font-charset.py [--traditional] output [sources...]
 """
 import sys
 
@@ -28,12 +30,13 @@ def big5_level1():
             pass
 
 
-def main(output, paths):
+def main(output, paths, traditional=False):
     chars = set(chr(c) for c in range(0x20, 0x7F))
     chars.update(chr(c) for c in range(0x3000, 0x3040))
     chars.update(chr(c) for c in range(0xFF01, 0xFF5F))
     chars.update(chr(c) for c in (0x00B7, 0x2014, 0x2018, 0x2019, 0x201C, 0x201D, 0x2026))
-    chars.update(gb2312_level1())
+    if not traditional:
+        chars.update(gb2312_level1())
     chars.update(big5_level1())
     for path in paths:
         with open(path, encoding="utf-8") as f:
@@ -43,4 +46,7 @@ def main(output, paths):
 
 
 if __name__ == "__main__":
-    main(sys.argv[1], sys.argv[2:])
+    if sys.argv[1] == "--traditional":
+        main(sys.argv[2], sys.argv[3:], traditional=True)
+    else:
+        main(sys.argv[1], sys.argv[2:])

@@ -14,10 +14,10 @@ var texts = {
     "minimum_version_label": "Minimum supported version",
 
     // Sign-in
-    "login": "Login",
+    "login": "Sign In",
     "email": "Email",
     "password": "Password",
-    "logging_in": "Logging in...",
+    "logging_in": "Signing in...",
     "no_account": "Don't have an account? Register",
     "login_badge": "Secure Connection",
     "login_heading": "Welcome back",
@@ -31,10 +31,10 @@ var texts = {
     "login_panel_caption": "One account for all your devices",
     "login_form_hint": "Sign in with your email and password.",
     "login_register_hint": "New here? Creating an account takes less than a minute.",
-    "please_login": "Please log in",
+    "please_login": "Please sign in",
     "not_logged_in": "Not signed in",
     "sign_in_account": "Sign in",
-    "click_to_login": "Click to log in",
+    "click_to_login": "Click to sign in",
 
     // Registration
     "create_account": "Create Account",
@@ -57,7 +57,7 @@ var texts = {
     "password_requirement_letter": "At least one letter",
     "password_requirement_number": "At least one number",
     "creating_account": "Creating Account...",
-    "have_account": "Already have an account? Login",
+    "have_account": "Already have an account? Sign in",
 
     // Password reset
     "forgot_password": "Forgot Password?",
@@ -65,8 +65,8 @@ var texts = {
     "step_new_password": "New Password",
     "new_password": "New Password",
     "resetting_password": "Resetting...",
-    "password_reset_success": "Password reset successfully. You can now log in with your new password.",
-    "back_to_login": "Back to Login",
+    "password_reset_success": "Password reset successfully. You can now sign in with your new password.",
+    "back_to_login": "Back to Sign In",
 
     // Error messages
     "error_unknown": "Something went wrong. Please try again.",
@@ -80,9 +80,9 @@ var texts = {
     "error_email_taken": "This email is already registered.",
     "error_send_code_failed": "The verification code could not be sent. Please try again.",
     "error_reset_password_failed": "The password could not be reset. Please try again.",
-    "error_login_failed": "Login failed. Please try again.",
+    "error_login_failed": "Sign-in failed. Please try again.",
     "error_register_failed": "Registration failed. Please try again.",
-    "error_auth_required": "Please log in first.",
+    "error_auth_required": "Please sign in first.",
     "error_auth_expired_title": "Something went wrong",
     "error_auth_expired": "Please refresh this page and try again.",
     "error_timeout": "The connection timed out. Please try again.",
@@ -91,12 +91,12 @@ var texts = {
     "error_rate_limited": "Too many requests. Please wait a moment and try again.",
 
     // Main view and side menu
-    "logout": "Log Out",
+    "logout": "Sign Out",
     "language": "Language",
     "current": "Current",
     "appearance": "Appearance",
     "lan_sharing": "LAN sharing",
-    "lan_sharing_body": "Lets other devices on your local network use this connection through the proxy on this computer. They sign in with the login below.",
+    "lan_sharing_body": "Lets other devices on your local network use this connection through the proxy on this computer. They sign in with the user name and password below.",
     "lan_sharing_toggle": "Share this connection",
     "lan_sharing_addresses": "Proxy server (HTTP, SOCKS5)",
     "lan_sharing_no_network": "No local network found",
@@ -245,9 +245,9 @@ var texts = {
     "my_invite_code": "My Invite Code",
     "share_invite_now": "Copy Invite Code",
     "copied": "Copied",
-    "login_now": "Log In Now",
-    "reward_login_hint": "Log in to get your invite code.",
-    "reward_points_login_hint": "Log in to see your points.",
+    "login_now": "Sign In Now",
+    "reward_login_hint": "Sign in to get your invite code.",
+    "reward_points_login_hint": "Sign in to see your points.",
     "invite_code_missing": "No invite code yet",
     "reward_points": "Reward Points",
     "reward_redeem_day": "1 Day",
@@ -268,5 +268,10 @@ var texts = {
     "invite_rewards_title": "Invite Rewards",
     "invite_rewards_body": "When a friend signs up and subscribes with your invite code, you earn 15% of their spend as points that can be redeemed for plan time directly on this page.",
     "invite_rewards_example_friend": "Friend spends",
-    "invite_rewards_example_you": "You earn"
+    "invite_rewards_example_you": "You earn",
+
+    // Desktop
+    "error_server_said": "Details: %1",
+    "browser_unavailable_title": "No browser could be opened",
+    "browser_unavailable_message": "The address is on the clipboard; paste it into a browser: %1"
 };

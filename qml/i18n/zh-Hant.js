@@ -267,5 +267,10 @@ var texts = {
     "invite_rewards_title": "邀請獎勵",
     "invite_rewards_body": "好友透過您的邀請碼註冊並訂閱後，您可獲得其消費金額 15% 的點數，並可直接在此頁兌換方案時數。",
     "invite_rewards_example_friend": "好友消費",
-    "invite_rewards_example_you": "您獲得"
+    "invite_rewards_example_you": "您獲得",
+
+    // Desktop
+    "error_server_said": "詳細資訊：%1",
+    "browser_unavailable_title": "無法開啟瀏覽器",
+    "browser_unavailable_message": "網址已複製到剪貼簿，請貼到瀏覽器中開啟：%1"
 };

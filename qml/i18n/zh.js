@@ -267,5 +267,10 @@ var texts = {
     "invite_rewards_title": "邀请奖励",
     "invite_rewards_body": "好友使用您的邀请码注册并订阅后，您可获得其消费金额 15% 的积分，并可直接在本页兑换套餐时长。",
     "invite_rewards_example_friend": "好友消费",
-    "invite_rewards_example_you": "您获得"
+    "invite_rewards_example_you": "您获得",
+
+    // Desktop
+    "error_server_said": "详细信息：%1",
+    "browser_unavailable_title": "无法打开浏览器",
+    "browser_unavailable_message": "地址已复制到剪贴板，请粘贴到浏览器中打开：%1"
 };

@@ -2,6 +2,7 @@
 
 #include "announcementhandler.h"
 #include "authhandler.h"
+#include "cjkfonts.h"
 #include "databasehandler.h"
 #include "deployment.h"
 #include "latencytester.h"
@@ -20,6 +21,7 @@
 #include <QFont>
 #include <QFontDatabase>
 #include <QGuiApplication>
+#include <QIcon>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
 #include <QQmlEngine>
@@ -30,15 +32,14 @@
 
 namespace Startup {
 
-QStringList registerBundledFonts(const QString &directory)
+QStringList registerBundledFonts(const QString &directory, const QStringList &nameFilters)
 {
     QStringList stack;
     const QDir dir(directory);
     if (!dir.exists())
         return stack;
 
-    const QFileInfoList files = dir.entryInfoList(
-        {QStringLiteral("*.ttf"), QStringLiteral("*.otf")}, QDir::Files, QDir::Name);
+    const QFileInfoList files = dir.entryInfoList(nameFilters, QDir::Files, QDir::Name);
     for (const QFileInfo &file : files) {
         const int id = QFontDatabase::addApplicationFont(file.absoluteFilePath());
         if (id < 0) {
@@ -62,6 +63,14 @@ void installFontStack(const QStringList &families)
     font.setFamilies(families);
     QGuiApplication::setFont(font);
     qDebug() << "[Main] Bundled font stack:" << families;
+}
+
+QIcon applicationIcon()
+{
+    QIcon icon;
+    for (const int size : {16, 24, 32, 48, 64, 128, 256})
+        icon.addFile(QStringLiteral(":/branding/appicon-%1.png").arg(size), QSize(size, size));
+    return icon;
 }
 
 bool isTunRequested(const QStringList &arguments)
@@ -166,6 +175,15 @@ bool loadClient(QQmlApplicationEngine &engine, QObject *owner, bool tunRequested
     qDebug() << "[Main] Loading subscriptions from database";
     SubscriptionHandler::getInstance().loadFromDatabase();
 
+    // The Chinese faces before the first frame only when the UI speaks Chinese; otherwise once
+    // the window is up, for the Chinese an English window still shows.
+    auto *cjkFonts = new CjkFonts(owner);
+    const QString language
+        = QSettings().value(QStringLiteral("Language/language"), QStringLiteral("en")).toString();
+    const bool chinese = language.startsWith(QLatin1String("zh"));
+    if (chinese)
+        cjkFonts->useLanguage(language);
+
     qDebug() << "[Main] Loading QML module 'appclient'";
     engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
     engine.load(QUrl(QStringLiteral("qrc:/qt/qml/appclient/Main.qml")));
@@ -174,6 +192,12 @@ bool loadClient(QQmlApplicationEngine &engine, QObject *owner, bool tunRequested
     if (engine.rootObjects().isEmpty()) {
         qCritical() << "[Main] No root objects created - QML failed to load";
         return false;
+    }
+    cjkFonts->follow(
+        engine.singletonInstance<QObject *>(qmlTypeId("appclient", 1, 0, "Translations")));
+    if (!chinese) {
+        QObject::connect(engine.rootObjects().constFirst(), SIGNAL(frameSwapped()), cjkFonts,
+            SLOT(sync()), Qt::ConnectionType(Qt::QueuedConnection | Qt::SingleShotConnection));
     }
     return true;
 }

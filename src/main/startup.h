@@ -6,6 +6,7 @@
 
 #include <memory>
 
+class QIcon;
 class QQmlApplicationEngine;
 
 // The testable steps of the entry operation.
@@ -13,10 +14,14 @@ namespace Startup {
 
 // Registers every *.ttf and *.otf in the directory, in name order, and returns the font families
 // they bring, each once, in first-seen order. A file that cannot be registered is skipped.
-QStringList registerBundledFonts(const QString &directory = QStringLiteral(":/fonts"));
+QStringList registerBundledFonts(const QString &directory = QStringLiteral(":/fonts"),
+    const QStringList &nameFilters = {QStringLiteral("*.ttf"), QStringLiteral("*.otf")});
 
 // Makes the stack the application's default font; an empty stack leaves the platform's font.
 void installFontStack(const QStringList &families);
+
+// The square application icon, from the pictures drawn for each size (no SVG rendering at start).
+QIcon applicationIcon();
 
 // True when an argument is exactly "--tun-enabled".
 bool isTunRequested(const QStringList &arguments);

@@ -65,6 +65,47 @@ const std::vector<CountryRow> kCountries = {
     {"NZ", "New Zealand", u"新西兰", u"", R::Other},
 };
 
+// Names in Traditional Chinese, as written in Taiwan, where they differ from the Simplified ones.
+const QHash<QString, QString> &traditionalByCode()
+{
+    static const QHash<QString, QString> lookup = {
+        {QStringLiteral("US"), QStringLiteral("美國")},
+        {QStringLiteral("GB"), QStringLiteral("英國")},
+        {QStringLiteral("DE"), QStringLiteral("德國")},
+        {QStringLiteral("FR"), QStringLiteral("法國")},
+        {QStringLiteral("IT"), QStringLiteral("義大利")},
+        {QStringLiteral("NL"), QStringLiteral("荷蘭")},
+        {QStringLiteral("BE"), QStringLiteral("比利時")},
+        {QStringLiteral("AT"), QStringLiteral("奧地利")},
+        {QStringLiteral("DK"), QStringLiteral("丹麥")},
+        {QStringLiteral("FI"), QStringLiteral("芬蘭")},
+        {QStringLiteral("IS"), QStringLiteral("冰島")},
+        {QStringLiteral("IE"), QStringLiteral("愛爾蘭")},
+        {QStringLiteral("PL"), QStringLiteral("波蘭")},
+        {QStringLiteral("GR"), QStringLiteral("希臘")},
+        {QStringLiteral("RO"), QStringLiteral("羅馬尼亞")},
+        {QStringLiteral("UA"), QStringLiteral("烏克蘭")},
+        {QStringLiteral("RU"), QStringLiteral("俄羅斯")},
+        {QStringLiteral("AE"), QStringLiteral("阿聯酋")},
+        {QStringLiteral("SA"), QStringLiteral("沙烏地阿拉伯")},
+        {QStringLiteral("KR"), QStringLiteral("韓國")},
+        {QStringLiteral("KP"), QStringLiteral("北韓")},
+        {QStringLiteral("CN"), QStringLiteral("中國")},
+        {QStringLiteral("MO"), QStringLiteral("澳門")},
+        {QStringLiteral("TW"), QStringLiteral("台灣")},
+        {QStringLiteral("MY"), QStringLiteral("馬來西亞")},
+        {QStringLiteral("TH"), QStringLiteral("泰國")},
+        {QStringLiteral("ID"), QStringLiteral("印尼")},
+        {QStringLiteral("PH"), QStringLiteral("菲律賓")},
+        {QStringLiteral("LA"), QStringLiteral("寮國")},
+        {QStringLiteral("MM"), QStringLiteral("緬甸")},
+        {QStringLiteral("BD"), QStringLiteral("孟加拉")},
+        {QStringLiteral("AU"), QStringLiteral("澳洲")},
+        {QStringLiteral("NZ"), QStringLiteral("紐西蘭")},
+    };
+    return lookup;
+}
+
 QString codeOf(const CountryRow &row)
 {
     return QString::fromLatin1(row.code);
@@ -80,6 +121,8 @@ const QHash<QString, QString> &codeByChineseLabel()
             if (!extra.isEmpty())
                 labels.insert(extra, codeOf(row));
         }
+        for (auto it = traditionalByCode().begin(); it != traditionalByCode().end(); ++it)
+            labels.insert(it.value(), it.key());
         return labels;
     }();
     return lookup;
@@ -154,6 +197,12 @@ QString englishForIsoCode(const QString &code)
 QString chineseForIsoCode(const QString &code)
 {
     return chineseByCode().value(code.trimmed().toUpper());
+}
+
+QString traditionalChineseForIsoCode(const QString &code)
+{
+    const QString upper = code.trimmed().toUpper();
+    return traditionalByCode().value(upper, chineseByCode().value(upper));
 }
 
 int countryRegionRank(const QString &label)

@@ -26,7 +26,7 @@ struct CountryRow
 // Every row, in the order the table is kept.
 const std::vector<CountryRow> &countryTable();
 
-// The upper-case code of a Chinese country label (trimmed), or empty.
+// The upper-case code of a Chinese country label (trimmed, Simplified or Traditional), or empty.
 QString isoCodeForChineseLabel(const QString &label);
 
 // A lower-case code for a cluster name: any two ASCII letters as they are, known or not, else
@@ -36,6 +36,7 @@ QString isoCodeForLabel(const QString &label);
 // Names of a code, in any letter case and with surrounding space; empty for an unknown code.
 QString englishForIsoCode(const QString &code);
 QString chineseForIsoCode(const QString &code);
+QString traditionalChineseForIsoCode(const QString &code);
 
 // Display rank of a cluster's region: 0 North America, 1 Asia, 2 Europe, 3 anything else.
 int countryRegionRank(const QString &label);

@@ -124,7 +124,9 @@ QString displayNameForCluster(const QString &cluster, const QString &language)
     if (!code.isEmpty()) {
         const bool chinese
             = language == QLatin1String("zh") || language.startsWith(QLatin1String("zh-"));
-        const QString name = chinese ? chineseForIsoCode(code) : englishForIsoCode(code);
+        const QString name = language == QLatin1String("zh-Hant")
+            ? traditionalChineseForIsoCode(code)
+            : (chinese ? chineseForIsoCode(code) : englishForIsoCode(code));
         if (!name.isEmpty())
             return name;
     }

@@ -68,13 +68,14 @@ TestCase {
             { tag: "request-layer text", raw: "Unable to connect to server", key: "error_connection",
                 text: "无法连接到服务器，请检查网络。" },
             { tag: "mixed case and spaces", raw: "  Invalid CODE ", key: "error_invalid_code", text: "验证码无效。" },
-            { tag: "unmapped", raw: "Plan is sold out", key: "", text: "Plan is sold out" },
-            { tag: "prototype member", raw: "constructor", key: "", text: "constructor" },
-            { tag: "phrase inside a sentence", raw: "Error: invalid code", key: "", text: "Error: invalid code" },
+            { tag: "unmapped", raw: "Plan is sold out", key: "", text: "详细信息：Plan is sold out" },
+            { tag: "prototype member", raw: "constructor", key: "", text: "详细信息：constructor" },
+            { tag: "phrase inside a sentence", raw: "Error: invalid code", key: "", text: "详细信息：Error: invalid code" },
             { tag: "empty", raw: "", key: "error_unknown", text: "出现未知错误，请重试。" },
             { tag: "undefined", raw: undefined, key: "error_unknown", text: "出现未知错误，请重试。" },
             { tag: "null", raw: null, key: "error_unknown", text: "出现未知错误，请重试。" },
-            { tag: "number", raw: 500, key: "", text: "500" },
+            { tag: "number", raw: 500, key: "", text: "详细信息：500" },
+            { tag: "unmapped in the UI's script", raw: "套餐已售罄", key: "", text: "套餐已售罄" },
         ];
     }
 

@@ -36,9 +36,15 @@ Item {
             return view
         }
 
+        readonly property var sectionPages: ["subscriptionsPage", "storePage", "ticketPage",
+            "rewardPage", "languagePage", "announcementPage"]
+
+        // Pages are made when first shown, so a page never shown counts as inactive.
         function activePages(view) {
-            return ["subscriptionsPage", "storePage", "ticketPage", "rewardPage", "languagePage",
-                    "announcementPage"].filter(name => findChild(view, name).active)
+            return sectionPages.filter(name => {
+                const page = findChild(view, name)
+                return page !== null && page.active
+            })
         }
 
         function test_menuSection_data() {
@@ -64,7 +70,7 @@ Item {
             compare(view.showingMenu, data.menuOpen)
             compare(view.authPage, data.shown === data.section ? "" : "login")
             if (!data.menuOpen)
-                compare(activePages(view), [findChild(view, "mainViewStack").children[data.shown].objectName])
+                compare(activePages(view), [sectionPages[data.shown]])
         }
 
         function test_shownPage_data() {
@@ -147,6 +153,9 @@ Item {
             compare(view.authPage, "reset")
             findChild(view, "resetPasswordView").navigateToLogin()
             compare(view.authPage, "login")
+            verify(!findChild(view, "rewardPage"), "a section never shown is not made")
+            view.selectMenuSection(3)
+            tryVerify(() => findChild(view, "rewardPage") !== null, 1000)
             findChild(view, "rewardPage").openStoreRequested()
             compare(view.currentSection, 1)
             compare(view.authPage, "")
@@ -165,7 +174,8 @@ Item {
             verify(view.showingMenu)
             verify(layer.x < 0, "the menu slides in")
             tryCompare(layer, "x", 0, 1000)
-            findChild(view, "menuPage").closeRequested()
+            keyClick(Qt.Key_Escape)
+            verify(!view.showingMenu, "Esc closes the menu")
             tryCompare(layer, "visible", false, 1000)
         }
     }

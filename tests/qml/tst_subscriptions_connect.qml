@@ -108,6 +108,10 @@ Item {
             mouseClick(findChild(picker, "nodePickerBack"))
             verify(!page.nodePickerOpen)
             tryCompare(picker, "visible", false, 1000)
+            openPicker(0)
+            keyClick(Qt.Key_Escape)
+            verify(!page.nodePickerOpen, "Esc leaves the picker as the back button does")
+            tryCompare(picker, "visible", false, 1000)
             compare(service.calls.length, 0)
         }
 

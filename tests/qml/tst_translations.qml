@@ -30,7 +30,7 @@ TestCase {
     function test_dictionariesAgree() {
         const en = Translations.en;
         const keys = Object.keys(en);
-        compare(keys.length, 247);
+        compare(keys.length, 250);
         const others = { "zh": Translations.zh, "zh-Hant": Translations.zhHant };
         for (const language in others) {
             const other = others[language];
@@ -58,11 +58,11 @@ TestCase {
 
     function test_lookup_data() {
         return [
-            { tag: "English", language: "en", key: "login", text: "Login" },
+            { tag: "English", language: "en", key: "login", text: "Sign In" },
             { tag: "Simplified", language: "zh", key: "login", text: "登录" },
             { tag: "Traditional", language: "zh-Hant", key: "login", text: "登入" },
-            { tag: "unknown language", language: "fr", key: "login", text: "Login" },
-            { tag: "prefix of a language", language: "zh-Hans", key: "login", text: "Login" },
+            { tag: "unknown language", language: "fr", key: "login", text: "Sign In" },
+            { tag: "prefix of a language", language: "zh-Hans", key: "login", text: "Sign In" },
             { tag: "unknown key", language: "zh-Hant", key: "no_such_key", text: "no_such_key" },
             { tag: "prototype member", language: "zh", key: "constructor", text: "constructor" },
             { tag: "prototype function", language: "en", key: "toString", text: "toString" },
@@ -87,9 +87,9 @@ TestCase {
             zhHant.login = "";
             compare(Translations.t("login"), "登录");
             zh.login = "";
-            compare(Translations.t("login"), "Login");
+            compare(Translations.t("login"), "Sign In");
             Translations.currentLanguage = "zh";
-            compare(Translations.t("login"), "Login");
+            compare(Translations.t("login"), "Sign In");
         } finally {
             zhHant.login = savedHant;
             zh.login = savedZh;

@@ -121,7 +121,7 @@ void TestUiSettings::readsStoredValues_data()
     QTest::newRow("false as text") << QVariant(QStringLiteral("false")) << false
                                    << QVariant(QStringLiteral("zh-Hant")) << QStringLiteral("登入");
     QTest::newRow("garbage") << QVariant(QStringLiteral("yes please")) << false
-                             << QVariant(QStringLiteral("fr")) << QStringLiteral("Login");
+                             << QVariant(QStringLiteral("fr")) << QStringLiteral("Sign In");
 }
 
 void TestUiSettings::readsStoredValues()

@@ -77,7 +77,8 @@ void TestSmoke::startsAndEntersEventLoop()
     const QStringList steps {
         QStringLiteral("[Main] Starting application"),
         QStringLiteral("[Main] QGuiApplication created"),
-        QStringLiteral("[Main] Bundled font stack: QList(\"Inter\", \"Noto Sans SC\")"),
+        QStringLiteral(
+            "[Main] Bundled font stack: QList(\"Inter\", \"Noto Sans TC\", \"Noto Sans SC\")"),
         QStringLiteral("[Main] Creating QML engine"),
         QStringLiteral("[Main] Creating service"),
         QStringLiteral("[Main] Service created"),

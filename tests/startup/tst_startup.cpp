@@ -1,11 +1,16 @@
+#include "cjkfonts.h"
 #include "deployment.h"
 #include "startup.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFontDatabase>
+#include <QGlyphRun>
 #include <QGuiApplication>
+#include <QRawFont>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTextLayout>
 #include <QtTest>
 
 // Stand-ins for the version gate and the tunnel controller, with the members the callback uses.
@@ -41,6 +46,9 @@ class TestStartup : public QObject
     Q_OBJECT
 
 private slots:
+    // First: the other font cases register every bundled face for good.
+    void cjkFaces_data();
+    void cjkFaces();
     void fontStack_data();
     void fontStack();
     void bundledFonts();
@@ -106,8 +114,62 @@ void TestStartup::fontStack()
 void TestStartup::bundledFonts()
 {
     QCOMPARE(Startup::registerBundledFonts(),
-        (QStringList {QStringLiteral("Inter"), QStringLiteral("Noto Sans SC")}));
+        (QStringList {QStringLiteral("Inter"), QStringLiteral("Noto Sans SC"),
+            QStringLiteral("Noto Sans TC")}));
     QVERIFY(Startup::registerBundledFonts(QStringLiteral(":/no-such-folder")).isEmpty());
+}
+
+// Languages chosen one after another; the faces registered after the last, and the face that
+// Chinese text of that language is drawn with through the program's stack.
+void TestStartup::cjkFaces_data()
+{
+    QTest::addColumn<QStringList>("languages");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QStringList>("registered");
+    QTest::addColumn<QString>("drawnWith");
+
+    const QString tc = QStringLiteral("Noto Sans TC");
+    const QString sc = QStringLiteral("Noto Sans SC");
+    const QString traditional = QStringLiteral("設定說明");
+    const QString simplified = QStringLiteral("设置说明");
+    QTest::newRow("Traditional") << QStringList {QStringLiteral("zh-Hant")} << traditional
+                                 << QStringList {tc, sc} << tc;
+    QTest::newRow("Simplified") << QStringList {QStringLiteral("zh")} << simplified
+                                << QStringList {sc} << sc;
+    QTest::newRow("Traditional, then Simplified")
+        << QStringList {QStringLiteral("zh-Hant"), QStringLiteral("zh")} << simplified
+        << QStringList {sc} << sc;
+    QTest::newRow("English, then Traditional")
+        << QStringList {QStringLiteral("en"), QStringLiteral("zh-Hant")} << traditional
+        << QStringList {tc, sc} << tc;
+    QTest::newRow("English") << QStringList {QStringLiteral("en")} << simplified << QStringList {sc}
+                             << sc;
+}
+
+void TestStartup::cjkFaces()
+{
+    QFETCH(QStringList, languages);
+    QFETCH(QString, text);
+    QFETCH(QStringList, registered);
+    QFETCH(QString, drawnWith);
+
+    CjkFonts fonts;
+    for (const QString &language : std::as_const(languages))
+        fonts.useLanguage(language);
+    const QStringList all = QFontDatabase::families();
+    for (const QString &family : CjkFonts::families())
+        QCOMPARE(all.contains(family), registered.contains(family));
+
+    QFont font;
+    font.setFamilies(QStringList {QStringLiteral("Inter")} + CjkFonts::families());
+    QTextLayout layout(text, font);
+    layout.beginLayout();
+    layout.createLine();
+    layout.endLayout();
+    const QList<QGlyphRun> runs = layout.glyphRuns();
+    QVERIFY(!runs.isEmpty());
+    for (const QGlyphRun &run : runs)
+        QCOMPARE(run.rawFont().familyName(), drawnWith);
 }
 
 void TestStartup::tunFlag_data()

@@ -1,5 +1,6 @@
 // Takes one picture per scene, appearance and language of the real views, with the stand-in
 // backend of the Qt Quick tests driven into each state. Usage: qivro-screenshots <folder> [filter]
+#include "cjkfonts.h"
 #include "servicestandin.h"
 #include "startup.h"
 
@@ -70,6 +71,7 @@ public:
     void openGate()
     {
         QObject *gate = standIn(QStringLiteral("versionChecker"));
+        QTest::qWaitFor([gate] { return gate->property("isChecking").toBool(); }, 2000);
         gate->setProperty("isChecking", false);
         gate->setProperty("checked", true);
         gate->setProperty("canUseApp", true);
@@ -667,7 +669,11 @@ int main(int argc, char *argv[])
     QStandardPaths::setTestModeEnabled(true);
     QGuiApplication::setOrganizationName(QStringLiteral("qivro-screenshots"));
     QGuiApplication::setApplicationName(QStringLiteral("qivro"));
-    Startup::installFontStack(Startup::registerBundledFonts());
+    // The program's stack: the Chinese faces follow the language, as in the program.
+    Startup::installFontStack(
+        Startup::registerBundledFonts(QStringLiteral(":/fonts"), {QStringLiteral("Inter-*.ttf")})
+        + CjkFonts::families());
+    CjkFonts cjkFonts;
 
     const QStringList args = QGuiApplication::arguments();
     const QDir out(args.value(1, QStringLiteral("screenshots")));
@@ -687,6 +693,7 @@ int main(int argc, char *argv[])
                     QStringLiteral("Language/language"), QString::fromLatin1(language));
                 settings.setValue(QStringLiteral("Theme/darkMode"), dark);
                 settings.sync();
+                cjkFonts.useLanguage(QString::fromLatin1(language));
                 Session session;
                 if (!session.load()) {
                     ++failed;
