@@ -6,7 +6,6 @@
 #include <QGuiApplication>
 #include <QIcon>
 #include <QQmlApplicationEngine>
-#include <QQuickWindow>
 #include <QtQml/qqmlextensionplugin.h>
 
 Q_IMPORT_QML_PLUGIN(appclientPlugin)
@@ -38,14 +37,6 @@ int main(int argc, char *argv[])
     QQmlApplicationEngine engine;
     if (!Startup::loadClient(engine, &app, tunRequested))
         return -1;
-
-    // For the start-up benchmark, which times the client against a minimal window.
-    auto *window = qobject_cast<QQuickWindow *>(engine.rootObjects().constFirst());
-    if (window && qEnvironmentVariableIsSet("QIVRO_FIRST_FRAME_PROBE")) {
-        QObject::connect(
-            window, &QQuickWindow::frameSwapped, window, [] { qDebug() << "[Main] First frame"; },
-            Qt::SingleShotConnection);
-    }
 
     qDebug() << "[Main] Entering event loop";
     return QGuiApplication::exec();
