@@ -1,8 +1,9 @@
 #include "deployment.h"
+#include "logbuffer.h"
 #include "startup.h"
 
+#include <QApplication>
 #include <QDebug>
-#include <QGuiApplication>
 #include <QIcon>
 #include <QQmlApplicationEngine>
 #include <QtQml/qqmlextensionplugin.h>
@@ -12,9 +13,11 @@ Q_IMPORT_QML_PLUGIN(appclientPlugin)
 int main(int argc, char *argv[])
 {
     qputenv("QT_QUICK_CONTROLS_STYLE", "Basic");
+    LogBuffer::install();
     qDebug() << "[Main] Starting application";
 
-    QGuiApplication app(argc, argv);
+    // QApplication rather than QGuiApplication: the tray icon's menu is a widget on Linux.
+    QApplication app(argc, argv);
     qDebug() << "[Main] QGuiApplication created";
 
     Startup::installFontStack(Startup::registerBundledFonts());

@@ -2,8 +2,10 @@
 
 #include "announcementhandler.h"
 #include "authhandler.h"
+#include "autostart.h"
 #include "databasehandler.h"
 #include "deployment.h"
+#include "desktopintegration.h"
 #include "latencytester.h"
 #include "privatefiles.h"
 #include "service.h"
@@ -24,6 +26,7 @@
 #include <QQmlContext>
 #include <QQmlEngine>
 #include <QQmlError>
+#include <QQuickWindow>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QUrl>
@@ -148,6 +151,8 @@ bool loadClient(QQmlApplicationEngine &engine, QObject *owner, bool tunRequested
     context->setContextProperty(QStringLiteral("appInfo"), appInfo);
     qDebug() << "[Main] Context properties set";
     tunnel->setSelectionMemory(SubscribeHandler::getInstance());
+    auto *desktop = new DesktopIntegration(*tunnel, owner);
+    desktop->publish(context);
 
     if (tunRequested)
         Startup::connectTunResume(VersionChecker::getInstance(), tunnel);
@@ -175,6 +180,8 @@ bool loadClient(QQmlApplicationEngine &engine, QObject *owner, bool tunRequested
         qCritical() << "[Main] No root objects created - QML failed to load";
         return false;
     }
+    desktop->attachWindow(qobject_cast<QQuickWindow *>(engine.rootObjects().constFirst()),
+        QCoreApplication::arguments().contains(Autostart::kArgument));
     return true;
 }
 

@@ -236,15 +236,21 @@ void service::ToggleConnection()
 
 void service::toggleConnectionDesktop()
 {
-    // A failed start or stop leaves everything as it was; the engine's text is not shown.
+    // A failed start or stop leaves everything as it was; the engine's text is logged, not shown.
     if (!m_isConnected) {
         emit engineStarting();
-        if (m_engine.start(m_configFile.toUtf8()).isEmpty())
+        const QString failure = m_engine.start(m_configFile.toUtf8());
+        if (failure.isEmpty())
             applyConnectedState();
+        else
+            qWarning().noquote() << "[Service] Engine did not start:" << failure;
         return;
     }
-    if (m_engine.stop().isEmpty())
+    const QString failure = m_engine.stop();
+    if (failure.isEmpty())
         applyDisconnectedState();
+    else
+        qWarning().noquote() << "[Service] Engine did not stop:" << failure;
 }
 
 void service::applyConnectedState()
