@@ -12,13 +12,19 @@ namespace {
 const QString kSystemProxyKey = QStringLiteral("Desktop/systemProxy");
 const QString kConnectOnStartKey = QStringLiteral("Desktop/connectOnStart");
 
-QSettings desktopSettings()
+} // namespace
+
+#ifdef Q_OS_WIN
+const bool DesktopSettings::kSystemProxyDefault = true;
+#else
+const bool DesktopSettings::kSystemProxyDefault = false;
+#endif
+
+QSettings DesktopSettings::stored()
 {
     return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("qivro"),
         QStringLiteral("qivro"));
 }
-
-} // namespace
 
 DesktopSettings::DesktopSettings(service &tunnel, SystemProxy *proxy, QObject *parent)
     : QObject(parent)
@@ -26,7 +32,7 @@ DesktopSettings::DesktopSettings(service &tunnel, SystemProxy *proxy, QObject *p
     , m_ownProxy(proxy ? nullptr : std::make_unique<SystemProxy>())
     , m_proxy(proxy ? proxy : m_ownProxy.get())
 {
-    const QSettings settings = desktopSettings();
+    const QSettings settings = stored();
     m_systemProxy = settings.value(kSystemProxyKey, kSystemProxyDefault).toBool();
     m_connectOnStart = settings.value(kConnectOnStartKey, false).toBool();
     // The entry itself is the setting: the user may have removed it by other means.
@@ -47,7 +53,7 @@ void DesktopSettings::setSystemProxy(bool enabled)
     if (m_systemProxy == enabled)
         return;
     m_systemProxy = enabled;
-    desktopSettings().setValue(kSystemProxyKey, enabled);
+    stored().setValue(kSystemProxyKey, enabled);
     followConnection();
     emit systemProxyChanged();
 }
@@ -69,7 +75,7 @@ void DesktopSettings::setConnectOnStart(bool enabled)
     if (m_connectOnStart == enabled)
         return;
     m_connectOnStart = enabled;
-    desktopSettings().setValue(kConnectOnStartKey, enabled);
+    stored().setValue(kConnectOnStartKey, enabled);
     emit connectOnStartChanged();
 }
 

@@ -4,6 +4,7 @@
 #include "systemproxy.h"
 
 #include <QObject>
+#include <QSettings>
 
 class service;
 
@@ -22,35 +23,20 @@ class DesktopSettings : public QObject
 public:
     // On by default where browsers read the proxy from the system (Windows); elsewhere a desktop
     // may have no such settings, or settings other programs do not read.
-    static constexpr bool kSystemProxyDefault =
-#ifdef Q_OS_WIN
-        true;
-#else
-        false;
-#endif
+    static const bool kSystemProxyDefault;
 
     DesktopSettings(service &tunnel, SystemProxy *proxy = nullptr, QObject *parent = nullptr);
 
-    bool systemProxy() const
-    {
-        return m_systemProxy;
-    }
+    bool systemProxy() const { return m_systemProxy; }
     void setSystemProxy(bool enabled);
-    bool startAtLogin() const
-    {
-        return m_startAtLogin;
-    }
+    bool startAtLogin() const { return m_startAtLogin; }
     void setStartAtLogin(bool enabled);
-    bool connectOnStart() const
-    {
-        return m_connectOnStart;
-    }
+    bool connectOnStart() const { return m_connectOnStart; }
     void setConnectOnStart(bool enabled);
 
-    SystemProxy &proxy()
-    {
-        return *m_proxy;
-    }
+    // The program's INI settings, where every desktop choice is kept under "Desktop/".
+    static QSettings stored();
+
     // Brings the proxy settings in line with the connection.
     void followConnection();
 

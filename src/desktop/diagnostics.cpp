@@ -138,6 +138,9 @@ QString Diagnostics::summary() const
                 m_tunnel.isConnected() ? QStringLiteral("connected")
                                        : QStringLiteral("disconnected"),
                 m_tunnel.route().isEmpty() ? QStringLiteral("-") : m_tunnel.route()),
+        QStringLiteral("Engine's last refusal: %1")
+            .arg(m_tunnel.lastEngineError().isEmpty() ? QStringLiteral("-")
+                                                      : m_tunnel.lastEngineError()),
         QStringLiteral("LAN sharing: %1")
             .arg(m_tunnel.lanSharing() && m_tunnel.lanSharing()->enabled() ? QStringLiteral("on")
                                                                            : QStringLiteral("off")),

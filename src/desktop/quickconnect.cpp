@@ -1,6 +1,7 @@
 #include "quickconnect.h"
 
 #include "authhandler.h"
+#include "desktopsettings.h"
 #include "service.h"
 #include "subscribehandler.h"
 #include "versionchecker.h"
@@ -12,12 +13,6 @@ namespace {
 
 const QString kLastSubscriptionKey = QStringLiteral("Desktop/lastSubscription");
 
-QSettings desktopSettings()
-{
-    return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("qivro"),
-        QStringLiteral("qivro"));
-}
-
 } // namespace
 
 QuickConnect::QuickConnect(service &tunnel, SubscribeHandler *subscriptions, QObject *parent)
@@ -27,7 +22,8 @@ QuickConnect::QuickConnect(service &tunnel, SubscribeHandler *subscriptions, QOb
 {
     connect(&m_tunnel, &service::isConnectedChanged, this, [this]() {
         if (m_tunnel.isConnected() && !m_tunnel.selectedSubscription().isEmpty())
-            desktopSettings().setValue(kLastSubscriptionKey, m_tunnel.selectedSubscription());
+            DesktopSettings::stored().setValue(
+                kLastSubscriptionKey, m_tunnel.selectedSubscription());
     });
 }
 
@@ -37,7 +33,7 @@ QString QuickConnect::chooseSubscription() const
         return m_tunnel.selectedSubscription();
     if (!m_subscriptions)
         return {};
-    const QString last = desktopSettings().value(kLastSubscriptionKey).toString();
+    const QString last = DesktopSettings::stored().value(kLastSubscriptionKey).toString();
     QString first;
     for (int i = 0; i < m_subscriptions->subscriptionCount(); ++i) {
         const QString url = m_subscriptions->getSubscriptionUrl(i);

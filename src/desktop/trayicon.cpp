@@ -1,5 +1,6 @@
 #include "trayicon.h"
 
+#include "desktopsettings.h"
 #include "service.h"
 #include "traymenu.h"
 
@@ -16,12 +17,6 @@
 namespace {
 
 const QString kNoticeShownKey = QStringLiteral("Desktop/trayNoticeShown");
-
-QSettings desktopSettings()
-{
-    return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("qivro"),
-        QStringLiteral("qivro"));
-}
 
 // The program's icon; greyed while disconnected, so the state shows at a glance.
 QIcon stateIcon(bool connected)
@@ -122,7 +117,7 @@ bool TrayIcon::eventFilter(QObject *watched, QEvent *event)
     }
     event->ignore();
     m_window->hide();
-    QSettings settings = desktopSettings();
+    QSettings settings = DesktopSettings::stored();
     if (!settings.value(kNoticeShownKey, false).toBool()) {
         settings.setValue(kNoticeShownKey, true);
         m_icon->showMessage(QStringLiteral("qivro"),

@@ -236,21 +236,22 @@ void service::ToggleConnection()
 
 void service::toggleConnectionDesktop()
 {
-    // A failed start or stop leaves everything as it was; the engine's text is logged, not shown.
+    // A failed start or stop leaves everything as it was; the engine's text is kept for a support
+    // report, never logged or shown: it may quote the configuration.
     if (!m_isConnected) {
         emit engineStarting();
         const QString failure = m_engine.start(m_configFile.toUtf8());
         if (failure.isEmpty())
             applyConnectedState();
         else
-            qWarning().noquote() << "[Service] Engine did not start:" << failure;
+            m_lastEngineError = failure;
         return;
     }
     const QString failure = m_engine.stop();
     if (failure.isEmpty())
         applyDisconnectedState();
     else
-        qWarning().noquote() << "[Service] Engine did not stop:" << failure;
+        m_lastEngineError = failure;
 }
 
 void service::applyConnectedState()

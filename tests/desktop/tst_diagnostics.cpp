@@ -1,6 +1,7 @@
 // The support report against the development panel: an account signed in, its subscription with
 // Shadowsocks, VLESS (REALITY) and Hysteria 2 nodes fetched and built into the engine
-// configuration, LAN sharing on, and log lines that quote secrets. No secret may reach the report.
+// configuration, LAN sharing on, an engine refusal and log lines that quote secrets. No secret may
+// reach the report.
 #include "authhandler.h"
 #include "clientprofile.h"
 #include "databasehandler.h"
@@ -97,6 +98,9 @@ void DiagnosticsTest::noSecrets()
     SubscriptionHandler store(database);
     AuthHandler auth;
     SubscribeHandler subscriptions(&auth, &store);
+    // An engine that refuses the configuration, quoting a credential.
+    qputenv("QIVRO_ENGINE_LIBRARY", QIVRO_STANDIN_ENGINE);
+    qputenv("QIVRO_STANDIN_START", ("outbound JP-01: bad user " + kUuid).toUtf8());
     service tunnel(store, &subscriptions);
     QVERIFY(auth.login(kEmail, kPassword));
     QVERIFY(subscriptions.fetchNodes());
@@ -105,6 +109,8 @@ void DiagnosticsTest::noSecrets()
     tunnel.lanSharing()->setEnabled(true);
     QVERIFY(tunnel.selectSubscription(url));
     QCOMPARE(tunnel.proxyTags().size(), 3);
+    tunnel.ToggleConnection();
+    QVERIFY(!tunnel.isConnected());
 
     const QStringList secrets {kPassword, auth.authToken(), m_subscriptionToken, kNodePassword,
         kUuid, kUuid.toUpper(), kHy2Password, kObfsPassword, kPublicKey, kShortId, tunnel.secret(),
@@ -126,6 +132,7 @@ void DiagnosticsTest::noSecrets()
     // Still worth reading: the state, the warning, the marker and (copied) the nodes' addresses.
     QVERIFY(text.contains(QStringLiteral("qivro ") + QStringLiteral(QIVRO_VERSION)));
     QVERIFY(text.contains(QStringLiteral("LAN sharing: on")));
+    QVERIFY(text.contains(QStringLiteral("outbound JP-01: bad user ***")));
     QVERIFY(text.contains(QStringLiteral("[Test] node *** *** lan *** api ***")));
     QVERIFY(text.contains(QStringLiteral("[Test] marker line kept")));
     if (ticket) {

@@ -4,12 +4,16 @@
 #include "desktoptest.h"
 #include "nodeclusters.h"
 #include "quickconnect.h"
+#include "trayicon.h"
 #include "traymenu.h"
 #include "tunneltest.h"
 
+#include <QCloseEvent>
 #include <QRegularExpression>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
+#include <QWindow>
 
 namespace {
 
@@ -40,6 +44,8 @@ private slots:
     void init();
     void actions_data();
     void actions();
+    void closeWindow_data();
+    void closeWindow();
 
 private:
     DesktopTunnel m_world;
@@ -141,5 +147,47 @@ void TrayTest::actions()
         true);
 }
 
-QTEST_GUILESS_MAIN(TrayTest)
+void TrayTest::closeWindow_data()
+{
+    QTest::addColumn<bool>("connected");
+    QTest::addColumn<QString>("then"); // a menu action after the close
+    QTest::newRow("connected: kept, shown again") << true << "show";
+    QTest::newRow("connected: kept, quit disconnects") << true << "quit";
+    QTest::newRow("disconnected: closes") << false << "";
+}
+
+// The icon over the model, without a tray host: the close of the window is what it decides.
+void TrayTest::closeWindow()
+{
+    QFETCH(bool, connected);
+    QFETCH(QString, then);
+    m_world.tunnel = std::make_unique<service>(*m_world.store, nullptr);
+    service &tunnel = *m_world.tunnel;
+    QVERIFY(tunnel.selectSubscription(DesktopTunnel::kSubscription));
+    if (connected)
+        tunnel.ToggleConnection();
+    QuickConnect quick(tunnel, nullptr);
+    TrayMenu menu(tunnel, quick);
+    QWindow window;
+    window.show();
+    TrayIcon tray(menu, tunnel, &window);
+    QSettings settings(QSettings::IniFormat, QSettings::UserScope, "qivro", "qivro");
+    settings.remove("Desktop/trayNoticeShown");
+
+    QCloseEvent close;
+    QCoreApplication::sendEvent(&window, &close);
+    QCOMPARE(close.isAccepted(), !connected);
+    QVERIFY(!window.isVisible());
+    settings.sync();
+    // The notice that the program stays is given once, and only when it stays.
+    QCOMPARE(settings.value("Desktop/trayNoticeShown", false).toBool(), connected);
+    QCOMPARE(tunnel.isConnected(), connected);
+    if (then.isEmpty())
+        return;
+    menu.trigger(then);
+    QCOMPARE(window.isVisible(), then == QLatin1String("show"));
+    QCOMPARE(tunnel.isConnected(), then != QLatin1String("quit"));
+}
+
+QTEST_MAIN(TrayTest)
 #include "tst_tray.moc"
