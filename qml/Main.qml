@@ -118,6 +118,8 @@ ApplicationWindow {
         onTriggered: root.openAnnouncementDialog(false)
     }
 
+    TrayTexts {}
+
     MainView {
         id: mainView
 
