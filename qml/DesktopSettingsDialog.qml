@@ -62,7 +62,7 @@ Popup {
     anchors.centerIn: parent
     width: 360
     contentWidth: 360
-    contentHeight: body.implicitHeight
+    contentHeight: body.implicitHeight + body.anchors.margins * 2
     implicitHeight: contentHeight + topPadding + bottomPadding
     modal: true
     focus: true
