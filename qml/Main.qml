@@ -231,6 +231,8 @@ ApplicationWindow {
         onTriggered: root.openAnnouncementDialog(false)
     }
 
+    TrayTexts {}
+
     // By address rather than by type, so the main view's types are compiled only when it is made.
     Loader {
         id: mainViewLoader

@@ -1,9 +1,10 @@
 #include "cjkfonts.h"
 #include "deployment.h"
+#include "logbuffer.h"
 #include "startup.h"
 
+#include <QApplication>
 #include <QDebug>
-#include <QGuiApplication>
 #include <QIcon>
 #include <QQmlApplicationEngine>
 #include <QtQml/qqmlextensionplugin.h>
@@ -13,9 +14,11 @@ Q_IMPORT_QML_PLUGIN(appclientPlugin)
 int main(int argc, char *argv[])
 {
     qputenv("QT_QUICK_CONTROLS_STYLE", "Basic");
+    LogBuffer::install();
     qDebug() << "[Main] Starting application";
 
-    QGuiApplication app(argc, argv);
+    // QApplication rather than QGuiApplication: the tray icon's menu is a widget on Linux.
+    QApplication app(argc, argv);
     qDebug() << "[Main] QGuiApplication created";
 
     // Latin faces now; the Chinese ones are registered as the UI's language needs them.

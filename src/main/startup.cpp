@@ -2,9 +2,11 @@
 
 #include "announcementhandler.h"
 #include "authhandler.h"
+#include "autostart.h"
 #include "cjkfonts.h"
 #include "databasehandler.h"
 #include "deployment.h"
+#include "desktopintegration.h"
 #include "latencytester.h"
 #include "privatefiles.h"
 #include "service.h"
@@ -158,6 +160,8 @@ bool loadClient(QQmlApplicationEngine &engine, QObject *owner, bool tunRequested
     context->setContextProperty(QStringLiteral("appInfo"), appInfo);
     qDebug() << "[Main] Context properties set";
     tunnel->setSelectionMemory(SubscribeHandler::getInstance());
+    auto *desktop = new DesktopIntegration(*tunnel, owner);
+    desktop->publish(context);
 
     if (tunRequested)
         Startup::connectTunResume(VersionChecker::getInstance(), tunnel);
@@ -209,6 +213,8 @@ bool loadClient(QQmlApplicationEngine &engine, QObject *owner, bool tunRequested
         QObject::connect(engine.rootObjects().constFirst(), SIGNAL(frameSwapped()), cjkFonts,
             SLOT(sync()), Qt::ConnectionType(Qt::QueuedConnection | Qt::SingleShotConnection));
     }
+    desktop->attachWindow(qobject_cast<QQuickWindow *>(engine.rootObjects().constFirst()),
+        QCoreApplication::arguments().contains(Autostart::kArgument));
     return true;
 }
 

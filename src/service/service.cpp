@@ -243,15 +243,22 @@ void service::ToggleConnection()
 
 void service::toggleConnectionDesktop()
 {
-    // A failed start or stop leaves everything as it was; the engine's text is not shown.
+    // A failed start or stop leaves everything as it was; the engine's text is kept for a support
+    // report, never logged or shown: it may quote the configuration.
     if (!m_isConnected) {
         emit engineStarting();
-        if (m_engine.start(m_configFile.toUtf8()).isEmpty())
+        const QString failure = m_engine.start(m_configFile.toUtf8());
+        if (failure.isEmpty())
             applyConnectedState();
+        else
+            m_lastEngineError = failure;
         return;
     }
-    if (m_engine.stop().isEmpty())
+    const QString failure = m_engine.stop();
+    if (failure.isEmpty())
         applyDisconnectedState();
+    else
+        m_lastEngineError = failure;
 }
 
 void service::applyConnectedState()

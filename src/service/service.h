@@ -83,6 +83,8 @@ public:
     QString controller() const { return m_controller; }
     QString secret() const;
     QString selectorTag() const { return m_selectorTag; }
+    // Why the engine last refused to start or stop; empty when it never did.
+    QString lastEngineError() const { return m_lastEngineError; }
 
     void setTunEnabled(bool enabled);
     void toggleConnectionDesktop();
@@ -156,4 +158,5 @@ private:
     QString m_selectorTag = QStringLiteral("proxy");
     QString m_selectedProxy;
     QString m_route;
+    QString m_lastEngineError;
 };
