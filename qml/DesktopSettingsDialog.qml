@@ -15,7 +15,7 @@ Popup {
         property bool on: false
 
         Layout.fillWidth: true
-        implicitHeight: rowContent.implicitHeight + 20
+        implicitHeight: row.contentItem.implicitHeight + 20
         leftPadding: 14
         rightPadding: 14
         hoverEnabled: true
@@ -28,8 +28,6 @@ Popup {
         }
 
         contentItem: RowLayout {
-            id: rowContent
-
             spacing: 12
 
             ColumnLayout {

@@ -9,7 +9,7 @@ AbstractButton {
     checkable: true
     hoverEnabled: true
     focusPolicy: Qt.StrongFocus
-    implicitHeight: Math.max(28, label.implicitHeight)
+    implicitHeight: Math.max(28, root.contentItem.implicitHeight)
     implicitWidth: 280
     padding: 0
 
@@ -38,8 +38,6 @@ AbstractButton {
         }
 
         Label {
-            id: label
-
             Layout.fillWidth: true
             text: root.text
             wrapMode: Text.Wrap

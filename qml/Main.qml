@@ -139,8 +139,15 @@ ApplicationWindow {
         enabled: !root.firstFrameShown
 
         function onFrameSwapped() {
-            Qt.callLater(() => root.firstFrameShown = true)
+            mainViewStart.start()
         }
+    }
+
+    Timer {
+        id: mainViewStart
+
+        interval: 0
+        onTriggered: root.firstFrameShown = true
     }
 
     Connections {
