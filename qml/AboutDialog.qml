@@ -185,6 +185,36 @@ Popup {
                         text: Translations.t("view_privacy")
                         onClicked: Browser.open(root.privacyUrl)
                     }
+
+                    Rectangle {
+                        x: 14
+                        width: parent.width - 14
+                        height: 1
+                        color: Theme.hairlineColor
+                    }
+
+                    AboutLinkRow {
+                        id: diagnosticsRow
+
+                        property bool copied: false
+
+                        objectName: "aboutDiagnosticsRow"
+                        width: parent.width
+                        text: Translations.t(diagnosticsRow.copied ? "diagnostics_copied"
+                                                                   : "copy_diagnostics")
+                        onClicked: {
+                            diagnostics.copyToClipboard()
+                            diagnosticsRow.copied = true
+                        }
+
+                        Connections {
+                            target: root
+
+                            function onClosed() {
+                                diagnosticsRow.copied = false
+                            }
+                        }
+                    }
                 }
             }
 

@@ -1,34 +1,18 @@
 import QtQuick
-import Qt5Compat.GraphicalEffects
+import QtQuick.Controls.impl
 
-// A monochrome SVG recoloured to one tint, so a single black file serves both appearances.
-Item {
+// A monochrome SVG recoloured to one tint, so a single black file serves both appearances. The
+// tint is painted into the image once it is loaded: no effect pass per icon per frame.
+IconImage {
     id: root
 
-    property url source
     property color tint: Theme.iconColor
 
-    implicitWidth: 22
-    implicitHeight: 22
-
-    Image {
-        id: image
-
-        anchors.fill: parent
-        source: root.source
-        // Rendered at twice the shown size so the edges stay sharp after scaling and recolouring.
-        sourceSize.width: Math.max(1, root.width * 2)
-        sourceSize.height: Math.max(1, root.height * 2)
-        fillMode: Image.PreserveAspectFit
-        smooth: true
-        mipmap: true
-        visible: false
-    }
-
-    ColorOverlay {
-        anchors.fill: image
-        source: image
-        color: root.tint
-        cached: false
-    }
+    width: 22
+    height: 22
+    color: root.tint
+    sourceSize.width: Math.max(1, root.width)
+    sourceSize.height: Math.max(1, root.height)
+    fillMode: Image.PreserveAspectFit
+    smooth: true
 }

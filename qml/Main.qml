@@ -13,10 +13,14 @@ ApplicationWindow {
     property bool startupLoadingDelayElapsed: false
     property bool sessionInitializationRequested: false
     property bool gateStarted: false
+    // The main view is made once the first frame (the start-up overlay, which hides it for its
+    // minimum time anyway) is on the screen, so that frame waits for the window alone.
+    property bool firstFrameShown: false
     readonly property bool canShowStartupAnnouncement: root.startupLoadingDelayElapsed
                                                        && versionChecker.canUseApp
                                                        && !auth.isInitializing
-                                                       && mainView.canShowStartupAnnouncement
+                                                       && mainViewLoader.status === Loader.Ready
+                                                       && mainViewLoader.item.canShowStartupAnnouncement
     // The designed size, cut to the screen's free area (less room for the title bar) so a small
     // screen at a large scale factor still shows the whole window; the pages scroll instead.
     readonly property int designWidth: 400
@@ -129,6 +133,23 @@ ApplicationWindow {
 
     onCanShowStartupAnnouncementChanged: root.maybeOpenAnnouncementDialog()
 
+    // Queued from the render thread; the next turn lets whoever else waits for this frame go first.
+    Connections {
+        target: root
+        enabled: !root.firstFrameShown
+
+        function onFrameSwapped() {
+            mainViewStart.start()
+        }
+    }
+
+    Timer {
+        id: mainViewStart
+
+        interval: 0
+        onTriggered: root.firstFrameShown = true
+    }
+
     Connections {
         target: versionChecker
 
@@ -217,15 +238,27 @@ ApplicationWindow {
         onTriggered: root.openAnnouncementDialog(false)
     }
 
-    MainView {
-        id: mainView
+    TrayTexts {}
 
-        objectName: "mainView"
+    // By address rather than by type, so the main view's types are compiled only when it is made.
+    Loader {
+        id: mainViewLoader
+
         anchors.fill: parent
         visible: versionChecker.canUseApp
         enabled: versionChecker.canUseApp
-        onShowMessage: (title, text) => root.showMessage(title, text)
-        onAnnouncementSelected: item => root.showAnnouncementDialog(item)
+        source: root.firstFrameShown ? "MainView.qml" : ""
+    }
+
+    Connections {
+        target: mainViewLoader.item
+
+        function onShowMessage(title, text) {
+            root.showMessage(title, text)
+        }
+        function onAnnouncementSelected(item) {
+            root.showAnnouncementDialog(item)
+        }
     }
 
     PageLoadingOverlay {

@@ -6,6 +6,7 @@ import QtQuick.Layouts
 Item {
     id: root
 
+    objectName: "mainView"
     property int currentSection: 0
     property string authPage: ""
     property bool showingMenu: false

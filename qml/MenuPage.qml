@@ -185,9 +185,11 @@ Item {
                 }
 
                 // Balances the close button so the logo sits in the middle of the menu.
-                Item {
+                DesktopSettingsButton {
                     Layout.preferredWidth: 40
                     Layout.preferredHeight: 40
+                    enabled: !root.isMobile
+                    opacity: root.isMobile ? 0 : 1
                 }
             }
 

@@ -13,6 +13,7 @@ MainDialog {
     function clear() {
         subject.text = ""
         content.text = ""
+        attachDiagnostics.checked = false
     }
 
     namePrefix: "newTicket"
@@ -77,6 +78,14 @@ MainDialog {
         }
     }
 
+    DiagnosticsToggle {
+        id: attachDiagnostics
+
+        objectName: "newTicketDiagnosticsToggle"
+        Layout.fillWidth: true
+        text: Translations.t("attach_diagnostics")
+    }
+
     RowLayout {
         Layout.fillWidth: true
         Layout.topMargin: 4
@@ -99,7 +108,9 @@ MainDialog {
             text: Translations.t("submit")
             onClicked: {
                 const subjectText = subject.text.trim()
-                const contentText = content.text.trim()
+                const message = content.text.trim()
+                const contentText = attachDiagnostics.checked
+                        ? diagnostics.appendToMessage(message) : message
                 root.close()
                 root.submitted(subjectText, contentText)
             }

@@ -273,5 +273,23 @@ var texts = {
     // Desktop
     "error_server_said": "Details: %1",
     "browser_unavailable_title": "No browser could be opened",
-    "browser_unavailable_message": "The address is on the clipboard; paste it into a browser: %1"
+    "browser_unavailable_message": "The address is on the clipboard; paste it into a browser: %1",
+    "system_proxy": "System proxy",
+    "start_at_login": "Start at login",
+    "connect_on_start": "Connect on start",
+    "tray_connected": "Connected",
+    "tray_disconnected": "Disconnected",
+    "tray_connect": "Connect",
+    "tray_disconnect": "Disconnect",
+    "tray_auto": "Auto",
+    "tray_show": "Show qivro",
+    "tray_quit": "Quit",
+    "tray_notice": "qivro keeps running in the tray while connected. Choose Quit there to disconnect and exit.",
+    "copy_diagnostics": "Copy diagnostics",
+    "diagnostics_copied": "Diagnostics copied",
+    "attach_diagnostics": "Attach diagnostics (passwords and keys are masked)",
+    "desktop_settings": "Startup and system proxy",
+    "start_at_login_detail": "Open qivro when you sign in to this computer.",
+    "connect_on_start_detail": "Connect the last used subscription when qivro starts.",
+    "system_proxy_detail": "While connected, browsers and other apps use the local proxy."
 };

@@ -272,5 +272,23 @@ var texts = {
     // Desktop
     "error_server_said": "詳細資訊：%1",
     "browser_unavailable_title": "無法開啟瀏覽器",
-    "browser_unavailable_message": "網址已複製到剪貼簿，請貼到瀏覽器中開啟：%1"
+    "browser_unavailable_message": "網址已複製到剪貼簿，請貼到瀏覽器中開啟：%1",
+    "system_proxy": "系統代理",
+    "start_at_login": "登入時啟動",
+    "connect_on_start": "啟動時自動連線",
+    "tray_connected": "已連線",
+    "tray_disconnected": "未連線",
+    "tray_connect": "連線",
+    "tray_disconnect": "中斷連線",
+    "tray_auto": "自動",
+    "tray_show": "顯示 qivro",
+    "tray_quit": "結束",
+    "tray_notice": "連線期間 qivro 會繼續在系統匣中執行。在系統匣選單中選擇「結束」即可中斷連線並關閉。",
+    "copy_diagnostics": "複製診斷資訊",
+    "diagnostics_copied": "診斷資訊已複製",
+    "attach_diagnostics": "附加診斷資訊（密碼和金鑰已隱藏）",
+    "desktop_settings": "啟動與系統代理",
+    "start_at_login_detail": "登入這台電腦時開啟 qivro。",
+    "connect_on_start_detail": "qivro 啟動時連線上次使用的訂閱。",
+    "system_proxy_detail": "連線期間，瀏覽器和其他應用程式使用本機代理。"
 };

@@ -272,5 +272,23 @@ var texts = {
     // Desktop
     "error_server_said": "详细信息：%1",
     "browser_unavailable_title": "无法打开浏览器",
-    "browser_unavailable_message": "地址已复制到剪贴板，请粘贴到浏览器中打开：%1"
+    "browser_unavailable_message": "地址已复制到剪贴板，请粘贴到浏览器中打开：%1",
+    "system_proxy": "系统代理",
+    "start_at_login": "登录时启动",
+    "connect_on_start": "启动时自动连接",
+    "tray_connected": "已连接",
+    "tray_disconnected": "未连接",
+    "tray_connect": "连接",
+    "tray_disconnect": "断开连接",
+    "tray_auto": "自动",
+    "tray_show": "显示 qivro",
+    "tray_quit": "退出",
+    "tray_notice": "连接期间 qivro 会继续在托盘中运行。在托盘菜单中选择“退出”即可断开连接并关闭。",
+    "copy_diagnostics": "复制诊断信息",
+    "diagnostics_copied": "诊断信息已复制",
+    "attach_diagnostics": "附加诊断信息（密码和密钥已隐藏）",
+    "desktop_settings": "启动与系统代理",
+    "start_at_login_detail": "登录这台电脑时打开 qivro。",
+    "connect_on_start_detail": "qivro 启动时连接上次使用的订阅。",
+    "system_proxy_detail": "连接期间，浏览器和其他应用使用本地代理。"
 };

@@ -1,12 +1,12 @@
 #include "cjkfonts.h"
 #include "deployment.h"
+#include "logbuffer.h"
 #include "startup.h"
 
+#include <QApplication>
 #include <QDebug>
-#include <QGuiApplication>
 #include <QIcon>
 #include <QQmlApplicationEngine>
-#include <QQuickWindow>
 #include <QtQml/qqmlextensionplugin.h>
 
 Q_IMPORT_QML_PLUGIN(appclientPlugin)
@@ -14,9 +14,11 @@ Q_IMPORT_QML_PLUGIN(appclientPlugin)
 int main(int argc, char *argv[])
 {
     qputenv("QT_QUICK_CONTROLS_STYLE", "Basic");
+    LogBuffer::install();
     qDebug() << "[Main] Starting application";
 
-    QGuiApplication app(argc, argv);
+    // QApplication rather than QGuiApplication: the tray icon's menu is a widget on Linux.
+    QApplication app(argc, argv);
     qDebug() << "[Main] QGuiApplication created";
 
     // Latin faces now; the Chinese ones are registered as the UI's language needs them.
@@ -38,14 +40,6 @@ int main(int argc, char *argv[])
     QQmlApplicationEngine engine;
     if (!Startup::loadClient(engine, &app, tunRequested))
         return -1;
-
-    // For the start-up benchmark, which times the client against a minimal window.
-    auto *window = qobject_cast<QQuickWindow *>(engine.rootObjects().constFirst());
-    if (window && qEnvironmentVariableIsSet("QIVRO_FIRST_FRAME_PROBE")) {
-        QObject::connect(
-            window, &QQuickWindow::frameSwapped, window, [] { qDebug() << "[Main] First frame"; },
-            Qt::SingleShotConnection);
-    }
 
     qDebug() << "[Main] Entering event loop";
     return QGuiApplication::exec();

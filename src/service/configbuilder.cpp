@@ -159,9 +159,26 @@ QJsonObject createLog()
     };
 }
 
+int localProxyPort(const ProxyAccess &access)
+{
+    return access.sharesOnLan() ? kLoopbackProxyPort : kMixedProxyPort;
+}
+
 QJsonArray createInbounds(bool tun, const ProxyAccess &access)
 {
-    return {tun ? createTun() : createMixedProxy(access)};
+    if (tun)
+        return {createTun()};
+    QJsonArray inbounds {createMixedProxy(access)};
+    if (access.sharesOnLan()) {
+        inbounds.append(QJsonObject {
+            {QStringLiteral("type"), QStringLiteral("mixed")},
+            {QStringLiteral("tag"), QStringLiteral("mixed-local")},
+            {QStringLiteral("listen"), QStringLiteral("127.0.0.1")},
+            {QStringLiteral("listen_port"), kLoopbackProxyPort},
+            {QStringLiteral("sniff"), true},
+        });
+    }
+    return inbounds;
 }
 
 QJsonObject createTun()

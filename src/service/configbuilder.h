@@ -18,6 +18,11 @@ struct ProxyAccess
 
 // Port of the local mixed proxy.
 constexpr int kMixedProxyPort = 1080;
+// While the mixed proxy is shared and asks for a login, this machine's own programs (the system
+// proxy settings) use a second listener on loopback without one: browsers would prompt for it.
+constexpr int kLoopbackProxyPort = 1081;
+// The port a program on this machine uses without a login.
+int localProxyPort(const ProxyAccess &access);
 
 // Assembles the engine configuration from parsed node outbounds. Stateless: every call builds
 // fresh objects. QJsonObject keeps keys sorted, so the written document lists them in ascending

@@ -116,12 +116,6 @@ service::service(SubscriptionHandler &store, SelectionMemory *selection, QObject
     connect(&m_monitor, &RouteMonitor::nodeChanged, this, &service::setSelectedProxy);
     connect(&m_monitor, &RouteMonitor::respondingChanged, this, &service::nodeRespondingChanged);
     connect(&m_monitor, &RouteMonitor::checkingChanged, this, &service::checkingConnectionChanged);
-    ServiceSettings settings;
-    m_secret = SecretStore::instance().read(settings, kSecretKey);
-    if (m_secret.isEmpty()) {
-        m_secret = newControlSecret();
-        SecretStore::instance().write(settings, kSecretKey, m_secret);
-    }
     connect(m_lanSharing, &LanSharing::enabledChanged, this, [this]() {
         if (!m_proxyTags.isEmpty())
             writeCurrentConfig();
@@ -136,6 +130,19 @@ service::service(SubscriptionHandler &store, SelectionMemory *selection, QObject
     m_configFile = QDir::toNativeSeparators(location + QStringLiteral("/config.json"));
     qDebug().noquote() << "[Service][Constructor]:"
                        << "configFile set to" << m_configFile;
+}
+
+QString service::secret() const
+{
+    if (m_secret.isEmpty()) {
+        ServiceSettings settings;
+        m_secret = SecretStore::instance().read(settings, kSecretKey);
+        if (m_secret.isEmpty()) {
+            m_secret = newControlSecret();
+            SecretStore::instance().write(settings, kSecretKey, m_secret);
+        }
+    }
+    return m_secret;
 }
 
 bool service::hasPrivileges() const
@@ -171,7 +178,7 @@ bool service::writeCurrentConfig()
     const QList<QString> tags
         = m_latency ? m_latency->ordered(m_selectedSubscription, m_proxyTags) : m_proxyTags;
     return writeConfig(m_configFile,
-        buildConfig(m_outbounds, tags, m_controller, m_secret, m_selectorTag, m_tunEnabled,
+        buildConfig(m_outbounds, tags, m_controller, secret(), m_selectorTag, m_tunEnabled,
             m_lanSharing->access(),
             m_latency ? m_latency->failed(m_selectedSubscription, tags) : QList<QString>()));
 }
@@ -211,7 +218,7 @@ void service::LoadSubscription(const QString &subUrl)
             = NetworkHandler::getDirectInstance()->request().url(QUrl(subUrl)).getRaw();
         SubscriptionHandler::appendShareLinks(
             body, m_outbounds, m_proxyTags, [this]() { emit proxyTagsChanged(); });
-        const QJsonObject config = buildConfig(m_outbounds, m_proxyTags, m_controller, m_secret,
+        const QJsonObject config = buildConfig(m_outbounds, m_proxyTags, m_controller, secret(),
             m_selectorTag, m_tunEnabled, m_lanSharing->access());
         m_store.addSubJson(subUrl, config);
         writeConfig(m_configFile, config);
@@ -236,21 +243,28 @@ void service::ToggleConnection()
 
 void service::toggleConnectionDesktop()
 {
-    // A failed start or stop leaves everything as it was; the engine's text is not shown.
+    // A failed start or stop leaves everything as it was; the engine's text is kept for a support
+    // report, never logged or shown: it may quote the configuration.
     if (!m_isConnected) {
         emit engineStarting();
-        if (m_engine.start(m_configFile.toUtf8()).isEmpty())
+        const QString failure = m_engine.start(m_configFile.toUtf8());
+        if (failure.isEmpty())
             applyConnectedState();
+        else
+            m_lastEngineError = failure;
         return;
     }
-    if (m_engine.stop().isEmpty())
+    const QString failure = m_engine.stop();
+    if (failure.isEmpty())
         applyDisconnectedState();
+    else
+        m_lastEngineError = failure;
 }
 
 void service::applyConnectedState()
 {
     setIsConnected(true);
-    m_monitor.start(m_controller, m_secret, m_selectorTag);
+    m_monitor.start(m_controller, secret(), m_selectorTag);
     if (!m_proxyTags.isEmpty()) {
         chooseDefaultOutboundAfterConnect();
         qDebug().noquote() << "[Service][Connected]:"
@@ -385,7 +399,7 @@ bool service::putSelector(const QString &member)
         NetworkHandler::getDirectInstance()
             ->request()
             .url(url)
-            .authToken(m_secret)
+            .authToken(secret())
             .body(body)
             .put();
     } catch (const NetworkError &error) {

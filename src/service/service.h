@@ -81,8 +81,10 @@ public:
     QJsonArray outbounds() const { return m_outbounds; }
     QString configFile() const { return m_configFile; }
     QString controller() const { return m_controller; }
-    QString secret() const { return m_secret; }
+    QString secret() const;
     QString selectorTag() const { return m_selectorTag; }
+    // Why the engine last refused to start or stop; empty when it never did.
+    QString lastEngineError() const { return m_lastEngineError; }
 
     void setTunEnabled(bool enabled);
     void toggleConnectionDesktop();
@@ -151,8 +153,10 @@ private:
     QJsonArray m_outbounds;
     QList<QString> m_proxyTags;
     QString m_controller = QStringLiteral("127.0.0.1:9090");
-    QString m_secret;
+    // Read from the credential store on first use: it may answer slowly, or ask to be unlocked.
+    mutable QString m_secret;
     QString m_selectorTag = QStringLiteral("proxy");
     QString m_selectedProxy;
     QString m_route;
+    QString m_lastEngineError;
 };

@@ -234,12 +234,17 @@ void TestConfigBuilder::proxyAccess()
             .toJson(QJsonDocument::Compact))
                                     .object();
     const QJsonArray inbounds = written["inbounds"].toArray();
-    QCOMPARE(inbounds.size(), 1);
+    // A shared proxy keeps a login-free listener for this machine alone.
+    QCOMPARE(inbounds.size(), withUsers ? 2 : 1);
     const QJsonObject inbound = inbounds.first().toObject();
     QCOMPARE(inbound["listen"].toString(), listen);
     QCOMPARE(inbound["listen_port"].toInt(), 1080);
     const QJsonArray users {QJsonObject {{"username", username}, {"password", password}}};
     QCOMPARE(inbound["users"].toArray(), withUsers ? users : QJsonArray());
+    const QJsonObject local = inbounds.last().toObject();
+    QCOMPARE(local["listen"].toString(), withUsers ? QStringLiteral("127.0.0.1") : listen);
+    QCOMPARE(local["listen_port"].toInt(), localProxyPort(access));
+    QVERIFY(!local.contains("users") || !withUsers);
 }
 
 void TestConfigBuilder::controlApi_data()

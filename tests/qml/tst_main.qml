@@ -26,11 +26,13 @@ Item {
             subscribeHandler.reset()
         }
 
-        // The version check starts once the window's first frame is up.
+        // The version check and the main view start once the window's first frame is up.
         function createMain() {
             const checks = versionChecker.callsTo("checkMinimumSupportedVersion").length
             const main = createTemporaryObject(mainComponent, root)
             verify(main, "the window is created")
+            verify(!findChild(main, "mainView"), "the main view waits for the first frame")
+            tryVerify(() => findChild(main, "mainView"), 2000)
             tryVerify(() => versionChecker.callsTo("checkMinimumSupportedVersion").length === checks + 1,
                       2000)
             return main

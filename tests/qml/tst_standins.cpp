@@ -1,11 +1,14 @@
 // The UI tests run the views against the stand-ins of backend/; a stand-in that lacks a member of
 // its handler, or has one the handler lacks, lets a view pass its tests and fail in the program.
 #include "announcementhandler.h"
+#include "desktopsettings.h"
+#include "diagnostics.h"
 #include "latencytester.h"
 #include "storehandler.h"
 #include "subscribehandler.h"
 #include "tickethandler.h"
 #include "trafficmonitor.h"
+#include "traymenu.h"
 
 #include <QQmlComponent>
 #include <QQmlEngine>
@@ -58,6 +61,9 @@ void StandInsTest::matchHandlers_data()
         << "subscribeHandler.qml" << &SubscribeHandler::staticMetaObject;
     QTest::newRow("latency") << "latency.qml" << &LatencyTester::staticMetaObject;
     QTest::newRow("traffic") << "traffic.qml" << &TrafficMonitor::staticMetaObject;
+    QTest::newRow("desktop") << "desktop.qml" << &DesktopSettings::staticMetaObject;
+    QTest::newRow("diagnostics") << "diagnostics.qml" << &Diagnostics::staticMetaObject;
+    QTest::newRow("trayMenu") << "trayMenu.qml" << &TrayMenu::staticMetaObject;
 }
 
 void StandInsTest::matchHandlers()

@@ -120,8 +120,8 @@ void TestQmlModule::loadsMainWindow()
     QVERIFY(QTest::qWaitForWindowExposed(window));
     // The failed version check leaves the app usable: the gate opens and the start-up overlay
     // goes once its minimum time is over.
-    auto *mainView = window->findChild<QQuickItem *>(QStringLiteral("mainView"));
-    QVERIFY(mainView);
+    QQuickItem *mainView = nullptr;
+    QTRY_VERIFY((mainView = window->findChild<QQuickItem *>(QStringLiteral("mainView"))));
     QTRY_VERIFY(mainView->isVisible());
     auto *overlay = window->findChild<QQuickItem *>(QStringLiteral("startupOverlay"));
     QVERIFY(overlay);

@@ -44,7 +44,8 @@ public:
         for (const QString &name : {QStringLiteral("auth"), QStringLiteral("subscribeHandler"),
                  QStringLiteral("versionChecker"), QStringLiteral("announcement"),
                  QStringLiteral("store"), QStringLiteral("ticket"), QStringLiteral("latency"),
-                 QStringLiteral("traffic")}) {
+                 QStringLiteral("traffic"), QStringLiteral("desktop"),
+                 QStringLiteral("diagnostics"), QStringLiteral("trayMenu")}) {
             QQmlComponent component(&engine, QUrl::fromLocalFile(dir.filePath(name + ".qml")));
             QObject *object = component.create();
             if (!object)
@@ -506,6 +507,14 @@ const QList<Scene> &scenes()
                 s.call(mainView(s), "showMenuPage");
                 QTest::qWait(400);
                 s.click(QStringLiteral("menuLanSharingItem"));
+            }},
+        {"desktop-settings",
+            [](Session &s) {
+                s.standIn(QStringLiteral("desktop"))->setProperty("startAtLogin", true);
+                s.openGate();
+                s.call(mainView(s), "showMenuPage");
+                QTest::qWait(400);
+                s.click(QStringLiteral("menuDesktopItem"));
             }},
         {"language", [](Session &s) { s.openSection(4); }},
         {"store",
