@@ -282,7 +282,7 @@ Item {
             latency.testingSubscription = "sub-a"
             verify(!findChild(picker, "nodePickerRefresh").enabled, "one measurement at a time")
 
-            wait(10) // the rows of the old results go
+            waitForRendering(picker) // the header and rows are laid out again before the click
             mouseClick(findChild(picker, "nodePickerNode_jp-1"))
             compare(serviceCalls(), ["selectSubscription sub-a", "selectProxy jp-1",
                                      "clearPendingConnection", "selectSubscription sub-a",
