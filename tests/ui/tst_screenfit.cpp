@@ -82,7 +82,8 @@ public:
             return fail(QStringLiteral("no window"));
         m_window = window;
         QObject *gate = m_standIns.value(QStringLiteral("versionChecker"));
-        QTest::qWaitFor([gate] { return gate->property("isChecking").toBool(); }, 2000);
+        if (!QTest::qWaitFor([gate] { return gate->property("isChecking").toBool(); }, 2000))
+            return fail(QStringLiteral("the version check never started"));
         gate->setProperty("isChecking", false);
         gate->setProperty("checked", true);
         gate->setProperty("canUseApp", true);
