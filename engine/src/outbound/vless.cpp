@@ -1,5 +1,6 @@
 #include "outbound/vless.h"
 
+#include "common/gatheringtcpstream.h"
 #include "common/log.h"
 #include "outbound/visionstream.h"
 #include "outbound/vlesspacketconn.h"
@@ -165,7 +166,7 @@ void VlessOutbound::connect(const asio::any_io_executor &executor, StreamHandler
             const std::string &error, asio::ip::tcp::socket socket) mutable {
             if (!error.empty())
                 return handler(error, nullptr);
-            auto tcp = std::make_shared<TcpStream>(std::move(socket));
+            auto tcp = std::make_shared<GatheringTcpStream>(std::move(socket));
             if (m_utls)
                 return utls::UtlsStream::connect(executor, tcp, m_utls->options(),
                     tlsHandshakeTimeoutMs,
