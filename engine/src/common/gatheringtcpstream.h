@@ -22,7 +22,7 @@ public:
     void abort() override;
 
     // Bytes a wake-up waits for once a transfer runs in bulk.
-    static constexpr int batchBytes = 64 * 1024;
+    static constexpr int batchBytes = 16 * 1024;
 
 private:
     void readNow(asio::mutable_buffer buffer, IoHandler handler, bool waited);
