@@ -1,6 +1,7 @@
 // VLESS through the mixed inbound against a real VLESS server (Debian's v2ray) on loopback, over
 // every transport it serves; the transports it lacks through transportbridge.py in front of it.
 // Also the wire formats, checked against the framing as published.
+#include "common/gatheringtcpstream.h"
 #include "enginefixture.h"
 #include "outbound/vlessprotocol.h"
 #include "support.h"
@@ -9,7 +10,12 @@
 #include "transport/transport.h"
 #include "transport/wsframereader.h"
 
+#include <asio/write.hpp>
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
+#include <functional>
+#include <thread>
 
 using nlohmann::json;
 using support::Origin;
@@ -304,6 +310,72 @@ TEST_CASE(transportFraming)
     std::string out;
     CHECK(!requestPath("/%zz", out));
     CHECK_EQ(grpcPath("my/svc"), "/my%2Fsvc/Tun");
+}
+
+// The outbound's TCP reads wait for batches once a download runs in bulk: bytes that arrive before
+// the sender pauses must still come out, and so must the end of the stream.
+TEST_CASE(batchedReadsHoldNothingBack)
+{
+    struct Row
+    {
+        std::string label;
+        std::size_t bulk;
+        std::size_t tail;
+        bool closeAfter;
+    };
+    const std::vector<Row> rows = {
+        {"short exchange, no bulk", 300, 0, false},
+        {"bulk, then a short message and a pause", 3 << 20, 100, false},
+        {"bulk, then less than a batch and the end", 3 << 20, 1000, true},
+        {"bulk, then a batch but one byte", 2 << 20, GatheringTcpStream::batchBytes - 1, false},
+    };
+    for (const Row &row : rows) {
+        asio::io_context io;
+        asio::ip::tcp::acceptor acceptor(io, {asio::ip::make_address("127.0.0.1"), 0});
+        asio::ip::tcp::socket writer(io);
+        writer.connect(acceptor.local_endpoint());
+        auto stream = std::make_shared<GatheringTcpStream>(acceptor.accept());
+        std::string sent(row.bulk + row.tail, '\0');
+        for (std::size_t i = 0; i < sent.size(); ++i)
+            sent[i] = static_cast<char>((i * 2654435761u) >> 11);
+        std::atomic<bool> done {false};
+        std::thread sender([&] {
+            std::error_code error;
+            // Small writes, as a server writing one record at a time makes them.
+            for (std::size_t at = 0; at < row.bulk && !error; at += 2048)
+                asio::write(writer,
+                    asio::buffer(&sent[at], std::min<std::size_t>(2048, row.bulk - at)), error);
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            asio::write(writer, asio::buffer(&sent[row.bulk], row.tail), error);
+            if (row.closeAfter)
+                writer.shutdown(asio::socket_base::shutdown_send, error);
+            while (!done)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        });
+        std::string received;
+        std::vector<char> buffer(256 * 1024);
+        std::error_code ended;
+        std::function<void()> readMore = [&] {
+            stream->asyncReadSome(
+                asio::buffer(buffer), [&](const std::error_code &error, std::size_t size) {
+                    received.append(buffer.data(), size);
+                    if (error)
+                        ended = error;
+                    else if (received.size() < sent.size() || row.closeAfter)
+                        readMore();
+                });
+        };
+        readMore();
+        // The sender keeps its side open: a read waiting for a batch that never comes would hang.
+        io.run_for(std::chrono::seconds(10));
+        done = true;
+        sender.join();
+        CHECK_MSG(received == sent,
+            row.label + ": " + std::to_string(received.size()) + " of "
+                + std::to_string(sent.size()));
+        CHECK_MSG(ended == (row.closeAfter ? std::error_code(asio::error::eof) : std::error_code()),
+            row.label + ": " + ended.message());
+    }
 }
 
 TEST_CASE(throughV2ray)
