@@ -40,7 +40,7 @@ ApplicationWindow {
 
     function showMessage(title, text) {
         messageDialog.active = true
-        messageDialog.item.show(title, text)
+        (messageDialog.item as MessageDialog).show(title, text)
     }
 
     function initializeSessionWhenAllowed() {
@@ -102,7 +102,7 @@ ApplicationWindow {
     function showAnnouncementDialog(item) {
         root.activeAnnouncement = item
         announcementDialog.active = true
-        announcementDialog.item.open()
+        (announcementDialog.item as AnnouncementDialog).open()
     }
 
     width: root.isMobile ? root.designWidth : root.fittedWidth
@@ -209,13 +209,15 @@ ApplicationWindow {
         target: Browser
 
         function onUnreachable(url) {
-            const clipboard = clipboardComponent.createObject(root.contentItem, { text: url })
+            const clipboard = clipboardComponent.createObject(root.contentItem) as TextEdit
+            clipboard.text = url
             clipboard.selectAll()
             clipboard.copy()
             clipboard.destroy()
             linkFlash.active = true
-            linkFlash.item.showError(Translations.t("browser_unavailable_title"),
-                                     Translations.t("browser_unavailable_message").arg(url))
+            const flash = linkFlash.item as FlashMessage
+            flash.showError(Translations.t("browser_unavailable_title"),
+                            Translations.t("browser_unavailable_message").arg(url))
         }
     }
 
