@@ -40,7 +40,8 @@ ApplicationWindow {
 
     function showMessage(title, text) {
         messageDialog.active = true
-        (messageDialog.item as MessageDialog).show(title, text)
+        const dialog = messageDialog.item as MessageDialog
+        dialog.show(title, text)
     }
 
     function initializeSessionWhenAllowed() {
@@ -102,7 +103,8 @@ ApplicationWindow {
     function showAnnouncementDialog(item) {
         root.activeAnnouncement = item
         announcementDialog.active = true
-        (announcementDialog.item as AnnouncementDialog).open()
+        const dialog = announcementDialog.item as AnnouncementDialog
+        dialog.open()
     }
 
     width: root.isMobile ? root.designWidth : root.fittedWidth
