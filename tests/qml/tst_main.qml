@@ -53,6 +53,20 @@ Item {
             return main
         }
 
+        // Pop-ups are made when first shown.
+        function shownPopup(main, name) {
+            tryVerify(() => {
+                const popup = findChild(main, name)
+                return popup && popup.visible
+            }, 2000, name + " shown")
+            return findChild(main, name)
+        }
+
+        function popupHidden(main, name) {
+            const popup = findChild(main, name)
+            return !popup || !popup.visible
+        }
+
         function test_startupOverlay_data() {
             return [
                 { tag: "version answer after 100 ms", versionAt: 100, sessionUntil: 0, goneAt: 800 },
@@ -146,17 +160,15 @@ Item {
         function test_announcementTitle(data) {
             const main = createReadyMain()
             announcement.popups = [{ "id": 7, "title": data.title, "content": "<p>Body</p>" }]
-            const dialog = findChild(main, "announcementDialog")
-            tryCompare(dialog, "visible", true, 2000)
+            const dialog = shownPopup(main, "announcementDialog")
             compare(findChild(dialog, "announcementDialogTitle").text, data.shown || Translations.t("notice"))
             compare(main.lastPopupAnnouncementId, 7)
         }
 
         function test_announcementOpensOncePerRun() {
             const main = createReadyMain()
-            const dialog = findChild(main, "announcementDialog")
             announcement.popups = [{ "id": 7, "title": "First", "content": "" }]
-            tryCompare(dialog, "visible", true, 2000)
+            const dialog = shownPopup(main, "announcementDialog")
             dialog.close()
             tryCompare(dialog, "visible", false, 1000)
 
@@ -191,14 +203,14 @@ Item {
                 wait(50)
                 subscribeHandler.nodesFetched()
                 tryCompare(main, "canShowStartupAnnouncement", true, 2000)
-                const dialog = findChild(main, "announcementDialog")
                 if (account.opens) {
-                    tryCompare(dialog, "visible", true, 2000)
+                    const dialog = shownPopup(main, "announcementDialog")
                     keyClick(Qt.Key_Escape)
                     tryCompare(dialog, "visible", false, 1000)
                 } else {
                     wait(600)
-                    verify(!dialog.visible, account.email + " saw a read pop-up again")
+                    verify(popupHidden(main, "announcementDialog"),
+                           account.email + " saw a read pop-up again")
                 }
                 main.destroy()
             }
@@ -210,25 +222,22 @@ Item {
             answerVersionCheck(false)
             auth.isInitializing = true
             announcement.popups = [{ "id": 3, "title": "Hello", "content": "" }]
-            const dialog = findChild(main, "announcementDialog")
             wait(1200)
-            verify(!dialog.visible)
+            verify(popupHidden(main, "announcementDialog"))
             auth.isInitializing = false
-            tryCompare(dialog, "visible", true, 1000)
+            shownPopup(main, "announcementDialog")
         }
 
         function test_dialogsFromPages() {
             const main = createReadyMain()
             main.showAnnouncementDialog({ "id": 42, "title": "From the list", "content": "x" })
-            const dialog = findChild(main, "announcementDialog")
-            tryCompare(dialog, "visible", true, 1000)
+            const dialog = shownPopup(main, "announcementDialog")
             compare(main.lastPopupAnnouncementId, 0, "a chosen announcement is not a pop-up")
             dialog.close()
             tryCompare(dialog, "visible", false, 1000)
 
-            const message = findChild(main, "messageDialog")
             findChild(main, "mainView").showMessage("", "Body text")
-            tryCompare(message, "visible", true, 1000)
+            const message = shownPopup(main, "messageDialog")
             compare(findChild(message, "messageDialogTitle").text, Translations.t("notice"))
             compare(findChild(message, "messageDialogText").text, "Body text")
             mouseClick(findChild(message, "messageDialogOkButton"))
