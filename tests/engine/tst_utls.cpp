@@ -264,8 +264,6 @@ TEST_CASE(handshakesWithOpenSslServer)
             "127.0.0.1", true, false, "", 0x1303, false, ""},
         {"retry for p256", rsa, {"-groups", "P-256"}, "chrome", {}, "example.test", true, false, "",
             0, true, ""},
-        {"retry for p384", p256, {"-groups", "P-384"}, "ios", {}, "example.test", true, false, "",
-            0, true, ""},
         {"firefox p256 share", rsa, {"-groups", "P-256"}, "firefox", {}, "example.test", true,
             false, "", 0, false, ""},
         {"alpn", rsa, {"-alpn", "http/1.1"}, "chrome", {"h2", "http/1.1"}, "example.test", true,
@@ -273,8 +271,6 @@ TEST_CASE(handshakesWithOpenSslServer)
         {"unknown ca", stranger, {}, "chrome", {}, "example.test", true, false,
             "signed by unknown authority", 0, false, ""},
         {"wrong name", rsa, {}, "chrome", {}, "other.test", true, false, "not valid for other.test",
-            0, false, ""},
-        {"no ca trusted", rsa, {}, "chrome", {}, "example.test", false, false, "unknown authority",
             0, false, ""},
         {"insecure skips the chain", stranger, {}, "chrome", {}, "other.test", false, true, "", 0,
             false, ""},
@@ -338,36 +334,6 @@ TEST_CASE(keyUpdatesBothWays)
     }
 }
 
-TEST_CASE(readsTakeTheRecordsAlreadyArrived)
-{
-    if (!support::haveProgram("openssl"))
-        return;
-    support::TestPki pki;
-    const std::string rsa = pki.leaf("rsa");
-    const std::string all = "one\ntwo\nthree\n";
-    const struct
-    {
-        bool keepBoundaries;
-        std::string first;
-    } rows[] = {{false, all}, {true, "one\n"}};
-    for (const auto &row : rows) {
-        support::SServer peer(rsa, {"-tls1_3"}, true);
-        support::TlsDriver driver;
-        CHECK(driver.connect(peer.port(), options("chrome", pki.caPem())));
-        if (row.keepBoundaries)
-            driver.stream().keepRecordBoundaries();
-        // One record per line: s_server sends each read of its input on its own.
-        for (const char *line : {"one\n", "two\n", "three\n"}) {
-            CHECK(peer.command(line));
-            std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        }
-        const std::string first = driver.read(1);
-        CHECK_MSG(first == row.first, first);
-        const std::string rest = driver.read(all.size() - first.size());
-        CHECK_MSG(first + rest == all, first + rest);
-    }
-}
-
 TEST_CASE(compressedCertificatesInflate)
 {
     const Bytes certificate(3000, 0x42);
@@ -403,7 +369,6 @@ TEST_CASE(compressedCertificatesInflate)
         {"not offered", message(1, certificate.size(), zlib), {2}, false},
         {"length lies", message(2, certificate.size() + 1, brotli), {2}, false},
         {"bomb", message(2, 1 << 23, brotli), {2}, false},
-        {"garbage", message(2, certificate.size(), Bytes(40, 7)), {2}, false},
     };
     for (const Row &row : rows) {
         Bytes inflated;
