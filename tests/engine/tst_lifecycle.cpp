@@ -4,8 +4,6 @@
 
 #include <dirent.h>
 #include <dlfcn.h>
-#include <set>
-#include <sstream>
 
 namespace {
 
@@ -61,18 +59,6 @@ const std::string mixedAnyPort
     = R"({"type": "mixed", "tag": "mixed-in", "listen": "127.0.0.1", "listen_port": 0})";
 
 } // namespace
-
-TEST_CASE(exportsExactlyStartAndStop)
-{
-    const support::CommandResult symbols = support::run({"nm", "-D", "--defined-only", g_library});
-    CHECK_EQ(symbols.exitCode, 0);
-    std::set<std::string> names;
-    std::istringstream lines(symbols.output);
-    std::string address, kind, name;
-    while (lines >> address >> kind >> name)
-        names.insert(name);
-    CHECK(names == std::set<std::string>({"start", "stop"}));
-}
 
 TEST_CASE(contract)
 {
