@@ -411,46 +411,6 @@ HttpResult httpCall(std::uint16_t port, const std::string &method, const std::st
     return result;
 }
 
-std::vector<std::string> streamLines(std::uint16_t port, const std::string &target,
-    const std::map<std::string, std::string> &headers, std::size_t count, int timeoutMs)
-{
-    asio::io_context io;
-    tcp::socket socket(io);
-    std::vector<std::string> lines;
-    std::error_code error;
-    socket.connect({asio::ip::make_address("127.0.0.1"), port}, error);
-    if (error)
-        return lines;
-    asio::write(socket, asio::buffer(requestText("GET", target, headers, {})), error);
-    std::string received;
-    std::vector<char> chunk(4096);
-    std::function<void()> readMore = [&] {
-        socket.async_read_some(
-            asio::buffer(chunk), [&](const std::error_code &readError, std::size_t size) {
-                if (readError)
-                    return;
-                received.append(chunk.data(), size);
-                const std::size_t headEnd = received.find("\r\n\r\n");
-                if (headEnd != std::string::npos) {
-                    const std::string body = dechunk(received.substr(headEnd + 4) + "\r\n0\r\n");
-                    lines.clear();
-                    std::istringstream stream(body);
-                    std::string line;
-                    while (std::getline(stream, line))
-                        lines.push_back(line);
-                    if (lines.size() >= count)
-                        return;
-                }
-                readMore();
-            });
-    };
-    readMore();
-    io.run_for(std::chrono::milliseconds(timeoutMs));
-    if (lines.size() > count)
-        lines.resize(count);
-    return lines;
-}
-
 std::string socksUdpExchange(std::uint16_t proxyPort, const std::string &host, std::uint16_t port,
     const std::string &payload, int timeoutMs)
 {

@@ -110,9 +110,6 @@ struct HttpResult
 // replaces the default 127.0.0.1, an empty one sends none.
 HttpResult httpCall(std::uint16_t port, const std::string &method, const std::string &target,
     const std::map<std::string, std::string> &headers = {}, const std::string &body = {});
-// Reads the first count lines of a streamed (chunked) response.
-std::vector<std::string> streamLines(std::uint16_t port, const std::string &target,
-    const std::map<std::string, std::string> &headers, std::size_t count, int timeoutMs = 5000);
 
 // SOCKS5 UDP ASSOCIATE through proxyPort, one datagram to host:port, the first answer back.
 std::string socksUdpExchange(std::uint16_t proxyPort, const std::string &host, std::uint16_t port,

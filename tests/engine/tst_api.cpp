@@ -7,7 +7,6 @@
 #include <asio/read_until.hpp>
 #include <asio/write.hpp>
 #include <cstdlib>
-#include <fstream>
 #include <poll.h>
 
 using nlohmann::json;
@@ -168,15 +167,12 @@ TEST_CASE(controlApiRows)
         {"GET", "/proxies/proxy", "", 200,
             "{\"all\":[\"a\",\"b\"],\"history\":[],\"name\":\"proxy\",\"now\":\"a\",\"type\":"
             "\"Selector\",\"udp\":true}\n"},
-        {"GET", "/proxies/%70roxy", "", 200, "~\"name\":\"proxy\""},
         {"GET", "/proxies/nope", "", 404, "{\"message\":\"Resource not found\"}\n"},
         {"PUT", "/proxies/proxy", "{\"name\":", 400, "{\"message\":\"Body invalid\"}\n"},
         {"PUT", "/proxies/a", "{\"name\":\"b\"}", 400, "{\"message\":\"Must be a Selector\"}\n"},
         {"PUT", "/proxies/proxy", "{\"name\":\"zzz\"}", 400,
             "{\"message\":\"Selector update error: not found\"}\n"},
         {"PUT", "/proxies/proxy", "{\"name\": \"b\"}", 204, ""},
-        {"GET", "/proxies/proxy", "", 200, "~\"now\":\"b\""},
-        {"GET", "/proxies/a/delay", "", 400, "{\"message\":\"Body invalid\"}\n"},
         {"GET", "/proxies/a/delay?timeout=40000", "", 400, "{\"message\":\"Body invalid\"}\n"},
         {"GET", "/proxies/slow/delay?timeout=200", "", 504, "{\"message\":\"Timeout\"}\n"},
         {"GET", "/proxies/dead/delay?timeout=3000", "", 503,
@@ -184,15 +180,12 @@ TEST_CASE(controlApiRows)
         {"GET", "/proxies/a/delay?timeout=3000&url=http%3A%2F%2F127.0.0.1%2F", "", 200,
             "~{\"delay\":"},
         {"GET", "/proxies/a", "", 200, "~\"history\":[{\"delay\":"},
-        {"GET", "/group/a/delay?timeout=1000", "", 404, "{\"message\":\"Resource not found\"}\n"},
         {"GET", "/group/auto/delay?timeout=3000", "", 200, "~\"b\":"},
         {"GET", "/connections", "", 200, "~\"connections\":[],\"downloadTotal\":"},
         {"DELETE", "/connections", "", 204, ""},
         {"GET", "/configs", "", 200, "~\"mode\":\"Rule\""},
         {"PATCH", "/configs", "{\"mode\":\"Global\"}", 204, ""},
-        {"GET", "/logs?level=loud", "", 400, "{\"message\":\"Body invalid\"}\n"},
         {"GET", "/nowhere", "", 404, "404 page not found\n"},
-        {"POST", "/proxies/proxy", "", 405, "~Method Not Allowed"},
     };
     for (const Row &row : rows) {
         support::HttpResult result = support::httpCall(api, row.method, row.target, auth, row.body);
@@ -293,12 +286,11 @@ TEST_CASE(privateAddressesAndRuleSetsGoDirect)
                       {{"type", "direct"}, {"tag", "direct"}}},
             route));
     const std::uint16_t port = running.mixedPort();
+    // Label boundaries and inline sets are the router's rows in the config suite; here the binary
+    // file's items.
     const std::vector<std::pair<std::string, std::string>> rows = {
-        {"inline.test", "rule"},
         {"www.srs.test", "rule"},
-        {"srs.test", "rule"},
         {"203.0.113.9", "rule"},
-        {"xsrs.test", "selector"},
         {"198.18.0.1", "selector"},
     };
     for (const auto &[host, expected] : rows)
@@ -345,11 +337,6 @@ TEST_CASE(streamsAndConnections)
         deleted.read_some(asio::buffer(scratch), error);
     CHECK(error == asio::error::eof || error == asio::error::connection_reset);
 
-    // The chunked form of the streams; the WebSocket form below checks the log lines.
-    const auto chunked = support::streamLines(api, "/traffic", auth, 1, 3000);
-    CHECK(chunked.size() == 1 && chunked[0].find("{\"down\":") == 0
-        && chunked[0].find("\"up\":") != std::string::npos);
-
     const std::string token = "token=" + secret;
 
     // RFC 6455's own example key and answer.
@@ -359,13 +346,10 @@ TEST_CASE(streamsAndConnections)
     CHECK_MSG(
         head.find("Sec-WebSocket-Accept: s3pPLMBiTxaQ9kYGzzhZRbK+xOo=\r\n") != std::string::npos,
         head);
-    std::string payload;
-    CHECK_EQ(traffic.next(payload), 1);
-    const json counters = json::parse(payload, nullptr, false);
-    CHECK_MSG(
-        counters.contains("up") && counters.contains("down") && payload.back() == '\n', payload);
-    // A ping is answered in between the messages; a close is returned and ends the stream.
+    // The counters themselves are read by the client's traffic suite. A ping is answered in
+    // between the messages; a close is returned and ends the stream.
     traffic.send(9, "are you there");
+    std::string payload;
     int opcode = 1;
     for (int frames = 0; opcode == 1 && frames < 10; ++frames)
         opcode = traffic.next(payload);
