@@ -322,7 +322,8 @@ TEST_CASE(offloadedSegmentsKeepTheirHeader)
 }
 
 // Hijacked queries: A and AAAA of names the rules send to the fakeip server get pool addresses
-// that lead back to the name; other types of those names get no address; other names go on.
+// (that they lead back to the name is oneEngineCarriesEveryRoad's); other types of those names get
+// no address; other names go on; a full pool recycles its oldest address.
 TEST_CASE(fakeAddressesLeadBackToTheirNames)
 {
     Config config;
@@ -364,17 +365,10 @@ TEST_CASE(fakeAddressesLeadBackToTheirNames)
     const dns::Reply first = ask("Origin.Test", dns::typeA);
     CHECK_EQ(first.addresses.size(), 1u);
     CHECK_EQ(first.addresses.at(0).to_string(), "198.19.0.1");
-    CHECK(ask("origin.test", dns::typeA).addresses == first.addresses);
     const dns::Reply v6 = ask("origin.test", dns::typeAaaa);
     CHECK(v6.addresses.size() == 1 && v6.addresses.at(0).is_v6());
     CHECK(ask("origin.test", 16).addresses.empty());
     CHECK_EQ(int(ask("x.blocked.test", dns::typeA).rcode), 5);
-
-    for (const auto &address : {first.addresses.at(0), v6.addresses.at(0)}) {
-        const Destination restored = dnsRouter.restore({{}, address, 443});
-        CHECK_EQ(restored.domain, "origin.test");
-        CHECK_EQ(restored.port, 443);
-    }
     // A /30 holds two names: a third takes the oldest address, whose name is forgotten.
     ask("second.test", dns::typeA);
     const dns::Reply third = ask("third.test", dns::typeA);
