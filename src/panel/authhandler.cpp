@@ -1,13 +1,13 @@
-#include "authhandler.h"
+#include "panel/authhandler.h"
 
-#include "api.h"
-#include "apiendpoints.h"
-#include "authfailure.h"
-#include "deployment.h"
-#include "networkerror.h"
-#include "networkhandler.h"
-#include "platform.h"
-#include "secretstore.h"
+#include "base/secretstore.h"
+#include "network/api.h"
+#include "network/apiendpoints.h"
+#include "network/authfailure.h"
+#include "network/deployment.h"
+#include "network/networkerror.h"
+#include "network/networkhandler.h"
+#include "network/platform.h"
 
 #include <QCoreApplication>
 #include <QDateTime>

@@ -1,14 +1,14 @@
-#include "subscribehandler.h"
+#include "panel/subscribehandler.h"
 
-#include "accountsubscriptions.h"
-#include "apiendpoints.h"
-#include "authfailure.h"
-#include "authhandler.h"
-#include "debugger.h"
-#include "networkerror.h"
-#include "networkhandler.h"
-#include "nodeclusters.h"
-#include "subscriptionhandler.h"
+#include "base/debugger.h"
+#include "config/nodeclusters.h"
+#include "network/apiendpoints.h"
+#include "network/authfailure.h"
+#include "network/networkerror.h"
+#include "network/networkhandler.h"
+#include "panel/accountsubscriptions.h"
+#include "panel/authhandler.h"
+#include "subscription/subscriptionhandler.h"
 
 #include <QCoreApplication>
 #include <QDateTime>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "api.h"
-#include "selectionmemory.h"
+#include "network/api.h"
+#include "service/selectionmemory.h"
 
 #include <QObject>
 #include <QString>
