@@ -11,7 +11,7 @@
 #include "service/lansharing.h"
 #include "service/latencytable.h"
 #include "service/privilege.h"
-#include "service/selectionmemory.h"
+#include "subscription/selectionmemory.h"
 #include "subscription/subscriptionhandler.h"
 
 #include <QDebug>
