@@ -1,8 +1,8 @@
 // Times what the client does with a subscription: decode the body, parse every link, assemble the
 // configuration and serialise it as config.json. Usage: bench_config [links] [rounds]
-#include "base64.h"
-#include "configbuilder.h"
-#include "shareparser.h"
+#include "config/base64.h"
+#include "config/configbuilder.h"
+#include "config/shareparser.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

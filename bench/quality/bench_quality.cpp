@@ -13,9 +13,9 @@
 //            connection through another node, Auto over four nodes, the shipped settings.
 // idle     - CPU of the client (its real start-up, views and backend, engine included) while
 //            connected and idle, with the window shown and then hidden.
-#include "configbuilder.h"
+#include "config/configbuilder.h"
+#include "main/startup.h"
 #include "qualityworld.h"
-#include "startup.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>

@@ -1,11 +1,11 @@
 // The store page's prices against the development panel: the lists it fetches, then one
 // background preview per plan and duration, on a cold cache and a warm one. Prints figures; not a
 // test.
-#include "apiendpoints.h"
-#include "authhandler.h"
-#include "deployment.h"
-#include "networkhandler.h"
-#include "storehandler.h"
+#include "network/apiendpoints.h"
+#include "network/deployment.h"
+#include "network/networkhandler.h"
+#include "panel/authhandler.h"
+#include "panel/storehandler.h"
 #include "testpanel.h"
 
 #include <QCoreApplication>

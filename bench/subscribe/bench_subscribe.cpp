@@ -1,13 +1,13 @@
 // Node fetching at account scale against the development panel, and cluster grouping of a large
 // node list. Prints figures; not a test.
-#include "apiendpoints.h"
-#include "authhandler.h"
-#include "countrytable.h"
-#include "databasehandler.h"
-#include "deployment.h"
-#include "nodeclusters.h"
-#include "subscribehandler.h"
-#include "subscriptionhandler.h"
+#include "config/countrytable.h"
+#include "config/nodeclusters.h"
+#include "database/databasehandler.h"
+#include "network/apiendpoints.h"
+#include "network/deployment.h"
+#include "panel/authhandler.h"
+#include "panel/subscribehandler.h"
+#include "subscription/subscriptionhandler.h"
 #include "testpanel.h"
 
 #include <QCoreApplication>

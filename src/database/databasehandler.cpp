@@ -1,7 +1,7 @@
-#include "databasehandler.h"
+#include "database/databasehandler.h"
 
-#include "debugger.h"
-#include "privatefiles.h"
+#include "base/debugger.h"
+#include "base/privatefiles.h"
 
 #include <QDebug>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "autostart.h"
+#include "desktop/autostart.h"
 
 #include <QCoreApplication>
 #include <QDebug>

@@ -1,12 +1,12 @@
-#include "desktopintegration.h"
+#include "desktop/desktopintegration.h"
 
-#include "desktopsettings.h"
-#include "diagnostics.h"
-#include "quickconnect.h"
-#include "service.h"
-#include "subscribehandler.h"
-#include "trayicon.h"
-#include "traymenu.h"
+#include "desktop/desktopsettings.h"
+#include "desktop/diagnostics.h"
+#include "desktop/quickconnect.h"
+#include "desktop/trayicon.h"
+#include "desktop/traymenu.h"
+#include "panel/subscribehandler.h"
+#include "service/service.h"
 
 #include <QApplication>
 #include <QDebug>

@@ -1,7 +1,7 @@
-#include "desktopsettings.h"
+#include "desktop/desktopsettings.h"
 
-#include "configbuilder.h"
-#include "service.h"
+#include "config/configbuilder.h"
+#include "service/service.h"
 
 #include <QCoreApplication>
 #include <QDebug>

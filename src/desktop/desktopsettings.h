@@ -1,7 +1,7 @@
 #pragma once
 
-#include "autostart.h"
-#include "systemproxy.h"
+#include "desktop/autostart.h"
+#include "desktop/systemproxy.h"
 
 #include <QObject>
 #include <QSettings>

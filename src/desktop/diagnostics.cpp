@@ -1,9 +1,9 @@
-#include "diagnostics.h"
+#include "desktop/diagnostics.h"
 
-#include "authhandler.h"
-#include "logbuffer.h"
-#include "logmask.h"
-#include "service.h"
+#include "base/logmask.h"
+#include "desktop/logbuffer.h"
+#include "panel/authhandler.h"
+#include "service/service.h"
 
 #include <QClipboard>
 #include <QFile>

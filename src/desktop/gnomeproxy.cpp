@@ -1,4 +1,4 @@
-#include "gnomeproxy.h"
+#include "desktop/gnomeproxy.h"
 
 #include <QProcess>
 #include <QStandardPaths>

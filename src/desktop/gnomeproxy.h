@@ -1,6 +1,6 @@
 #pragma once
 
-#include "proxybackend.h"
+#include "desktop/proxybackend.h"
 
 // GNOME's proxy settings (org.gnome.system.proxy), through the gsettings tool so that whatever
 // backend GSettings is configured with (dconf, a key file) is honoured.

@@ -1,4 +1,4 @@
-#include "kdeproxy.h"
+#include "desktop/kdeproxy.h"
 
 #include <QFile>
 #include <QFileInfo>

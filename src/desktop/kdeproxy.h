@@ -1,6 +1,6 @@
 #pragma once
 
-#include "proxybackend.h"
+#include "desktop/proxybackend.h"
 
 // KDE's proxy settings: the [Proxy Settings] group of kioslaverc in the user's configuration
 // folder. Present when that file exists or the session is KDE's; running KDE programs are told to

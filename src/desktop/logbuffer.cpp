@@ -1,4 +1,4 @@
-#include "logbuffer.h"
+#include "desktop/logbuffer.h"
 
 #include <QMutexLocker>
 

@@ -1,10 +1,10 @@
-#include "quickconnect.h"
+#include "desktop/quickconnect.h"
 
-#include "authhandler.h"
-#include "desktopsettings.h"
-#include "service.h"
-#include "subscribehandler.h"
-#include "versionchecker.h"
+#include "desktop/desktopsettings.h"
+#include "panel/authhandler.h"
+#include "panel/subscribehandler.h"
+#include "panel/versionchecker.h"
+#include "service/service.h"
 
 #include <QDebug>
 #include <QSettings>

@@ -1,10 +1,10 @@
-#include "systemproxy.h"
+#include "desktop/systemproxy.h"
 
-#include "gnomeproxy.h"
-#include "kdeproxy.h"
-#include "privatefiles.h"
+#include "base/privatefiles.h"
+#include "desktop/gnomeproxy.h"
+#include "desktop/kdeproxy.h"
 #ifdef Q_OS_WIN
-#include "windowsproxy.h"
+#include "desktop/windowsproxy.h"
 #endif
 
 #include <QDebug>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "proxybackend.h"
+#include "desktop/proxybackend.h"
 
 #include <QString>
 

@@ -1,8 +1,8 @@
-#include "trayicon.h"
+#include "desktop/trayicon.h"
 
-#include "desktopsettings.h"
-#include "service.h"
-#include "traymenu.h"
+#include "desktop/desktopsettings.h"
+#include "desktop/traymenu.h"
+#include "service/service.h"
 
 #include <QAction>
 #include <QCloseEvent>

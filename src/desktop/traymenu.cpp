@@ -1,9 +1,9 @@
-#include "traymenu.h"
+#include "desktop/traymenu.h"
 
-#include "configbuilder.h"
-#include "nodeclusters.h"
-#include "quickconnect.h"
-#include "service.h"
+#include "config/configbuilder.h"
+#include "config/nodeclusters.h"
+#include "desktop/quickconnect.h"
+#include "service/service.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
-#include "windowsproxy.h"
+#include "desktop/windowsproxy.h"
 
-#include "wininetproxy.h"
+#include "desktop/wininetproxy.h"
 
 namespace {
 

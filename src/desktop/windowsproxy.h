@@ -1,6 +1,6 @@
 #pragma once
 
-#include "proxybackend.h"
+#include "desktop/proxybackend.h"
 
 // The current user's WinINet proxy settings.
 class WindowsProxy : public ProxyBackend

@@ -1,4 +1,4 @@
-#include "wininetproxy.h"
+#include "desktop/wininetproxy.h"
 
 // clang-format off
 #include <windows.h>

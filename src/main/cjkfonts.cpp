@@ -1,4 +1,4 @@
-#include "cjkfonts.h"
+#include "main/cjkfonts.h"
 
 #include <QDebug>
 #include <QDir>

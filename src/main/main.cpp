@@ -1,7 +1,7 @@
-#include "cjkfonts.h"
-#include "deployment.h"
-#include "logbuffer.h"
-#include "startup.h"
+#include "desktop/logbuffer.h"
+#include "main/cjkfonts.h"
+#include "main/startup.h"
+#include "network/deployment.h"
 
 #include <QApplication>
 #include <QDebug>

@@ -1,6 +1,6 @@
-#include "accountsubscriptions.h"
+#include "panel/accountsubscriptions.h"
 
-#include "subscriptionhandler.h"
+#include "subscription/subscriptionhandler.h"
 
 #include <QCoreApplication>
 #include <QHash>

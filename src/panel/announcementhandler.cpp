@@ -1,9 +1,9 @@
-#include "announcementhandler.h"
+#include "panel/announcementhandler.h"
 
-#include "apiendpoints.h"
-#include "authhandler.h"
-#include "networkerror.h"
-#include "networkhandler.h"
+#include "network/apiendpoints.h"
+#include "network/networkerror.h"
+#include "network/networkhandler.h"
+#include "panel/authhandler.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

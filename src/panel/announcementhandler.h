@@ -1,6 +1,6 @@
 #pragma once
 
-#include "api.h"
+#include "network/api.h"
 
 #include <QObject>
 #include <QVariantMap>

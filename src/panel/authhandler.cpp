@@ -1,13 +1,13 @@
-#include "authhandler.h"
+#include "panel/authhandler.h"
 
-#include "api.h"
-#include "apiendpoints.h"
-#include "authfailure.h"
-#include "deployment.h"
-#include "networkerror.h"
-#include "networkhandler.h"
-#include "platform.h"
-#include "secretstore.h"
+#include "base/secretstore.h"
+#include "network/api.h"
+#include "network/apiendpoints.h"
+#include "network/authfailure.h"
+#include "network/deployment.h"
+#include "network/networkerror.h"
+#include "network/networkhandler.h"
+#include "network/platform.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -72,14 +72,6 @@ bool loginAccepted(const QJsonObject &reply, QString *msg)
     return *msg == API::SuccessMsg;
 }
 
-template <typename Response>
-bool codeAccepted(const QJsonObject &reply, QString *msg)
-{
-    const auto response = API::fromJson<Response>(reply);
-    *msg = response.msg;
-    return response.msg == API::SuccessMsg && response.data.status;
-}
-
 bool msgAccepted(const QJsonObject &reply, QString *msg)
 {
     *msg = reply.value(QStringLiteral("msg")).toString();
@@ -142,6 +134,12 @@ void clearLegacyAuthCredentialCopies()
 
 AuthHandler::AuthHandler(QObject *parent)
     : QObject(parent)
+    , m_registration(
+          kRegistrationCode, [this] { emit registrationStateChanged(); },
+          [this](bool loading) { setLoading(loading); })
+    , m_passwordReset(
+          kPasswordResetCode, [this] { emit passwordResetStateChanged(); },
+          [this](bool loading) { setLoading(loading); })
 { }
 
 AuthHandler *AuthHandler::getInstance()
@@ -197,69 +195,48 @@ void AuthHandler::logout()
 {
     resetSessionState();
     m_savedPassword.clear();
-    m_registrationState = RegistrationState::Idle;
-    m_registrationCode.clear();
+    m_registration.reset();
     clearCredentials();
     emit isLoggedInChanged();
     emit userEmailChanged();
     emit userBalanceChanged();
     emit userGiftAmountChanged();
     emit userReferCodeChanged();
-    emit registrationStateChanged();
 }
 
 // --- Registration ---
 
 void AuthHandler::sendVerificationCode(const QString &email)
 {
-    const auto reply = runFlowStep({Flow::Registration, int(RegistrationState::SendingCode),
-        int(RegistrationState::Idle), ApiEndpoints::Common::SendCode,
-        {{QStringLiteral("email"), email}, {QStringLiteral("type"), kRegistrationCode}}, false,
-        &codeAccepted<API::SendCodeResponse>, QStringLiteral("Failed to send code"),
-        &AuthHandler::verificationCodeFailed});
-    if (!reply)
-        return;
-    m_registrationState = RegistrationState::CodeSent;
-    emit registrationStateChanged();
-    emit verificationCodeSent();
+    if (m_registration.sendCode(email, report(&AuthHandler::verificationCodeFailed)))
+        emit verificationCodeSent();
 }
 
 void AuthHandler::verifyCode(const QString &email, const QString &code)
 {
-    const auto reply = runFlowStep({Flow::Registration, int(RegistrationState::VerifyingCode),
-        int(RegistrationState::CodeSent), ApiEndpoints::Common::CheckCode,
-        {{QStringLiteral("method"), QStringLiteral("email")}, {QStringLiteral("account"), email},
-            {QStringLiteral("code"), code}, {QStringLiteral("type"), kRegistrationCode}},
-        false, &codeAccepted<API::CheckCodeResponse>, QStringLiteral("Invalid code"),
-        &AuthHandler::codeVerificationFailed});
-    if (!reply)
-        return;
-    m_registrationCode = code;
-    m_registrationState = RegistrationState::CodeVerified;
-    emit registrationStateChanged();
-    emit codeVerified();
+    if (m_registration.verifyCode(email, code, report(&AuthHandler::codeVerificationFailed)))
+        emit codeVerified();
 }
 
 void AuthHandler::registerAccount(
     const QString &email, const QString &password, const QString &inviteCode)
 {
     QJsonObject body {{QStringLiteral("email"), email}, {QStringLiteral("identifier"), email},
-        {QStringLiteral("password"), password}, {QStringLiteral("domain"), QStringLiteral("qivro")},
-        {QStringLiteral("code"), m_registrationCode}};
+        {QStringLiteral("password"), password},
+        {QStringLiteral("domain"), QStringLiteral("qivro")}};
     if (!inviteCode.isEmpty())
         body.insert(QStringLiteral("invite"), inviteCode);
-    const auto reply = runFlowStep({Flow::Registration, int(RegistrationState::Registering),
-        int(RegistrationState::CodeVerified), ApiEndpoints::Auth::Register, body, true,
-        &loginAccepted, QStringLiteral("Registration failed"), &AuthHandler::registrationFailed});
+    const auto reply
+        = m_registration.finish(ApiEndpoints::Auth::Register, body, clientHeaders(), &loginAccepted,
+            QStringLiteral("Registration failed"), report(&AuthHandler::registrationFailed));
     if (!reply)
         return;
     setAuthToken(API::fromJson<API::LoginResponse>(*reply).token);
     m_userEmail = email;
     m_savedPassword = password;
     validateToken();
-    m_registrationState = RegistrationState::Completed;
     saveCredentials();
-    emit registrationStateChanged();
+    m_registration.complete();
     emit isLoggedInChanged();
     emit userEmailChanged();
     emit registrationSucceeded();
@@ -267,51 +244,31 @@ void AuthHandler::registerAccount(
 
 void AuthHandler::resetRegistrationState()
 {
-    m_registrationState = RegistrationState::Idle;
-    m_registrationCode.clear();
-    emit registrationStateChanged();
+    m_registration.reset();
 }
 
 // --- Password reset ---
 
 void AuthHandler::sendPasswordResetCode(const QString &email)
 {
-    const auto reply = runFlowStep({Flow::PasswordReset, int(PasswordResetState::SendingCode),
-        int(PasswordResetState::Idle), ApiEndpoints::Common::SendCode,
-        {{QStringLiteral("email"), email}, {QStringLiteral("type"), kPasswordResetCode}}, false,
-        &codeAccepted<API::SendCodeResponse>, QStringLiteral("Failed to send code"),
-        &AuthHandler::passwordResetCodeFailed});
-    if (!reply)
-        return;
-    m_passwordResetState = PasswordResetState::CodeSent;
-    emit passwordResetStateChanged();
-    emit passwordResetCodeSent();
+    if (m_passwordReset.sendCode(email, report(&AuthHandler::passwordResetCodeFailed)))
+        emit passwordResetCodeSent();
 }
 
 void AuthHandler::verifyPasswordResetCode(const QString &email, const QString &code)
 {
-    const auto reply = runFlowStep({Flow::PasswordReset, int(PasswordResetState::VerifyingCode),
-        int(PasswordResetState::CodeSent), ApiEndpoints::Common::CheckCode,
-        {{QStringLiteral("method"), QStringLiteral("email")}, {QStringLiteral("account"), email},
-            {QStringLiteral("code"), code}, {QStringLiteral("type"), kPasswordResetCode}},
-        false, &codeAccepted<API::CheckCodeResponse>, QStringLiteral("Invalid code"),
-        &AuthHandler::passwordResetCodeVerificationFailed});
-    if (!reply)
-        return;
-    m_resetCode = code;
-    m_passwordResetState = PasswordResetState::CodeVerified;
-    emit passwordResetStateChanged();
-    emit passwordResetCodeVerified();
+    if (m_passwordReset.verifyCode(
+            email, code, report(&AuthHandler::passwordResetCodeVerificationFailed)))
+        emit passwordResetCodeVerified();
 }
 
 void AuthHandler::resetPassword(const QString &email, const QString &password)
 {
-    const auto reply = runFlowStep({Flow::PasswordReset, int(PasswordResetState::Resetting),
-        int(PasswordResetState::CodeVerified), ApiEndpoints::Auth::ResetPassword,
+    const auto reply = m_passwordReset.finish(ApiEndpoints::Auth::ResetPassword,
         {{QStringLiteral("email"), email}, {QStringLiteral("identifier"), email},
-            {QStringLiteral("password"), password}, {QStringLiteral("code"), m_resetCode}},
-        false, &msgAccepted, QStringLiteral("Failed to reset password"),
-        &AuthHandler::passwordResetFailed});
+            {QStringLiteral("password"), password}},
+        {}, &msgAccepted, QStringLiteral("Failed to reset password"),
+        report(&AuthHandler::passwordResetFailed));
     if (!reply)
         return;
     // Automatic renewal must use the new password; other accounts' resets are none of ours.
@@ -319,68 +276,24 @@ void AuthHandler::resetPassword(const QString &email, const QString &password)
         m_savedPassword = password;
         saveCredentials();
     }
-    m_passwordResetState = PasswordResetState::Completed;
-    emit passwordResetStateChanged();
+    m_passwordReset.complete();
     emit passwordResetSucceeded();
 }
 
 void AuthHandler::resetPasswordResetState()
 {
-    m_passwordResetState = PasswordResetState::Idle;
-    m_resetCode.clear();
-    emit passwordResetStateChanged();
+    m_passwordReset.reset();
 }
 
-std::optional<QJsonObject> AuthHandler::runFlowStep(const FlowStep &step)
+void AuthHandler::setLoading(bool loading)
 {
-    m_isLoading = true;
-    setFlowState(step.flow, step.busy);
+    m_isLoading = loading;
     emit isLoadingChanged();
-    emitFlowStateChanged(step.flow);
-
-    NetworkRequest request = NetworkHandler::getDirectInstance()
-                                 ->request()
-                                 .url(QUrl(step.endpoint))
-                                 .body(compact(step.body));
-    if (step.clientHeaders)
-        request.headers(clientHeaders());
-    QJsonObject reply;
-    try {
-        reply = request.post().object();
-    } catch (const NetworkError &error) {
-        m_isLoading = false;
-        setFlowState(step.flow, step.failure);
-        emit isLoadingChanged();
-        emitFlowStateChanged(step.flow);
-        emit(this->*step.failed)(error.message());
-        return std::nullopt;
-    }
-    m_isLoading = false;
-    emit isLoadingChanged();
-
-    QString msg;
-    if (step.accepted(reply, &msg))
-        return reply;
-    setFlowState(step.flow, step.failure);
-    emitFlowStateChanged(step.flow);
-    emit(this->*step.failed)(msg.isEmpty() || msg == API::SuccessMsg ? step.fallback : msg);
-    return std::nullopt;
 }
 
-void AuthHandler::setFlowState(Flow flow, int state)
+EmailCodeFlow::Report AuthHandler::report(void (AuthHandler::*signal)(QString error))
 {
-    if (flow == Flow::Registration)
-        m_registrationState = static_cast<RegistrationState>(state);
-    else
-        m_passwordResetState = static_cast<PasswordResetState>(state);
-}
-
-void AuthHandler::emitFlowStateChanged(Flow flow)
-{
-    if (flow == Flow::Registration)
-        emit registrationStateChanged();
-    else
-        emit passwordResetStateChanged();
+    return [this, signal](const QString &error) { emit(this->*signal)(error); };
 }
 
 QList<QPair<QByteArray, QByteArray>> AuthHandler::clientHeaders()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "panel/emailcodeflow.h"
+
 #include <QJsonObject>
 #include <QList>
 #include <QObject>
@@ -81,8 +83,14 @@ public:
     double userBalance() const { return m_userBalance; }
     double userGiftAmount() const { return m_userGiftAmount; }
     QString userReferCode() const { return m_userReferCode; }
-    RegistrationState registrationState() const { return m_registrationState; }
-    PasswordResetState passwordResetState() const { return m_passwordResetState; }
+    RegistrationState registrationState() const
+    {
+        return static_cast<RegistrationState>(m_registration.step());
+    }
+    PasswordResetState passwordResetState() const
+    {
+        return static_cast<PasswordResetState>(m_passwordReset.step());
+    }
 
     Q_INVOKABLE bool login(const QString &email, const QString &password);
     Q_INVOKABLE void logout();
@@ -138,25 +146,6 @@ signals:
     void passwordResetFailed(QString error);
 
 private:
-    enum class Flow
-    {
-        Registration,
-        PasswordReset
-    };
-    // One request of the registration or reset flow: its states and how it reports failure.
-    struct FlowStep
-    {
-        Flow flow;
-        int busy;
-        int failure;
-        QString endpoint;
-        QJsonObject body;
-        bool clientHeaders;
-        bool (*accepted)(const QJsonObject &reply, QString *msg);
-        QString fallback;
-        void (AuthHandler::*failed)(QString error);
-    };
-
     void setAuthToken(const QString &token);
     bool validateCurrentToken(bool *authFailed = nullptr);
     bool reauthenticateWithSavedPassword(bool *rejected = nullptr);
@@ -164,11 +153,9 @@ private:
     void loadCredentials();
     void resetSessionState();
 
-    // Runs the step up to its verdict. On success returns the reply and leaves the success state
-    // to the caller; on failure the flow is already one state back and the failure reported.
-    std::optional<QJsonObject> runFlowStep(const FlowStep &step);
-    void setFlowState(Flow flow, int state);
-    void emitFlowStateChanged(Flow flow);
+    void setLoading(bool loading);
+    // Emits `signal` with the error of a failed flow step.
+    EmailCodeFlow::Report report(void (AuthHandler::*signal)(QString error));
     // The two ends of initializeSession() once a token has been looked at.
     void finishSessionRestored();
     // The server gave no verdict: the cached session stays signed in.
@@ -187,8 +174,6 @@ private:
     double m_userBalance = 0.0;
     double m_userGiftAmount = 0.0;
     QString m_userReferCode;
-    RegistrationState m_registrationState = RegistrationState::Idle;
-    QString m_registrationCode;
-    PasswordResetState m_passwordResetState = PasswordResetState::Idle;
-    QString m_resetCode;
+    EmailCodeFlow m_registration;
+    EmailCodeFlow m_passwordReset;
 };

@@ -1,4 +1,4 @@
-#include "iconaddress.h"
+#include "panel/iconaddress.h"
 
 #include <QUrl>
 

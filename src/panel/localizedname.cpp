@@ -1,4 +1,4 @@
-#include "localizedname.h"
+#include "panel/localizedname.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

@@ -1,4 +1,4 @@
-#include "orderstatuslatch.h"
+#include "panel/orderstatuslatch.h"
 
 bool OrderStatusLatch::begin(const QString &orderNo)
 {

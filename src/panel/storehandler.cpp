@@ -1,15 +1,15 @@
-#include "storehandler.h"
+#include "panel/storehandler.h"
 
-#include "apiendpoints.h"
-#include "authfailure.h"
-#include "authhandler.h"
-#include "authorizedrequest.h"
-#include "deployment.h"
-#include "iconaddress.h"
-#include "localizedname.h"
-#include "networkerror.h"
-#include "networkhandler.h"
-#include "subscribehandler.h"
+#include "network/apiendpoints.h"
+#include "network/authfailure.h"
+#include "network/authorizedrequest.h"
+#include "network/deployment.h"
+#include "network/networkerror.h"
+#include "network/networkhandler.h"
+#include "panel/authhandler.h"
+#include "panel/iconaddress.h"
+#include "panel/localizedname.h"
+#include "panel/subscribehandler.h"
 
 #include <QDateTime>
 #include <QDebug>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "api.h"
-#include "orderstatuslatch.h"
+#include "network/api.h"
+#include "panel/orderstatuslatch.h"
 
 #include <QHash>
 #include <QJsonArray>

@@ -1,14 +1,14 @@
-#include "subscribehandler.h"
+#include "panel/subscribehandler.h"
 
-#include "accountsubscriptions.h"
-#include "apiendpoints.h"
-#include "authfailure.h"
-#include "authhandler.h"
-#include "debugger.h"
-#include "networkerror.h"
-#include "networkhandler.h"
-#include "nodeclusters.h"
-#include "subscriptionhandler.h"
+#include "base/debugger.h"
+#include "config/nodeclusters.h"
+#include "network/apiendpoints.h"
+#include "network/authfailure.h"
+#include "network/networkerror.h"
+#include "network/networkhandler.h"
+#include "panel/accountsubscriptions.h"
+#include "panel/authhandler.h"
+#include "subscription/subscriptionhandler.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -23,34 +23,10 @@
 
 namespace {
 
-const QString kSelectionPrefix = QStringLiteral("Service/LastSelection/");
-const QString kAutoSelection = QStringLiteral("[[auto]]");
-const QString kClusterSelection = QStringLiteral("[[cluster]]");
 const QString kAuthExpired = QStringLiteral("Authentication expired, please log in again");
 const QString kNotLoggedIn = QStringLiteral("Not logged in");
 constexpr qint64 kLargestSeconds = 99999999999LL;
 constexpr int kLongestRetryMs = 5 * 60 * 1000;
-
-// The same INI file as the stored credentials.
-QSettings selectionStore()
-{
-    return QSettings(QSettings::IniFormat, QSettings::UserScope,
-        QCoreApplication::organizationName(), QCoreApplication::applicationName());
-}
-
-QString encodedUrl(const QString &subscriptionUrl, QByteArray::Base64Options padding)
-{
-    return QString::fromLatin1(
-        subscriptionUrl.toUtf8().toBase64(QByteArray::Base64UrlEncoding | padding));
-}
-
-// Earlier builds kept the "=" padding in the key.
-QString legacySelectionSettingsKey(const QString &subscriptionUrl)
-{
-    if (subscriptionUrl.isEmpty())
-        return QString();
-    return kSelectionPrefix + encodedUrl(subscriptionUrl, QByteArray::KeepTrailingEquals);
-}
 
 bool isValidSubscription(const API::UserSubscribeItem &item, qint64 nowMs)
 {
@@ -60,13 +36,6 @@ bool isValidSubscription(const API::UserSubscribeItem &item, qint64 nowMs)
 }
 
 } // namespace
-
-QString selectionSettingsKey(const QString &subscriptionUrl)
-{
-    if (subscriptionUrl.isEmpty())
-        return QString();
-    return kSelectionPrefix + encodedUrl(subscriptionUrl, QByteArray::OmitTrailingEquals);
-}
 
 qint64 normalizedPanelTime(qint64 value)
 {
@@ -386,94 +355,4 @@ QString SubscribeHandler::clusterFlagIconPath(const QString &cluster) const
 QString SubscribeHandler::clusterDisplayName(const QString &cluster, const QString &language) const
 {
     return displayNameForCluster(cluster, language);
-}
-
-// --- Remembered selection ---
-
-void SubscribeHandler::rememberSelection(const QString &subscriptionUrl, const QString &value)
-{
-    const QString key = selectionSettingsKey(subscriptionUrl);
-    if (key.isEmpty())
-        return;
-    QSettings settings = selectionStore();
-    settings.setValue(key, value);
-    settings.sync();
-    ++m_rememberedSelectionRevision;
-    emit rememberedSelectionChanged();
-}
-
-void SubscribeHandler::rememberAutoSelection(const QString &subscriptionUrl)
-{
-    rememberSelection(subscriptionUrl, kAutoSelection);
-}
-
-void SubscribeHandler::rememberTagSelection(const QString &subscriptionUrl, const QString &tag)
-{
-    const QString cluster = clusterFromTag(tag);
-    if (!cluster.isEmpty())
-        rememberSelection(subscriptionUrl, kClusterSelection + cluster);
-}
-
-QString SubscribeHandler::recallSelectionForSubscription(const QString &subscriptionUrl) const
-{
-    if (subscriptionUrl.isEmpty())
-        return QString();
-    const QSettings settings = selectionStore();
-    const QString value = settings.value(selectionSettingsKey(subscriptionUrl)).toString();
-    if (!value.isEmpty())
-        return value;
-    return settings.value(legacySelectionSettingsKey(subscriptionUrl)).toString();
-}
-
-bool SubscribeHandler::rememberedAutoForSubscription(const QString &subscriptionUrl) const
-{
-    const QString value = recallSelectionForSubscription(subscriptionUrl);
-    return value.isEmpty() || value == kAutoSelection;
-}
-
-QString SubscribeHandler::rememberedClusterForSubscription(const QString &subscriptionUrl) const
-{
-    const QString value = recallSelectionForSubscription(subscriptionUrl);
-    if (value.isEmpty() || value == kAutoSelection)
-        return QString();
-    if (value.startsWith(kClusterSelection))
-        return value.mid(kClusterSelection.size());
-    return clusterFromTag(value);
-}
-
-RememberedChoice SubscribeHandler::rememberedChoice(
-    const QString &subscriptionUrl, const QList<QString> &tags)
-{
-    const QString value = recallSelectionForSubscription(subscriptionUrl);
-    if (value.startsWith(kClusterSelection)) {
-        const QString cluster = value.mid(kClusterSelection.size());
-        if (!tagsInCluster(tags, cluster).isEmpty())
-            return {RememberedChoice::Kind::Cluster, cluster};
-    } else if (!value.isEmpty() && value != kAutoSelection && tags.contains(value)) {
-        return {RememberedChoice::Kind::Node, value};
-    }
-    return {};
-}
-
-QString SubscribeHandler::chooseDefaultTagForSubscription(
-    const QString &subscriptionUrl, const QList<QString> &tags, bool *autoSelected)
-{
-    if (autoSelected)
-        *autoSelected = false;
-    if (tags.isEmpty())
-        return QString();
-    const auto automatic = [&] {
-        if (autoSelected)
-            *autoSelected = true;
-        return pickAutoTag(tags);
-    };
-
-    const QString value = recallSelectionForSubscription(subscriptionUrl);
-    if (value.isEmpty() || value == kAutoSelection)
-        return automatic();
-    if (value.startsWith(kClusterSelection)) {
-        const QStringList members = tagsInCluster(tags, value.mid(kClusterSelection.size()));
-        return members.isEmpty() ? automatic() : pickRandomTag(members);
-    }
-    return tags.contains(value) ? value : automatic();
 }

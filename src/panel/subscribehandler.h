@@ -1,7 +1,7 @@
 #pragma once
 
-#include "api.h"
-#include "selectionmemory.h"
+#include "network/api.h"
+#include "subscription/rememberedselection.h"
 
 #include <QObject>
 #include <QString>
@@ -15,10 +15,6 @@
 class AuthHandler;
 class SubscriptionHandler;
 
-// "Service/LastSelection/" and the subscription URL in URL-safe Base64 without "=" padding, the
-// settings key of the remembered node choice; empty for an empty URL.
-QString selectionSettingsKey(const QString &subscriptionUrl);
-
 // A panel time in milliseconds: values from 1 to 99999999999 are seconds, anything else (0,
 // negative, larger) is already milliseconds.
 qint64 normalizedPanelTime(qint64 value);
@@ -27,11 +23,11 @@ qint64 normalizedPanelTime(qint64 value);
 qint64 cooldownSecondsFromMessage(const QString &message);
 
 // The signed-in user's subscriptions from the panel, downloaded into the local store, and the
-// node clusters of each; also the free trial claim and the remembered node choice per
+// node clusters of each; also the free trial claim. It shows the remembered node choice per
 // subscription, which the tunnel controller records and reads back after connecting.
 class SubscribeHandler
     : public QObject
-    , public SelectionMemory
+    , public RememberedSelection
 {
     Q_OBJECT
     Q_PROPERTY(bool isLoading READ isLoading NOTIFY isLoadingChanged)
@@ -48,7 +44,6 @@ public:
 
     bool isLoading() const { return m_isLoading; }
     int subscriptionCount() const { return int(m_subscriptions.size()); }
-    int rememberedSelectionRevision() const { return m_rememberedSelectionRevision; }
     bool offline() const { return m_offline; }
     // The first wait before fetching again while offline; it doubles up to five minutes.
     void setRetryDelay(int milliseconds) { m_firstRetryMs = milliseconds; }
@@ -64,8 +59,14 @@ public:
     Q_INVOKABLE QString clusterForTag(int subscriptionIndex, const QString &tag) const;
     Q_INVOKABLE QString randomTagForCluster(int subscriptionIndex, const QString &cluster) const;
     Q_INVOKABLE QString randomTagForSubscription(int subscriptionIndex) const;
-    Q_INVOKABLE bool rememberedAutoForSubscription(const QString &subscriptionUrl) const;
-    Q_INVOKABLE QString rememberedClusterForSubscription(const QString &subscriptionUrl) const;
+    Q_INVOKABLE bool rememberedAutoForSubscription(const QString &subscriptionUrl) const
+    {
+        return RememberedSelection::rememberedAutoForSubscription(subscriptionUrl);
+    }
+    Q_INVOKABLE QString rememberedClusterForSubscription(const QString &subscriptionUrl) const
+    {
+        return RememberedSelection::rememberedClusterForSubscription(subscriptionUrl);
+    }
     Q_INVOKABLE QString clusterFlagIconPath(const QString &cluster) const;
     Q_INVOKABLE QString clusterDisplayName(const QString &cluster, const QString &language) const;
 
@@ -73,19 +74,6 @@ public:
     QString getSubscriptionUrl(int index) const;
     // Forgets the panel's subscriptions (not the local store); on every sign-in state change.
     void invalidateCache();
-
-    // The remembered choice: "[[auto]]", "[[cluster]]" and a cluster, or (from older builds) a
-    // plain tag.
-    void rememberAutoSelection(const QString &subscriptionUrl) override;
-    // Remembers the tag's cluster, not the tag: the next connection picks anew within it.
-    void rememberTagSelection(const QString &subscriptionUrl, const QString &tag) override;
-    QString recallSelectionForSubscription(const QString &subscriptionUrl) const;
-    RememberedChoice rememberedChoice(
-        const QString &subscriptionUrl, const QList<QString> &tags) override;
-    // The node to use after connecting; falls back to the automatic pick when the remembered
-    // cluster or tag is gone.
-    QString chooseDefaultTagForSubscription(const QString &subscriptionUrl,
-        const QList<QString> &tags, bool *autoSelected = nullptr) override;
 
 signals:
     void isLoadingChanged();
@@ -97,6 +85,9 @@ signals:
     void freeSubscriptionClaimFailed(QString error);
     void rememberedSelectionChanged();
     void offlineChanged();
+
+protected:
+    void rememberedSelectionRecorded() override { emit rememberedSelectionChanged(); }
 
 private:
     struct SubscribeReply
@@ -112,7 +103,6 @@ private:
     void setLoading(bool loading);
     void replaceCache(std::vector<API::UserSubscribeItem> items);
     QStringList storedTags(int subscriptionIndex) const;
-    void rememberSelection(const QString &subscriptionUrl, const QString &value);
     // Serves the account's kept list when the panel cannot be reached; false when there is none.
     bool serveKeptList();
     void setOffline(bool offline);
@@ -121,7 +111,6 @@ private:
     SubscriptionHandler *m_store = nullptr;
     bool m_isLoading = false;
     std::vector<API::UserSubscribeItem> m_subscriptions;
-    int m_rememberedSelectionRevision = 0;
     bool m_offline = false;
     QTimer m_retry;
     int m_firstRetryMs = 5000;

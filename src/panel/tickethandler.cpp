@@ -1,10 +1,10 @@
-#include "tickethandler.h"
+#include "panel/tickethandler.h"
 
-#include "apiendpoints.h"
-#include "authfailure.h"
-#include "authhandler.h"
-#include "authorizedrequest.h"
-#include "networkerror.h"
+#include "network/apiendpoints.h"
+#include "network/authfailure.h"
+#include "network/authorizedrequest.h"
+#include "network/networkerror.h"
+#include "panel/authhandler.h"
 
 #include <QDateTime>
 #include <QDebug>

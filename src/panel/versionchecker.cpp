@@ -1,8 +1,8 @@
-#include "versionchecker.h"
+#include "panel/versionchecker.h"
 
-#include "deployment.h"
-#include "networkerror.h"
-#include "networkhandler.h"
+#include "network/deployment.h"
+#include "network/networkerror.h"
+#include "network/networkhandler.h"
 
 #include <QCoreApplication>
 #include <QJsonDocument>

@@ -1,6 +1,6 @@
-#include "controlapi.h"
+#include "service/controlapi.h"
 
-#include "configbuilder.h"
+#include "config/configbuilder.h"
 
 #include <QTcpSocket>
 #include <QTimer>

@@ -1,6 +1,6 @@
-#include "delaybatch.h"
+#include "service/delaybatch.h"
 
-#include "controlapi.h"
+#include "service/controlapi.h"
 
 #include <QJsonObject>
 

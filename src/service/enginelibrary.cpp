@@ -1,4 +1,4 @@
-#include "enginelibrary.h"
+#include "service/enginelibrary.h"
 
 #include <QCoreApplication>
 #include <QDebug>

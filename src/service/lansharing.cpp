@@ -1,7 +1,7 @@
-#include "lansharing.h"
+#include "service/lansharing.h"
 
-#include "platform.h"
-#include "secretstore.h"
+#include "base/secretstore.h"
+#include "network/platform.h"
 
 #include <QRandomGenerator>
 #include <QSettings>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "configbuilder.h"
+#include "config/configbuilder.h"
 
 #include <QObject>
 #include <QString>

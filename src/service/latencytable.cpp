@@ -1,4 +1,4 @@
-#include "latencytable.h"
+#include "service/latencytable.h"
 
 #include <algorithm>
 

@@ -1,8 +1,8 @@
-#include "latencytester.h"
+#include "service/latencytester.h"
 
-#include "nodeclusters.h"
-#include "service.h"
-#include "subscriptionhandler.h"
+#include "config/nodeclusters.h"
+#include "service/service.h"
+#include "subscription/subscriptionhandler.h"
 
 #include <QDebug>
 #include <QVariantMap>

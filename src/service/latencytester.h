@@ -1,9 +1,9 @@
 #pragma once
 
-#include "controlapi.h"
-#include "delaybatch.h"
-#include "latencytable.h"
-#include "probeengine.h"
+#include "service/controlapi.h"
+#include "service/delaybatch.h"
+#include "service/latencytable.h"
+#include "service/probeengine.h"
 
 #include <QObject>
 #include <QString>

@@ -1,9 +1,9 @@
-#include "privilege.h"
+#include "service/privilege.h"
 
 #include <QDebug>
 
 #ifdef Q_OS_WIN
-#include "privilege_win.h"
+#include "service/privilege_win.h"
 
 #include <QDir>
 

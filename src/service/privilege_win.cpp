@@ -1,6 +1,6 @@
 #ifdef _WIN32
 
-#include "privilege_win.h"
+#include "service/privilege_win.h"
 
 #include <windows.h>
 // Needs the types of windows.h, so it comes second.

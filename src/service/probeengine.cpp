@@ -1,6 +1,6 @@
-#include "probeengine.h"
+#include "service/probeengine.h"
 
-#include "service.h"
+#include "service/service.h"
 
 #include <QDebug>
 #include <QDir>

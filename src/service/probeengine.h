@@ -1,6 +1,6 @@
 #pragma once
 
-#include "enginelibrary.h"
+#include "service/enginelibrary.h"
 
 #include <QJsonArray>
 #include <QJsonObject>

@@ -1,4 +1,4 @@
-#include "routemonitor.h"
+#include "service/routemonitor.h"
 
 #include <QDebug>
 #include <QJsonObject>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "controlapi.h"
+#include "service/controlapi.h"
 
 #include <QElapsedTimer>
 #include <QObject>

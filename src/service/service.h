@@ -1,8 +1,8 @@
 #pragma once
 
-#include "enginelibrary.h"
-#include "lansharing.h"
-#include "routemonitor.h"
+#include "service/enginelibrary.h"
+#include "service/lansharing.h"
+#include "service/routemonitor.h"
 
 #include <QJsonArray>
 #include <QJsonObject>

@@ -1,6 +1,6 @@
-#include "trafficmonitor.h"
+#include "service/trafficmonitor.h"
 
-#include "service.h"
+#include "service/service.h"
 
 #include <QDateTime>
 #include <QJsonDocument>

@@ -1,14 +1,14 @@
-#include "subscriptionhandler.h"
+#include "subscription/subscriptionhandler.h"
 
-#include "base64.h"
-#include "configbuilder.h"
-#include "databasehandler.h"
-#include "debugger.h"
-#include "logmask.h"
-#include "networkerror.h"
-#include "networkhandler.h"
-#include "platform.h"
-#include "sharelinkimport.h"
+#include "base/debugger.h"
+#include "base/logmask.h"
+#include "config/base64.h"
+#include "config/configbuilder.h"
+#include "config/sharelinkimport.h"
+#include "database/databasehandler.h"
+#include "network/networkerror.h"
+#include "network/networkhandler.h"
+#include "network/platform.h"
 
 #include <QDebug>
 #include <QHash>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "subscription.h"
+#include "subscription/subscription.h"
 
 #include <QByteArray>
 #include <QJsonObject>

@@ -1,9 +1,9 @@
 // The session against the development panel over HTTPS: what each path leaves signed in and on
 // disk, and what it asks the panel.
-#include "apiendpoints.h"
-#include "authhandler.h"
 #include "clientprofile.h"
-#include "deployment.h"
+#include "network/apiendpoints.h"
+#include "network/deployment.h"
+#include "panel/authhandler.h"
 #include "testpanel.h"
 
 #include <QCoreApplication>

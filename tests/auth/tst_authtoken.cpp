@@ -1,6 +1,6 @@
 // The two pure rules of the session: a token's expiry and the wording of an auth failure.
-#include "authfailure.h"
-#include "authhandler.h"
+#include "network/authfailure.h"
+#include "panel/authhandler.h"
 
 #include <QTest>
 

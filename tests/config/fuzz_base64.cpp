@@ -1,6 +1,6 @@
 // libFuzzer harness: the subscription decoder against Qt's lenient decoder, which skips the same
 // bytes but does not stop at "=".
-#include "base64.h"
+#include "config/base64.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -1,9 +1,9 @@
 // libFuzzer harness: arbitrary text as subscription lines through the share-link parser and the
 // store's import (which drops what the engine would refuse), then through outbound assembly,
 // checking the invariants callers rely on.
-#include "configbuilder.h"
-#include "sharelinkimport.h"
-#include "shareparser.h"
+#include "config/configbuilder.h"
+#include "config/sharelinkimport.h"
+#include "config/shareparser.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

@@ -1,4 +1,4 @@
-#include "configbuilder.h"
+#include "config/configbuilder.h"
 
 #include <QCoreApplication>
 #include <QJsonDocument>

@@ -1,5 +1,5 @@
-#include "dnsconfig.h"
-#include "routeconfig.h"
+#include "config/dnsconfig.h"
+#include "config/routeconfig.h"
 
 #include <QCoreApplication>
 #include <QDir>

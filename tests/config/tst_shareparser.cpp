@@ -1,6 +1,6 @@
-#include "base64.h"
-#include "sharelinkimport.h"
-#include "shareparser.h"
+#include "config/base64.h"
+#include "config/sharelinkimport.h"
+#include "config/shareparser.h"
 
 #include <QFile>
 #include <QJsonDocument>

@@ -1,4 +1,4 @@
-#include "databasehandler.h"
+#include "database/databasehandler.h"
 
 #include <QCoreApplication>
 #include <QDir>

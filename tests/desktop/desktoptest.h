@@ -2,10 +2,10 @@
 // countries, and the controller on the engine stand-in.
 #pragma once
 
-#include "configbuilder.h"
-#include "databasehandler.h"
-#include "service.h"
-#include "subscriptionhandler.h"
+#include "config/configbuilder.h"
+#include "database/databasehandler.h"
+#include "service/service.h"
+#include "subscription/subscriptionhandler.h"
 
 #include <QCoreApplication>
 #include <QDir>

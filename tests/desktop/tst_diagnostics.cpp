@@ -2,14 +2,14 @@
 // Shadowsocks, VLESS (REALITY) and Hysteria 2 nodes fetched and built into the engine
 // configuration, LAN sharing on, an engine refusal and log lines that quote secrets. No secret may
 // reach the report.
-#include "authhandler.h"
 #include "clientprofile.h"
-#include "databasehandler.h"
-#include "diagnostics.h"
-#include "logbuffer.h"
-#include "service.h"
-#include "subscribehandler.h"
-#include "subscriptionhandler.h"
+#include "database/databasehandler.h"
+#include "desktop/diagnostics.h"
+#include "desktop/logbuffer.h"
+#include "panel/authhandler.h"
+#include "panel/subscribehandler.h"
+#include "service/service.h"
+#include "subscription/subscriptionhandler.h"
 #include "testpanel.h"
 
 #include <QJsonArray>

@@ -1,11 +1,11 @@
 // The system proxy follows the connection and puts back what it found: on disconnect, at the next
 // start after a crash, and never over settings the user changed meanwhile. GNOME's settings run on
 // a key file (GSETTINGS_BACKEND=keyfile) in the test's own configuration folder, KDE's on a file.
-#include "desktopsettings.h"
+#include "desktop/desktopsettings.h"
+#include "desktop/gnomeproxy.h"
+#include "desktop/kdeproxy.h"
+#include "desktop/systemproxy.h"
 #include "desktoptest.h"
-#include "gnomeproxy.h"
-#include "kdeproxy.h"
-#include "systemproxy.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -1,11 +1,11 @@
 // The tray menu's model on the real controller (engine stand-in): what it lists for each state and
 // what each entry does. No tray host runs here, so the icon itself is not shown. The stand-in has
 // no control API, so a chosen route reaches the selection memory but never the engine.
+#include "config/nodeclusters.h"
+#include "desktop/quickconnect.h"
+#include "desktop/trayicon.h"
+#include "desktop/traymenu.h"
 #include "desktoptest.h"
-#include "nodeclusters.h"
-#include "quickconnect.h"
-#include "trayicon.h"
-#include "traymenu.h"
 #include "tunneltest.h"
 
 #include <QCloseEvent>

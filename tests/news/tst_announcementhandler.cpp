@@ -1,10 +1,10 @@
 // Announcements against the development panel over HTTPS: which ones each list keeps and in
 // what order, the automatic pop-up fetch after a sign-in, and the lists on sign-out.
-#include "announcementhandler.h"
-#include "apiendpoints.h"
-#include "authhandler.h"
 #include "clientprofile.h"
-#include "deployment.h"
+#include "network/apiendpoints.h"
+#include "network/deployment.h"
+#include "panel/announcementhandler.h"
+#include "panel/authhandler.h"
 #include "testpanel.h"
 
 #include <QCoreApplication>

@@ -1,9 +1,9 @@
 // The version gate: version arithmetic, and every way a check against the development panel's
 // version file ends, the failed ones included (the gate fails open).
-#include "deployment.h"
-#include "startup.h"
+#include "main/startup.h"
+#include "network/deployment.h"
+#include "panel/versionchecker.h"
 #include "testpanel.h"
-#include "versionchecker.h"
 
 #include <QJsonValue>
 #include <QSignalSpy>

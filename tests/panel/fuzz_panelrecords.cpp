@@ -1,6 +1,6 @@
 // Panel replies are untrusted: any bytes, parsed as JSON, go through every record decoder, both as
 // the whole reply and the way the handlers reach into it ("data", "data"."list").
-#include "api.h"
+#include "network/api.h"
 
 #include <QJsonDocument>
 

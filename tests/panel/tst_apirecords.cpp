@@ -1,4 +1,4 @@
-#include "api.h"
+#include "network/api.h"
 
 #include <QJsonDocument>
 #include <QTest>

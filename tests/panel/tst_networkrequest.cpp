@@ -1,6 +1,6 @@
 #include "httpstestserver.h"
-#include "networkerror.h"
-#include "networkhandler.h"
+#include "network/networkerror.h"
+#include "network/networkhandler.h"
 
 #include <QHttpServerRequest>
 #include <QHttpServerResponder>

@@ -1,13 +1,13 @@
 // State files that are not what they should be: app.db that is no database (or a damaged one),
 // and an INI file that cannot be parsed. Each is kept aside, started afresh and logged; the
 // client then works as on a first start.
-#include "authhandler.h"
+#include "base/secretstore.h"
 #include "clientprofile.h"
-#include "databasehandler.h"
-#include "secretstore.h"
-#include "startup.h"
-#include "subscribehandler.h"
-#include "subscriptionhandler.h"
+#include "database/databasehandler.h"
+#include "main/startup.h"
+#include "panel/authhandler.h"
+#include "panel/subscribehandler.h"
+#include "subscription/subscriptionhandler.h"
 #include "testpanel.h"
 #include "tunneltest.h" // LogCapture
 

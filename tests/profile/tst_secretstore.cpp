@@ -1,10 +1,10 @@
 // Where secrets end up: in the credential store where one runs (QIVRO_TEST_KEYRING=1, a private
 // keyring), in the INI file with one warning where none does. Every case holds in both runs.
-#include "authhandler.h"
+#include "base/secretstore.h"
 #include "clientprofile.h"
-#include "lansharing.h"
-#include "secretstore.h"
-#include "service.h"
+#include "panel/authhandler.h"
+#include "service/lansharing.h"
+#include "service/service.h"
 #include "testpanel.h"
 #include "tunneltest.h" // LogCapture
 

@@ -1,14 +1,14 @@
 // The UI tests run the views against the stand-ins of backend/; a stand-in that lacks a member of
 // its handler, or has one the handler lacks, lets a view pass its tests and fail in the program.
-#include "announcementhandler.h"
-#include "desktopsettings.h"
-#include "diagnostics.h"
-#include "latencytester.h"
-#include "storehandler.h"
-#include "subscribehandler.h"
-#include "tickethandler.h"
-#include "trafficmonitor.h"
-#include "traymenu.h"
+#include "desktop/desktopsettings.h"
+#include "desktop/diagnostics.h"
+#include "desktop/traymenu.h"
+#include "panel/announcementhandler.h"
+#include "panel/storehandler.h"
+#include "panel/subscribehandler.h"
+#include "panel/tickethandler.h"
+#include "service/latencytester.h"
+#include "service/trafficmonitor.h"
 
 #include <QQmlComponent>
 #include <QQmlEngine>

@@ -4,16 +4,16 @@
 // URL and serves downloads; and the client's backend objects wired as the program wires them.
 #pragma once
 
-#include "authhandler.h"
 #include "clientprofile.h"
-#include "databasehandler.h"
-#include "latencytester.h"
-#include "service.h"
-#include "subscribehandler.h"
-#include "subscriptionhandler.h"
+#include "database/databasehandler.h"
+#include "panel/authhandler.h"
+#include "panel/subscribehandler.h"
+#include "service/latencytester.h"
+#include "service/service.h"
+#include "service/trafficmonitor.h"
+#include "subscription/subscriptionhandler.h"
 #include "support.h" // engine test helpers: origin, processes by PID, curl
 #include "testpanel.h"
-#include "trafficmonitor.h"
 
 #include <QDir>
 #include <QJsonArray>

@@ -2,7 +2,7 @@
 // leaves a node that dies while connected within one test interval (3 s here, from
 // QIVRO_URLTEST_INTERVAL), and a country whose nodes all die shows "no response" until one is
 // back.
-#include "configbuilder.h"
+#include "config/configbuilder.h"
 #include "qualityworld.h"
 
 #include <QElapsedTimer>

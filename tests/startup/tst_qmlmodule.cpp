@@ -1,5 +1,5 @@
-#include "authhandler.h"
-#include "startup.h"
+#include "main/startup.h"
+#include "panel/authhandler.h"
 
 #include <QFile>
 #include <QGuiApplication>

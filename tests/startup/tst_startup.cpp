@@ -1,6 +1,6 @@
-#include "cjkfonts.h"
-#include "deployment.h"
-#include "startup.h"
+#include "main/cjkfonts.h"
+#include "main/startup.h"
+#include "network/deployment.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
 // Payment-method names and icons come from the panel as any text: the first line of the input is
 // taken as the product's web domain, the rest as a name and as an icon.
-#include "iconaddress.h"
-#include "localizedname.h"
+#include "panel/iconaddress.h"
+#include "panel/localizedname.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

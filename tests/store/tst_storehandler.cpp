@@ -1,11 +1,11 @@
 // The store against the development panel over HTTPS: caches and who empties them, payment
 // methods and their names, icon addresses, price previews, purchase versus renewal, checkout,
 // the order-status latch, and what failures report and leave in place.
-#include "authhandler.h"
 #include "clientprofile.h"
-#include "iconaddress.h"
-#include "storehandler.h"
-#include "subscribehandler.h"
+#include "panel/authhandler.h"
+#include "panel/iconaddress.h"
+#include "panel/storehandler.h"
+#include "panel/subscribehandler.h"
 #include "testpanel.h"
 
 #include <QDateTime>

@@ -1,7 +1,7 @@
 // Clusters, country labels, display order and the automatic pick: pure functions over the
 // built-in country table.
-#include "countrytable.h"
-#include "nodeclusters.h"
+#include "config/countrytable.h"
+#include "config/nodeclusters.h"
 
 #include <QFile>
 #include <QSet>

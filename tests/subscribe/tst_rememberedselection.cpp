@@ -1,9 +1,9 @@
 // The remembered node choice per subscription: keys in the settings file, what each stored form
 // reads back as, and the node chosen after connecting.
-#include "authhandler.h"
-#include "databasehandler.h"
-#include "subscribehandler.h"
-#include "subscriptionhandler.h"
+#include "database/databasehandler.h"
+#include "panel/authhandler.h"
+#include "panel/subscribehandler.h"
+#include "subscription/subscriptionhandler.h"
 
 #include <QCoreApplication>
 #include <QSet>

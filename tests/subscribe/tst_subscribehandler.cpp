@@ -1,13 +1,13 @@
 // Subscriptions against the development panel over HTTPS, downloaded into a real local store:
 // which ones are kept, what a failure leaves behind, the auth-failure recovery, the free plan
 // and the clusters read back from the store.
-#include "apiendpoints.h"
-#include "authhandler.h"
 #include "clientprofile.h"
-#include "databasehandler.h"
-#include "deployment.h"
-#include "subscribehandler.h"
-#include "subscriptionhandler.h"
+#include "database/databasehandler.h"
+#include "network/apiendpoints.h"
+#include "network/deployment.h"
+#include "panel/authhandler.h"
+#include "panel/subscribehandler.h"
+#include "subscription/subscriptionhandler.h"
 #include "testpanel.h"
 
 #include <QCoreApplication>

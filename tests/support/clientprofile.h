@@ -1,7 +1,7 @@
 #pragma once
 
-#include "apiendpoints.h"
-#include "deployment.h"
+#include "network/apiendpoints.h"
+#include "network/deployment.h"
 #include "testpanel.h"
 
 #include <QCoreApplication>

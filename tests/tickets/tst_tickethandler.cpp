@@ -1,9 +1,9 @@
 // Support tickets against the development panel over HTTPS: the list request and its guard, a
 // conversation from opening to closing, what failures report and leave in place, and the sign-out.
-#include "authhandler.h"
 #include "clientprofile.h"
+#include "panel/authhandler.h"
+#include "panel/tickethandler.h"
 #include "testpanel.h"
-#include "tickethandler.h"
 
 #include <QJsonDocument>
 #include <QSignalSpy>

@@ -1,10 +1,10 @@
-#include "configbuilder.h"
-#include "databasehandler.h"
+#include "config/configbuilder.h"
+#include "database/databasehandler.h"
 #include "httpstestserver.h"
-#include "latencytable.h"
-#include "privilege.h"
-#include "service.h"
-#include "subscriptionhandler.h"
+#include "service/latencytable.h"
+#include "service/privilege.h"
+#include "service/service.h"
+#include "subscription/subscriptionhandler.h"
 #include "tunneltest.h"
 
 #include <QDir>

@@ -1,10 +1,10 @@
 // The controller against the real engine library on the client's fixed ports 1080 and 9090.
-#include "configbuilder.h"
-#include "databasehandler.h"
-#include "networkerror.h"
-#include "networkhandler.h"
-#include "service.h"
-#include "subscriptionhandler.h"
+#include "config/configbuilder.h"
+#include "database/databasehandler.h"
+#include "network/networkerror.h"
+#include "network/networkhandler.h"
+#include "service/service.h"
+#include "subscription/subscriptionhandler.h"
 #include "tunneltest.h"
 
 #include <QDir>

@@ -1,6 +1,6 @@
-#include "databasehandler.h"
+#include "database/databasehandler.h"
 #include "httpstestserver.h"
-#include "subscriptionhandler.h"
+#include "subscription/subscriptionhandler.h"
 #include "tunneltest.h"
 
 #include <QHttpServerRequest>

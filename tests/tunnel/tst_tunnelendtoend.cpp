@@ -2,15 +2,15 @@
 // nodes served by ss-server and Hysteria 2 nodes served by the tests' own server, the
 // subscription fetched and stored, selected, connected through the bundled engine library, and
 // curl through the local proxy to a local origin.
-#include "authhandler.h"
 #include "clientprofile.h"
-#include "databasehandler.h"
+#include "database/databasehandler.h"
 #include "demonodes.h"
 #include "hy2server.h"
-#include "service.h"
-#include "startup.h"
-#include "subscribehandler.h"
-#include "subscriptionhandler.h"
+#include "main/startup.h"
+#include "panel/authhandler.h"
+#include "panel/subscribehandler.h"
+#include "service/service.h"
+#include "subscription/subscriptionhandler.h"
 #include "support.h" // engine test helpers: origin, processes by PID, curl
 #include "tunneltest.h"
 

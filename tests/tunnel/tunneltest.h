@@ -2,7 +2,7 @@
 // of every notification of an object, and a capture of the process's log lines.
 #pragma once
 
-#include "selectionmemory.h"
+#include "subscription/selectionmemory.h"
 
 #include <QList>
 #include <QMetaMethod>

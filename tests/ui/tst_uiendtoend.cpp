@@ -4,12 +4,12 @@
 // With QIVRO_E2E_ROAD=tun (tst_tunendtoend) the same road runs in TUN mode, as root in network
 // namespaces of its own: the origin sits behind a veth pair at 198.18.1.10 and is fetched with
 // no proxy at all, through the TUN and the chosen node.
-#include "authhandler.h"
 #include "clientprofile.h"
 #include "demonodes.h"
+#include "main/startup.h"
+#include "panel/authhandler.h"
 #include "peernamespace.h"
-#include "startup.h"
-#include "subscriptionhandler.h"
+#include "subscription/subscriptionhandler.h"
 #include "support.h"
 #include "windowdriver.h"
 

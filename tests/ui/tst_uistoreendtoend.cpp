@@ -3,7 +3,7 @@
 // announcements. Every step is a click or key press on the window; the test itself is the
 // "system browser" that the payment page opens in.
 #include "clientprofile.h"
-#include "startup.h"
+#include "main/startup.h"
 #include "testpanel.h"
 #include "windowdriver.h"
 

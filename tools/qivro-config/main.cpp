@@ -1,8 +1,8 @@
 // qivro-config: prints the engine configuration the client builds from a subscription body, so
 // users and support can see which links a subscription yields and why it does not connect.
-#include "base64.h"
-#include "configbuilder.h"
-#include "sharelinkimport.h"
+#include "config/base64.h"
+#include "config/configbuilder.h"
+#include "config/sharelinkimport.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -1,8 +1,8 @@
 // Takes one picture per scene, appearance and language of the real views, with the stand-in
 // backend of the Qt Quick tests driven into each state. Usage: qivro-screenshots <folder> [filter]
-#include "cjkfonts.h"
+#include "main/cjkfonts.h"
+#include "main/startup.h"
 #include "servicestandin.h"
-#include "startup.h"
 
 #include <QDateTime>
 #include <QDir>

@@ -1,6 +1,6 @@
-#include "routeconfig.h"
+#include "config/routeconfig.h"
 
-#include "ruledirectory.h"
+#include "config/ruledirectory.h"
 
 #include <QJsonArray>
 

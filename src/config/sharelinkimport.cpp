@@ -1,6 +1,6 @@
-#include "sharelinkimport.h"
+#include "config/sharelinkimport.h"
 
-#include "shareparser.h"
+#include "config/shareparser.h"
 
 #include <QRegularExpression>
 #include <QSet>

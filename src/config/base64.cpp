@@ -1,4 +1,4 @@
-#include "base64.h"
+#include "config/base64.h"
 
 #include <array>
 

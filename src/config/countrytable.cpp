@@ -1,4 +1,4 @@
-#include "countrytable.h"
+#include "config/countrytable.h"
 
 #include <QHash>
 

@@ -17,7 +17,7 @@ struct RememberedChoice
 };
 
 // Where the tunnel controller keeps the user's node choice per subscription, and asks for the
-// node to use after connecting. The panel subscription code implements it; tests bring their own.
+// node to use after connecting. RememberedSelection implements it; tests bring their own.
 class SelectionMemory
 {
 public:

@@ -1,6 +1,6 @@
-#include "nodeclusters.h"
+#include "config/nodeclusters.h"
 
-#include "countrytable.h"
+#include "config/countrytable.h"
 
 #include <QHash>
 #include <QRandomGenerator64>

@@ -1,6 +1,6 @@
-#include "networkrequest.h"
+#include "network/networkrequest.h"
 
-#include "networkerror.h"
+#include "network/networkerror.h"
 
 #include <QEventLoop>
 #include <QNetworkAccessManager>

@@ -1,4 +1,4 @@
-#include "platform.h"
+#include "network/platform.h"
 
 #include <QNetworkInterface>
 

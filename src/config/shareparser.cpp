@@ -1,4 +1,4 @@
-#include "shareparser.h"
+#include "config/shareparser.h"
 
 #include <QByteArray>
 #include <QJsonObject>

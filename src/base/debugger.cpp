@@ -1,4 +1,4 @@
-#include "debugger.h"
+#include "base/debugger.h"
 
 #include <QDebug>
 

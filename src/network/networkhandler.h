@@ -1,6 +1,6 @@
 #pragma once
 
-#include "networkrequest.h"
+#include "network/networkrequest.h"
 
 #include <QObject>
 

@@ -1,6 +1,6 @@
-#include "authorizedrequest.h"
+#include "network/authorizedrequest.h"
 
-#include "networkhandler.h"
+#include "network/networkhandler.h"
 
 NetworkRequest authorizedRequest(const QUrl &url, const QString &token)
 {

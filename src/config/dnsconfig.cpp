@@ -1,6 +1,6 @@
-#include "dnsconfig.h"
+#include "config/dnsconfig.h"
 
-#include "ruledirectory.h"
+#include "config/ruledirectory.h"
 
 #include <QJsonArray>
 

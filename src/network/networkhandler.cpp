@@ -1,4 +1,4 @@
-#include "networkhandler.h"
+#include "network/networkhandler.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>

@@ -1,4 +1,4 @@
-#include "authfailure.h"
+#include "network/authfailure.h"
 
 bool looksLikeAuthFailureMessage(const QString &message)
 {

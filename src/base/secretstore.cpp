@@ -1,6 +1,6 @@
-#include "secretstore.h"
+#include "base/secretstore.h"
 
-#include "privatefiles.h"
+#include "base/privatefiles.h"
 
 #include <QDebug>
 #include <QEventLoop>

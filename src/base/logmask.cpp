@@ -1,4 +1,4 @@
-#include "logmask.h"
+#include "base/logmask.h"
 
 #include <QRegularExpression>
 

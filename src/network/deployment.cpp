@@ -1,4 +1,4 @@
-#include "deployment.h"
+#include "network/deployment.h"
 
 #include <QDebug>
 #include <QFile>

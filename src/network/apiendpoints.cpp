@@ -1,6 +1,6 @@
-#include "apiendpoints.h"
+#include "network/apiendpoints.h"
 
-#include "deployment.h"
+#include "network/deployment.h"
 
 namespace {
 

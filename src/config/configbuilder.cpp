@@ -1,9 +1,9 @@
-#include "configbuilder.h"
+#include "config/configbuilder.h"
 
-#include "debugger.h"
-#include "dnsconfig.h"
-#include "nodeclusters.h"
-#include "routeconfig.h"
+#include "base/debugger.h"
+#include "config/dnsconfig.h"
+#include "config/nodeclusters.h"
+#include "config/routeconfig.h"
 
 #include <QDebug>
 #include <QHash>

@@ -1,4 +1,4 @@
-#include "ruledirectory.h"
+#include "config/ruledirectory.h"
 
 #include <QDir>
 #include <QFile>

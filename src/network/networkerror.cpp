@@ -1,4 +1,4 @@
-#include "networkerror.h"
+#include "network/networkerror.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

@@ -1,4 +1,4 @@
-#include "privatefiles.h"
+#include "base/privatefiles.h"
 
 #include <QDateTime>
 #include <QDir>
