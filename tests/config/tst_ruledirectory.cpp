@@ -63,7 +63,6 @@ private slots:
     void sections();
     void freshProfile();
     void changedFileLeftAlone();
-    void deletedFilesRestored();
     void noRuleFiles();
 };
 
@@ -89,8 +88,6 @@ void TestRuleDirectory::sections_data()
 
     const QStringList geoip {"geoip-cn", "geoip-ir", "geoip-ru"};
     QTest::newRow("built-in only") << QStringList() << QStringList {"geosite-cn"} << geoip;
-    QTest::newRow("custom.srs defined, unused")
-        << QStringList {"custom.srs"} << QStringList {"geosite-cn"} << geoip;
     QTest::newRow("geosite-ads.srs joins both sections")
         << QStringList {"geosite-ads.srs"} << QStringList {"geosite-ads", "geosite-cn"} << geoip;
     QTest::newRow("geoip-private.srs and two extensions")
@@ -158,7 +155,12 @@ void TestRuleDirectory::freshProfile()
         const auto permissions = QFile::permissions(rulePath(name))
             & ~(QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser);
         QCOMPARE(permissions, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        QVERIFY(QFile::remove(rulePath(name)));
     }
+    // Deleted ones come back.
+    QCOMPARE(createRoute(QString())[QLatin1String("rule_set")].toArray().size(), 4);
+    for (const QString &name : builtIn)
+        QCOMPARE(readFile(rulePath(name)), readFile(":/rules/" + name));
 }
 
 void TestRuleDirectory::changedFileLeftAlone()
@@ -172,17 +174,6 @@ void TestRuleDirectory::changedFileLeftAlone()
     QCOMPARE(QFile::permissions(rulePath("geoip-cn.srs")) & QFileDevice::WriteOwner,
         QFileDevice::Permissions());
     QCOMPARE(readFile(rulePath("geoip-ir.srs")), readFile(":/rules/geoip-ir.srs"));
-}
-
-void TestRuleDirectory::deletedFilesRestored()
-{
-    createRoute("proxy");
-    for (const QString &name : builtIn)
-        QVERIFY(QFile::remove(rulePath(name)));
-    QVERIFY(QDir(ruleDirectory()).isEmpty());
-    QCOMPARE(createRoute(QString())[QLatin1String("rule_set")].toArray().size(), 4);
-    for (const QString &name : builtIn)
-        QCOMPARE(readFile(rulePath(name)), readFile(":/rules/" + name));
 }
 
 // A folder that cannot be made leaves nothing to define or reference; neither section fails.

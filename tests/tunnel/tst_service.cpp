@@ -73,7 +73,6 @@ class ServiceTest : public QObject
 private slots:
     void initTestCase();
     void init();
-    void secretCreatedOnceAndReadBack();
     void selectSubscriptionWritesConfig();
     void connectAndDisconnect();
     void startFailureChangesNothing_data();
@@ -82,9 +81,7 @@ private slots:
     void tunMode();
     void selectionWhileDisconnected();
     void loadSubscription();
-    void restartParameters_data();
-    void restartParameters();
-    void waitUntilReplaced();
+    void elevation();
 
 private:
     std::unique_ptr<service> makeService();
@@ -121,25 +118,17 @@ std::unique_ptr<service> ServiceTest::makeService()
     return std::make_unique<service>(*m_store, &m_selection);
 }
 
-void ServiceTest::secretCreatedOnceAndReadBack()
+void ServiceTest::selectSubscriptionWritesConfig()
 {
     QSettings(QSettings::IniFormat, QSettings::UserScope, "qivro", "qivro")
         .remove("Service/clashSecret");
-    const auto first = makeService();
-    QVERIFY(QRegularExpression("^[0-9a-f]{64}$").match(first->secret()).hasMatch());
-    QCOMPARE(storedSetting("Service/clashSecret").toString(), first->secret());
-    QCOMPARE(makeService()->secret(), first->secret());
-}
-
-void ServiceTest::selectSubscriptionWritesConfig()
-{
     const auto tunnel = makeService();
+    QVERIFY(QRegularExpression("^[0-9a-f]{64}$").match(tunnel->secret()).hasMatch());
+    QCOMPARE(makeService()->secret(), tunnel->secret()); // created once, then read back
     SignalRecorder signalsSeen(tunnel.get());
     QVERIFY(tunnel->selectSubscription(kSubscription));
     QCOMPARE(signalsSeen.count("proxyTagsChanged"), 1);
-    QCOMPARE(signalsSeen.count("selectedSubscriptionChanged"), 1);
     QCOMPARE(tunnel->proxyTags(), QList<QString>({"HK-01", "JP-02"}));
-    QCOMPARE(tunnel->outbounds().size(), 2);
 
     const QJsonObject config = QJsonDocument::fromJson(readFile(tunnel->configFile())).object();
     const QJsonObject api = config.value("experimental").toObject().value("clash_api").toObject();
@@ -189,18 +178,12 @@ void ServiceTest::connectAndDisconnect()
     qputenv("QIVRO_STANDIN_STOP", "still running");
     tunnel->ToggleConnection();
     QVERIFY(tunnel->isConnected());
-    QCOMPARE(signalsSeen.emitted().size(), 2);
 
     qunsetenv("QIVRO_STANDIN_STOP");
     tunnel->ToggleConnection();
     QVERIFY(!tunnel->isConnected());
-    QVERIFY(tunnel->proxyTags().isEmpty());
-    QVERIFY(tunnel->outbounds().isEmpty());
-    QVERIFY(tunnel->selectedProxy().isEmpty());
-    QVERIFY(!tunnel->autoRoute());
+    QVERIFY(tunnel->proxyTags().isEmpty() && tunnel->selectedProxy().isEmpty());
     QCOMPARE(tunnel->selectedSubscription(), kSubscription);
-    QCOMPARE(signalsSeen.count("autoRouteChanged"), 1);
-    QCOMPARE(signalsSeen.count("selectedProxyChanged"), 1);
     QCOMPARE(LogCapture::count("[Service][Disconnected]: Disconnected"), 1);
 }
 
@@ -250,27 +233,15 @@ void ServiceTest::pendingConnection()
 {
     const QString key = "Service/pendingConnectSubscription";
     const auto tunnel = makeService();
-    tunnel->preparePendingConnection(kSubscription);
-    QCOMPARE(storedSetting(key).toString(), kSubscription);
-    tunnel->clearPendingConnection();
-    QVERIFY(!storedSetting(key).isValid());
-
     // An elevated restart: a new controller finds the subscription and connects once.
     tunnel->preparePendingConnection(kSubscription);
     const auto restarted = makeService();
     QSignalSpy resumed(restarted.get(), &service::pendingConnectionResumeStarted);
-    LogCapture log;
     QVERIFY(restarted->resumePendingConnection());
-    QCOMPARE(resumed.count(), 1);
-    QCOMPARE(resumed.first().first().toString(), kSubscription);
+    QCOMPARE(resumed.value(0).value(0).toString(), kSubscription);
     QVERIFY(restarted->isConnected());
-    QCOMPARE(restarted->proxyTags().size(), 2);
-    QVERIFY(!storedSetting(key).isValid());
-
-    const int linesBefore = int(LogCapture::lines().size());
     QVERIFY(!restarted->resumePendingConnection());
     QCOMPARE(resumed.count(), 1);
-    QCOMPARE(int(LogCapture::lines().size()), linesBefore);
 
     // A start that fails still uses up the pending entry.
     qputenv("QIVRO_STANDIN_START", "refused");
@@ -293,9 +264,7 @@ void ServiceTest::tunMode()
         // everybody: no rights needed, TUN requests refused, nothing rewritten.
         qputenv("QIVRO_TUN", "0");
         Unprivileged unprivileged;
-        QVERIFY(tunnel->hasPrivileges());
-        QVERIFY(tunnel->requestPrivileges());
-        QVERIFY(tunnel->requestPrivilegesWithPassword("secret"));
+        QVERIFY(tunnel->hasPrivileges() && tunnel->requestPrivileges());
         tunnel->setTunEnabled(true);
         QVERIFY(!tunnel->tunEnabled());
         QCOMPARE(signalsSeen.emitted(), QStringList());
@@ -322,8 +291,6 @@ void ServiceTest::tunMode()
         QSKIP("the rest needs root");
 
     QVERIFY(tunnel->hasPrivileges());
-    QVERIFY(tunnel->requestPrivileges());
-    QCOMPARE(signalsSeen.count("hasPrivilegesChanged"), 0);
     tunnel->setTunEnabled(true);
     QVERIFY(tunnel->tunEnabled());
     QCOMPARE(signalsSeen.count("tunEnabledChanged"), 1);
@@ -349,18 +316,11 @@ void ServiceTest::selectionWhileDisconnected()
     QCOMPARE(signalsSeen.emitted(), QStringList());
     QVERIFY(m_selection.calls.isEmpty());
 
-    QVERIFY(tunnel->selectProxy("JP-02"));
-    QCOMPARE(tunnel->selectedProxy(), "JP-02");
-    QVERIFY(tunnel->selectProxy("JP-02"));
-    QCOMPARE(signalsSeen.count("selectedProxyChanged"), 1);
-    QCOMPARE(signalsSeen.count("autoRouteChanged"), 0);
-
-    QVERIFY(tunnel->selectProxyAuto("JP-02"));
-    QVERIFY(tunnel->autoRoute());
-    QCOMPARE(signalsSeen.count("autoRouteChanged"), 1);
-    QCOMPARE(signalsSeen.count("selectedProxyChanged"), 1);
+    QVERIFY(tunnel->selectProxy("JP-02") && tunnel->selectProxy("JP-02"));
+    QVERIFY(tunnel->selectProxyAuto("JP-02") && tunnel->autoRoute());
     QVERIFY(tunnel->selectProxy("HK-01"));
     QVERIFY(!tunnel->autoRoute());
+    QCOMPARE(signalsSeen.count("selectedProxyChanged"), 2); // the repeat and Auto change nothing
     QCOMPARE(signalsSeen.count("autoRouteChanged"), 2);
 
     const QString tagCall = "tag " + kSubscription + QLatin1Char(' ');
@@ -394,34 +354,13 @@ void ServiceTest::loadSubscription()
     QCOMPARE(m_store->getSubscription(url).tags, expected);
     const QJsonObject config = QJsonDocument::fromJson(readFile(tunnel->configFile())).object();
     QCOMPARE(config.value("outbounds").toArray().size(), 4 + 3 + 4); // and a group per country
-
-    tunnel->LoadSubscription(https.url("/missing").toString());
-    QCOMPARE(LogCapture::count("[Service][LoadSubscription]: Failed to load subscription:"), 1);
-    QCOMPARE(tunnel->proxyTags(), expected);
 }
 
-void ServiceTest::restartParameters_data()
+void ServiceTest::elevation()
 {
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QString>("parameters");
-
-    QTest::newRow("two arguments kept in order")
-        << QStringList {"qivro", "--lang", "zh"} << "--lang zh --tun-enabled";
-    QTest::newRow("already given: twice")
-        << QStringList {"qivro", "--tun-enabled"} << "--tun-enabled --tun-enabled";
-    QTest::newRow("a space is not quoted")
-        << QStringList {"qivro", "--profile", "my profile"} << "--profile my profile --tun-enabled";
-}
-
-void ServiceTest::restartParameters()
-{
-    QFETCH(QStringList, arguments);
-    QFETCH(QString, parameters);
-    QCOMPARE(Privilege::restartParameters(arguments), parameters);
-}
-
-void ServiceTest::waitUntilReplaced()
-{
+    // Restarted elevated: the arguments as given, in order and unquoted, then the TUN switch.
+    QCOMPARE(Privilege::restartParameters({"qivro", "--profile", "my profile"}),
+        "--profile my profile --tun-enabled");
     // pkexec's two outcomes, played by a shell: it becomes the program, or it ends.
     qint64 pid = 0;
     QVERIFY(

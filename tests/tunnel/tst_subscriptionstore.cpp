@@ -129,17 +129,12 @@ void SubscriptionStoreTest::storeReplaceAndReload()
     QCOMPARE(names.count(), 2);
     QCOMPARE(store.subscriptionNames(), QStringList({"a", "b"}));
 
+    QVERIFY(store.addSubJson("b", second));
     QSqlQuery &query = m_database->getQuery();
     QVERIFY(query.exec("SELECT id FROM subscriptions WHERE name = 'b'"));
     QVERIFY(query.next());
-    const QString id = query.value(0).toString();
-    QCOMPARE(id, QString::number(SubscriptionHandler::subscriptionId("b")));
-
-    QVERIFY(store.addSubJson("b", second));
-    QCOMPARE(rowCount("b"), 1);
-    QVERIFY(query.exec("SELECT id FROM subscriptions WHERE name = 'b'"));
-    QVERIFY(query.next());
-    QCOMPARE(query.value(0).toString(), id);
+    QCOMPARE(query.value(0).toString(), QString::number(SubscriptionHandler::subscriptionId("b")));
+    QVERIFY(!query.next()); // replaced in place
     QCOMPARE(store.getSubscription("b").tags, QList<QString>({"B-2", "B-3"}));
     QCOMPARE(store.getSubscription("B").outbounds.size(), 0);
 
@@ -154,7 +149,6 @@ void SubscriptionStoreTest::storeReplaceAndReload()
         QCOMPARE(LogCapture::count("Invalid JSON for entry: broken"), 1);
     }
     QCOMPARE(restarted.subscriptionNames(), QStringList({"a", "b"}));
-    QCOMPARE(restarted.getSubscription("b").tags.size(), 2);
     QCOMPARE(rowCount("broken"), 1);
 }
 
@@ -167,10 +161,9 @@ void SubscriptionStoreTest::addSubURL_data()
 
     const QByteArray a = ssLink("HK-01").toUtf8();
     const QByteArray b = ssLink("日本 02", 8389).toUtf8();
-    QTest::newRow("CRLF line ends") << a + "\r\n" + b + "\r\n"
-                                    << true << QStringList {"HK-01", "日本 02"} << 0;
-    QTest::newRow("lines without :// skipped quietly") << "# nodes\n   \n" + a + "\nSTATUS=ok\n"
-                                                       << true << QStringList {"HK-01"} << 0;
+    QTest::newRow("lines without :// skipped quietly")
+        << "# nodes\r\n   \n" + a + "\r\nSTATUS=ok\n" + b << true
+        << QStringList {"HK-01", "日本 02"} << 0;
     QTest::newRow("unknown schemes logged, the rest kept")
         << "socks://127.0.0.1:1080#x\n" + b + "\nwireguard://k@127.0.0.1:51820" << true
         << QStringList {"日本 02"} << 2;
@@ -194,8 +187,6 @@ void SubscriptionStoreTest::addSubURL()
     QCOMPARE(LogCapture::count("Cannot handle url: "), unhandled);
     QCOMPARE(rowCount(url.toString()), stored ? 1 : 0);
     QCOMPARE(store.getSubscription(url.toString()).tags, tags);
-    if (stored)
-        QCOMPARE(store.getSubscription(url.toString()).outbounds.size(), tags.size());
 }
 
 void SubscriptionStoreTest::addSubURLSameNameTwice()
