@@ -211,29 +211,6 @@ void service::setTunEnabled(bool enabled)
         writeCurrentConfig();
 }
 
-void service::LoadSubscription(const QString &subUrl)
-{
-    try {
-        const QByteArray body
-            = NetworkHandler::getDirectInstance()->request().url(QUrl(subUrl)).getRaw();
-        SubscriptionHandler::appendShareLinks(
-            body, m_outbounds, m_proxyTags, [this]() { emit proxyTagsChanged(); });
-        const QJsonObject config = buildConfig(m_outbounds, m_proxyTags, m_controller, secret(),
-            m_selectorTag, m_tunEnabled, m_lanSharing->access());
-        m_store.addSubJson(subUrl, config);
-        writeConfig(m_configFile, config);
-    } catch (const NetworkError &error) {
-        qDebug().noquote() << "[Service][LoadSubscription]:"
-                           << "Failed to load subscription:" << LogMask::tokens(error.message());
-        if (error.isTimeoutError())
-            qDebug().noquote() << "[Service][LoadSubscription]:"
-                               << "Request timed out";
-        else if (error.isConnectionError())
-            qDebug().noquote() << "[Service][LoadSubscription]:"
-                               << "Connection error";
-    }
-}
-
 // --- Connection ---
 
 void service::ToggleConnection()

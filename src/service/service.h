@@ -91,7 +91,6 @@ public:
 
 public slots:
     void ToggleConnection();
-    void LoadSubscription(const QString &subUrl);
     bool selectProxy(const QString &tag);
     bool selectProxyAuto(const QString &tag);
     bool selectSubscription(const QString &name);

@@ -1,6 +1,5 @@
 #include "config/configbuilder.h"
 #include "database/databasehandler.h"
-#include "httpstestserver.h"
 #include "service/latencytable.h"
 #include "service/privilege.h"
 #include "service/service.h"
@@ -80,7 +79,6 @@ private slots:
     void pendingConnection();
     void tunMode();
     void selectionWhileDisconnected();
-    void loadSubscription();
     void elevation();
 
 private:
@@ -327,33 +325,6 @@ void ServiceTest::selectionWhileDisconnected()
     QCOMPARE(m_selection.calls,
         QStringList(
             {tagCall + "JP-02", tagCall + "JP-02", "auto " + kSubscription, tagCall + "HK-01"}));
-}
-
-void ServiceTest::loadSubscription()
-{
-    HttpsTestServer https;
-    const QByteArray credentials = QByteArrayLiteral("aes-256-gcm:pw").toBase64();
-    const QByteArray body = "ss://" + credentials + "@127.0.0.1:8388#US-03\r\nfoo://x\n" + "ss://"
-        + credentials + "@127.0.0.1:8389#DE-04\n";
-    https.server().route(
-        "/links", [body] { return QHttpServerResponse("text/plain", body.toBase64()); });
-    QVERIFY2(https.start(), qPrintable(https.errorString()));
-    const QString url = https.url("/links").toString();
-
-    const auto tunnel = makeService();
-    QVERIFY(tunnel->selectSubscription(kSubscription));
-    QSignalSpy tags(tunnel.get(), &service::proxyTagsChanged);
-    LogCapture log;
-    tunnel->LoadSubscription(url);
-    QCOMPARE(tags.count(), 2);
-    // Logged without what follows the scheme: a link's authority may be its credentials.
-    QCOMPARE(LogCapture::count("Cannot handle url: foo://***"), 1);
-    // Appended to what was loaded, stored under the URL and written.
-    const QList<QString> expected {"HK-01", "JP-02", "US-03", "DE-04"};
-    QCOMPARE(tunnel->proxyTags(), expected);
-    QCOMPARE(m_store->getSubscription(url).tags, expected);
-    const QJsonObject config = QJsonDocument::fromJson(readFile(tunnel->configFile())).object();
-    QCOMPARE(config.value("outbounds").toArray().size(), 4 + 3 + 4); // and a group per country
 }
 
 void ServiceTest::elevation()
