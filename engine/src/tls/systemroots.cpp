@@ -1,12 +1,15 @@
 #include "tls/systemroots.h"
 
+// Windows' headers before OpenSSL's, which undo the names wincrypt.h defines that clash with
+// theirs.
+#if defined(_WIN32)
+#include <windows.h>
+// wincrypt.h needs windows.h first
+#include <wincrypt.h>
+#endif
+
 #include <openssl/err.h>
 #include <openssl/x509.h>
-
-#if defined(_WIN32)
-#include <wincrypt.h>
-#include <windows.h>
-#endif
 
 namespace qivro::engine {
 
