@@ -5,8 +5,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <windows.h>
 #include <winsock2.h>
+// winsock2.h must come before windows.h
+#include <windows.h>
 #include <ws2tcpip.h>
 
 namespace {
