@@ -4,7 +4,8 @@ import QtQuick.Window
 import Qt.labs.settings
 
 // The one window: the start-up gate (loading overlay, version blocker, session start), the general
-// message dialog and the announcement pop-up around the main view.
+// message dialog and the announcement pop-up around the main view. What few runs show (the
+// dialogs, the blocker, the link banner) is made on first use, not with the first frame.
 ApplicationWindow {
     id: root
 
@@ -38,7 +39,9 @@ ApplicationWindow {
                                                 : "https://" + appInfo.domain + "/"
 
     function showMessage(title, text) {
-        messageDialog.show(title, text)
+        messageDialog.active = true
+        const dialog = messageDialog.item as MessageDialog
+        dialog.show(title, text)
     }
 
     function initializeSessionWhenAllowed() {
@@ -50,7 +53,7 @@ ApplicationWindow {
 
     function maybeOpenAnnouncementDialog() {
         if (!root.canShowStartupAnnouncement || announcement.popupAnnouncementCount <= 0
-                || announcementDialog.visible)
+                || (announcementDialog.item && announcementDialog.item.visible))
             return
         announcementDelay.restart()
     }
@@ -92,15 +95,16 @@ ApplicationWindow {
             return false
         if (!force && (item.id === root.lastPopupAnnouncementId || root.popupWasRead(item.id)))
             return false
-        root.activeAnnouncement = item
         root.lastPopupAnnouncementId = item.id
-        announcementDialog.open()
+        root.showAnnouncementDialog(item)
         return true
     }
 
     function showAnnouncementDialog(item) {
         root.activeAnnouncement = item
-        announcementDialog.open()
+        announcementDialog.active = true
+        const dialog = announcementDialog.item as AnnouncementDialog
+        dialog.open()
     }
 
     width: root.isMobile ? root.designWidth : root.fittedWidth
@@ -207,28 +211,36 @@ ApplicationWindow {
         target: Browser
 
         function onUnreachable(url) {
+            const clipboard = clipboardComponent.createObject(root.contentItem) as TextEdit
             clipboard.text = url
             clipboard.selectAll()
             clipboard.copy()
-            clipboard.text = ""
-            linkFlash.showError(Translations.t("browser_unavailable_title"),
-                                Translations.t("browser_unavailable_message").arg(url))
+            clipboard.destroy()
+            linkFlash.active = true
+            const flash = linkFlash.item as FlashMessage
+            flash.showError(Translations.t("browser_unavailable_title"),
+                            Translations.t("browser_unavailable_message").arg(url))
         }
     }
 
-    TextEdit {
-        id: clipboard
+    Component {
+        id: clipboardComponent
 
-        visible: false
+        TextEdit {
+            visible: false
+        }
     }
 
-    FlashMessage {
+    Loader {
         id: linkFlash
 
-        objectName: "linkFlash"
-        parent: Overlay.overlay
-        z: 1000
-        displayDuration: 8000
+        active: false
+        sourceComponent: FlashMessage {
+            objectName: "linkFlash"
+            parent: Overlay.overlay
+            z: 1000
+            displayDuration: 8000
+        }
     }
 
     Timer {
@@ -279,26 +291,39 @@ ApplicationWindow {
         }
     }
 
-    VersionBlocker {
+    // Above the start-up overlay (z 1000) and everything else of the window.
+    Loader {
         objectName: "versionBlocker"
+        anchors.fill: parent
+        z: 2000
         active: versionChecker.updateRequired
-        currentVersion: versionChecker.currentVersion
-        minimumVersion: versionChecker.minimumVersion
-        downloadUrl: root.updateDownloadUrl
-        onExitRequested: versionChecker.exitApplication()
+        visible: active
+        sourceComponent: VersionBlocker {
+            active: true
+            currentVersion: versionChecker.currentVersion
+            minimumVersion: versionChecker.minimumVersion
+            downloadUrl: root.updateDownloadUrl
+            onExitRequested: versionChecker.exitApplication()
+        }
     }
 
-    MessageDialog {
+    Loader {
         id: messageDialog
 
-        objectName: "messageDialog"
+        active: false
+        sourceComponent: MessageDialog {
+            objectName: "messageDialog"
+        }
     }
 
-    AnnouncementDialog {
+    Loader {
         id: announcementDialog
 
-        objectName: "announcementDialog"
-        announcement: root.activeAnnouncement
-        onClosed: root.rememberPopupRead(root.activeAnnouncement.id)
+        active: false
+        sourceComponent: AnnouncementDialog {
+            objectName: "announcementDialog"
+            announcement: root.activeAnnouncement
+            onClosed: root.rememberPopupRead(root.activeAnnouncement.id)
+        }
     }
 }

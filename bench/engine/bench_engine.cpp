@@ -91,6 +91,21 @@ long processSwitches(int pid)
     return total;
 }
 
+// Idle and total jiffies of the whole machine, from /proc/stat.
+std::pair<double, double> machineTicks()
+{
+    std::ifstream stat("/proc/stat");
+    std::string cpu;
+    stat >> cpu;
+    double idle = 0, total = 0, value = 0;
+    for (int i = 0; i < 8 && stat >> value; ++i) {
+        total += value;
+        if (i == 3 || i == 4) // idle, iowait
+            idle += value;
+    }
+    return {idle, total};
+}
+
 // User + system CPU seconds a process has used so far.
 double processCpuSeconds(int pid)
 {
@@ -417,6 +432,7 @@ struct Transfer
     double relay = 0;
     double client = 0;
     long relaySwitches = 0;
+    double idle = 0; // share of the machine's CPU time left idle during the run
 };
 
 void printTransfer(const char *what, const Transfer &run)
@@ -806,10 +822,14 @@ void benchVless()
         const auto measure = [&](Transfer &best, std::uint16_t port, int clientPid) {
             const double client = processCpuSeconds(clientPid);
             const double serverCpu = processCpuSeconds(serverPid);
+            const auto ticks = machineTicks();
             Transfer run;
             run.rate = download(port, source.port(), size);
             run.relay = processCpuSeconds(clientPid) - client;
             run.source = processCpuSeconds(serverPid) - serverCpu;
+            const auto after = machineTicks();
+            if (after.second > ticks.second)
+                run.idle = (after.first - ticks.first) / (after.second - ticks.second);
             if (run.rate > best.rate)
                 best = run;
         };
@@ -819,8 +839,10 @@ void benchVless()
         }
         printRatio(("mixed+vless " + kind + " vs v2ray client").c_str(), ours.rate, theirs.rate,
             "MiB/s", 1 << 20, target);
-        std::printf("  %-44s cpu: client ours %.2f s, v2ray %.2f s; server %.2f s, %.2f s\n", "",
-            ours.relay, theirs.relay, ours.source, theirs.source);
+        std::printf("  %-44s cpu: client ours %.2f s, v2ray %.2f s; server %.2f s, %.2f s; machine "
+                    "idle %.0f %%, %.0f %%\n",
+            "", ours.relay, theirs.relay, ours.source, theirs.source, ours.idle * 100,
+            theirs.idle * 100);
     }
 }
 

@@ -24,6 +24,8 @@
 #include <QFontDatabase>
 #include <QGuiApplication>
 #include <QIcon>
+#include <QImageReader>
+#include <QPixmap>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
 #include <QQmlEngine>
@@ -71,8 +73,14 @@ void installFontStack(const QStringList &families)
 QIcon applicationIcon()
 {
     QIcon icon;
-    for (const int size : {16, 24, 32, 48, 64, 128, 256})
-        icon.addFile(QStringLiteral(":/branding/appicon-%1.png").arg(size), QSize(size, size));
+    for (const int size : {16, 24, 32, 48, 64, 128, 256}) {
+        QImageReader reader(QStringLiteral(":/branding/appicon-%1.png").arg(size), "png");
+        // Told, not probed: probing a picture's format first loads every image format plugin.
+        reader.setAutoDetectImageFormat(false);
+        const QImage picture = reader.read();
+        if (!picture.isNull())
+            icon.addPixmap(QPixmap::fromImage(picture));
+    }
     return icon;
 }
 

@@ -24,7 +24,6 @@ RouteMonitor::RouteMonitor(QObject *parent)
     connect(&m_timer, &QTimer::timeout, this, &RouteMonitor::checkNow);
     m_nodeTimer.setInterval(kNodeReadIntervalMs);
     connect(&m_nodeTimer, &QTimer::timeout, this, &RouteMonitor::readNode);
-    connect(&m_logs, &QWebSocket::textMessageReceived, this, &RouteMonitor::onLogLine);
 }
 
 void RouteMonitor::setInterval(int milliseconds)
@@ -42,7 +41,11 @@ void RouteMonitor::start(
     m_sinceTriggered.invalidate();
     m_timer.start();
     m_nodeTimer.start();
-    m_logs.open(m_api.webSocketUrl(QStringLiteral("/logs?level=error")));
+    if (!m_logs) {
+        m_logs = std::make_unique<QWebSocket>();
+        connect(m_logs.get(), &QWebSocket::textMessageReceived, this, &RouteMonitor::onLogLine);
+    }
+    m_logs->open(m_api.webSocketUrl(QStringLiteral("/logs?level=error")));
 }
 
 void RouteMonitor::stop()
@@ -53,7 +56,8 @@ void RouteMonitor::stop()
     m_api.abortAll();
     m_timer.stop();
     m_nodeTimer.stop();
-    m_logs.abort();
+    if (m_logs)
+        m_logs->abort();
     m_route.clear();
     m_node.clear();
     if (m_checking) {

@@ -8,6 +8,8 @@
 #include <QTimer>
 #include <QWebSocket>
 
+#include <memory>
+
 // Watches the route the tunnel's selector points at while the engine runs: which node carries the
 // traffic (a latency test group's "now"), and whether that node answers a delay test. When it
 // does not and the route is a group, the group is made to test all its members again, so it
@@ -49,7 +51,8 @@ private:
     void onLogLine(const QString &message);
 
     ControlApi m_api;
-    QWebSocket m_logs;
+    // Made on the first start: a web socket reads the TLS defaults, which loads the TLS library.
+    std::unique_ptr<QWebSocket> m_logs;
     QTimer m_timer;
     QTimer m_nodeTimer;
     QElapsedTimer m_sinceTriggered;

@@ -17,9 +17,6 @@ TrafficMonitor::TrafficMonitor(service &tunnel, QObject *parent)
     , m_tunnel(tunnel)
 {
     connect(&m_tunnel, &service::isConnectedChanged, this, &TrafficMonitor::update);
-    connect(&m_stream, &QWebSocket::connected, this, [this] { setStreaming(true); });
-    connect(&m_stream, &QWebSocket::disconnected, this, [this] { setStreaming(false); });
-    connect(&m_stream, &QWebSocket::textMessageReceived, this, &TrafficMonitor::onMessage);
 }
 
 void TrafficMonitor::setWatching(bool watching)
@@ -46,7 +43,8 @@ void TrafficMonitor::update()
         closeStream();
         return;
     }
-    if (m_stream.state() == QAbstractSocket::UnconnectedState && m_api.running() == 0)
+    if ((!m_stream || m_stream->state() == QAbstractSocket::UnconnectedState)
+        && m_api.running() == 0)
         readTotals();
 }
 
@@ -70,16 +68,23 @@ void TrafficMonitor::readTotals()
 
 void TrafficMonitor::openStream()
 {
-    if (m_watching && m_tunnel.isConnected())
-        m_stream.open(m_api.webSocketUrl(QStringLiteral("/traffic")));
+    if (!m_watching || !m_tunnel.isConnected())
+        return;
+    if (!m_stream) {
+        m_stream = std::make_unique<QWebSocket>();
+        connect(m_stream.get(), &QWebSocket::connected, this, [this] { setStreaming(true); });
+        connect(m_stream.get(), &QWebSocket::disconnected, this, [this] { setStreaming(false); });
+        connect(m_stream.get(), &QWebSocket::textMessageReceived, this, &TrafficMonitor::onMessage);
+    }
+    m_stream->open(m_api.webSocketUrl(QStringLiteral("/traffic")));
 }
 
 void TrafficMonitor::closeStream()
 {
     ++m_generation;
     m_api.abortAll();
-    if (m_stream.state() != QAbstractSocket::UnconnectedState)
-        m_stream.abort();
+    if (m_stream && m_stream->state() != QAbstractSocket::UnconnectedState)
+        m_stream->abort();
     setStreaming(false);
     if (m_uploadSpeed != 0 || m_downloadSpeed != 0) {
         m_uploadSpeed = 0;

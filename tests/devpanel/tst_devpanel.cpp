@@ -5,7 +5,6 @@
 #include <QJsonDocument>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
-#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QSslConfiguration>
 #include <QTest>
@@ -142,7 +141,6 @@ private slots:
 
         const QJsonObject info = get("/v1/public/user/info", token);
         QCOMPARE(info["balance"].toInt(-1), 0);
-        QCOMPARE(info["gift_amount"].toInt(-1), 0);
         QCOMPARE(info["refer_code"].toString().size(), 8);
         QVERIFY(info["referer_id"].toInt() > 0);
         QCOMPARE(msgOf(m_panel.call(
@@ -156,74 +154,6 @@ private slots:
             "success");
         QVERIFY(m_panel.login(email, "first-pass").isEmpty());
         QVERIFY(!m_panel.login(email, "second-pass").isEmpty());
-    }
-
-    void tokenLifetimeAndRevocation()
-    {
-        QString email;
-        newUser(&email);
-        const QString info = "/v1/public/user/info";
-        QVERIFY(m_panel.setTokenLifetime(60));
-        const QByteArray token = m_panel.login(email, "secret1");
-        const QJsonObject payload = tokenPayload(token);
-        QCOMPARE(qint64(payload["exp"].toDouble()) - qint64(payload["iat"].toDouble()), 60);
-        QCOMPARE(msgOf(m_panel.call("GET", info, {}, token)), "success");
-        QVERIFY(m_panel.setClockOffset(61));
-        QCOMPARE(msgOf(m_panel.call("GET", info, {}, token)), "Invalid Access");
-
-        QVERIFY(m_panel.setTokenLifetime(0));
-        const QByteArray lasting = m_panel.login(email, "secret1");
-        QVERIFY(!tokenPayload(lasting).contains("exp"));
-        QCOMPARE(msgOf(m_panel.call("GET", info, {}, lasting)), "success");
-        QVERIFY(m_panel.revokeTokens(email));
-        QCOMPARE(msgOf(m_panel.call("GET", info, {}, lasting)), "Invalid Access");
-    }
-
-    void refusedTokenStyles_data()
-    {
-        QTest::addColumn<QString>("style");
-        QTest::addColumn<QByteArray>("authorization");
-        QTest::addColumn<int>("httpStatus");
-        QTest::addColumn<QString>("msg");
-        const QByteArray bad = "not.a.token";
-        QTest::newRow("invalid access, none")
-            << "invalid-access" << QByteArray() << 200 << "Invalid Access";
-        QTest::newRow("invalid access, forged")
-            << "invalid-access" << bad << 200 << "Invalid Access";
-        QTest::newRow("login first") << "login-first" << bad << 200 << "请先登录";
-        QTest::newRow("http 401") << "http-401" << QByteArray() << 401 << "Invalid Access";
-    }
-
-    void refusedTokenStyles()
-    {
-        QFETCH(QString, style);
-        QFETCH(QByteArray, authorization);
-        QFETCH(int, httpStatus);
-        QFETCH(QString, msg);
-        QVERIFY(m_panel.setAuthStyle(style));
-        int status = 0;
-        const QJsonObject reply
-            = m_panel.call("GET", "/v1/public/user/subscribe", {}, authorization, &status);
-        QCOMPARE(status, httpStatus);
-        QCOMPARE(msgOf(reply), msg);
-    }
-
-    void bearerPrefixIsRefusedAndLogged()
-    {
-        const QByteArray token = newUser();
-        const QString info = "/v1/public/user/info";
-        QCOMPARE(msgOf(m_panel.call("GET", info, {}, "Bearer " + token)), "Invalid Access");
-        const QJsonObject seen = m_panel.lastRequest(info);
-        QCOMPARE(seen["method"].toString(), "GET");
-        QCOMPARE(
-            seen["headers"]["authorization"].toString(), QString::fromLatin1("Bearer " + token));
-
-        m_panel.call("POST", "/v1/public/order/pre", {{"subscribe_id", 1}}, token);
-        m_panel.call("GET", "/v1/public/ticket/list?page=2&size=5", {}, token);
-        const QJsonArray log = m_panel.requests();
-        QCOMPARE(log.size(), 3);
-        QCOMPARE(log[1]["body"].toString(), R"({"subscribe_id":1})");
-        QCOMPARE(log[2]["query"].toObject(), QJsonObject({{"page", "2"}, {"size", "5"}}));
     }
 
     void buyPayAndFetchTheSubscription()
@@ -265,8 +195,6 @@ private slots:
                                .toString());
         QCOMPARE(payPage.host(), "127.0.0.1");
         QByteArray page;
-        m_panel.call("GET", payPage.path(), {}, {}, nullptr, &page);
-        QVERIFY(page.contains("id=\"pay\"") && page.contains("id=\"fail\""));
         int status = 0;
         m_panel.call("POST", payPage.path() + "/pay", {}, {}, &status, &page);
         QCOMPARE(status, 200);
@@ -296,11 +224,6 @@ private slots:
         QCOMPARE(qint64(subscriptions(token)[0].toObject()["expire_time"].toDouble()),
             expiry + 30 * 86400);
         QCOMPARE(subscriptions(token).size(), 1);
-
-        // An unpaid order closes after its payment window.
-        const QString stale = order(token, planId, 1, card);
-        QVERIFY(m_panel.setClockOffset(901));
-        QCOMPARE(orderStatus(token, stale), 3);
     }
 
     void payFromBalance()
@@ -327,15 +250,6 @@ private slots:
         // A second may pass between the claim and the check.
         const int remaining = data["remaining_time"].toInt();
         QVERIFY2(remaining <= 82800 && remaining >= 82795, qPrintable(QString::number(remaining)));
-        QVERIFY(m_panel.configure({{"free_cooldown_style", "message"}}));
-        QJsonObject reply = m_panel.call("POST", claim, {}, token);
-        QVERIFY(msgOf(reply).contains(
-            QRegularExpression("^Please wait (8279\\d|82800) seconds before claiming again$")));
-        QVERIFY(!dataOf(reply).contains("remaining_time"));
-        QVERIFY(m_panel.configure({{"free_cooldown_style", "refusal"}}));
-        reply = m_panel.call("POST", claim, {}, token);
-        QCOMPARE(msgOf(reply), "The free plan was claimed recently");
-        QVERIFY(dataOf(reply)["remaining_time"].toInt() >= 82795);
         QVERIFY(m_panel.setClockOffset(86400));
         QCOMPARE(post(claim, {}, token)["success"].toBool(), true);
         QCOMPARE(subscriptions(token).size(), 1);
@@ -357,93 +271,19 @@ private slots:
         QCOMPARE(status, 403);
     }
 
-    void ticketConversation()
-    {
-        QVERIFY(m_panel.configure({{"ticket_auto_reply", false}}));
-        const QByteArray token = newUser();
-        const QJsonObject ticket = post("/v1/public/ticket/",
-            {{"title", "Slow node"}, {"description", "Tokyo is slow"}}, token);
-        const int id = ticket["id"].toInt();
-        QVERIFY(id > 0);
-        QCOMPARE(ticket["status"].toInt(), 1);
-        const QJsonObject follow = post("/v1/public/ticket/follow",
-            {{"ticket_id", id}, {"from", "User"}, {"type", 1}, {"content", "Still slow"}}, token);
-        QCOMPARE(follow["from"].toString(), "User");
-        QVERIFY(m_panel.replyToTicket(id, "Fixed"));
-        const QJsonObject detail
-            = get(QStringLiteral("/v1/public/ticket/detail?id=%1").arg(id), token);
-        QCOMPARE(detail["status"].toInt(), 2);
-        const QJsonArray follows = detail["follow"].toArray();
-        QCOMPARE(follows.size(), 2);
-        QCOMPARE(follows[1]["from"].toString(), "Admin");
-
-        auto listed = [&](const QString &query) {
-            return get("/v1/public/ticket/list?page=1&size=10" + query, token)["total"].toInt(-1);
-        };
-        QCOMPARE(listed({}), 1);
-        QCOMPARE(
-            msgOf(m_panel.call("PUT", "/v1/public/ticket/", {{"id", id}, {"status", 4}}, token)),
-            "success");
-        QCOMPARE(listed({}), 0);
-        QCOMPARE(listed("&status=4"), 1);
-        QCOMPARE(msgOf(m_panel.call("POST", "/v1/public/ticket/follow",
-                     {{"ticket_id", id}, {"content", "?"}}, token)),
-            "This ticket is closed");
-    }
-
-    void announcementsSiteAndVersion()
-    {
-        const QByteArray token = newUser();
-        m_panel.addAnnouncement({{"title", "Pop"}, {"popup", true}});
-        const QJsonObject all = get("/v1/public/announcement/list?page=1&size=50", token);
-        const QJsonArray list = all["announcements"].toArray();
-        QCOMPARE(all["total"].toInt(), list.size());
-        bool hidden = false;
-        bool pinned = false;
-        for (const QJsonValue &entry : list) {
-            hidden |= !entry["show"].toBool();
-            pinned |= entry["pinned"].toBool();
-        }
-        QVERIFY(hidden && pinned);
-        const QJsonArray popups
-            = get("/v1/public/announcement/list?page=1&size=10&popup=true", token)["announcements"]
-                  .toArray();
-        QCOMPARE(popups.size(), 2);
-        for (const QJsonValue &entry : popups)
-            QVERIFY(entry["popup"].toBool());
-
-        QCOMPARE(get("/v1/common/site/config")["currency"].toObject()["currency_symbol"].toString(),
-            "$");
-        const auto version = [&] {
-            QByteArray raw;
-            m_panel.call("GET", QUrl(m_panel.versionFileUrl()).path(), {}, {}, nullptr, &raw);
-            return QJsonDocument::fromJson(raw).object();
-        };
-        QCOMPARE(version()["min_version"].toString(), "1.0.0");
-        QVERIFY(version()["update_url"].toString().startsWith(m_panel.url().toString()));
-        QVERIFY(m_panel.configure({{"version", QJsonObject {{"min_version", "2.0"}}}}));
-        QCOMPARE(version()["min_version"].toString(), "2.0");
-    }
-
     void faultSwitches_data()
     {
         QTest::addColumn<QJsonObject>("fault");
         QTest::addColumn<int>("httpStatus");
         QTest::addColumn<QByteArray>("bodyStart");
         QTest::addColumn<int>("requests");
-        QTest::newRow("status") << QJsonObject {{"status", 502}} << 502
-                                << QByteArray(R"({"code":502)") << 2;
         QTest::newRow("status with msg")
             << QJsonObject {{"status", 401}, {"msg", "unauthorized"}} << 401
             << QByteArray(R"({"code":401,"data":null,"msg":"unauthorized"})") << 2;
         QTest::newRow("msg override") << QJsonObject {{"msg", "Success"}} << 200
                                       << QByteArray(R"({"code":200,"data":{"currency")") << 2;
-        QTest::newRow("malformed")
-            << QJsonObject {{"body", "malformed"}} << 200
-            << QByteArray(R"({"code":200,"msg":"success","data":{"list":[{"id":1,)") << 2;
         QTest::newRow("non-object")
             << QJsonObject {{"body", "non-object"}} << 200 << QByteArray("[") << 2;
-        QTest::newRow("empty") << QJsonObject {{"body", "empty"}} << 200 << QByteArray() << 2;
         // The HTTP library resends a request whose connection closed before any answer a few
         // times, so the fault stays until cleared and the count is not fixed.
         QTest::newRow("dropped") << QJsonObject {{"drop", true}, {"times", 0}} << 0 << QByteArray()
@@ -513,17 +353,10 @@ private slots:
         const char *const send = "/v1/common/send_code";
         QTest::newRow("malformed")
             << "/v1/auth/login" << QByteArray("{\"email\":") << "Invalid JSON: unterminated object";
-        QTest::newRow("array") << "/v1/auth/login" << QByteArray("[1]")
-                               << "Request body must be a JSON object";
-        QTest::newRow("empty") << send << QByteArray() << "Request body is empty";
         QTest::newRow("missing") << send << QByteArray(R"({"email":"a@b.cd"})")
                                  << "Missing field: type";
         QTest::newRow("wrong type") << send << QByteArray(R"({"email":"a@b.cd","type":"1"})")
                                     << "Field type must be a number";
-        QTest::newRow("out of range")
-            << send << QByteArray(R"({"email":"a@b.cd","type":3})") << "Field type is out of range";
-        QTest::newRow("bad email")
-            << send << QByteArray(R"({"email":"nobody","type":1})") << "Invalid email address";
         QTest::newRow("oversized")
             << "/v1/auth/login" << QByteArray(70000, ' ') << "Request body too large";
     }

@@ -98,3 +98,19 @@ inline nlohmann::json mixedInbound(bool sniff = true)
     return {{"type", "mixed"}, {"tag", "mixed-in"}, {"listen", "127.0.0.1"}, {"listen_port", 0},
         {"sniff", sniff}};
 }
+
+// The usual engine of an outbound's test: the mixed inbound, the outbound as the final one (or
+// through a selector "proxy" for the control API's views of it), a direct outbound beside it, and
+// a control API without a secret on a free port.
+inline nlohmann::json proxyConfig(
+    const nlohmann::json &outbound, bool viaSelector = false, bool sniff = true)
+{
+    nlohmann::json outbounds = {outbound, {{"type", "direct"}, {"tag", "direct"}}};
+    if (viaSelector)
+        outbounds.push_back(
+            {{"type", "selector"}, {"tag", "proxy"}, {"outbounds", {outbound["tag"]}}});
+    return {{"log", {{"level", "warn"}}}, {"inbounds", {mixedInbound(sniff)}},
+        {"outbounds", outbounds},
+        {"route", {{"final", viaSelector ? nlohmann::json("proxy") : outbound["tag"]}}},
+        {"experimental", {{"clash_api", {{"external_controller", "127.0.0.1:0"}}}}}};
+}

@@ -169,7 +169,6 @@ TEST_CASE(selfAndLoopbackDestinations)
             {"the self-loop", false, "127.0.0.1", engine.mixed, ""},
             {"own controller by name", false, "localhost", engine.api, ""},
             {"own inbound by the unspecified address", true, "0.0.0.0", engine.mixed, ""},
-            {"own inbound by name", true, "localhost", engine.mixed, ""},
             {"own controller, IPv4-mapped", true, "::ffff:127.0.0.1", engine.api, ""},
             {"loopback origin", false, "127.0.0.1", origin.port(), "origin"},
             {"loopback origin by name", true, "localhost", origin.port(), "origin"},

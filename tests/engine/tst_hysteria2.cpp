@@ -40,14 +40,9 @@ json hy2Outbound(std::uint16_t port, const std::string &password, const std::str
     return outbound;
 }
 
-json engineConfig(json outbound)
+json engineConfig(const json &outbound)
 {
-    return {{"log", {{"level", "warn"}}}, {"inbounds", {mixedInbound(false)}},
-        {"outbounds",
-            {{{"type", "selector"}, {"tag", "proxy"}, {"outbounds", {"hy"}}}, std::move(outbound),
-                {{"type", "direct"}, {"tag", "direct"}}}},
-        {"route", {{"final", "proxy"}}},
-        {"experimental", {{"clash_api", {{"external_controller", "127.0.0.1:0"}}}}}};
+    return proxyConfig(outbound, true, false);
 }
 
 // Echoes every TCP connection back to its sender.
@@ -157,17 +152,7 @@ std::string dialError(const json &outbound, bool udp = false)
 
 TEST_CASE(framing)
 {
-    // The request head for 198.18.1.10:80 and the shortest success answer.
-    const auto request = hy2::tcpRequest("198.18.1.10:80");
-    const std::vector<std::uint8_t> start = {0x44, 0x01, 0x0e};
-    CHECK(std::equal(start.begin(), start.end(), request.begin()));
-    CHECK_EQ(std::string(request.begin() + 3, request.begin() + 17), "198.18.1.10:80");
-    std::uint64_t padding = 0;
-    std::size_t used = 0;
-    CHECK(hy2::readVarint(request.data() + 17, request.size() - 17, padding, used)
-        == ParseStatus::Done);
-    CHECK(padding >= 64 && padding <= 511 && 17 + used + padding == request.size());
-
+    // The answers the test server never sends: the bounds on message and padding.
     struct ResponseRow
     {
         std::vector<std::uint8_t> bytes;
@@ -358,8 +343,6 @@ TEST_CASE(loginFailures)
             "authentication failed, status code: "},
         {"untrusted certificate", untrusted, "tls: handshake failed"},
         {"salamander missing", hy2Outbound(salamander.port(), options.password),
-            "quic: handshake timed out"},
-        {"salamander wrong", hy2Outbound(salamander.port(), options.password, "not it"),
             "quic: handshake timed out"},
         {"tcp disabled", udpOnly, "tcp is disabled"},
     };

@@ -19,12 +19,8 @@ std::string curlGet(std::vector<std::string> arguments, const std::string &url)
 
 json shadowsocksConfig(std::uint16_t serverPort, const std::string &method)
 {
-    return {{"log", {{"level", "warn"}}}, {"inbounds", {mixedInbound()}},
-        {"outbounds",
-            {{{"type", "shadowsocks"}, {"tag", "ss"}, {"server", "127.0.0.1"},
-                 {"server_port", serverPort}, {"method", method}, {"password", "loopback-secret"}},
-                {{"type", "direct"}, {"tag", "direct"}}}},
-        {"route", {{"final", "ss"}}}};
+    return proxyConfig({{"type", "shadowsocks"}, {"tag", "ss"}, {"server", "127.0.0.1"},
+        {"server_port", serverPort}, {"method", method}, {"password", "loopback-secret"}});
 }
 
 // TCP and UDP through the engine's Shadowsocks outbound to a server already listening.
@@ -49,11 +45,7 @@ void checkShadowsocks(
 TEST_CASE(curlThroughMixedInbound)
 {
     Origin origin("origin");
-    RunningEngine running({{"log", {{"level", "warn"}}}, {"inbounds", {mixedInbound()}},
-        {"outbounds",
-            {{{"type", "selector"}, {"tag", "proxy"}, {"outbounds", {"direct"}}},
-                {{"type", "direct"}, {"tag", "direct"}}}},
-        {"route", {{"final", "proxy"}}}});
+    RunningEngine running(proxyConfig({{"type", "direct"}, {"tag", "out"}}, true));
     const std::string port = std::to_string(running.mixedPort());
     const std::string expected = support::sha256Hex(origin.blob());
     const std::string target = "127.0.0.1:" + std::to_string(origin.port()) + "/blob";
@@ -103,8 +95,7 @@ TEST_CASE(usersMustAuthenticate)
 TEST_CASE(malformedRequestCloseOnlyTheirConnection)
 {
     Origin origin("origin");
-    RunningEngine running({{"log", {{"level", "warn"}}}, {"inbounds", {mixedInbound()}},
-        {"outbounds", {{{"type", "direct"}, {"tag", "direct"}}}}});
+    RunningEngine running(proxyConfig({{"type", "direct"}, {"tag", "out"}}));
     asio::io_context io;
     const asio::ip::tcp::endpoint proxy(asio::ip::make_address("127.0.0.1"), running.mixedPort());
     asio::ip::tcp::socket kept(io);
@@ -154,12 +145,12 @@ TEST_CASE(shadowsocksThroughV2ray)
         std::fprintf(stderr, "v2ray missing: skipped\n");
         return;
     }
-    for (const char *method : {"aes-128-gcm", "aes-256-gcm", "chacha20-ietf-poly1305"}) {
-        const V2ray server(std::vector<json> {{{"protocol", "shadowsocks"},
-            {"settings",
-                {{"method", method}, {"password", "loopback-secret"}, {"network", "tcp,udp"}}}}});
-        checkShadowsocks(server.ports[0], method, "v2ray");
-    }
+    // A second implementation of one method; ss-server reads every method.
+    const V2ray server(std::vector<json> {{{"protocol", "shadowsocks"},
+        {"settings",
+            {{"method", "aes-256-gcm"}, {"password", "loopback-secret"},
+                {"network", "tcp,udp"}}}}});
+    checkShadowsocks(server.ports[0], "aes-256-gcm", "v2ray");
 }
 
 TEST_CASE(dnsOverSocksUdpIsHijacked)

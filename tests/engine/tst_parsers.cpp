@@ -1,5 +1,6 @@
-// Tables for the request parsers that face untrusted proxy clients, and for sniffing. That a
-// prefix of a complete SOCKS message needs more is checked by its fuzz corpus replay.
+// The edges of the request parsers that face untrusted proxy clients, and sniffing: curl carries
+// the common forms end to end (tst_engineinterop), and that a prefix of a complete SOCKS message
+// needs more is checked by its fuzz corpus replay.
 #include "common/httpparser.h"
 #include "inbound/socksparser.h"
 #include "route/sniff.h"
@@ -56,14 +57,10 @@ TEST_CASE(socks5Requests)
         std::string destination;
     };
     const std::vector<Row> rows = {
-        {"ipv4 connect", bytes({5, 1, 0, 1, 127, 0, 0, 1, 0x1F, 0x90}), ParseStatus::Done, 10, 1,
-            "127.0.0.1:8080"},
         {"domain lower-cased", bytes({5, 1, 0, 3, 11}) + "Example.COM" + bytes({0, 80}),
             ParseStatus::Done, 18, 1, "example.com:80"},
         {"ipv6", bytes({5, 1, 0, 4, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 187}),
             ParseStatus::Done, 22, 1, "[::1]:443"},
-        {"udp associate", bytes({5, 3, 0, 1, 0, 0, 0, 0, 0, 0}), ParseStatus::Done, 10, 3,
-            "0.0.0.0:0"},
         {"trailing payload not consumed", bytes({5, 1, 0, 1, 1, 2, 3, 4, 0, 1, 'G', 'E'}),
             ParseStatus::Done, 10, 1, "1.2.3.4:1"},
         {"empty domain", bytes({5, 1, 0, 3, 0, 0, 80}), ParseStatus::Invalid, 0, 0, ""},
@@ -111,8 +108,6 @@ TEST_CASE(socks4Requests)
         std::string destination;
     };
     const std::vector<Row> rows = {
-        {"socks4 ip", bytes({4, 1, 0, 80, 10, 0, 0, 1}) + "user" + bytes({0}), ParseStatus::Done,
-            "10.0.0.1:80"},
         {"socks4a domain", bytes({4, 1, 1, 187, 0, 0, 0, 9, 0}) + "Host.Test" + bytes({0}),
             ParseStatus::Done, "host.test:443"},
         {"socks4a ip text", bytes({4, 1, 0, 80, 0, 0, 0, 1, 0}) + "127.0.0.1" + bytes({0}),
@@ -166,12 +161,9 @@ TEST_CASE(httpRequestHeads)
             ParseStatus::Done, "example.com:8080", "/a?b=1"},
         {"default port, no path", "GET http://example.com HTTP/1.1\r\n\r\n", ParseStatus::Done,
             "example.com:80", "/"},
-        {"connect", "CONNECT 127.0.0.1:443 HTTP/1.1\r\nHost: 127.0.0.1:443\r\n\r\n",
-            ParseStatus::Done, "127.0.0.1:443", ""},
         {"connect ipv6", "CONNECT [::1]:443 HTTP/1.1\r\n\r\n", ParseStatus::Done, "[::1]:443", ""},
         {"origin form uses Host", "GET /x HTTP/1.1\r\nHost: h.test:81\r\n\r\n", ParseStatus::Done,
             "h.test:81", "/x"},
-        {"http/1.0", "GET http://a.test/ HTTP/1.0\r\n\r\n", ParseStatus::Done, "a.test:80", "/"},
         {"incomplete head", "GET http://a.test/ HTTP/1.1\r\nHost: a", ParseStatus::NeedMore, "",
             ""},
         {"not http", "\x16\x03\x01\x02", ParseStatus::Invalid, "", ""},

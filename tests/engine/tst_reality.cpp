@@ -18,15 +18,9 @@
 using namespace qivro::engine;
 using utls::Bytes;
 
-namespace {
+using support::unhex;
 
-Bytes hex(const std::string &text)
-{
-    Bytes out;
-    for (std::size_t i = 0; i + 1 < text.size(); i += 2)
-        out.push_back(static_cast<std::uint8_t>(std::stoi(text.substr(i, 2), nullptr, 16)));
-    return out;
-}
+namespace {
 
 Bytes counting(std::uint8_t from)
 {
@@ -64,18 +58,18 @@ Bytes certificateWithSignature(const Bytes &seed, const Bytes &signature)
 TEST_CASE(goldenVectorIsReproduced)
 {
     const Bytes clientPublic
-        = hex("07a37cbc142093c8b755dc1b10e86cb426374ad16aa853ed0bdfc0b2b86d1c7c");
+        = unhex("07a37cbc142093c8b755dc1b10e86cb426374ad16aa853ed0bdfc0b2b86d1c7c");
     const Bytes serverPublic
-        = hex("5869aff450549732cbaaed5e5df9b30a6da31cb0e5742bad5ad4a1a768f1a67b");
+        = unhex("5869aff450549732cbaaed5e5df9b30a6da31cb0e5742bad5ad4a1a768f1a67b");
     const Bytes random = counting(0xa0);
-    Bytes hello = hex("0100008c0303");
+    Bytes hello = unhex("0100008c0303");
     hello.insert(hello.end(), random.begin(), random.end());
     hello.push_back(0x20);
     hello.insert(hello.end(), 32, 0);
-    const Bytes tail = hex("0002130101000041002b0003020304000a00040002001d003300260024001d0020");
+    const Bytes tail = unhex("0002130101000041002b0003020304000a00040002001d003300260024001d0020");
     hello.insert(hello.end(), tail.begin(), tail.end());
     hello.insert(hello.end(), clientPublic.begin(), clientPublic.end());
-    const Bytes sigalgs = hex("000d000400020807");
+    const Bytes sigalgs = unhex("000d000400020807");
     hello.insert(hello.end(), sigalgs.begin(), sigalgs.end());
     CHECK_EQ(hello.size(), 144u);
 
@@ -83,7 +77,7 @@ TEST_CASE(goldenVectorIsReproduced)
     CHECK(share->publicKey() == clientPublic);
     Bytes shared;
     CHECK(share->agree(serverPublic.data(), serverPublic.size(), shared));
-    CHECK(shared == hex("a84dc7c3c8f058b1b2dc4cd1e9b5dc0a7987f88b6a9564cde3391fc421159e77"));
+    CHECK(shared == unhex("a84dc7c3c8f058b1b2dc4cd1e9b5dc0a7987f88b6a9564cde3391fc421159e77"));
 
     utls::RealityKeys keys;
     CHECK_EQ(utls::parseRealityKeys(encodeBase64Url(serverPublic.data(), serverPublic.size()),
@@ -91,18 +85,18 @@ TEST_CASE(goldenVectorIsReproduced)
         "");
     utls::RealityAuth auth(keys);
     CHECK(auth.seal(hello, random, *share, 0x65000000));
-    CHECK(
-        auth.authKey() == hex("02081137cf0207838e853b1c457d10aaf9f26eeb08a6b44b9305804ebad5983c"));
+    CHECK(auth.authKey()
+        == unhex("02081137cf0207838e853b1c457d10aaf9f26eeb08a6b44b9305804ebad5983c"));
     CHECK(Bytes(hello.begin() + 39, hello.begin() + 71)
-        == hex("deadd3082bf73adb5effabb78976b986341b42f43e3f49e6f481b0c51386abc1"));
+        == unhex("deadd3082bf73adb5effabb78976b986341b42f43e3f49e6f481b0c51386abc1"));
 
     const Bytes expectedMac
-        = hex("28ab1f01deae18d978295846533464873105bb8ad43bebdb30e89a1be950dfdc"
-              "75b5cd6c67d4b3a8f428615ad01fcdb8f9421a59084fe4996d209a8e8d8d74c0");
+        = unhex("28ab1f01deae18d978295846533464873105bb8ad43bebdb30e89a1be950dfdc"
+                "75b5cd6c67d4b3a8f428615ad01fcdb8f9421a59084fe4996d209a8e8d8d74c0");
     const Bytes certificate = certificateWithSignature(counting(0x41), expectedMac);
     Bytes ed25519;
     CHECK(utls::ed25519PublicKey(certificate, ed25519));
-    CHECK(ed25519 == hex("adc14011f82d1c56d956aa4f9d73d8858361a606048525e0d08c638dc75dd8c7"));
+    CHECK(ed25519 == unhex("adc14011f82d1c56d956aa4f9d73d8858361a606048525e0d08c638dc75dd8c7"));
     CHECK(utls::RealityAuth::certificateSignature(auth.authKey(), ed25519) == expectedMac);
     CHECK(auth.authenticates(certificate));
     Bytes forged = certificate;

@@ -289,22 +289,18 @@ TEST_CASE(handshakesAndTheirErrors)
     ::unsetenv("QIVRO_EXTRA_CA_FILE");
 }
 
-TEST_CASE(bulkAndResumption)
+// Bulk transfer through this layer is carried end to end through v2ray's TLS (tst_enginevless).
+TEST_CASE(resumption)
 {
-    const CertificateSet certificates = support::makeCertificates("tls-bulk", {"localhost"});
+    const CertificateSet certificates = support::makeCertificates("tls-resume", {"localhost"});
     EchoTlsServer server(certificates);
     TlsConfig config;
     config.enabled = true;
     config.serverName = "localhost";
     config.certificatePath = certificates.caPath;
     TlsClient client(config, "127.0.0.1", {});
-    std::string message(3 << 20, '\0');
-    for (std::size_t i = 0; i < message.size(); ++i)
-        message[i] = static_cast<char>((i * 2654435761u) >> 13);
-    const Outcome first = exchange(client, server.port(), message);
-    CHECK_MSG(first.error.empty() && first.echoed == message,
-        first.error + " " + std::to_string(first.echoed.size()));
-    CHECK(!first.resumed);
+    const Outcome first = exchange(client, server.port(), "first");
+    CHECK_MSG(first.error.empty() && first.echoed == "first" && !first.resumed, first.error);
     // The first connection's tickets let the second skip the full handshake.
     const Outcome second = exchange(client, server.port(), "again");
     CHECK(second.error.empty() && second.echoed == "again");

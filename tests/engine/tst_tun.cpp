@@ -1,6 +1,7 @@
-// The TUN inbound. Its NAT through a stand-in device (rewrites, checksums, ports, expiry); then,
-// as root in network namespaces the test makes itself, the real device with auto_route against
-// an origin at 198.18.1.10 behind a veth pair: TCP and UDP byte for byte, many connections,
+// The TUN inbound. Through a stand-in device what only time or a forwarded packet would show (NAT
+// ports, session expiry, dropped garbage, offload headers, the fake-address pool); then, as root in
+// network namespaces the test makes itself, the real device with auto_route against an origin at
+// 198.18.1.10 behind a veth pair: TCP and UDP byte for byte in both families, many connections,
 // FIN and reset, fake-address DNS, echo requests, and the rules before and after a crash.
 #include "dns/message.h"
 #include "enginefixture.h"
@@ -185,56 +186,6 @@ struct StackRig
 
 } // namespace
 
-// An application's segments reach the listener as B:nat -> A:port and the listener's come back
-// as if from the destination, payload intact and checksums right, for both families.
-TEST_CASE(natTurnsConnectionsAroundBothWays)
-{
-    const struct
-    {
-        const char *src;
-        const char *dst;
-        std::uint16_t listener;
-    } rows[] = {
-        {"198.18.0.1", "198.18.1.10", 40000},
-        {"198.18.0.1", "203.0.113.7", 40000},
-        {"fdfe:dcba:9876::1", "2001:db8::10", 40006},
-        {"fdfe:dcba:9876::1", "fc00::5", 40006},
-    };
-    for (const auto &row : rows) {
-        StackRig rig;
-        const Flow app = flowOf(row.src, 51000, row.dst, 443);
-        auto syn = tcpPacket(app, tcpSyn, "");
-        rig.stack.input(syn.data(), syn.size());
-        auto data = tcpPacket(app, tcpAck, "client hello");
-        rig.stack.input(data.data(), data.size());
-        CHECK_EQ(rig.device.written.size(), 2u);
-        const Flow inward = parsedFlow(rig.device.written.at(1));
-        const bool v6 = app.src.v6;
-        CHECK(inward.dst.toAddress()
-            == (v6 ? asio::ip::address(tunAddress6) : asio::ip::address(tunAddress4)));
-        CHECK_EQ(inward.dport, row.listener);
-        CHECK(inward.src.toAddress() == *rig.stack.fakeSource(v6));
-        CHECK(inward.sport >= SystemStack::firstNatPort);
-        CHECK_EQ(payloadOf(rig.device.written.at(1)), "client hello");
-        CHECK(checksumsRight(rig.device.written.at(0)) && checksumsRight(rig.device.written.at(1)));
-
-        // Only B's connection on that port is one of ours.
-        CHECK(!rig.stack.accepted(asio::ip::make_address(row.src), inward.sport));
-        const std::optional<Flow> original
-            = rig.stack.accepted(inward.src.toAddress(), inward.sport);
-        CHECK(original && *original == app);
-
-        auto reply = tcpPacket(
-            {inward.dst, inward.src, inward.dport, inward.sport}, tcpSyn | tcpAck, "server hello");
-        rig.stack.input(reply.data(), reply.size());
-        CHECK_EQ(rig.device.written.size(), 3u);
-        const Flow outward = parsedFlow(rig.device.written.at(2));
-        CHECK((outward == Flow {app.dst, app.src, app.dport, app.sport}));
-        CHECK_EQ(payloadOf(rig.device.written.at(2)), "server hello");
-        CHECK(checksumsRight(rig.device.written.at(2)));
-    }
-}
-
 // Ports: one per flow, never shared; a closed connection's port returns after its linger, a
 // connection the kernel never completed gives its port back, an accepted one keeps it.
 TEST_CASE(natPortsAreAllocatedAndReleased)
@@ -278,8 +229,8 @@ TEST_CASE(natPortsAreAllocatedAndReleased)
 }
 
 // UDP: one session per flow until it is idle for the timeout; replies come from the address the
-// application sent to; echo requests are answered; fragments and garbage are dropped.
-TEST_CASE(udpSessionsEchoAndDrops)
+// application sent to; fragments and garbage are dropped.
+TEST_CASE(udpSessionsAndDrops)
 {
     StackRig rig;
     const auto start = SystemStack::Clock::now();
@@ -298,7 +249,6 @@ TEST_CASE(udpSessionsEchoAndDrops)
     auto &reply = rig.device.written.back();
     CHECK((parsedFlow(reply) == Flow {flow.dst, flow.src, flow.dport, flow.sport}));
     CHECK_EQ(payloadOf(reply), "answer");
-    CHECK(checksumsRight(reply));
 
     rig.stack.expire(start + std::chrono::milliseconds(1999));
     CHECK_EQ(rig.stack.udpCount(), 1u);
@@ -307,28 +257,6 @@ TEST_CASE(udpSessionsEchoAndDrops)
     CHECK(!rig.stack.replyUdp(flow, reinterpret_cast<const std::uint8_t *>("late"), 4));
     rig.stack.input(datagram.data(), datagram.size(), start + std::chrono::seconds(3));
     CHECK_EQ(rig.handler.opened, 2);
-
-    // Echo requests (ICMP and ICMPv6) come back from their destination with valid checksums.
-    const std::vector<std::vector<std::uint8_t>> echoes = {
-        {0x45, 0, 0, 28, 0, 1, 0, 0, 64, 1, 0, 0, 198, 18, 0, 1, 198, 18, 1, 99, 8, 0, 0, 0, 0x12,
-            0x34, 0, 1},
-        {0x60, 0, 0, 0, 0, 8, 58, 64, 0xfd, 0xfe, 0xdc, 0xba, 0x98, 0x76, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-            1, 0xfc, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x99, 128, 0, 0, 0, 0x12, 0x34, 0,
-            1},
-    };
-    for (std::vector<std::uint8_t> echo : echoes) {
-        Packet request;
-        CHECK(parsePacket(echo.data(), echo.size(), request));
-        const IpBytes destination = request.flow.dst;
-        const std::size_t before = rig.device.written.size();
-        rig.stack.input(echo.data(), echo.size());
-        CHECK_EQ(rig.device.written.size(), before + 1);
-        std::vector<std::uint8_t> answer = rig.device.written.back();
-        const bool v6 = answer[0] >> 4 == 6;
-        CHECK_EQ(int(answer[v6 ? 40 : 20]), v6 ? 129 : 0);
-        CHECK((parsedFlow(answer).src == destination));
-        CHECK(checksumsRight(answer));
-    }
 
     // A later fragment, a truncated header, a packet longer than it says: nothing written.
     std::vector<std::uint8_t> fragment = datagram;
@@ -346,8 +274,9 @@ TEST_CASE(udpSessionsEchoAndDrops)
 }
 
 // With offload every packet carries the device's virtio header: a segment goes back with its
-// header as it came and its unfinished checksum moved to the new pseudo-header; packets the
-// stack makes itself get an empty header.
+// header as it came and its unfinished checksum moved to the new pseudo-header (the kernel trusts
+// it for local delivery, so only this shows a wrong one); packets the stack makes itself get an
+// empty header.
 TEST_CASE(offloadedSegmentsKeepTheirHeader)
 {
     struct Offloading : StandIn
@@ -440,7 +369,6 @@ TEST_CASE(fakeAddressesLeadBackToTheirNames)
     CHECK(v6.addresses.size() == 1 && v6.addresses.at(0).is_v6());
     CHECK(ask("origin.test", 16).addresses.empty());
     CHECK_EQ(int(ask("x.blocked.test", dns::typeA).rcode), 5);
-    CHECK_EQ(int(ask("other.test", 16).rcode), 5);
 
     for (const auto &address : {first.addresses.at(0), v6.addresses.at(0)}) {
         const Destination restored = dnsRouter.restore({{}, address, 443});
@@ -649,187 +577,157 @@ TEST_CASE(tcpAndUdpByteForByte)
     }
 }
 
-TEST_CASE(thousandConcurrentConnections)
-{
-    World world;
-    if (!world.ready)
-        return;
-    RunningEngine running(tunConfig(tunInbound(1500), {{"type", "direct"}, {"tag", "out"}}));
-    asio::io_context io;
-    std::vector<std::unique_ptr<tcp::socket>> sockets;
-    for (int i = 0; i < 1000; ++i) {
-        auto socket = std::make_unique<tcp::socket>(io);
-        std::error_code error;
-        socket->connect({asio::ip::make_address(origin), originPort}, error);
-        asio::write(*socket, asio::buffer("connection " + std::to_string(i) + "\n"), error);
-        CHECK_MSG(!error, error.message());
-        sockets.push_back(std::move(socket));
-    }
-    int answered = 0;
-    for (int i = 0; i < 1000; ++i) {
-        std::string line;
-        std::error_code error;
-        asio::read_until(
-            *sockets[static_cast<std::size_t>(i)], asio::dynamic_buffer(line), '\n', error);
-        answered += line == "connection " + std::to_string(i) + "\n";
-    }
-    CHECK_EQ(answered, 1000);
-    CHECK(running.engine.running());
-}
-
-// A close and a reset from either end reach the other; a route that rejects and a destination
-// that refuses both reset the application's connection.
-TEST_CASE(finAndResetReachBothEnds)
-{
-    World world;
-    if (!world.ready)
-        return;
-    RunningEngine running(tunConfig(tunInbound(1500), {{"type", "direct"}, {"tag", "out"}},
-        {{{"port", originPort + 9}, {"action", "reject"}}}));
-    const auto counts = [] {
-        int eof = -1, reset = -1;
-        std::sscanf(statusOfOrigin().c_str(), "eof=%d reset=%d", &eof, &reset);
-        return std::pair {eof, reset};
-    };
-    const auto [eofBefore, resetBefore] = counts();
-    // The application's FIN reaches the origin, whose own FIN comes back after the echo.
-    CHECK_EQ(echoed(origin, "half-closed", true), "half-closed");
-    CHECK_EQ(counts().first, eofBefore + 1);
-
-    asio::io_context io; // outlives the sockets openTo hands out
-    const auto openTo = [&io](int port) {
-        auto socket = std::make_unique<tcp::socket>(io);
-        std::error_code error;
-        socket->connect({asio::ip::make_address(origin), static_cast<std::uint16_t>(port)}, error);
-        return socket;
-    };
-    // The application's reset reaches the origin.
-    {
-        tcp::socket socket(io);
-        socket.connect({asio::ip::make_address(origin), originPort});
-        asio::write(socket, asio::buffer("x\n", 2));
-        std::string line;
-        asio::read_until(socket, asio::dynamic_buffer(line), '\n');
-        socket.set_option(asio::socket_base::linger(true, 0));
-        socket.close();
-    }
-    for (int i = 0; i < 50 && counts().second == resetBefore; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    CHECK_MSG(counts().second == resetBefore + 1,
-        statusOfOrigin() + " before " + std::to_string(resetBefore) + " eof "
-            + std::to_string(eofBefore));
-    // The origin's reset, a rejecting rule and a refused dial reach the application as resets.
-    const struct
-    {
-        int port;
-        const char *what;
-    } resets[] = {{originPort + 1, "origin resets"}, {originPort + 9, "route rejects"},
-        {originPort + 50, "origin refuses"}};
-    for (const auto &row : resets) {
-        auto socket = openTo(row.port);
-        std::error_code error;
-        asio::write(*socket, asio::buffer("line\n", 5), error);
-        char byte;
-        socket->read_some(asio::buffer(&byte, 1), error);
-        CHECK_MSG(
-            error == asio::error::connection_reset, std::string(row.what) + ": " + error.message());
-    }
-}
-
-// A hijacked query gets a fake address, and a connection to it reaches the name's real address,
-// over IPv4 and IPv6, with the query over UDP and over TCP.
-TEST_CASE(fakeDnsAnswersLeadToTheirNames)
+// One engine for the rest of the roads: a thousand connections at once; a close and a reset from
+// either end reach the other, and a route that rejects and a destination that refuses both reset
+// the application's connection; a hijacked query gets a fake address that leads to the name's
+// real one, over IPv4 and IPv6, with the query over UDP and over TCP; echo requests are answered.
+TEST_CASE(oneEngineCarriesEveryRoad)
 {
     World world(false, true);
     if (!world.ready)
         return;
-    RunningEngine running(tunConfig(tunInbound(1500), {{"type", "direct"}, {"tag", "out"}}));
-    const auto ask = [](std::uint16_t type, bool overTcp) -> std::string {
-        const std::vector<std::uint8_t> query = dns::buildQuery(0x0101, "origin.test", type);
-        asio::io_context io;
-        std::error_code error;
-        std::vector<std::uint8_t> answer(4096);
-        const asio::ip::address resolver = asio::ip::make_address("198.18.1.53");
-        if (overTcp) {
-            tcp::socket socket(io);
-            socket.connect({resolver, 53}, error);
-            const std::uint8_t length[2] = {0, static_cast<std::uint8_t>(query.size())};
-            asio::write(socket,
-                std::array<asio::const_buffer, 2> {asio::buffer(length), asio::buffer(query)},
-                error);
-            std::uint8_t size[2];
-            asio::read(socket, asio::buffer(size), error);
-            answer.resize(static_cast<std::size_t>((size[0] << 8) | size[1]));
-            asio::read(socket, asio::buffer(answer), error);
-        } else {
-            udp::socket socket(io, udp::v4());
-            socket.send_to(asio::buffer(query), {resolver, 53}, 0, error);
-            pollfd entry {socket.native_handle(), POLLIN, 0};
-            if (::poll(&entry, 1, 3000) <= 0)
-                return "no answer";
-            answer.resize(socket.receive(asio::buffer(answer), 0, error));
-        }
-        dns::Reply reply;
-        if (error || !dns::parseReply(answer.data(), answer.size(), reply)
-            || reply.addresses.empty())
-            return "no address";
-        return reply.addresses.front().to_string();
-    };
-    const std::string fake4 = ask(dns::typeA, false);
-    CHECK_MSG(fake4.rfind("198.19.", 0) == 0, fake4);
-    CHECK_EQ(ask(dns::typeA, true), fake4);
-    const std::string fake6 = ask(dns::typeAaaa, false);
-    CHECK_MSG(fake6.rfind("fc00:", 0) == 0, fake6);
-    for (const std::string &address : {fake4, fake6})
-        CHECK_MSG(echoed(address, "through " + address) == "through " + address, address);
-}
-
-TEST_CASE(echoRequestsAreAnswered)
-{
-    World world;
-    if (!world.ready)
-        return;
-    RunningEngine running(tunConfig(tunInbound(1500), {{"type", "direct"}, {"tag", "out"}}));
-    const struct
+    RunningEngine running(tunConfig(tunInbound(1500), {{"type", "direct"}, {"tag", "out"}},
+        {{{"port", originPort + 9}, {"action", "reject"}}}));
     {
-        const char *host;
-        int family;
-        int protocol;
-        std::uint8_t request;
-        std::uint8_t reply;
-    } rows[] = {{"198.18.1.99", AF_INET, IPPROTO_ICMP, 8, 0},
-        {"fc00::99", AF_INET6, IPPROTO_ICMPV6, 128, 129}};
-    // Datagram ICMP sockets (the kernel fills in the checksum and matches the reply), allowed in
-    // this namespace only.
-    std::ofstream("/proc/sys/net/ipv4/ping_group_range") << "0 2147483647";
-    for (const auto &row : rows) {
-        const int fd = ::socket(row.family, SOCK_DGRAM, row.protocol);
-        CHECK(fd >= 0);
-        sockaddr_storage to {};
-        const asio::ip::address address = asio::ip::make_address(row.host);
-        socklen_t size;
-        if (address.is_v4()) {
-            auto *in = reinterpret_cast<sockaddr_in *>(&to);
-            in->sin_family = AF_INET;
-            const auto bytes = address.to_v4().to_bytes();
-            std::memcpy(&in->sin_addr, bytes.data(), 4);
-            size = sizeof(sockaddr_in);
-        } else {
-            auto *in6 = reinterpret_cast<sockaddr_in6 *>(&to);
-            in6->sin6_family = AF_INET6;
-            const auto bytes = address.to_v6().to_bytes();
-            std::memcpy(&in6->sin6_addr, bytes.data(), 16);
-            size = sizeof(sockaddr_in6);
+        asio::io_context io;
+        std::vector<std::unique_ptr<tcp::socket>> sockets;
+        for (int i = 0; i < 1000; ++i) {
+            auto socket = std::make_unique<tcp::socket>(io);
+            std::error_code error;
+            socket->connect({asio::ip::make_address(origin), originPort}, error);
+            asio::write(*socket, asio::buffer("connection " + std::to_string(i) + "\n"), error);
+            CHECK_MSG(!error, error.message());
+            sockets.push_back(std::move(socket));
         }
-        const std::uint8_t request[12] = {row.request, 0, 0, 0, 0, 0, 0, 7, 'p', 'i', 'n', 'g'};
-        ::sendto(fd, request, sizeof request, 0, reinterpret_cast<sockaddr *>(&to), size);
-        pollfd entry {fd, POLLIN, 0};
-        std::uint8_t reply[64] = {};
-        const bool answered
-            = ::poll(&entry, 1, 3000) > 0 && ::recv(fd, reply, sizeof reply, 0) == 12;
-        CHECK_MSG(
-            answered && reply[0] == row.reply && std::memcmp(reply + 8, "ping", 4) == 0, row.host);
-        ::close(fd);
+        int answered = 0;
+        for (int i = 0; i < 1000; ++i) {
+            std::string line;
+            std::error_code error;
+            asio::read_until(
+                *sockets[static_cast<std::size_t>(i)], asio::dynamic_buffer(line), '\n', error);
+            answered += line == "connection " + std::to_string(i) + "\n";
+        }
+        CHECK_EQ(answered, 1000);
+        CHECK(running.engine.running());
+    }
+    {
+        const auto counts = [] {
+            int eof = -1, reset = -1;
+            std::sscanf(statusOfOrigin().c_str(), "eof=%d reset=%d", &eof, &reset);
+            return std::pair {eof, reset};
+        };
+        const auto [eofBefore, resetBefore] = counts();
+        // The application's FIN reaches the origin, whose own FIN comes back after the echo.
+        CHECK_EQ(echoed(origin, "half-closed", true), "half-closed");
+        CHECK_EQ(counts().first, eofBefore + 1);
+
+        asio::io_context io; // outlives the sockets openTo hands out
+        const auto openTo = [&io](int port) {
+            auto socket = std::make_unique<tcp::socket>(io);
+            std::error_code error;
+            socket->connect(
+                {asio::ip::make_address(origin), static_cast<std::uint16_t>(port)}, error);
+            return socket;
+        };
+        // The application's reset reaches the origin.
+        {
+            tcp::socket socket(io);
+            socket.connect({asio::ip::make_address(origin), originPort});
+            asio::write(socket, asio::buffer("x\n", 2));
+            std::string line;
+            asio::read_until(socket, asio::dynamic_buffer(line), '\n');
+            socket.set_option(asio::socket_base::linger(true, 0));
+            socket.close();
+        }
+        for (int i = 0; i < 50 && counts().second == resetBefore; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        CHECK_MSG(counts().second == resetBefore + 1,
+            statusOfOrigin() + " before " + std::to_string(resetBefore) + " eof "
+                + std::to_string(eofBefore));
+        // The origin's reset, a rejecting rule and a refused dial reach the application as resets.
+        const struct
+        {
+            int port;
+            const char *what;
+        } resets[] = {{originPort + 1, "origin resets"}, {originPort + 9, "route rejects"},
+            {originPort + 50, "origin refuses"}};
+        for (const auto &row : resets) {
+            auto socket = openTo(row.port);
+            std::error_code error;
+            asio::write(*socket, asio::buffer("line\n", 5), error);
+            char byte;
+            socket->read_some(asio::buffer(&byte, 1), error);
+            CHECK_MSG(error == asio::error::connection_reset,
+                std::string(row.what) + ": " + error.message());
+        }
+    }
+    {
+        const auto ask = [](std::uint16_t type, bool overTcp) -> std::string {
+            const std::vector<std::uint8_t> query = dns::buildQuery(0x0101, "origin.test", type);
+            asio::io_context io;
+            std::error_code error;
+            std::vector<std::uint8_t> answer(4096);
+            const asio::ip::address resolver = asio::ip::make_address("198.18.1.53");
+            if (overTcp) {
+                tcp::socket socket(io);
+                socket.connect({resolver, 53}, error);
+                const std::uint8_t length[2] = {0, static_cast<std::uint8_t>(query.size())};
+                asio::write(socket,
+                    std::array<asio::const_buffer, 2> {asio::buffer(length), asio::buffer(query)},
+                    error);
+                std::uint8_t size[2];
+                asio::read(socket, asio::buffer(size), error);
+                answer.resize(static_cast<std::size_t>((size[0] << 8) | size[1]));
+                asio::read(socket, asio::buffer(answer), error);
+            } else {
+                udp::socket socket(io, udp::v4());
+                socket.send_to(asio::buffer(query), {resolver, 53}, 0, error);
+                pollfd entry {socket.native_handle(), POLLIN, 0};
+                if (::poll(&entry, 1, 3000) <= 0)
+                    return "no answer";
+                answer.resize(socket.receive(asio::buffer(answer), 0, error));
+            }
+            dns::Reply reply;
+            if (error || !dns::parseReply(answer.data(), answer.size(), reply)
+                || reply.addresses.empty())
+                return "no address";
+            return reply.addresses.front().to_string();
+        };
+        const std::string fake4 = ask(dns::typeA, false);
+        CHECK_MSG(fake4.rfind("198.19.", 0) == 0, fake4);
+        CHECK_EQ(ask(dns::typeA, true), fake4);
+        const std::string fake6 = ask(dns::typeAaaa, false);
+        CHECK_MSG(fake6.rfind("fc00:", 0) == 0, fake6);
+        for (const std::string &address : {fake4, fake6})
+            CHECK_MSG(echoed(address, "through " + address) == "through " + address, address);
+    }
+    {
+        const struct
+        {
+            const char *host;
+            int family;
+            int protocol;
+            std::uint8_t request;
+            std::uint8_t reply;
+        } rows[] = {{"198.18.1.99", AF_INET, IPPROTO_ICMP, 8, 0},
+            {"fc00::99", AF_INET6, IPPROTO_ICMPV6, 128, 129}};
+        // Datagram ICMP sockets (the kernel fills in the checksum and matches the reply), allowed
+        // in this namespace only.
+        std::ofstream("/proc/sys/net/ipv4/ping_group_range") << "0 2147483647";
+        for (const auto &row : rows) {
+            const int fd = ::socket(row.family, SOCK_DGRAM, row.protocol);
+            CHECK(fd >= 0);
+            const udp::endpoint to(asio::ip::make_address(row.host), 0);
+            const std::uint8_t request[12] = {row.request, 0, 0, 0, 0, 0, 0, 7, 'p', 'i', 'n', 'g'};
+            ::sendto(fd, request, sizeof request, 0, to.data(), static_cast<socklen_t>(to.size()));
+            pollfd entry {fd, POLLIN, 0};
+            std::uint8_t reply[64] = {};
+            const bool answered
+                = ::poll(&entry, 1, 3000) > 0 && ::recv(fd, reply, sizeof reply, 0) == 12;
+            CHECK_MSG(answered && reply[0] == row.reply && std::memcmp(reply + 8, "ping", 4) == 0,
+                row.host);
+            ::close(fd);
+        }
     }
 }
 

@@ -1,6 +1,6 @@
 // VLESS with REALITY and the vision flow, through a running engine: an inner TLS 1.3 connection
 // leaves the outer TLS in both directions, other traffic stays inside it, UDP goes through XUDP,
-// wrong keys and real sites fail cleanly, and the node behaves like any other in the API.
+// a wrong key and a real site fail cleanly, and the node behaves like any other in the API.
 #include "common/base64url.h"
 #include "enginefixture.h"
 #include "realityserver.h"
@@ -57,14 +57,9 @@ struct RealityNode
     }
 };
 
-json config(json outbound)
+json config(const json &outbound)
 {
-    return {{"log", {{"level", "debug"}}}, {"inbounds", {mixedInbound(false)}},
-        {"outbounds",
-            {outbound, {{"type", "selector"}, {"tag", "proxy"}, {"outbounds", {"reality"}}},
-                {{"type", "direct"}, {"tag", "direct"}}}},
-        {"route", {{"final", "proxy"}}},
-        {"experimental", {{"clash_api", {{"external_controller", "127.0.0.1:0"}}}}}};
+    return proxyConfig(outbound, true, false);
 }
 
 // An inner TLS connection by OpenSSL over the proxied socket; each line must come back reversed
@@ -105,6 +100,10 @@ TEST_CASE(innerTrafficThroughVision)
     RealityNode node;
     support::SServer tls13(node.site, {"-tls1_3", "-rev"});
     support::SServer tls12(node.site, {"-tls1_2", "-rev"});
+    support::Origin origin("vision-origin", 1 << 20);
+    // Plain http test URLs are otherwise replaced by a public one.
+    ::setenv("QIVRO_ENGINE_TEST_URL",
+        ("http://127.0.0.1:" + std::to_string(origin.port()) + "/ping").c_str(), 1);
     RunningEngine engine(config(node.outbound(node.server->port(), node.publicKey(), "c0ffee")));
 
     struct Row
@@ -143,7 +142,6 @@ TEST_CASE(innerTrafficThroughVision)
     }
 
     // Plain HTTP stays inside the outer TLS and arrives whole.
-    support::Origin origin("vision-origin", 1 << 20);
     asio::io_context io;
     asio::ip::tcp::socket socket(io);
     socket.connect({asio::ip::make_address("127.0.0.1"), engine.mixedPort()});
@@ -155,6 +153,15 @@ TEST_CASE(innerTrafficThroughVision)
     CHECK_EQ(support::socksUdpExchange(engine.mixedPort(), "127.0.0.1", echo.port(), "over xudp"),
         "echo:over xudp");
     CHECK(node.vision.udpPackets() >= 1);
+
+    // The node in the control API like any other.
+    const auto proxy = support::httpCall(engine.apiPort(), "GET", "/proxies/reality");
+    CHECK_EQ(json::parse(proxy.body, nullptr, false).value("type", ""), "VLESS");
+    const auto delay
+        = support::httpCall(engine.apiPort(), "GET", "/proxies/reality/delay?timeout=5000");
+    CHECK_MSG(delay.status == 200 && json::parse(delay.body, nullptr, false).contains("delay"),
+        delay.body);
+    ::unsetenv("QIVRO_ENGINE_TEST_URL");
 }
 
 TEST_CASE(wrongKeysAndRealSitesFailCleanly)
@@ -173,7 +180,6 @@ TEST_CASE(wrongKeysAndRealSitesFailCleanly)
     };
     const Row rows[] = {
         {"wrong public key", false, encodeBase64Url(otherKey.data(), otherKey.size()), "c0ffee"},
-        {"wrong short id", false, node.publicKey(), "c0ffef"},
         {"real site at the address", true, node.publicKey(), "c0ffee"},
     };
     for (const Row &row : rows) {
@@ -190,26 +196,6 @@ TEST_CASE(wrongKeysAndRealSitesFailCleanly)
     CHECK_EQ(origin.connections(), 0);
     CHECK_EQ(node.server->authenticated(), 0);
     CHECK_EQ(node.server->bytesAfterHello(), 0u);
-}
-
-TEST_CASE(nodeInTheControlApi)
-{
-    if (!support::haveProgram("openssl"))
-        return;
-    RealityNode node;
-    support::Origin origin("delay-origin");
-    // Plain http test URLs are otherwise replaced by a public one.
-    const std::string testUrl = "http://127.0.0.1:" + std::to_string(origin.port()) + "/ping";
-    ::setenv("QIVRO_ENGINE_TEST_URL", testUrl.c_str(), 1);
-    RunningEngine engine(config(node.outbound(node.server->port(), node.publicKey(), "c0ffee")));
-    const auto proxy = support::httpCall(engine.apiPort(), "GET", "/proxies/reality");
-    CHECK_EQ(json::parse(proxy.body, nullptr, false).value("type", ""), "VLESS");
-    const auto delay
-        = support::httpCall(engine.apiPort(), "GET", "/proxies/reality/delay?timeout=5000");
-    CHECK_MSG(delay.status == 200 && json::parse(delay.body, nullptr, false).contains("delay"),
-        delay.body);
-    CHECK(node.server->authenticated() >= 1);
-    ::unsetenv("QIVRO_ENGINE_TEST_URL");
 }
 
 QTEST_MAIN()

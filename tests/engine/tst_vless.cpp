@@ -1,6 +1,7 @@
 // VLESS through the mixed inbound against a real VLESS server (Debian's v2ray) on loopback, over
 // every transport it serves; the transports it lacks through transportbridge.py in front of it.
 // Also the wire formats, checked against the framing as published.
+#include "common/gatheringtcpstream.h"
 #include "enginefixture.h"
 #include "outbound/vlessprotocol.h"
 #include "support.h"
@@ -9,7 +10,12 @@
 #include "transport/transport.h"
 #include "transport/wsframereader.h"
 
+#include <asio/write.hpp>
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
+#include <functional>
+#include <thread>
 
 using nlohmann::json;
 using support::Origin;
@@ -22,13 +28,6 @@ const std::string uuid = "b831381d-6324-4d53-ad4f-8cda48b30811";
 std::string hex(const std::vector<std::uint8_t> &bytes)
 {
     return support::hex(bytes.data(), bytes.size());
-}
-
-json engineConfig(const json &outbound)
-{
-    return {{"log", {{"level", "warn"}}}, {"inbounds", {mixedInbound()}},
-        {"outbounds", {outbound, {{"type", "direct"}, {"tag", "direct"}}}},
-        {"route", {{"final", outbound["tag"]}}}};
 }
 
 json vlessOutbound(std::uint16_t port, const json &extra = json::object())
@@ -44,7 +43,7 @@ json vlessOutbound(std::uint16_t port, const json &extra = json::object())
 void checkCarries(const json &outbound, const Origin &origin, const support::UdpEcho &echo,
     const std::string &label, bool udp = true)
 {
-    RunningEngine running(engineConfig(outbound));
+    RunningEngine running(proxyConfig(outbound));
     const std::string port = std::to_string(running.mixedPort());
     const std::string base = "http://127.0.0.1:" + std::to_string(origin.port());
     const std::string body = support::curl({"-x", "socks5h://127.0.0.1:" + port, base + "/blob"});
@@ -61,7 +60,7 @@ void checkCarries(const json &outbound, const Origin &origin, const support::Udp
         json variant = outbound;
         if (encoding.is_string())
             variant["packet_encoding"] = encoding;
-        RunningEngine udpEngine(engineConfig(variant));
+        RunningEngine udpEngine(proxyConfig(variant));
         const std::string payload = "ping " + label + (encoding.is_null() ? " xudp" : " plain");
         const std::string answer = support::socksUdpExchange(
             udpEngine.mixedPort(), "127.0.0.1", echo.port(), payload, 5000);
@@ -106,7 +105,6 @@ TEST_CASE(vlessWireFormat)
         {uuid, "b831381d63244d53ad4f8cda48b30811"},
         {"我爱🍉老师1314", "5783a3e7e37351cd8642c83782b807c5"},
         {"{B831381D-6324-4D53-AD4F-8CDA48B30811}", "b831381d63244d53ad4f8cda48b30811"},
-        {"urn:uuid:b831381d63244d53ad4f8cda48b30811", "b831381d63244d53ad4f8cda48b30811"},
     };
     for (const auto &[text, bytes] : ids) {
         const vless::Uuid parsed = vless::parseUuid(text);
@@ -119,11 +117,9 @@ TEST_CASE(vlessWireFormat)
     const vless::Uuid id = vless::parseUuid(uuid);
     const std::string prefix = "00b831381d63244d53ad4f8cda48b3081100";
     const std::vector<std::tuple<vless::Command, Destination, std::string>> requests = {
-        {vless::CommandTcp, makeDestination("127.0.0.1", 443), prefix + "0101bb017f000001"},
         {vless::CommandUdp, makeDestination("a.test", 80), prefix + "0200500206612e74657374"},
         {vless::CommandTcp, makeDestination("::1", 53),
             prefix + "01003503" + std::string(30, '0') + "01"},
-        {vless::CommandMux, makeDestination("a.test", 80), prefix + "03"},
     };
     for (const auto &[command, destination, expected] : requests) {
         std::vector<std::uint8_t> out;
@@ -146,30 +142,9 @@ TEST_CASE(vlessWireFormat)
     wrongVersion.feed(support::unhex("0100").data(), 2);
     CHECK(wrongVersion.failed() && wrongVersion.error() == "unknown version: 1");
 
-    // XUDP: the published example frame, a later packet, and the two reply shapes (that their
-    // prefixes need more is the fuzz corpus replay's check).
-    std::vector<std::uint8_t> frames;
-    const std::string pingText = "ping-xudp";
-    const std::vector<std::uint8_t> ping(pingText.begin(), pingText.end());
-    CHECK(vless::xudp::appendFrame(
-        frames, true, makeDestination("127.0.0.1", 9001), ping.data(), ping.size()));
-    CHECK(vless::xudp::appendFrame(
-        frames, false, makeDestination("127.0.0.1", 9001), ping.data(), ping.size()));
-    const std::string example = "000c0000010102232901"
-                                "7f000001"
-                                "0009"
-        + hex(ping);
-    CHECK_EQ(hex(frames),
-        example
-            + "000c0000020102232901"
-              "7f000001"
-              "0009"
-            + hex(ping));
+    // XUDP replies with and without an address, and a keep-alive v2ray does not send (requests
+    // are read by v2ray end to end; prefixes needing more is the fuzz corpus replay's check).
     const std::vector<std::tuple<std::string, bool, std::string>> replies = {
-        {"000400000201"
-         "0004"
-         "706f6e67",
-            false, ""},
         {"000c000002010200350108080808"
          "0003"
          "616263",
@@ -196,44 +171,30 @@ TEST_CASE(vlessWireFormat)
             bad);
 }
 
+// What the readers make of whole messages; that pieces of any size give the same is the fuzz
+// corpus replay's check.
 TEST_CASE(transportFraming)
 {
     // gun: 00 | length | 0a | varint | data; the reader takes MultiHunk's repeated field and
-    // skips other fields, in pieces of any size.
-    std::vector<std::uint8_t> header;
-    GunReader::appendHeader(header, 3);
-    CHECK_EQ(hex(header), "00000000050a03");
-    header.clear();
-    GunReader::appendHeader(header, 300);
-    CHECK_EQ(hex(header), "000000012f0aac02");
+    // skips other fields.
     const std::vector<std::uint8_t> message = support::unhex("000000000d0a03616263"
                                                              "1007"
                                                              "0a04"
                                                              "64656667"
                                                              "0000000000"
                                                              "00000000050a03686969");
-    for (std::size_t piece = 1; piece <= message.size(); ++piece) {
-        GunReader reader;
-        std::string data;
-        std::size_t at = 0;
-        std::size_t end = std::min(message.size(), piece);
-        while (at < message.size()) {
-            const GunReader::Step step = reader.next(message.data() + at, end - at);
-            if (step.kind == GunReader::Step::NeedMore) {
-                end = std::min(message.size(), end + piece);
-                continue;
-            }
-            CHECK_MSG(step.kind != GunReader::Step::Error, step.error);
-            if (step.kind == GunReader::Step::Error)
-                break;
-            if (step.kind == GunReader::Step::Data)
-                data.append(message.begin() + static_cast<long>(at),
-                    message.begin() + static_cast<long>(at + step.consumed));
-            at += step.consumed;
-            end = std::max(end, at);
-        }
-        CHECK_MSG(data == "abcdefghii", "pieces of " + std::to_string(piece) + ": " + data);
+    std::string data;
+    GunReader gun;
+    for (std::size_t at = 0; at < message.size();) {
+        const GunReader::Step step = gun.next(message.data() + at, message.size() - at);
+        if (!CHECK_MSG(step.kind != GunReader::Step::Error && step.consumed, step.error))
+            break;
+        if (step.kind == GunReader::Step::Data)
+            data.append(message.begin() + static_cast<long>(at),
+                message.begin() + static_cast<long>(at + step.consumed));
+        at += step.consumed;
     }
+    CHECK_EQ(data, "abcdefghii");
     for (const std::string bad : {"01000000020a00", "0001000001", "00000000030a0561"}) {
         GunReader reader;
         const std::vector<std::uint8_t> bytes = support::unhex(bad);
@@ -244,54 +205,30 @@ TEST_CASE(transportFraming)
     }
 
     // ws frames from a server: a text message skipped, a fragmented binary message with a ping
-    // between its parts, then a close.
-    const std::vector<std::uint8_t> frames = support::unhex("8103616263"
-                                                            "020368656c"
-                                                            "890170"
-                                                            "80026c6f"
-                                                            "880203e8");
-    for (std::size_t piece = 1; piece <= frames.size(); ++piece) {
+    // between its parts, then a close; and three broken streams.
+    const auto walk = [](const std::string &hexFrames) {
+        const std::vector<std::uint8_t> frames = support::unhex(hexFrames);
         WsFrameReader reader;
-        std::string data;
-        std::string pings;
-        int close = 0;
-        std::size_t at = 0;
-        std::size_t end = std::min(frames.size(), piece);
-        while (at < frames.size()) {
-            const WsFrameReader::Step step = reader.next(frames.data() + at, end - at);
-            if (step.kind == WsFrameReader::Step::NeedMore) {
-                end = std::min(frames.size(), end + piece);
-                continue;
-            }
+        std::string trace;
+        for (std::size_t at = 0; at < frames.size();) {
+            const WsFrameReader::Step step = reader.next(frames.data() + at, frames.size() - at);
+            if (step.kind == WsFrameReader::Step::Error)
+                return trace + "<error>";
+            if (step.kind == WsFrameReader::Step::NeedMore)
+                return trace + "<more>";
             if (step.kind == WsFrameReader::Step::Data)
-                data.append(frames.begin() + static_cast<long>(at + step.dataAt),
+                trace.append(frames.begin() + static_cast<long>(at + step.dataAt),
                     frames.begin() + static_cast<long>(at + step.dataAt + step.dataSize));
-            pings += step.kind == WsFrameReader::Step::Ping ? step.payload : "";
-            close = step.kind == WsFrameReader::Step::Close ? step.code : close;
-            CHECK(step.kind != WsFrameReader::Step::Error);
-            at += step.consumed;
-            end = std::max(end, at);
-        }
-        CHECK_MSG(data == "hello" && pings == "p" && close == 1000, std::to_string(piece));
-    }
-    for (const std::string bad : {"82810000000061", "0001ff",
-             "8201ff"
-             "8201ff"
-             "0001ff"
-             "0101ff"}) {
-        WsFrameReader reader;
-        const std::vector<std::uint8_t> bytes = support::unhex(bad);
-        std::size_t at = 0;
-        WsFrameReader::Step step;
-        while (at < bytes.size()) {
-            step = reader.next(bytes.data() + at, bytes.size() - at);
-            if (step.kind == WsFrameReader::Step::Error
-                || step.kind == WsFrameReader::Step::NeedMore)
-                break;
+            trace += step.kind == WsFrameReader::Step::Ping ? "<ping " + step.payload + ">" : "";
+            if (step.kind == WsFrameReader::Step::Close)
+                trace += "<close " + std::to_string(step.code) + ">";
             at += step.consumed;
         }
-        CHECK_MSG(step.kind == WsFrameReader::Step::Error, bad);
-    }
+        return trace;
+    };
+    CHECK_EQ(walk("8103616263020368656c89017080026c6f880203e8"), "hel<ping p>lo<close 1000>");
+    for (const std::string bad : {"82810000000061", "0001ff", "8201ff8201ff0001ff0101ff"})
+        CHECK_MSG(walk(bad).find("<error>") != std::string::npos, bad);
 
     // Paths go out as Go's URL writer sends them.
     const std::vector<std::pair<std::string, std::string>> paths
@@ -304,6 +241,72 @@ TEST_CASE(transportFraming)
     std::string out;
     CHECK(!requestPath("/%zz", out));
     CHECK_EQ(grpcPath("my/svc"), "/my%2Fsvc/Tun");
+}
+
+// The outbound's TCP reads wait for batches once a download runs in bulk: bytes that arrive before
+// the sender pauses must still come out, and so must the end of the stream.
+TEST_CASE(batchedReadsHoldNothingBack)
+{
+    struct Row
+    {
+        std::string label;
+        std::size_t bulk;
+        std::size_t tail;
+        bool closeAfter;
+    };
+    const std::vector<Row> rows = {
+        {"short exchange, no bulk", 300, 0, false},
+        {"bulk, then a short message and a pause", 3 << 20, 100, false},
+        {"bulk, then less than a batch and the end", 3 << 20, 1000, true},
+        {"bulk, then a batch but one byte", 2 << 20, GatheringTcpStream::batchBytes - 1, false},
+    };
+    for (const Row &row : rows) {
+        asio::io_context io;
+        asio::ip::tcp::acceptor acceptor(io, {asio::ip::make_address("127.0.0.1"), 0});
+        asio::ip::tcp::socket writer(io);
+        writer.connect(acceptor.local_endpoint());
+        auto stream = std::make_shared<GatheringTcpStream>(acceptor.accept());
+        std::string sent(row.bulk + row.tail, '\0');
+        for (std::size_t i = 0; i < sent.size(); ++i)
+            sent[i] = static_cast<char>((i * 2654435761u) >> 11);
+        std::atomic<bool> done {false};
+        std::thread sender([&] {
+            std::error_code error;
+            // Small writes, as a server writing one record at a time makes them.
+            for (std::size_t at = 0; at < row.bulk && !error; at += 2048)
+                asio::write(writer,
+                    asio::buffer(&sent[at], std::min<std::size_t>(2048, row.bulk - at)), error);
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            asio::write(writer, asio::buffer(&sent[row.bulk], row.tail), error);
+            if (row.closeAfter)
+                writer.shutdown(asio::socket_base::shutdown_send, error);
+            while (!done)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        });
+        std::string received;
+        std::vector<char> buffer(256 * 1024);
+        std::error_code ended;
+        std::function<void()> readMore = [&] {
+            stream->asyncReadSome(
+                asio::buffer(buffer), [&](const std::error_code &error, std::size_t size) {
+                    received.append(buffer.data(), size);
+                    if (error)
+                        ended = error;
+                    else if (received.size() < sent.size() || row.closeAfter)
+                        readMore();
+                });
+        };
+        readMore();
+        // The sender keeps its side open: a read waiting for a batch that never comes would hang.
+        io.run_for(std::chrono::seconds(10));
+        done = true;
+        sender.join();
+        CHECK_MSG(received == sent,
+            row.label + ": " + std::to_string(received.size()) + " of "
+                + std::to_string(sent.size()));
+        CHECK_MSG(ended == (row.closeAfter ? std::error_code(asio::error::eof) : std::error_code()),
+            row.label + ": " + ended.message());
+    }
 }
 
 TEST_CASE(throughV2ray)
@@ -337,7 +340,7 @@ TEST_CASE(throughV2ray)
     // A reader with a small window, and more bytes than the engine's socket buffers: its writes
     // stop short and end later.
     const Origin large("large", 16 << 20);
-    RunningEngine running(engineConfig(vlessOutbound(server.ports[1], {{"tls", clientTls}})));
+    RunningEngine running(proxyConfig(vlessOutbound(server.ports[1], {{"tls", clientTls}})));
     asio::io_context io;
     asio::ip::tcp::socket socket(io);
     socket.open(asio::ip::tcp::v4());
@@ -371,13 +374,8 @@ TEST_CASE(throughTestServers)
     const std::vector<Row> rows = {
         {"grpc h2c", {"--mode", "gun", "--service", "tun"},
             {{"transport", {{"type", "grpc"}, {"service_name", "tun"}}}}},
-        {"grpc+tls", {"--mode", "gun", "--service", "tun", "--tls"},
-            {{"tls", tls}, {"transport", {{"type", "grpc"}, {"service_name", "tun"}}}}},
         {"httpupgrade", {"--mode", "httpupgrade", "--path", "/up", "--host", "up.test"},
             {{"transport", {{"type", "httpupgrade"}, {"path", "/up"}, {"host", "up.test"}}}}},
-        {"httpupgrade+tls",
-            {"--mode", "httpupgrade", "--path", "/up", "--host", "localhost", "--tls"},
-            {{"tls", tls}, {"transport", {{"type", "httpupgrade"}, {"path", "/up"}}}}},
         {"ws early data in a header, Host from the headers",
             {"--mode", "wsearly", "--path", "/ws", "--early-header", "Sec-WebSocket-Protocol",
                 "--host", "ws.test"},
@@ -413,13 +411,11 @@ TEST_CASE(failuresAreClearAndContained)
     if (!haveServers())
         return;
     const support::CertificateSet certificates = support::makeCertificates("fail", {"localhost"});
-    const json tlsH2 = v2rayTls(certificates, {"h2"});
     const V2ray server = vlessServers({{{"network", "tcp"}},
         {{"network", "ws"}, {"wsSettings", {{"path", "/ws"}}}},
-        {{"network", "http"}, {"httpSettings", {{"path", "/h2"}}}, {"security", "tls"},
-            {"tlsSettings", tlsH2}},
         {{"network", "tcp"}, {"security", "tls"}, {"tlsSettings", v2rayTls(certificates, {})}}});
     Origin origin("origin");
+    const std::string url = "http://127.0.0.1:" + std::to_string(origin.port()) + "/name";
     const json trusted = {
         {"enabled", true}, {"server_name", "localhost"}, {"certificate_path", certificates.caPath}};
     const std::vector<std::tuple<std::string, json, std::string>> rows = {
@@ -430,35 +426,15 @@ TEST_CASE(failuresAreClearAndContained)
             vlessOutbound(
                 server.ports[1], {{"transport", {{"type", "ws"}, {"path", "/elsewhere"}}}}),
             "open outbound connection: unexpected HTTP response status: 404"},
-        {"wrong h2 path",
-            vlessOutbound(server.ports[2],
-                {{"tls", trusted}, {"transport", {{"type", "http"}, {"path", "/elsewhere"}}}}),
-            "read VLESS response: v2ray-http: unexpected status: 404 Not Found"},
         {"certificate not trusted",
             vlessOutbound(
-                server.ports[3], {{"tls", {{"enabled", true}, {"server_name", "localhost"}}}}),
+                server.ports[2], {{"tls", {{"enabled", true}, {"server_name", "localhost"}}}}),
             "open outbound connection: tls: failed to verify certificate: x509: certificate signed "
             "by unknown authority"},
-        {"certificate for another name",
-            vlessOutbound(server.ports[3],
-                {{"tls",
-                    {{"enabled", true}, {"server_name", "other.test"},
-                        {"certificate_path", certificates.caPath}}}}),
-            "x509: certificate is valid for localhost, not other.test"},
         {"vision flow", vlessOutbound(server.ports[0], {{"flow", "xtls-rprx-vision"}}),
             "outbound/vless[vl]: flow xtls-rprx-vision needs tls or reality"},
-        {"reality against a real TLS server",
-            vlessOutbound(server.ports[3],
-                {{"tls",
-                    {{"enabled", true}, {"server_name", "localhost"},
-                        {"utls", {{"enabled", true}, {"fingerprint", "chrome"}}},
-                        {"reality",
-                            {{"enabled", true},
-                                {"public_key", "WGmv9FBUlzLLqu1eXfmzCm2jHLDldCutWtShp2jxpns"},
-                                {"short_id", "01"}}}}}}),
-            "reality verification failed"},
         {"quic",
-            vlessOutbound(server.ports[3], {{"tls", trusted}, {"transport", {{"type", "quic"}}}}),
+            vlessOutbound(server.ports[2], {{"tls", trusted}, {"transport", {{"type", "quic"}}}}),
             "transport quic is not supported by this engine build"},
         {"shadowsocks plugin",
             {{"type", "shadowsocks"}, {"tag", "vl"}, {"server", "127.0.0.1"},
@@ -468,22 +444,20 @@ TEST_CASE(failuresAreClearAndContained)
     };
     for (const auto &[label, outbound, line] : rows) {
         LogCapture logs;
-        RunningEngine running(engineConfig(outbound));
+        RunningEngine running(proxyConfig(outbound));
         const std::string proxy = "socks5h://127.0.0.1:" + std::to_string(running.mixedPort());
-        const std::string url = "http://127.0.0.1:" + std::to_string(origin.port()) + "/name";
         CHECK_MSG(support::curl({"-x", proxy, url}).empty(), label);
         for (int i = 0; i < 50 && !logs.contains(line); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         CHECK_MSG(logs.contains(line), label + ": " + line);
     }
     // A browser-shaped hello is accepted by v2ray's TLS and carries the connection.
-    RunningEngine running(engineConfig(vlessOutbound(server.ports[3],
+    RunningEngine running(proxyConfig(vlessOutbound(server.ports[2],
         {{"tls",
             {{"enabled", true}, {"server_name", "localhost"},
                 {"certificate_path", certificates.caPath},
                 {"utls", {{"enabled", true}, {"fingerprint", "chrome"}}}}}})));
     const std::string proxy = "socks5h://127.0.0.1:" + std::to_string(running.mixedPort());
-    const std::string url = "http://127.0.0.1:" + std::to_string(origin.port()) + "/name";
     CHECK_EQ(support::curl({"-x", proxy, url}), "origin");
     CHECK_EQ(support::curl({"-x", proxy, url}), "origin");
 }

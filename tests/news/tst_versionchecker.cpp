@@ -69,21 +69,13 @@ void VersionCheckerTest::compareVersions_data()
         QTest::newRow(qPrintable(QStringLiteral("%1 vs %2").arg(a, b))) << a << b << order;
     };
     row("1.0.0", "1", 0);
-    row("1.0.0", "1.0", 0);
     row(" 1.0.0 ", "1.0.1", -1);
-    row("1.0.0", "1.1", -1);
     row("1.10", "1.9", 1); // numeric, not textual
-    row("1.0.0.1", "01", 1);
     row("1.0.0", "1.0.1-beta", -1); // a pre-release counts as its release
-    row("1.0.0", "1.0.0+7", 0);
     row("2.1+b-1", "2.1", 0);
     row("1.0.0", "v1.2", 0); // b unreadable
     row("1.0.0", "1..2", 0);
-    row("1.0.0", ".1", 0);
-    row("1.0.0", "1.", 0);
-    row("1.0.0", "-beta", 0);
     row("2147483648", "1", -1); // a unreadable: beyond 32 bits
-    row("1. 2", "1", -1);
     row("2147483647", "1", 1);
 }
 
@@ -113,12 +105,9 @@ void VersionCheckerTest::check_data()
     const char *missing = "Version response is missing min_version";
     row("prefix v", "v1.2", false, invalid);
     row("number", 2, false, missing);
-    row("blank", "  ", false, missing);
     row("absent", QJsonValue::Undefined, false, missing);
     const char *notJson = "Invalid version response";
     row("not JSON", "1.1", false, notJson, "malformed");
-    row("not an object", "1.1", false, notJson, "non-object");
-    row("server error", "1.1", false, "Server error, please try again later", "500");
     row("no answer", "1.1", false, "Connection timed out", "never");
 }
 

@@ -27,19 +27,6 @@ struct Received
         }
         return {};
     }
-    bool has(const QByteArray &name) const
-    {
-        return std::any_of(headers.cbegin(), headers.cend(),
-            [&](const auto &h) { return h.first.compare(name, Qt::CaseInsensitive) == 0; });
-    }
-    qsizetype position(const QByteArray &name) const
-    {
-        for (qsizetype i = 0; i < headers.size(); ++i) {
-            if (headers.at(i).first.compare(name, Qt::CaseInsensitive) == 0)
-                return i;
-        }
-        return -1;
-    }
 };
 
 QByteArray methodName(QHttpServerRequest::Method method)
@@ -103,8 +90,6 @@ void NetworkRequestTest::initTestCase()
     server.route("/expired",
         [=] { return reply(Status::Unauthorized, R"({"code":401,"msg":"token is expired"})"); });
     server.route("/forbidden", [=] { return reply(Status::Forbidden, "plain refusal"); });
-    server.route(
-        "/empty-msg", [=] { return reply(Status::BadRequest, R"({"code":400,"msg":""})"); });
     server.route("/bad-gateway",
         [=] { return reply(Status::BadGateway, R"({"code":502,"msg":"upstream down"})"); });
     server.route("/teapot", [=] { return reply(Status::ImATeapot, R"({"msg":["not text"]})"); });
@@ -174,8 +159,6 @@ void NetworkRequestTest::failures_data()
                                   << true << false << false << false;
     QTest::newRow("403 plain body") << "/forbidden" << -1 << 403 << "plain refusal" << expired
                                     << true << false << false << false;
-    QTest::newRow("400 empty msg") << "/empty-msg" << -1 << 400 << R"({"code":400,"msg":""})"
-                                   << QString() << false << false << false << false;
     QTest::newRow("msg not text") << "/teapot" << -1 << 418 << R"({"msg":["not text"]})"
                                   << QString() << false << false << false << false;
     QTest::newRow("502") << "/bad-gateway" << -1 << 502 << "upstream down"
@@ -238,9 +221,6 @@ void NetworkRequestTest::sentRequest_data()
     QTest::newRow("getRaw sends no content type")
         << "getRaw"
         << "" << QByteArray() << QByteArray("GET") << QByteArray() << QByteArray();
-    QTest::newRow("get with a body")
-        << "get"
-        << "" << json << QByteArray("GET") << QByteArray("application/json") << QByteArray();
     QTest::newRow("post with token")
         << "post"
         << "t\xc3\xb6k" << json << QByteArray("POST") << QByteArray("application/json")
@@ -279,13 +259,10 @@ void NetworkRequestTest::sentRequest()
 
     QCOMPARE(m_received.method, method);
     QCOMPARE(m_received.body, body);
-    QCOMPARE(m_received.has("Content-Type"), !contentType.isEmpty());
     QCOMPARE(m_received.header("Content-Type"), contentType);
-    QCOMPARE(m_received.has("Authorization"), !authorization.isEmpty());
     QCOMPARE(m_received.header("Authorization"), authorization);
     QCOMPARE(m_received.header("X-Zeta"), QByteArray("last"));
-    QVERIFY(m_received.position("X-Alpha") >= 0);
-    QVERIFY(m_received.position("X-Alpha") < m_received.position("X-Zeta"));
+    QCOMPARE(m_received.header("X-Alpha"), QByteArray("a"));
     QTRY_VERIFY(NetworkHandler::getDirectInstance()->findChildren<QNetworkReply *>().isEmpty());
 }
 

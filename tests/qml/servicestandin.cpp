@@ -1,28 +1,13 @@
 #include "servicestandin.h"
 
-#include <QVariantMap>
-
 void ServiceStandIn::reset()
 {
-    auto set
-        = [](auto &member, auto value, void (ServiceStandIn::*notify)(), ServiceStandIn *self) {
-              if (member != value) {
-                  member = value;
-                  emit(self->*notify)();
-              }
-          };
-    set(m_isConnected, false, &ServiceStandIn::isConnectedChanged, this);
-    set(m_selectedSubscription, QString(), &ServiceStandIn::selectedSubscriptionChanged, this);
-    set(m_selectedProxy, QString(), &ServiceStandIn::selectedProxyChanged, this);
-    set(m_autoRoute, false, &ServiceStandIn::autoRouteChanged, this);
-    set(m_tunEnabled, false, &ServiceStandIn::tunEnabledChanged, this);
-    set(m_hasPrivileges, true, &ServiceStandIn::hasPrivilegesChanged, this);
-    set(m_requiresPasswordInput, false, &ServiceStandIn::requiresPasswordInputChanged, this);
-    set(m_canRequestPrivileges, true, &ServiceStandIn::canRequestPrivilegesChanged, this);
-    set(m_nodeResponding, true, &ServiceStandIn::nodeRespondingChanged, this);
-    set(m_checkingConnection, false, &ServiceStandIn::checkingConnectionChanged, this);
-    m_privilegeRequestResult = m_grantsPrivileges = m_selectResult = true;
-    emit standInChanged();
+    m_isConnected = m_autoRoute = m_tunEnabled = m_requiresPasswordInput = m_checkingConnection
+        = false;
+    m_hasPrivileges = m_nodeResponding = m_privilegeRequestResult = m_grantsPrivileges
+        = m_selectResult = true;
+    m_selectedSubscription.clear();
+    m_selectedProxy.clear();
     clearCalls();
 }
 
@@ -39,80 +24,59 @@ QVariantList ServiceStandIn::callsTo(const QString &name) const
 void ServiceStandIn::clearCalls()
 {
     m_calls.clear();
-    emit callsChanged();
+    emit changed();
 }
 
 void ServiceStandIn::record(const QString &name, const QVariantList &args)
 {
     m_calls.append(QVariantMap {{QStringLiteral("name"), name}, {QStringLiteral("args"), args}});
-    emit callsChanged();
+    emit changed();
 }
 
 void ServiceStandIn::ToggleConnection()
 {
-    record(QStringLiteral("ToggleConnection"));
     m_isConnected = !m_isConnected;
-    emit isConnectedChanged();
+    record(QStringLiteral("ToggleConnection"));
 }
 
 void ServiceStandIn::selectSubscription(const QString &url)
 {
-    record(QStringLiteral("selectSubscription"), {url});
     m_selectedSubscription = url;
-    emit selectedSubscriptionChanged();
+    record(QStringLiteral("selectSubscription"), {url});
 }
 
 bool ServiceStandIn::select(
-    const QString &name, const QString &tag, bool autoRoute, const QString &argument)
+    const QString &name, const QString &argument, const QString &tag, bool autoRoute)
 {
-    record(name, {argument.isEmpty() ? tag : argument});
-    if (!m_selectResult)
-        return false;
-    m_selectedProxy = tag;
-    m_autoRoute = autoRoute;
-    emit selectedProxyChanged();
-    emit autoRouteChanged();
-    return true;
+    if (m_selectResult) {
+        m_selectedProxy = tag.isNull() ? m_selectedProxy : tag;
+        m_autoRoute = autoRoute;
+    }
+    record(name, argument.isNull() ? QVariantList() : QVariantList {argument});
+    return m_selectResult;
 }
 
 bool ServiceStandIn::selectProxy(const QString &tag)
 {
-    return select(QStringLiteral("selectProxy"), tag, false);
-}
-
-bool ServiceStandIn::selectProxyAuto(const QString &tag)
-{
-    return select(QStringLiteral("selectProxyAuto"), tag, true);
+    return select(QStringLiteral("selectProxy"), tag, tag, false);
 }
 
 bool ServiceStandIn::selectAutoRoute()
 {
-    record(QStringLiteral("selectAutoRoute"));
-    if (!m_selectResult)
-        return false;
-    m_autoRoute = true;
-    emit autoRouteChanged();
-    return true;
+    return select(QStringLiteral("selectAutoRoute"), QString(), QString(), true);
 }
 
 bool ServiceStandIn::selectCluster(const QString &cluster)
 {
     return select(
-        QStringLiteral("selectCluster"), m_clusterNodes.value(cluster).toString(), false, cluster);
-}
-
-void ServiceStandIn::retryConnection()
-{
-    record(QStringLiteral("retryConnection"));
+        QStringLiteral("selectCluster"), cluster, m_clusterNodes.value(cluster).toString(), false);
 }
 
 bool ServiceStandIn::grant(const QString &name, const QVariantList &args)
 {
-    record(name, args);
-    if (m_privilegeRequestResult && m_grantsPrivileges && !m_hasPrivileges) {
+    if (m_privilegeRequestResult && m_grantsPrivileges)
         m_hasPrivileges = true;
-        emit hasPrivilegesChanged();
-    }
+    record(name, args);
     return m_privilegeRequestResult;
 }
 
@@ -124,14 +88,4 @@ bool ServiceStandIn::requestPrivileges()
 bool ServiceStandIn::requestPrivilegesWithPassword(const QString &password)
 {
     return grant(QStringLiteral("requestPrivilegesWithPassword"), {password});
-}
-
-void ServiceStandIn::preparePendingConnection(const QString &url)
-{
-    record(QStringLiteral("preparePendingConnection"), {url});
-}
-
-void ServiceStandIn::clearPendingConnection()
-{
-    record(QStringLiteral("clearPendingConnection"));
 }

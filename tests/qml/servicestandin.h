@@ -10,28 +10,23 @@
 class ServiceStandIn : public QObject
 {
     Q_OBJECT
-    Q_PROPERTY(bool isConnected MEMBER m_isConnected NOTIFY isConnectedChanged)
-    Q_PROPERTY(QString selectedSubscription MEMBER m_selectedSubscription NOTIFY
-            selectedSubscriptionChanged)
-    Q_PROPERTY(QString selectedProxy MEMBER m_selectedProxy NOTIFY selectedProxyChanged)
-    Q_PROPERTY(bool autoRoute MEMBER m_autoRoute NOTIFY autoRouteChanged)
-    Q_PROPERTY(bool tunEnabled MEMBER m_tunEnabled NOTIFY tunEnabledChanged)
-    Q_PROPERTY(bool hasPrivileges MEMBER m_hasPrivileges NOTIFY hasPrivilegesChanged)
-    Q_PROPERTY(bool requiresPasswordInput MEMBER m_requiresPasswordInput NOTIFY
-            requiresPasswordInputChanged)
-    Q_PROPERTY(
-        bool canRequestPrivileges MEMBER m_canRequestPrivileges NOTIFY canRequestPrivilegesChanged)
+    Q_PROPERTY(bool isConnected MEMBER m_isConnected NOTIFY changed)
+    Q_PROPERTY(QString selectedSubscription MEMBER m_selectedSubscription NOTIFY changed)
+    Q_PROPERTY(QString selectedProxy MEMBER m_selectedProxy NOTIFY changed)
+    Q_PROPERTY(bool autoRoute MEMBER m_autoRoute NOTIFY changed)
+    Q_PROPERTY(bool tunEnabled MEMBER m_tunEnabled NOTIFY changed)
+    Q_PROPERTY(bool hasPrivileges MEMBER m_hasPrivileges NOTIFY changed)
+    Q_PROPERTY(bool requiresPasswordInput MEMBER m_requiresPasswordInput NOTIFY changed)
+    Q_PROPERTY(bool nodeResponding MEMBER m_nodeResponding NOTIFY changed)
+    Q_PROPERTY(bool checkingConnection MEMBER m_checkingConnection NOTIFY changed)
     // What the next privilege request answers, and whether rights are held afterwards.
-    Q_PROPERTY(bool privilegeRequestResult MEMBER m_privilegeRequestResult NOTIFY standInChanged)
-    Q_PROPERTY(bool grantsPrivileges MEMBER m_grantsPrivileges NOTIFY standInChanged)
-    Q_PROPERTY(bool selectResult MEMBER m_selectResult NOTIFY standInChanged)
-    Q_PROPERTY(bool nodeResponding MEMBER m_nodeResponding NOTIFY nodeRespondingChanged)
-    Q_PROPERTY(bool checkingConnection MEMBER m_checkingConnection NOTIFY checkingConnectionChanged)
+    Q_PROPERTY(bool privilegeRequestResult MEMBER m_privilegeRequestResult NOTIFY changed)
+    Q_PROPERTY(bool grantsPrivileges MEMBER m_grantsPrivileges NOTIFY changed)
+    Q_PROPERTY(bool selectResult MEMBER m_selectResult NOTIFY changed)
     // The node a cluster's group is taken to choose, by cluster name; reset() keeps it.
-    Q_PROPERTY(QVariantMap clusterNodes MEMBER m_clusterNodes NOTIFY standInChanged)
-    Q_PROPERTY(QVariantList calls MEMBER m_calls NOTIFY callsChanged)
-    // The LAN sharing object; tests that need one put their own here.
-    Q_PROPERTY(QObject *lanSharing MEMBER m_lanSharing NOTIFY standInChanged)
+    Q_PROPERTY(QVariantMap clusterNodes MEMBER m_clusterNodes NOTIFY changed)
+    Q_PROPERTY(QVariantList calls MEMBER m_calls NOTIFY changed)
+    Q_PROPERTY(QObject *lanSharing MEMBER m_lanSharing NOTIFY changed)
 
 public:
     using QObject::QObject;
@@ -43,35 +38,24 @@ public:
     Q_INVOKABLE void ToggleConnection();
     Q_INVOKABLE void selectSubscription(const QString &url);
     Q_INVOKABLE bool selectProxy(const QString &tag);
-    Q_INVOKABLE bool selectProxyAuto(const QString &tag);
     Q_INVOKABLE bool selectAutoRoute();
     Q_INVOKABLE bool selectCluster(const QString &cluster);
-    Q_INVOKABLE void retryConnection();
+    Q_INVOKABLE void retryConnection() { record(QStringLiteral("retryConnection")); }
     Q_INVOKABLE bool requestPrivileges();
     Q_INVOKABLE bool requestPrivilegesWithPassword(const QString &password);
-    Q_INVOKABLE void preparePendingConnection(const QString &url);
-    Q_INVOKABLE void clearPendingConnection();
+    Q_INVOKABLE void preparePendingConnection(const QString &url)
+    {
+        record(QStringLiteral("preparePendingConnection"), {url});
+    }
+    Q_INVOKABLE void clearPendingConnection() { record(QStringLiteral("clearPendingConnection")); }
 
 signals:
-    void isConnectedChanged();
-    void selectedSubscriptionChanged();
-    void selectedProxyChanged();
-    void autoRouteChanged();
-    void tunEnabledChanged();
-    void hasPrivilegesChanged();
-    void requiresPasswordInputChanged();
-    void canRequestPrivilegesChanged();
-    void standInChanged();
-    void callsChanged();
+    void changed();
     void pendingConnectionResumeStarted(const QString &subscriptionUrl);
-    void nodeRespondingChanged();
-    void checkingConnectionChanged();
 
 private:
     void record(const QString &name, const QVariantList &args = {});
-    // Records `argument` (or the tag), then selects the tag.
-    bool select(const QString &name, const QString &tag, bool autoRoute,
-        const QString &argument = QString());
+    bool select(const QString &name, const QString &argument, const QString &tag, bool autoRoute);
     bool grant(const QString &name, const QVariantList &args);
 
     bool m_isConnected = false;
@@ -81,12 +65,11 @@ private:
     bool m_tunEnabled = false;
     bool m_hasPrivileges = true;
     bool m_requiresPasswordInput = false;
-    bool m_canRequestPrivileges = true;
+    bool m_nodeResponding = true;
+    bool m_checkingConnection = false;
     bool m_privilegeRequestResult = true;
     bool m_grantsPrivileges = true;
     bool m_selectResult = true;
-    bool m_nodeResponding = true;
-    bool m_checkingConnection = false;
     QVariantMap m_clusterNodes;
     QVariantList m_calls;
     QObject *m_lanSharing = nullptr;

@@ -2,11 +2,9 @@ import QtQuick
 import QtTest
 import appclient
 
-Item {
-    id: root
-
-    width: 400
-    height: 760
+// Sharing the proxy on the LAN: the menu's row and switch, and what the dialog shows.
+ViewCase {
+    name: "LanSharing"
 
     property int menuRequests: 0
 
@@ -28,7 +26,7 @@ Item {
 
         anchors.fill: parent
         lanSharingOn: dialog.sharingOn
-        onLanSharingRequested: root.menuRequests += 1
+        onLanSharingRequested: menuRequests += 1
     }
 
     LanSharingDialog {
@@ -37,69 +35,34 @@ Item {
         sharing: sharing
     }
 
-    TestCase {
-        name: "LanSharing"
-        when: windowShown
+    function init() {
+        sharing.enabled = false
+        sharing.refreshes = 0
+        dialog.connected = false
+        view = dialog.contentItem
+    }
 
-        function init() {
-            sharing.enabled = false;
-            sharing.refreshes = 0;
-            dialog.connected = false;
-        }
+    function cleanup() {
+        dialog.close()
+        tryCompare(dialog, "visible", false)
+    }
 
-        function cleanup() {
-            dialog.close();
-            tryCompare(dialog, "visible", false);
-        }
-
-        function child(name) {
-            const item = findChild(dialog.contentItem, name);
-            verify(item, name);
-            return item;
-        }
-
-        function test_view_data() {
-            return [
-                { tag: "off", enabled: false, connected: false, addresses: ["192.168.1.5:1080"],
-                  shown: "" },
-                { tag: "on, two networks", enabled: true, connected: false,
-                  addresses: ["192.168.1.5:1080", "10.0.0.7:1080"],
-                  shown: "192.168.1.5:1080\n10.0.0.7:1080" },
-                { tag: "on, no network", enabled: true, connected: false, addresses: [],
-                  shown: Translations.t("lan_sharing_no_network") },
-                { tag: "off while connected", enabled: false, connected: true, addresses: [],
-                  shown: "" }
-            ];
-        }
-
-        // Details only while sharing; the next-connect note only while connected.
-        function test_view(data) {
-            sharing.enabled = data.enabled;
-            sharing.addresses = data.addresses;
-            dialog.connected = data.connected;
-            dialog.open();
-            tryCompare(dialog, "opened", true);
-            compare(sharing.refreshes, 1);
-            compare(child("lanSharingDetails").visible, data.enabled);
-            compare(child("lanSharingNextConnect").visible, data.connected);
-            if (data.enabled) {
-                compare(child("lanSharingAddresses").text, data.shown);
-                compare(child("lanSharingPassword").text, sharing.password);
-            }
-        }
-
-        function test_menuOpensAndToggleFlips() {
-            const row = findChild(menu, "menuLanSharingItem");
-            mouseClick(row);
-            compare(root.menuRequests, 1);
-            dialog.open();
-            tryCompare(dialog, "opened", true);
-            mouseClick(child("lanSharingToggle"));
-            compare(sharing.enabled, true);
-            compare(row.switchOn, true);
-            mouseClick(child("lanSharingToggle"));
-            compare(sharing.enabled, false);
-            compare(row.switchOn, false);
-        }
+    // Details only while sharing, the next-connect note only while connected; the menu's row
+    // opens the dialog and follows its switch.
+    function test_view() {
+        sharing.addresses = ["192.168.1.5:1080", "10.0.0.7:1080"]
+        dialog.connected = true
+        mouseClick(item("menuLanSharingItem", menu))
+        compare(menuRequests, 1)
+        dialog.open()
+        tryCompare(dialog, "opened", true)
+        compare([sharing.refreshes, item("lanSharingDetails").visible, item("lanSharingNextConnect").visible],
+                [1, false, true])
+        mouseClick(item("lanSharingToggle"))
+        compare([sharing.enabled, item("menuLanSharingItem", menu).switchOn], [true, true])
+        compare([item("lanSharingAddresses").text, item("lanSharingPassword").text],
+                ["192.168.1.5:1080\n10.0.0.7:1080", sharing.password])
+        sharing.addresses = []
+        compare(item("lanSharingAddresses").text, Translations.t("lan_sharing_no_network"))
     }
 }

@@ -18,23 +18,16 @@ Q_IMPORT_QML_PLUGIN(appclientPlugin)
 class BrowserStandIn : public QObject
 {
     Q_OBJECT
-    Q_PROPERTY(QStringList openedUrls READ openedUrls NOTIFY openedUrlsChanged)
+    Q_PROPERTY(QStringList openedUrls MEMBER m_openedUrls NOTIFY openedUrlsChanged)
 
 public:
     using QObject::QObject;
-
-    QStringList openedUrls() const { return m_openedUrls; }
-    Q_INVOKABLE void clear()
-    {
-        m_openedUrls.clear();
-        emit openedUrlsChanged();
-    }
+    Q_INVOKABLE void clear() { setProperty("openedUrls", QStringList()); }
 
 public slots:
     void open(const QUrl &url)
     {
-        m_openedUrls.append(url.toString());
-        emit openedUrlsChanged();
+        setProperty("openedUrls", m_openedUrls + QStringList(url.toString()));
     }
 
 signals:

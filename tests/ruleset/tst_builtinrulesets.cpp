@@ -180,16 +180,12 @@ void BuiltinRuleSetsTest::punycode_data()
     // Samples from RFC 3492, section 7.1.
     QTest::newRow("RFC 3492 Chinese (simplified)")
         << QString::fromUtf8("他们为什么不说中文") << "xn--ihqwcrb4cv8a8dqg056pqjye";
-    QTest::newRow("RFC 3492 Arabic")
-        << QString::fromUtf8("ليهمابتكلموشعربي؟") << "xn--egbpdaj6bu4bxfgehfvwxn";
     QTest::newRow("RFC 3492 mixed with ASCII")
         << QString::fromUtf8("3年B組金八先生") << "xn--3b-ww4c5e180e575a65lsy2b";
     QTest::newRow("labels converted one by one")
         << QString::fromUtf8("WWW.他们为什么不说中文.CN") << "www.xn--ihqwcrb4cv8a8dqg056pqjye.cn";
     QTest::newRow("empty label") << "a..cn"
                                  << "";
-    QTest::newRow("empty") << ""
-                           << "";
 }
 
 void BuiltinRuleSetsTest::punycode()

@@ -205,11 +205,9 @@ void RuleSetFormatTest::rejectsBadFiles_data()
         = [](const char *hex) { return asBytes(fileWithBody(QByteArray::fromHex(hex))); };
     const QByteArray valid = asBytes(written(single(goldenRule())));
 
-    QTest::newRow("empty") << QByteArray() << "missing \"SRS\" header";
     QTest::newRow("wrong magic") << QByteArray("SRX\x01xxxx", 8) << "missing \"SRS\" header";
     QTest::newRow("version 0") << QByteArray("SRS\x00", 4) + valid.mid(4) << "version 0";
     QTest::newRow("version 4") << QByteArray("SRS\x04", 4) + valid.mid(4) << "version 4";
-    QTest::newRow("header only") << valid.left(4) << "truncated compressed body";
     QByteArray flipped = valid;
     flipped[flipped.size() / 2] = char(flipped[flipped.size() / 2] ^ 0x55);
     QTest::newRow("corrupt stream") << flipped << "corrupt compressed body";
@@ -218,24 +216,16 @@ void RuleSetFormatTest::rejectsBadFiles_data()
     QTest::newRow("inflates too far")
         << asBytes(fileWithBody(QByteArray(int(kMaxBodySize) + 1, '\0'))) << "inflates past";
 
-    QTest::newRow("empty body") << body("") << "truncated rule count";
     QTest::newRow("varint overflow") << body("ffffffffffffffffff02") << "truncated rule count";
     QTest::newRow("huge rule count") << body("ffffffffffffffff7f00ff00") << "exceeds the data";
     QTest::newRow("unknown rule type") << body("0107ff00") << "unknown rule type 7";
     QTest::newRow("unknown logical mode") << body("0101020000") << "unknown logical mode 2";
-    QTest::newRow("huge logical count") << body("01010080808080800100ff00") << "exceeds the data";
     QByteArray deep = "01";
     for (int i = 0; i < kMaxNesting; ++i)
         deep += "010001";
     deep += "00ff00" + QByteArray(2 * kMaxNesting, '0');
     QTest::newRow("nested too deep") << body(deep) << "nested deeper";
     QTest::newRow("unknown item") << body("010063ff00") << "unsupported rule item 99";
-    QTest::newRow("missing end of items") << body("0100010103746370") << "missing end of items";
-    QTest::newRow("missing logical invert") << body("01010001"
-                                                    "00ff00")
-                                            << "missing invert";
-    QTest::newRow("string past data") << body("01000301056162ff00") << "truncated string";
-    QTest::newRow("port list past data") << body("01000905005000ff00") << "truncated number";
     QTest::newRow("address set version") << body("01000602"
                                                  "0000000000000001"
                                                  "040a000000040a000001ff00")
@@ -262,13 +252,9 @@ void RuleSetFormatTest::rejectsBadFiles_data()
     // Domain tries; a valid one for the single key "a" is 02 00 | 01 <leaves 2> | 01 <bitmap 6> |
     // 01 "a".
     QTest::newRow("trie version") << body("01000201") << "domain matcher version 1";
-    QTest::newRow("trie words past data")
-        << body("0100020005000000ff00") << "truncated domain matcher";
     QTest::newRow("trie more branches than labels")
         << body("0100020001000000000000000201000000000000000600ff00")
         << "more branches than labels";
-    QTest::newRow("trie node never closed")
-        << body("01000200010000000000000002000161ff00") << "truncated domain matcher bitmap";
     QTest::newRow("trie bits past last node")
         << body("0100020001000000000000000201000000000000000e0161ff00")
         << "bits past its last node";
@@ -277,8 +263,6 @@ void RuleSetFormatTest::rejectsBadFiles_data()
     QTest::newRow("trie leaf past last node")
         << body("010002000100000000000000220100000000000000060161ff00")
         << "leaf past its last node";
-    QTest::newRow("trie empty key")
-        << body("010002000100000000000000030100000000000000060161ff00") << "invalid domain key";
     // "\rx": a prefix key without the dot that must follow the mark.
     QTest::newRow("trie prefix without dot")
         << body("0100020001000000000000000401000000000000001a02780dff00") << "invalid domain key";
@@ -360,50 +344,22 @@ void RuleSetFormatTest::addressText_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("canonical"); // empty: refused
 
-    QTest::newRow("v4") << "192.0.2.1"
-                        << "192.0.2.1";
-    QTest::newRow("v4 zero") << "0.0.0.0"
-                             << "0.0.0.0";
-    QTest::newRow("v4 leading zero") << "192.0.2.01"
-                                     << "";
-    QTest::newRow("v4 octet too big") << "256.0.0.1"
-                                      << "";
-    QTest::newRow("v4 three parts") << "1.2.3"
-                                    << "";
-    QTest::newRow("v4 trailing dot") << "1.2.3.4."
-                                     << "";
-    QTest::newRow("v6 any") << "::"
-                            << "::";
-    QTest::newRow("v6 loopback") << "::1"
-                                 << "::1";
-    QTest::newRow("v6 trailing gap") << "2001:DB8::"
-                                     << "2001:db8::";
-    QTest::newRow("v6 full") << "2001:db8:0:0:1:0:0:1"
-                             << "2001:db8::1:0:0:1";
-    QTest::newRow("v6 single zero not compressed") << "2001:db8:0:1:1:1:1:1"
-                                                   << "2001:db8:0:1:1:1:1:1";
-    QTest::newRow("v6 gap of one") << "1:2:3:4:5:6:7::"
-                                   << "1:2:3:4:5:6:7:0";
-    QTest::newRow("v6 dotted tail") << "::ffff:192.0.2.1"
-                                    << "::ffff:c000:201";
-    QTest::newRow("v6 two gaps") << "1::2::3"
-                                 << "";
-    QTest::newRow("v6 triple colon") << "1:::2"
-                                     << "";
-    QTest::newRow("v6 nine groups") << "1:2:3:4:5:6:7:8:9"
-                                    << "";
-    QTest::newRow("v6 gap with eight groups") << "1:2:3:4::5:6:7:8"
-                                              << "";
-    QTest::newRow("v6 leading colon") << ":1::"
-                                      << "";
-    QTest::newRow("v6 trailing colon") << "1::2:"
-                                       << "";
-    QTest::newRow("v6 long group") << "12345::"
-                                   << "";
-    QTest::newRow("v6 dotted tail not last") << "::1.2.3.4:1"
-                                             << "";
-    QTest::newRow("empty") << ""
-                           << "";
+    const char *const rows[][2] = {
+        {"192.0.2.01", ""},
+        {"256.0.0.1", ""},
+        {"1.2.3", ""},
+        {"2001:DB8::", "2001:db8::"},
+        {"2001:db8:0:0:1:0:0:1", "2001:db8::1:0:0:1"},
+        {"2001:db8:0:1:1:1:1:1", "2001:db8:0:1:1:1:1:1"}, // a single zero stays
+        {"1:2:3:4:5:6:7::", "1:2:3:4:5:6:7:0"},
+        {"::ffff:192.0.2.1", "::ffff:c000:201"},
+        {"1::2::3", ""},
+        {"1:2:3:4::5:6:7:8", ""},
+        {"1::2:", ""},
+        {"12345::", ""},
+    };
+    for (const auto &row : rows)
+        QTest::newRow(row[0]) << row[0] << row[1];
 }
 
 void RuleSetFormatTest::addressText()

@@ -44,24 +44,22 @@ void RuleSetMatcherTest::domains_data()
     QTest::addColumn<bool>("matches");
 
     // Set: domain [exact.com, www.only.org], suffix [cn, .net, xn--fiqs8s, deep.example.com]
-    QTest::newRow("exact") << "exact.com" << true;
-    QTest::newRow("below an exact name") << "www.exact.com" << false;
-    QTest::newRow("parent of an exact name") << "only.org" << false;
-    QTest::newRow("exact, deeper") << "www.only.org" << true;
-    QTest::newRow("suffix itself") << "cn" << true;
-    QTest::newRow("below a suffix") << "baidu.cn" << true;
-    QTest::newRow("far below a suffix") << "a.b.c.com.cn" << true;
-    QTest::newRow("suffix without a dot boundary") << "xcn" << false;
-    QTest::newRow("suffix as a label inside") << "cn.example" << false;
-    QTest::newRow("dotted suffix itself") << "net" << false;
-    QTest::newRow("below a dotted suffix") << "example.net" << true;
-    QTest::newRow("nothing before the dot") << ".net" << false;
-    QTest::newRow("punycode suffix") << "www.xn--fiqs8s" << true;
-    QTest::newRow("deep suffix") << "deep.example.com" << true;
-    QTest::newRow("below deep suffix") << "a.deep.example.com" << true;
-    QTest::newRow("sibling of deep suffix") << "shallow.example.com" << false;
-    QTest::newRow("parent of deep suffix") << "example.com" << false;
-    QTest::newRow("empty") << "" << false;
+    const std::pair<const char *, bool> rows[] = {
+        {"exact.com", true},
+        {"www.exact.com", false}, // below an exact name
+        {"only.org", false}, // parent of an exact name
+        {"www.only.org", true},
+        {"cn", true},
+        {"a.b.c.com.cn", true},
+        {"xcn", false}, // no dot boundary
+        {"net", false}, // a dotted suffix is not its own name
+        {"example.net", true},
+        {"a.deep.example.com", true},
+        {"shallow.example.com", false},
+        {"example.com", false},
+    };
+    for (const auto &[name, matches] : rows)
+        QTest::newRow(name) << name << matches;
 }
 
 void RuleSetMatcherTest::domains()
@@ -87,24 +85,15 @@ void RuleSetMatcherTest::addresses_data()
     QTest::addColumn<bool>("matches");
 
     // Set: 10.0.0.0/8, 192.168.1.0/24, 192.168.2.0/24, 255.255.255.255, 2001:db8::/32, ::
-    QTest::newRow("below first") << "9.255.255.255" << false;
-    QTest::newRow("first of range") << "10.0.0.0" << true;
-    QTest::newRow("last of range") << "10.255.255.255" << true;
-    QTest::newRow("after range") << "11.0.0.0" << false;
-    QTest::newRow("before merged pair") << "192.168.0.255" << false;
-    QTest::newRow("joint of merged pair") << "192.168.2.0" << true;
-    QTest::newRow("end of merged pair") << "192.168.2.255" << true;
-    QTest::newRow("after merged pair") << "192.168.3.0" << false;
-    QTest::newRow("last IPv4") << "255.255.255.255" << true;
-    QTest::newRow("first IPv4") << "0.0.0.0" << false;
-    QTest::newRow("first IPv6") << "::" << true;
-    QTest::newRow("second IPv6") << "::1" << false;
-    QTest::newRow("before v6 range") << "2001:db7:ffff:ffff:ffff:ffff:ffff:ffff" << false;
-    QTest::newRow("v6 range start") << "2001:db8::" << true;
-    QTest::newRow("v6 range end") << "2001:db8:ffff:ffff:ffff:ffff:ffff:ffff" << true;
-    QTest::newRow("after v6 range") << "2001:db9::" << false;
-    QTest::newRow("mapped IPv4 stays IPv6") << "::ffff:10.0.0.1" << false;
-    QTest::newRow("last IPv6") << "ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff" << false;
+    const std::pair<const char *, bool> rows[] = {
+        {"9.255.255.255", false}, {"10.0.0.0", true}, {"10.255.255.255", true}, {"11.0.0.0", false},
+        {"192.168.2.0", true}, // the joint of two merged ranges
+        {"192.168.3.0", false}, {"255.255.255.255", true}, {"::", true}, {"::1", false},
+        {"2001:db8:ffff:ffff:ffff:ffff:ffff:ffff", true}, {"2001:db9::", false},
+        {"::ffff:10.0.0.1", false}, // a mapped IPv4 address stays IPv6
+    };
+    for (const auto &[address, matches] : rows)
+        QTest::newRow(address) << address << matches;
 }
 
 void RuleSetMatcherTest::addresses()
@@ -132,58 +121,44 @@ void RuleSetMatcherTest::ruleSemantics_data()
     QTest::addColumn<QString>("network");
     QTest::addColumn<bool>("matches");
 
+    const auto row = [](const char *name, const RuleSet &set, const char *domain,
+                         const char *destination, int port, const char *network, bool matches) {
+        QTest::newRow(name) << set << domain << destination << port << network << matches;
+    };
     Rule cnTls;
     cnTls.domainSuffix = {"cn"};
     cnTls.port = {443};
-    QTest::newRow("groups and: both") << single(cnTls) << "a.cn"
-                                      << "" << 443 << "" << true;
-    QTest::newRow("groups and: wrong port") << single(cnTls) << "a.cn"
-                                            << "" << 80 << "" << false;
-    QTest::newRow("groups and: port unknown") << single(cnTls) << "a.cn"
-                                              << "" << -1 << "" << false;
+    row("groups and: wrong port", single(cnTls), "a.cn", "", 80, "", false);
+    row("groups and: port unknown", single(cnTls), "a.cn", "", -1, "", false);
 
     Rule nameOrAddress;
     nameOrAddress.domain = {"example.com"};
     nameOrAddress.ipCidr = cidrs({"192.0.2.0/24"});
-    QTest::newRow("destination group: name") << single(nameOrAddress) << "example.com"
-                                             << "" << -1 << "" << true;
-    QTest::newRow("destination group: address") << single(nameOrAddress) << ""
-                                                << "192.0.2.7" << -1 << "" << true;
-    QTest::newRow("destination group: neither") << single(nameOrAddress) << "other.com"
-                                                << "198.51.100.1" << -1 << "" << false;
+    row("destination group: address", single(nameOrAddress), "", "192.0.2.7", -1, "", true);
+    row("destination group: neither", single(nameOrAddress), "other.com", "198.51.100.1", -1, "",
+        false);
 
     Rule keyword;
     keyword.domainKeyword = {"tracker"};
     keyword.domainRegex = {"^ads?\\."};
-    QTest::newRow("keyword") << single(keyword) << "cdn.tracker-x.com"
-                             << "" << -1 << "" << true;
-    QTest::newRow("regex") << single(keyword) << "ad.example.com"
-                           << "" << -1 << "" << true;
-    QTest::newRow("neither keyword nor regex") << single(keyword) << "bad.example.com"
-                                               << "" << -1 << "" << false;
+    row("keyword", single(keyword), "cdn.tracker-x.com", "", -1, "", true);
+    row("regex", single(keyword), "ad.example.com", "", -1, "", true);
+    row("neither keyword nor regex", single(keyword), "bad.example.com", "", -1, "", false);
 
     Rule range;
     range.portRange = {"1000:2000", ":22"};
     range.network = {"udp"};
-    QTest::newRow("port range low edge") << single(range) << ""
-                                         << "" << 1000 << "udp" << true;
-    QTest::newRow("port range high edge") << single(range) << ""
-                                          << "" << 2000 << "udp" << true;
-    QTest::newRow("port range open start") << single(range) << ""
-                                           << "" << 0 << "udp" << true;
-    QTest::newRow("port outside ranges") << single(range) << ""
-                                         << "" << 2001 << "udp" << false;
-    QTest::newRow("network must match") << single(range) << ""
-                                        << "" << 1500 << "tcp" << false;
+    row("port range low edge", single(range), "", "", 1000, "udp", true);
+    row("port range high edge", single(range), "", "", 2000, "udp", true);
+    row("port range open start", single(range), "", "", 0, "udp", true);
+    row("port outside ranges", single(range), "", "", 2001, "udp", false);
+    row("network must match", single(range), "", "", 1500, "tcp", false);
 
     Rule inverted = cnTls;
     inverted.invert = true;
-    QTest::newRow("invert") << single(inverted) << "a.cn"
-                            << "" << 80 << "" << true;
-    QTest::newRow("invert of a match") << single(inverted) << "a.cn"
-                                       << "" << 443 << "" << false;
-    QTest::newRow("empty rule matches all") << single(Rule {}) << ""
-                                            << "" << -1 << "" << true;
+    row("invert", single(inverted), "a.cn", "", 80, "", true);
+    row("invert of a match", single(inverted), "a.cn", "", 443, "", false);
+    row("empty rule matches all", single(Rule {}), "", "", -1, "", true);
 
     Rule a, b;
     a.domainSuffix = {"a.com"};
@@ -195,14 +170,10 @@ void RuleSetMatcherTest::ruleSemantics_data()
     either.mode = LogicalMode::Or;
     Rule neither = either;
     neither.invert = true;
-    QTest::newRow("and: one of two") << single(both) << "x.a.com"
-                                     << "" << 80 << "" << false;
-    QTest::newRow("and: both") << single(both) << "x.a.com"
-                               << "" << 443 << "" << true;
-    QTest::newRow("or: one of two") << single(either) << "b.com"
-                                    << "" << 443 << "" << true;
-    QTest::newRow("inverted or") << single(neither) << "b.com"
-                                 << "" << 80 << "" << true;
+    row("and: one of two", single(both), "x.a.com", "", 80, "", false);
+    row("and: both", single(both), "x.a.com", "", 443, "", true);
+    row("or: one of two", single(either), "b.com", "", 443, "", true);
+    row("inverted or", single(neither), "b.com", "", 80, "", true);
 
     // Several plain destination rules are merged into one; each must still count.
     RuleSet many;
@@ -214,16 +185,10 @@ void RuleSetMatcherTest::ruleSemantics_data()
         }());
     many.rules.push_back(nameOrAddress);
     many.rules.push_back(cnTls);
-    QTest::newRow("merged rules: first") << many << "x.one.com"
-                                         << "" << -1 << "" << true;
-    QTest::newRow("merged rules: last") << many << "three.com"
-                                        << "" << -1 << "" << true;
-    QTest::newRow("merged rules: address") << many << ""
-                                           << "192.0.2.1" << -1 << "" << true;
-    QTest::newRow("merged rules: kept apart") << many << "a.cn"
-                                              << "" << 443 << "" << true;
-    QTest::newRow("merged rules: none") << many << "a.cn"
-                                        << "" << 80 << "" << false;
+    row("merged rules: last", many, "three.com", "", -1, "", true);
+    row("merged rules: address", many, "", "192.0.2.1", -1, "", true);
+    row("merged rules: kept apart", many, "a.cn", "", 443, "", true);
+    row("merged rules: none", many, "a.cn", "", 80, "", false);
 }
 
 void RuleSetMatcherTest::ruleSemantics()

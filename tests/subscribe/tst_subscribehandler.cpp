@@ -50,15 +50,6 @@ struct Client
     SubscribeHandler handler;
 };
 
-TestPanel::Fault faultFrom(const QString &text) // "msg:<text>" or an HTTP status
-{
-    TestPanel::Fault fault;
-    if (text.startsWith(QLatin1String("msg:")))
-        fault.msg = text.mid(4);
-    fault.status = text.toInt();
-    return fault;
-}
-
 } // namespace
 
 class SubscribeHandlerTest : public QObject
@@ -322,9 +313,9 @@ void SubscribeHandlerTest::refusals()
         if (setup.contains(QLatin1String("http-401")))
             QVERIFY(m_panel.setAuthStyle(QStringLiteral("http-401")));
         if (setup.endsWith(QLatin1String("login refused")))
-            QVERIFY(m_panel.setFault(kLogin, faultFrom("msg:Incorrect password")));
+            QVERIFY(m_panel.setFault(kLogin, QStringLiteral("msg:Incorrect password")));
     } else {
-        QVERIFY(m_panel.setFault(kUserSubscribe, faultFrom(setup)));
+        QVERIFY(m_panel.setFault(kUserSubscribe, setup));
     }
     QVERIFY(m_panel.resetCounters());
 
@@ -386,9 +377,8 @@ void SubscribeHandlerTest::claimFree()
     QVERIFY(c);
     if (!style.isEmpty()) // claimed once already: the cooldown runs
         QVERIFY(c->handler.claimFreeSubscription());
-    const TestPanel::Fault injected = faultFrom(fault);
-    if (injected.msg || injected.status)
-        QVERIFY(m_panel.setFault(kClaim, injected));
+    if (fault.startsWith(QLatin1String("msg:")) || fault.toInt() > 0)
+        QVERIFY(m_panel.setFault(kClaim, fault));
 
     QSignalSpy claimed(&c->handler, &SubscribeHandler::freeSubscriptionClaimed);
     QSignalSpy unavailable(&c->handler, &SubscribeHandler::freeSubscriptionClaimUnavailable);
@@ -424,7 +414,6 @@ void SubscribeHandlerTest::nodesAndClusters()
 
     const QString url = ApiEndpoints::Subscribe::Config + QStringLiteral("?token=") + tokens[0];
     QCOMPARE(handler.getSubscriptionUrl(0), url);
-    QCOMPARE(handler.getSubscriptionUrl(1), QString());
     QCOMPARE(m_store->getSubscription(url).tags, kNodeNames);
     const QVariantMap entry = handler.getSubscription(0);
     QCOMPARE(entry.value("name").toString(), QStringLiteral("Nodes"));
@@ -432,7 +421,6 @@ void SubscribeHandlerTest::nodesAndClusters()
     QCOMPARE(entry.value("url").toString(), url);
     QCOMPARE(entry.value("node_count").toInt(), 4);
     QCOMPARE(entry.value("subscribe_id").toInt(), m_nodesPlan);
-    QVERIFY(handler.getSubscription(-1).isEmpty());
     QVERIFY(handler.getSubscription(1).isEmpty());
 
     QStringList clusters;
@@ -441,11 +429,9 @@ void SubscribeHandlerTest::nodesAndClusters()
     QCOMPARE(clusters, QStringList({u("香港"), u("美国"), u("日本"), "Home"}));
     QVERIFY(handler.getNodes(1).isEmpty());
     QCOMPARE(handler.clusterForTag(0, u("香港-02 VIP")), u("香港"));
-    QCOMPARE(handler.clusterForTag(0, u("香港-03")), QString());
     QCOMPARE(handler.clusterForTag(1, u("香港-01")), QString());
     QCOMPARE(handler.randomTagForSubscription(0), u("香港-02 VIP"));
     QCOMPARE(handler.randomTagForCluster(0, u("日本")), u("日本-01"));
-    QCOMPARE(handler.randomTagForCluster(0, u("德国")), QString());
     QCOMPARE(handler.randomTagForCluster(2, u("日本")), QString());
 
     // Signing out forgets the panel's list once; a second sign-out has nothing to forget.

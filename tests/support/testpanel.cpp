@@ -261,6 +261,21 @@ bool TestPanel::setFault(const QString &path, const Fault &fault)
     return !admin("POST", QStringLiteral("/admin/faults"), body).isEmpty();
 }
 
+bool TestPanel::setFault(const QString &path, const QString &text, int times)
+{
+    Fault fault;
+    fault.times = times;
+    if (text.startsWith(QLatin1String("msg:")))
+        fault.msg = text.mid(4);
+    else if (text == QLatin1String("drop"))
+        fault.dropConnection = true;
+    else if (!text.isEmpty() && text.front().isDigit())
+        fault.status = text.toInt();
+    else
+        fault.body = text;
+    return setFault(path, fault);
+}
+
 bool TestPanel::clearFaults()
 {
     return !admin("POST", QStringLiteral("/admin/faults/clear")).isEmpty();

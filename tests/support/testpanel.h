@@ -85,6 +85,8 @@ public:
         const QByteArray &method, const QString &pathAndQuery, const QJsonObject &body = {});
     bool reset(); // faults, counters, clock offset and test switches back to their defaults
     bool setFault(const QString &path, const Fault &fault);
+    // The same written as text: an HTTP status, "msg:<text>", "drop", or a body kind.
+    bool setFault(const QString &path, const QString &text, int times = 0);
     bool clearFaults();
     int requestCount(const QString &path, const QByteArray &method = {});
     bool resetCounters(); // and the request log

@@ -103,7 +103,6 @@ void SubscriptionStoreTest::extraction_data()
     QTest::newRow("empty tag and missing type stay, without a tag") << configWith(
         {outbound("vless", QString()), QJsonObject {{"tag", "JP"}}, QJsonValue(5),
             outbound("trojan", "US")}) << 3 << QStringList {"JP", "US"};
-    QTest::newRow("no outbounds") << QJsonObject {{"log", QJsonObject {}}} << 0 << QStringList {};
     QTest::newRow("outbounds is an object")
         << QJsonObject {{"outbounds", outbound("vless", "A")}} << 0 << QStringList {};
 }
@@ -177,7 +176,6 @@ void SubscriptionStoreTest::addSubURL_data()
         << QStringList {"日本 02"} << 2;
     QTest::newRow("every link unparseable: nothing stored")
         << QByteArray("socks://127.0.0.1:1080#x\r\nfoo://bar\n") << false << QStringList {} << 2;
-    QTest::newRow("empty body") << QByteArray() << false << QStringList {} << 0;
 }
 
 void SubscriptionStoreTest::addSubURL()

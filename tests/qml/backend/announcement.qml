@@ -23,13 +23,6 @@ Recorder {
         pageAnnouncementsChanged()
     }
 
-    function reset() {
-        isLoading = false
-        popups = []
-        pages = []
-        clearCalls()
-    }
-
     function fetchPopupAnnouncements(page, size) { record("fetchPopupAnnouncements", arguments); return true }
     function fetchPageAnnouncements(page, size) { record("fetchPageAnnouncements", arguments); return true }
     function getPopupAnnouncement(index) { return index >= 0 && index < popups.length ? popups[index] : ({}) }

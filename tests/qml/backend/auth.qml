@@ -34,20 +34,6 @@ Recorder {
     signal passwordResetSucceeded
     signal passwordResetFailed(string error)
 
-    function reset() {
-        isLoggedIn = false
-        isLoading = false
-        isInitializing = false
-        userEmail = ""
-        userBalance = 0
-        userReferCode = ""
-        registrationState = 0
-        passwordResetState = 0
-        loginResult = true
-        loginError = ""
-        clearCalls()
-    }
-
     function login(email, password) {
         record("login", arguments)
         if (loginError !== "") {

@@ -14,15 +14,6 @@ Recorder {
 
     onRevisionChanged: resultsChanged()
 
-    function reset() {
-        testing = false
-        testingSubscription = ""
-        delays = {}
-        testResult = true
-        revision += 1
-        clearCalls()
-    }
-
     function test(url) { record("test", arguments); return testResult }
     function testIfNeeded(url) { record("testIfNeeded", arguments); return testResult }
     function cancel() { record("cancel", arguments); testing = false }

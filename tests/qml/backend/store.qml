@@ -55,19 +55,6 @@ Recorder {
         preOrderChanged()
     }
 
-    function reset() {
-        isLoading = false
-        currencySymbol = "$"
-        plans = []
-        methods = []
-        previews = {}
-        price = {}
-        hasBalancePaymentMethod = false
-        fetchResult = true
-        orderResult = true
-        clearCalls()
-    }
-
     function previewKey(subscribeId, quantity, paymentId) { return subscribeId + ":" + quantity + ":" + paymentId }
 
     function fetchSiteConfig() { record("fetchSiteConfig", arguments); return fetchResult }

@@ -26,17 +26,6 @@ Recorder {
         subscriptionsChanged()
     }
 
-    function reset() {
-        isLoading = false
-        offline = false
-        items = []
-        remembered = {}
-        rememberedSelectionRevision = 0
-        fetchResult = true
-        claimResult = true
-        clearCalls()
-    }
-
     function fetchNodes() { record("fetchNodes", arguments); return fetchResult }
     function claimFreeSubscription() { record("claimFreeSubscription", arguments); return claimResult }
     function getSubscription(index) { return index >= 0 && index < items.length ? items[index] : ({}) }

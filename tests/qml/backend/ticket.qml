@@ -28,19 +28,6 @@ Recorder {
         ticketsChanged()
     }
 
-    function reset() {
-        isLoading = false
-        totalTickets = 0
-        items = []
-        detail = {}
-        follows = []
-        currentPage = 1
-        pageSize = 10
-        fetchResult = true
-        operationResult = true
-        clearCalls()
-    }
-
     function fetchTickets(page, size, status) { record("fetchTickets", arguments); return fetchResult }
     function fetchTicketDetail(ticketId) { record("fetchTicketDetail", arguments); return operationResult }
     function createTicket(title, description) { record("createTicket", arguments); return operationResult }

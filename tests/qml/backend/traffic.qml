@@ -1,7 +1,7 @@
 import QtQml
 
 // Stand-in for the live traffic monitor; tests set the figures.
-QtObject {
+Recorder {
     property real uploadSpeed: 0
     property real downloadSpeed: 0
     property real sessionUpload: 0
@@ -16,8 +16,4 @@ QtObject {
     onDownloadSpeedChanged: trafficChanged()
     onSessionUploadChanged: trafficChanged()
     onSessionDownloadChanged: trafficChanged()
-
-    function reset() {
-        uploadSpeed = downloadSpeed = sessionUpload = sessionDownload = connectedSince = 0
-    }
 }

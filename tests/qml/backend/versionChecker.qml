@@ -11,16 +11,6 @@ Recorder {
     property string updateUrl: ""
     property string errorMessage: ""
 
-    function reset() {
-        isChecking = false
-        checked = false
-        updateRequired = false
-        canUseApp = false
-        minimumVersion = ""
-        updateUrl = ""
-        clearCalls()
-    }
-
     function checkMinimumSupportedVersion() { record("checkMinimumSupportedVersion", arguments); isChecking = true }
     function exitApplication() { record("exitApplication", arguments) }
 }

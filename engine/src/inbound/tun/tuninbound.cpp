@@ -8,6 +8,11 @@
 #include <algorithm>
 #include <asio/ip/v6_only.hpp>
 #include <asio/post.hpp>
+#include <cstring>
+#if defined(__linux__)
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#endif
 
 namespace qivro::engine {
 
@@ -20,6 +25,25 @@ bool isLocalhost(const std::string &host)
 {
     return host == "localhost"
         || (host.size() > 10 && host.compare(host.size() - 10, 10, ".localhost") == 0);
+}
+
+// The listener's connections reach the application through the device, where the only delay is
+// the engine's own turn-around. A model-based algorithm (the system's default may be one) sizes
+// its window and pacing from the shortest turn-around it saw and so keeps the connection waiting
+// for acknowledgements; a loss-based one fills the socket's buffer. Accepted connections inherit
+// the choice.
+void preferLossBased(asio::ip::tcp::acceptor &acceptor)
+{
+#if defined(__linux__)
+    for (const char *name : {"cubic", "reno"}) {
+        if (::setsockopt(acceptor.native_handle(), IPPROTO_TCP, TCP_CONGESTION, name,
+                static_cast<socklen_t>(std::strlen(name)))
+            == 0)
+            return;
+    }
+#else
+    (void)acceptor;
+#endif
 }
 
 } // namespace
@@ -126,6 +150,8 @@ bool TunInbound::listen(const tun::StackAddresses &addresses, std::string &error
         acceptor->open(endpoint.protocol(), code);
         if (!code && v6)
             acceptor->set_option(asio::ip::v6_only(true), code);
+        if (!code)
+            preferLossBased(*acceptor);
         if (!code)
             acceptor->bind(endpoint, code);
         if (!code)
