@@ -72,6 +72,9 @@ build_one() {
     cd "$dir"
     case $name in
     openssl | brotli) ;;
+    # Debian's tarball lacks the manual; its patch drops doc/ from configure.ac, which takes effect
+    # only through autoreconf, as in Debian's own build.
+    gmp) nice -n 19 autoreconf -fi >/dev/null ;;
     *) autoreconf_if_needed ;; # some of Debian's upstream tarballs come without configure
     esac
     case $name in
