@@ -1,7 +1,8 @@
 // Loads qivroengine.dll the way the client does and runs it through start/stop cycles:
-//   qivro-enginehost <qivroengine.dll> <config.json> <cycles> <mixed port>
-// Each cycle must start, accept a connection on the mixed port, refuse a second start, stop
-// (twice, the second a no-op) and leave the port free for the next start.
+//   qivro-enginehost <qivroengine.dll> <config.json> <cycles> <mixed port> [refused.json]
+// A refused configuration must fail to start first (its error is printed) and leave nothing
+// behind. Each cycle must start, accept a connection on the mixed port, refuse a second start,
+// stop (twice, the second a no-op) and leave the port free for the next start.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -40,8 +41,8 @@ int fail(int cycle, const std::string &what)
 
 int main(int argc, char **argv)
 {
-    if (argc != 5) {
-        std::fprintf(stderr, "usage: %s <dll> <config> <cycles> <port>\n", argv[0]);
+    if (argc != 5 && argc != 6) {
+        std::fprintf(stderr, "usage: %s <dll> <config> <cycles> <port> [refused]\n", argv[0]);
         return 2;
     }
     WSADATA wsa;
@@ -57,6 +58,14 @@ int main(int argc, char **argv)
         return fail(0, "start or stop not exported");
     const int cycles = std::atoi(argv[3]);
     const auto port = static_cast<unsigned short>(std::atoi(argv[4]));
+    if (argc == 6) {
+        const std::string refused = start(argv[5]);
+        if (refused.empty())
+            return fail(0, "the refused configuration started");
+        std::printf("refused: %s\n", refused.c_str());
+        if (accepts(port))
+            return fail(0, "the mixed port accepts after a refused start");
+    }
     for (int cycle = 1; cycle <= cycles; ++cycle) {
         const std::string started = start(argv[2]);
         if (!started.empty())

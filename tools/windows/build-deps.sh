@@ -34,7 +34,10 @@ only=${QIVRO_DEPS_ONLY:-}
 
 export CC="$host-gcc-posix" CXX="$host-g++-posix" AR="$host-ar" RANLIB="$host-ranlib" RC="$host-windres"
 export PKG_CONFIG_LIBDIR="$prefix/lib/pkgconfig" PKG_CONFIG_PATH=""
-export CPPFLAGS="-I$prefix/include" LDFLAGS="-L$prefix/lib" CFLAGS="-O2"
+# Built as DLLs' sources unless told otherwise, these libraries would mark their API for export and
+# leak it from qivroengine.dll.
+export CPPFLAGS="-I$prefix/include -DNGHTTP2_STATICLIB -DNGHTTP3_STATICLIB -DNGTCP2_STATICLIB"
+export LDFLAGS="-L$prefix/lib" CFLAGS="-O2"
 common=(--host="$host" --prefix="$prefix" --disable-shared --enable-static)
 
 ensure_deb_src() {
@@ -90,8 +93,7 @@ build_one() {
     libtasn1-6)
         nice -n 19 ./configure "${common[@]}" --disable-doc --disable-valgrind-tests
         nice -n 19 make -j"$jobs" -C lib
-        make -C lib install
-        make install-pkgconfigDATA 2>/dev/null || cp libtasn1.pc "$prefix/lib/pkgconfig/" ;;
+        make -C lib install ;; # lib/ installs libtasn1.pc too
     gnutls28)
         nice -n 19 ./configure "${common[@]}" --with-included-unistring --without-p11-kit \
             --disable-doc --disable-tools --disable-tests --disable-cxx --disable-nls \
@@ -112,7 +114,9 @@ build_one() {
         make -C src install
         cp libsodium.pc "$prefix/lib/pkgconfig/" ;;
     nghttp2 | nghttp3)
-        nice -n 19 ./configure "${common[@]}" --enable-lib-only
+        # MinGW has clock_gettime, and with it nghttp2 1.52 leaves its fallback undefined;
+        # GetTickCount64 is the clock it means for Windows.
+        nice -n 19 ./configure "${common[@]}" --enable-lib-only ac_cv_func_clock_gettime=no
         nice -n 19 make -j"$jobs" -C lib
         make -C lib install ;;
     ngtcp2)
@@ -189,5 +193,5 @@ for pin in "${pins[@]}"; do
         exit 1
     fi
     touch "$stamp"
-    echo "== $name $version: built in $(($(date +%s) - start)) s"
+    echo "== $name $version: built in $(($(date +%s) - start)) s" | tee -a "$prefix/build-times.log"
 done
