@@ -1,7 +1,9 @@
 #include "outboundfactory.h"
 
 #include "group/groups.h"
+#if defined(QIVRO_HAVE_QUIC)
 #include "outbound/hysteria2.h"
+#endif
 #include "outbound/shadowsocks.h"
 #include "outbound/vless.h"
 
@@ -29,8 +31,14 @@ std::shared_ptr<Outbound> createOutbound(const OutboundConfig &config)
     }
     if (config.type == "vless")
         return std::make_shared<VlessOutbound>(config);
-    if (config.type == "hysteria2")
+    if (config.type == "hysteria2") {
+#if defined(QIVRO_HAVE_QUIC)
         return std::make_shared<Hysteria2Outbound>(config);
+#else
+        return std::make_shared<UnsupportedOutbound>(
+            config, "Hysteria2", "QUIC is not available in this build");
+#endif
+    }
     return nullptr;
 }
 

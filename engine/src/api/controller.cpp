@@ -520,7 +520,7 @@ private:
         const auto it = query.find("url");
         std::string url = it == query.end() ? "" : it->second;
         if (url.rfind("http://", 0) == 0)
-            url.clear(); // plain http is replaced by the default https test, as sing-box does
+            url.clear(); // plain http is replaced by the default https test
         return effectiveTestUrl(url);
     }
 

@@ -1,6 +1,7 @@
 #include "group/urltest.h"
 
 #include "common/httpparser.h"
+#include "tls/systemroots.h"
 
 #include <asio/steady_timer.hpp>
 #include <cstdlib>
@@ -44,7 +45,7 @@ SSL_CTX *clientContext()
     static const std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)> context = [] {
         SSL_CTX *ctx = SSL_CTX_new(TLS_client_method());
         if (ctx) {
-            SSL_CTX_set_default_verify_paths(ctx);
+            addSystemRoots(SSL_CTX_get_cert_store(ctx));
             SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, nullptr);
             SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION);
         }

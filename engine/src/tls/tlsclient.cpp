@@ -1,6 +1,7 @@
 #include "tls/tlsclient.h"
 
 #include "common/log.h"
+#include "tls/systemroots.h"
 #include "tls/tlsstream.h"
 
 #include <asio/ip/address.hpp>
@@ -39,7 +40,7 @@ X509_STORE *defaultStore()
         X509_STORE *created = X509_STORE_new();
         if (!created)
             return created;
-        X509_STORE_set_default_paths(created);
+        addSystemRoots(created);
         if (const char *extra = std::getenv("QIVRO_EXTRA_CA_FILE"); extra && *extra) {
             if (X509_STORE_load_file(created, extra) != 1)
                 logWarn("tls: cannot load QIVRO_EXTRA_CA_FILE ", extra);

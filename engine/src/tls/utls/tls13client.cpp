@@ -5,7 +5,7 @@
 #include "tls/utls/reality.h"
 
 #include <algorithm>
-#include <arpa/inet.h>
+#include <asio/ip/address.hpp>
 #include <ctime>
 #include <openssl/crypto.h>
 
@@ -25,9 +25,9 @@ constexpr std::size_t maxHandshakeMessage = 512 * 1024 + 4;
 
 bool isIpLiteral(const std::string &host)
 {
-    unsigned char buffer[16];
-    return inet_pton(AF_INET, host.c_str(), buffer) == 1
-        || inet_pton(AF_INET6, host.c_str(), buffer) == 1;
+    std::error_code error;
+    asio::ip::make_address(host, error);
+    return !error;
 }
 
 void appendPlainRecord(Bytes &out, std::uint8_t type, const std::uint8_t *data, std::size_t size)
