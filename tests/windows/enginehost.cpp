@@ -45,6 +45,7 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "usage: %s <dll> <config> <cycles> <port> [refused]\n", argv[0]);
         return 2;
     }
+    std::setvbuf(stdout, nullptr, _IONBF, 0); // a crash must not swallow what was printed
     WSADATA wsa;
     WSAStartup(MAKEWORD(2, 2), &wsa);
     HMODULE library = LoadLibraryA(argv[1]);
