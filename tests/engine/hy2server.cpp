@@ -521,6 +521,7 @@ struct Hy2Server::Impl
                 ngtcp2_conn_shutdown_stream(s.conn, id, 0x101);
                 return true;
             }
+            ++counters.tcpStreams;
             data = nullptr;
             n = 0;
         }

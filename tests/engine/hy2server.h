@@ -32,6 +32,7 @@ public:
     {
         std::atomic<int> logins {0};
         std::atomic<int> refusedLogins {0};
+        std::atomic<int> tcpStreams {0}; // proxied TCP requests, to tell which server carried one
         std::atomic<int> fragmentedPackets {0}; // reassembled from more than one datagram
     };
     const Counters &counters() const;

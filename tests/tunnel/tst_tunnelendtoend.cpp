@@ -225,8 +225,10 @@ void TunnelEndToEndTest::fetchSelectConnectAndSwitch()
 // certificate, plain with the check switched off.
 void TunnelEndToEndTest::hysteria2NodesCarryTraffic()
 {
-    const support::TestCertificate certificate {m_demo.panel.certificatePath().toStdString(),
-        QDir(m_demo.panel.dataDir()).filePath(QStringLiteral("key.pem")).toStdString()};
+    support::CertificateSet certificate;
+    certificate.certificatePath = m_demo.panel.certificatePath().toStdString();
+    certificate.keyPath
+        = QDir(m_demo.panel.dataDir()).filePath(QStringLiteral("key.pem")).toStdString();
     support::Hy2ServerOptions plainOptions;
     plainOptions.password = "qivro-hy2";
     support::Hy2ServerOptions obfsOptions = plainOptions;
