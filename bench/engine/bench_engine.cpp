@@ -921,7 +921,8 @@ void benchHysteria2(bool lossy)
     support::Process ssServer({"ss-server", "-s", "127.0.0.1", "-p", std::to_string(ssPort), "-k",
         "bench", "-m", "aes-128-gcm"});
     support::waitForTcpPort(ssPort);
-    const support::TestCertificate certificate = support::makeTestCertificate();
+    const support::CertificateSet certificate
+        = support::makeCertificates("hy2", {"hy2.test", "127.0.0.1"});
     support::Hy2ServerOptions options;
     support::Hy2Server hy2Server(options, certificate);
     if (lossy) {
@@ -945,7 +946,7 @@ void benchHysteria2(bool lossy)
                                 {"server_port", hy2Server.port()}, {"password", options.password},
                                 {"tls",
                                     {{"enabled", true}, {"server_name", "hy2.test"},
-                                        {"certificate_path", certificate.certificateFile}}}}},
+                                        {"certificate_path", certificate.caPath}}}}},
         "hy");
     Measured ss, hy;
     const auto keepBest = [](Measured &best, const Measured &run) {

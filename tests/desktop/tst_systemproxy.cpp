@@ -5,13 +5,15 @@
 #include "desktop/gnomeproxy.h"
 #include "desktop/kdeproxy.h"
 #include "desktop/systemproxy.h"
-#include "desktoptest.h"
+#include "tunneltest.h"
 
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
 namespace {
+
+const QString kSubscription = QStringLiteral("https://panel.test/api/subscribe?token=desktop");
 
 std::unique_ptr<ProxyBackend> makeBackend(const QString &kind, const QString &folder)
 {
@@ -39,13 +41,16 @@ private slots:
     void followsConnection();
 
 private:
-    DesktopTunnel m_world;
+    TestProfile m_world;
 };
 
 void SystemProxyTest::initTestCase()
 {
-    QVERIFY(m_world.start(QStringLiteral("systemproxy")));
-    QVERIFY(m_world.tunnel->selectSubscription(DesktopTunnel::kSubscription));
+    qputenv("QIVRO_ENGINE_LIBRARY", QIVRO_STANDIN_ENGINE);
+    QVERIFY(m_world.open(QStringLiteral("systemproxy")));
+    QVERIFY(m_world.add(kSubscription, {"HK-01", "JP-01", "JP-02"}));
+    m_world.tunnel = std::make_unique<service>(*m_world.store, nullptr);
+    QVERIFY(m_world.tunnel->selectSubscription(kSubscription));
 }
 
 void SystemProxyTest::init()

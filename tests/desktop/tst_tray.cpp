@@ -5,7 +5,6 @@
 #include "desktop/quickconnect.h"
 #include "desktop/trayicon.h"
 #include "desktop/traymenu.h"
-#include "desktoptest.h"
 #include "tunneltest.h"
 
 #include <QCloseEvent>
@@ -16,6 +15,8 @@
 #include <QWindow>
 
 namespace {
+
+const QString kSubscription = QStringLiteral("https://panel.test/api/subscribe?token=desktop");
 
 // "action text [checked]" per entry, separators as "-".
 QStringList describe(const TrayMenu &menu)
@@ -48,13 +49,16 @@ private slots:
     void closeWindow();
 
 private:
-    DesktopTunnel m_world;
+    TestProfile m_world;
     RecordingSelection m_selection;
 };
 
 void TrayTest::initTestCase()
 {
-    QVERIFY(m_world.start(QStringLiteral("tray")));
+    qputenv("QIVRO_ENGINE_LIBRARY", QIVRO_STANDIN_ENGINE);
+    QVERIFY(m_world.open(QStringLiteral("tray")));
+    QVERIFY(m_world.add(kSubscription, {"HK-01", "JP-01", "JP-02"}));
+    m_world.tunnel = std::make_unique<service>(*m_world.store, nullptr);
 }
 
 void TrayTest::init()
@@ -112,7 +116,7 @@ void TrayTest::actions()
     TrayMenu menu(tunnel, quick);
     menu.setTexts({{"connect", "Verbinden"}, {"disconnect", "Trennen"}, {"language", "zh"}});
     if (selected)
-        QVERIFY(tunnel.selectSubscription(DesktopTunnel::kSubscription));
+        QVERIFY(tunnel.selectSubscription(kSubscription));
     if (connected) {
         tunnel.ToggleConnection();
         QVERIFY(tunnel.isConnected());
@@ -133,7 +137,7 @@ void TrayTest::actions()
     menu.trigger(action);
     QCOMPARE(tunnel.isConnected(), connectedAfter);
     const QStringList choices = selection.calls.filter(QRegularExpression("^(tag|auto) "));
-    QCOMPARE(choices.join('|').remove(' ' + DesktopTunnel::kSubscription),
+    QCOMPARE(choices.join('|').remove(' ' + kSubscription),
         remembered.isEmpty() ? QString() : remembered);
     // A tick only for a route the engine runs.
     QCOMPARE(
@@ -163,7 +167,7 @@ void TrayTest::closeWindow()
     QFETCH(QString, then);
     m_world.tunnel = std::make_unique<service>(*m_world.store, nullptr);
     service &tunnel = *m_world.tunnel;
-    QVERIFY(tunnel.selectSubscription(DesktopTunnel::kSubscription));
+    QVERIFY(tunnel.selectSubscription(kSubscription));
     if (connected)
         tunnel.ToggleConnection();
     QuickConnect quick(tunnel, nullptr);

@@ -1,7 +1,5 @@
 #include "hy2server.h"
 
-#include "support.h"
-
 #include <asio/connect.hpp>
 #include <asio/io_context.hpp>
 #include <asio/ip/tcp.hpp>
@@ -25,16 +23,6 @@
 #include <vector>
 
 namespace support {
-
-TestCertificate makeTestCertificate()
-{
-    TestCertificate out {writeTempFile("hy2-cert.pem", ""), writeTempFile("hy2-key.pem", "")};
-    run({"openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
-        "-nodes", "-days", "2", "-subj", "/CN=hy2.test", "-addext",
-        "subjectAltName=DNS:hy2.test,IP:127.0.0.1,IP:198.18.0.1", "-keyout", out.keyFile, "-out",
-        out.certificateFile});
-    return out;
-}
 
 namespace {
 
@@ -88,23 +76,20 @@ void salamanderXor(
         data[i] ^= key[i % 32];
 }
 
-asio::ip::address addressOf(const std::string &host)
-{
-    std::string bare = host;
-    if (bare.size() > 2 && bare.front() == '[')
-        bare = bare.substr(1, bare.size() - 2);
-    std::error_code error;
-    auto ip = asio::ip::make_address(bare, error);
-    return error ? asio::ip::make_address("127.0.0.1") : ip;
-}
-
-bool splitAddress(const std::string &text, std::string &host, std::uint16_t &port)
+// "host:port" or "[v6]:port"; a name rather than an address goes to 127.0.0.1.
+template <typename Endpoint>
+bool endpointOf(const std::string &text, Endpoint &out)
 {
     const auto colon = text.rfind(':');
     if (colon == std::string::npos)
         return false;
-    host = text.substr(0, colon);
-    port = static_cast<std::uint16_t>(std::stoi(text.substr(colon + 1)));
+    std::string host = text.substr(0, colon);
+    if (host.size() > 2 && host.front() == '[')
+        host = host.substr(1, host.size() - 2);
+    std::error_code error;
+    const auto ip = asio::ip::make_address(host, error);
+    out = {error ? asio::ip::make_address("127.0.0.1") : ip,
+        static_cast<std::uint16_t>(std::stoi(text.substr(colon + 1)))};
     return true;
 }
 
@@ -130,9 +115,7 @@ struct Hy2Server::Impl
     {
         std::int64_t id = -1;
         bool decided = false;
-        bool proxy = false;
         Bytes head;
-        bool connecting = false;
         std::shared_ptr<asio::ip::tcp::socket> tcp;
         std::deque<Bytes> toTcp;
         bool writing = false;
@@ -203,6 +186,13 @@ struct Hy2Server::Impl
     static std::string key(const std::uint8_t *data, std::size_t size)
     {
         return std::string(reinterpret_cast<const char *>(data), size);
+    }
+
+    // Flow-control credit for bytes the server has taken in.
+    static void consume(Session &s, std::int64_t id, std::uint64_t n)
+    {
+        ngtcp2_conn_extend_max_stream_offset(s.conn, id, n);
+        ngtcp2_conn_extend_max_offset(s.conn, n);
     }
 
     // ---- UDP in and out (with Salamander)
@@ -374,7 +364,7 @@ struct Hy2Server::Impl
         ngtcp2_settings settings;
         ngtcp2_settings_default(&settings);
         settings.initial_ts = nowNs();
-        settings.cc_algo = options.bbr ? NGTCP2_CC_ALGO_BBR : NGTCP2_CC_ALGO_CUBIC;
+        settings.cc_algo = NGTCP2_CC_ALGO_BBR;
         settings.max_window = 20 << 20;
         settings.max_stream_window = 8 << 20;
         if (!options.obfsPassword.empty())
@@ -447,16 +437,12 @@ struct Hy2Server::Impl
         };
         cb.deferred_consume
             = [](nghttp3_conn *, std::int64_t id, std::size_t n, void *user, void *) {
-                  auto *session = static_cast<Session *>(user);
-                  ngtcp2_conn_extend_max_stream_offset(session->conn, id, n);
-                  ngtcp2_conn_extend_max_offset(session->conn, n);
+                  consume(*static_cast<Session *>(user), id, n);
                   return 0;
               };
         cb.recv_data = [](nghttp3_conn *, std::int64_t id, const std::uint8_t *, std::size_t n,
                            void *user, void *) {
-            auto *session = static_cast<Session *>(user);
-            ngtcp2_conn_extend_max_stream_offset(session->conn, id, n);
-            ngtcp2_conn_extend_max_offset(session->conn, n);
+            consume(*static_cast<Session *>(user), id, n);
             return 0;
         };
         nghttp3_settings settings;
@@ -483,7 +469,7 @@ struct Hy2Server::Impl
             s.authenticated = true;
             ++counters.logins;
             fields = {{":status", "233"}, {"hysteria-udp", options.udp ? "true" : "false"},
-                {"hysteria-cc-rx", options.receiveRate}, {"hysteria-padding", "padpadpad"}};
+                {"hysteria-cc-rx", "0"}, {"hysteria-padding", "padpadpad"}};
         } else {
             ++counters.refusedLogins;
             fields = {{":status", "404"}};
@@ -498,18 +484,19 @@ struct Hy2Server::Impl
 
     // ---- streams
 
+    bool readHttp3(Session &s, std::int64_t id, const std::uint8_t *data, std::size_t n, bool fin)
+    {
+        const nghttp3_ssize used = nghttp3_conn_read_stream(s.h3, id, data, n, fin);
+        if (used >= 0)
+            consume(s, id, static_cast<std::uint64_t>(used));
+        return used >= 0;
+    }
+
     bool onStreamData(
         Session &s, std::int64_t id, const std::uint8_t *data, std::size_t n, bool fin)
     {
-        const bool clientBidi = (id & 0x3) == 0;
-        if (!clientBidi) {
-            const nghttp3_ssize used = nghttp3_conn_read_stream(s.h3, id, data, n, fin);
-            if (used < 0)
-                return false;
-            ngtcp2_conn_extend_max_stream_offset(s.conn, id, static_cast<std::uint64_t>(used));
-            ngtcp2_conn_extend_max_offset(s.conn, static_cast<std::uint64_t>(used));
-            return true;
-        }
+        if ((id & 0x3) != 0) // not a client-opened bidirectional stream
+            return readHttp3(s, id, data, n, fin);
         auto &slot = s.streams[id];
         if (!slot) {
             slot = std::make_shared<ProxyStream>();
@@ -523,19 +510,12 @@ struct Hy2Server::Impl
             if (!takeVarint(stream.head, at, type))
                 return true;
             stream.decided = true;
-            stream.proxy = type == 0x401;
-            if (!stream.proxy) {
+            if (type != 0x401) {
                 // An HTTP/3 request: nghttp3 takes the stream from its first byte.
                 Bytes all;
                 all.swap(stream.head);
                 s.streams.erase(id);
-                const nghttp3_ssize used
-                    = nghttp3_conn_read_stream(s.h3, id, all.data(), all.size(), fin);
-                if (used < 0)
-                    return false;
-                ngtcp2_conn_extend_max_stream_offset(s.conn, id, static_cast<std::uint64_t>(used));
-                ngtcp2_conn_extend_max_offset(s.conn, static_cast<std::uint64_t>(used));
-                return true;
+                return readHttp3(s, id, all.data(), all.size(), fin);
             }
             if (!s.authenticated) {
                 ngtcp2_conn_shutdown_stream(s.conn, id, 0x101);
@@ -545,7 +525,7 @@ struct Hy2Server::Impl
             data = nullptr;
             n = 0;
         }
-        if (stream.proxy && !stream.tcp && !stream.connecting) {
+        if (!stream.tcp) {
             stream.head.insert(stream.head.end(), data, data + n);
             std::size_t at = 0;
             std::uint64_t type, addressLength, paddingLength;
@@ -559,8 +539,7 @@ struct Hy2Server::Impl
                 || stream.head.size() - at < paddingLength)
                 return true;
             at += paddingLength;
-            ngtcp2_conn_extend_max_stream_offset(s.conn, id, at);
-            ngtcp2_conn_extend_max_offset(s.conn, at);
+            consume(s, id, at);
             Bytes rest(stream.head.begin() + static_cast<long>(at), stream.head.end());
             stream.head.clear();
             if (!rest.empty())
@@ -579,27 +558,24 @@ struct Hy2Server::Impl
 
     void connectTcp(Session &s, std::shared_ptr<ProxyStream> stream, const std::string &address)
     {
-        stream->connecting = true;
-        std::string host;
-        std::uint16_t port = 0;
+        asio::ip::tcp::endpoint to;
         stream->tcp = std::make_shared<asio::ip::tcp::socket>(io);
-        if (!splitAddress(address, host, port)) {
+        if (!endpointOf(address, to)) {
             reply(s, *stream, 1, "bad address");
             return;
         }
         auto session = s.shared_from_this();
-        stream->tcp->async_connect(
-            {addressOf(host), port}, [this, session, stream](const std::error_code &error) {
-                if (session->dead)
-                    return;
-                if (error) {
-                    reply(*session, *stream, 1, "connect failed: " + error.message());
-                    return;
-                }
-                reply(*session, *stream, 0, "");
-                pumpToTcp(*session, stream);
-                readTcp(session, stream);
-            });
+        stream->tcp->async_connect(to, [this, session, stream](const std::error_code &error) {
+            if (session->dead)
+                return;
+            if (error) {
+                reply(*session, *stream, 1, "connect failed: " + error.message());
+                return;
+            }
+            reply(*session, *stream, 0, "");
+            pumpToTcp(*session, stream);
+            readTcp(session, stream);
+        });
     }
 
     void reply(Session &s, ProxyStream &stream, std::uint8_t status, const std::string &message)
@@ -641,9 +617,7 @@ struct Hy2Server::Impl
                 if (error || session->dead)
                     return;
                 stream->toTcp.pop_front();
-                // Credit goes back only once the origin took the bytes.
-                ngtcp2_conn_extend_max_stream_offset(session->conn, stream->id, n);
-                ngtcp2_conn_extend_max_offset(session->conn, n);
+                consume(*session, stream->id, n); // only once the origin took the bytes
                 pumpToTcp(*session, stream);
                 scheduleFlush(*session);
             });
@@ -748,13 +722,10 @@ struct Hy2Server::Impl
             session->have = 0;
             ++counters.fragmentedPackets;
         }
-        ++counters.udpPackets;
-        std::string host;
-        std::uint16_t port = 0;
-        if (!splitAddress(address, host, port))
-            return;
+        asio::ip::udp::endpoint to;
         std::error_code ignored;
-        session->socket->send_to(asio::buffer(payload), {addressOf(host), port}, 0, ignored);
+        if (endpointOf(address, to))
+            session->socket->send_to(asio::buffer(payload), to, 0, ignored);
     }
 
     std::shared_ptr<UdpSession> openUdp(Session &s, std::uint32_t id)
@@ -939,16 +910,16 @@ struct Hy2Server::Impl
     }
 };
 
-Hy2Server::Hy2Server(Hy2ServerOptions options, const TestCertificate &certificate)
+Hy2Server::Hy2Server(Hy2ServerOptions options, const CertificateSet &certificates)
     : m_impl(std::make_unique<Impl>())
 {
     if (sodium_init() < 0)
         return;
     m_impl->options = std::move(options);
     gnutls_certificate_allocate_credentials(&m_impl->credentials);
-    gnutls_certificate_set_x509_key_file(m_impl->credentials, certificate.certificateFile.c_str(),
-        certificate.keyFile.c_str(), GNUTLS_X509_FMT_PEM);
-    const asio::ip::udp::endpoint local(asio::ip::make_address(m_impl->options.listen), 0);
+    gnutls_certificate_set_x509_key_file(m_impl->credentials, certificates.certificatePath.c_str(),
+        certificates.keyPath.c_str(), GNUTLS_X509_FMT_PEM);
+    const asio::ip::udp::endpoint local(asio::ip::make_address("127.0.0.1"), 0);
     m_impl->socket.open(local.protocol());
     m_impl->socket.bind(local);
     m_impl->receive();

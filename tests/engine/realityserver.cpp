@@ -267,33 +267,40 @@ bool TlsServerSession::readRecord(std::uint8_t &type, Octets &body)
     return true;
 }
 
-bool TlsServerSession::read(Octets &out)
+bool TlsServerSession::openRecord(std::uint8_t &inner, Octets &out)
 {
-    for (;;) {
-        std::uint8_t type = 0;
-        Octets record;
+    std::uint8_t type = 20;
+    Octets record;
+    while (type == 20) { // change_cipher_spec, left over from compatibility mode
         if (!readRecord(type, record))
             return false;
-        if (type == 20)
-            continue;
-        if (type != 23 || record.size() < 5 + 17)
-            return false;
-        const std::size_t size = record.size() - 5 - 16;
-        out.resize(size);
-        if (!gcm(false, readKey, nonceFor(readIv, readSequence++), record.data(), 5,
-                record.data() + 5, size, out.data(), record.data() + 5 + size))
-            return false;
-        while (!out.empty() && out.back() == 0)
-            out.pop_back();
-        if (out.empty())
-            return false;
-        const std::uint8_t inner = out.back();
+    }
+    if (type != 23 || record.size() < 5 + 17)
+        return false;
+    const std::size_t size = record.size() - 5 - 16;
+    out.resize(size);
+    if (!gcm(false, readKey, nonceFor(readIv, readSequence++), record.data(), 5, record.data() + 5,
+            size, out.data(), record.data() + 5 + size))
+        return false;
+    while (!out.empty() && out.back() == 0)
         out.pop_back();
+    if (out.empty())
+        return false;
+    inner = out.back();
+    out.pop_back();
+    return true;
+}
+
+bool TlsServerSession::read(Octets &out)
+{
+    std::uint8_t inner = 0;
+    while (openRecord(inner, out)) {
         if (inner == 23)
             return true;
         if (inner == 21)
             return false;
     }
+    return false;
 }
 
 bool TlsServerSession::sendRecord(std::uint8_t type, const std::uint8_t *data, std::size_t size)
@@ -575,28 +582,13 @@ bool RealityServer::handshake(int fd, const Octets &hello, const Octets &clientS
         return false;
 
     const Octets serverFinishedHash = sha256(transcript);
-    for (;;) {
-        std::uint8_t type = 0;
-        Octets record;
-        if (!session.readRecord(type, record))
-            return false;
-        if (type == 20)
-            continue;
-        Octets plain(record.size() - 5 - 16);
-        if (type != 23
-            || !gcm(false, session.readKey, nonceFor(session.readIv, session.readSequence++),
-                record.data(), 5, record.data() + 5, plain.size(), plain.data(),
-                record.data() + record.size() - 16))
-            return false;
-        while (!plain.empty() && plain.back() == 0)
-            plain.pop_back();
-        const Octets expected = handshakeMessage(
-            20, hmacSha("SHA256", expand(clientHandshake, "finished", {}), serverFinishedHash));
-        Octets message(plain.begin(), plain.end() - 1);
-        if (plain.back() != 22 || message != expected)
-            return false;
-        break;
-    }
+    std::uint8_t inner = 0;
+    Octets clientFinished;
+    if (!session.openRecord(inner, clientFinished) || inner != 22
+        || clientFinished
+            != handshakeMessage(
+                20, hmacSha("SHA256", expand(clientHandshake, "finished", {}), serverFinishedHash)))
+        return false;
     const Octets clientApplication = expand(master, "c ap traffic", serverFinishedHash);
     const Octets serverApplication = expand(master, "s ap traffic", serverFinishedHash);
     session.readKey = expand(clientApplication, "key", {}, 16);

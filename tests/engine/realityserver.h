@@ -45,6 +45,8 @@ public:
     Octets buffer;
 
     bool readRecord(std::uint8_t &type, Octets &body);
+    // The next protected record, decrypted; inner is its real content type.
+    bool openRecord(std::uint8_t &inner, Octets &out);
     bool sendRecord(std::uint8_t type, const std::uint8_t *data, std::size_t size);
 
 private:

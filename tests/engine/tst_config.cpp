@@ -1,5 +1,6 @@
 // The configuration validator (also against hostile files: nesting that would exhaust the stack,
 // group graphs that would take exponential time to check), the router and the Shadowsocks framing.
+#include "clientconfig.h"
 #include "config/config.h"
 #include "outbound/sscrypto.h"
 #include "outboundfactory.h"
@@ -15,40 +16,6 @@ using namespace qivro::engine;
 using json = nlohmann::json;
 
 namespace {
-
-// The document the client writes in local-proxy mode, minus rule-set files.
-json clientConfig()
-{
-    return json::parse(R"({
-      "dns": {"servers": [{"tag": "dns_fakeip", "address": "fakeip"},
-                          {"tag": "dns_proxy", "address": "https://1.1.1.1/dns-query", "address_resolver": "dns_direct", "detour": "proxy"},
-                          {"tag": "dns_direct", "address": "223.5.5.5", "detour": "direct"}],
-              "rules": [{"outbound": "any", "server": "dns_direct"},
-                        {"query_type": ["A", "AAAA"], "server": "dns_fakeip"}],
-              "final": "dns_proxy",
-              "fakeip": {"enabled": true, "inet4_range": "198.18.0.0/15", "inet6_range": "fc00::/18"},
-              "independent_cache": true},
-      "experimental": {"cache_file": {"enabled": true, "path": "/tmp/cache.db", "store_fakeip": true},
-                       "clash_api": {"external_controller": "127.0.0.1:9090", "secret": "abc"}},
-      "inbounds": [{"listen": "::", "listen_port": 1080, "sniff": true, "tag": "mixed-in", "type": "mixed"}],
-      "log": {"level": "info", "timestamp": true},
-      "outbounds": [
-        {"method": "aes-256-gcm", "password": "p", "server": "127.0.0.1", "server_port": 8388, "tag": "HK-1", "type": "shadowsocks"},
-        {"flow": "xtls-rprx-vision", "packet_encoding": "xudp", "server": "v.test", "server_port": 443, "tag": "JP-1",
-         "tls": {"enabled": true, "server_name": "v.test", "utls": {"enabled": true, "fingerprint": "chrome"},
-                 "reality": {"enabled": true, "public_key": "WGmv9FBUlzLLqu1eXfmzCm2jHLDldCutWtShp2jxpns", "short_id": "01"}},
-         "transport": {"type": "ws", "path": "/x", "headers": {"Host": "v.test"}},
-         "type": "vless", "uuid": "b831381d-6324-4d53-ad4f-8cda48b30811"},
-        {"password": "pw", "server": "h.test", "server_port": 443, "tag": "US-1", "tls": {"enabled": true, "server_name": "h.test", "insecure": true},
-         "obfs": {"type": "salamander", "password": "o"}, "type": "hysteria2"},
-        {"outbounds": ["HK-1", "JP-1", "US-1"], "tag": "proxy", "type": "selector"},
-        {"idle_timeout": "30m", "interval": "3m", "outbounds": ["HK-1", "JP-1", "US-1"], "tag": "urltest", "tolerance": 50,
-         "type": "urltest", "url": "https://check.test/generate_204"},
-        {"tag": "direct", "type": "direct"}],
-      "route": {"auto_detect_interface": true, "final": "proxy",
-                "rules": [{"action": "hijack-dns", "protocol": "dns"}, {"ip_is_private": true, "outbound": "direct"}]}
-    })");
-}
 
 std::string validate(const json &document)
 {
@@ -103,12 +70,12 @@ TEST_CASE(acceptsWhatTheClientWrites)
 {
     Config config;
     std::string error;
-    CHECK_MSG(parseConfig(clientConfig().dump(), config, error), error);
+    CHECK_MSG(parseConfig(support::clientConfig().dump(), config, error), error);
     CHECK_EQ(config.findOutbound("urltest")->intervalMs, 180000);
     CHECK_EQ(config.findOutbound("urltest")->idleTimeoutMs, 1800000);
 
     // Its TUN form; the fields themselves are read by the TUN suite on a real device.
-    json tun = clientConfig();
+    json tun = support::clientConfig();
     tun["inbounds"] = json::parse(
         R"([{"address": ["172.19.0.1/30"], "auto_route": true, "interface_name": "tun0", "mtu": 1500,
         "sniff": true, "stack": "mixed", "strict_route": true, "tag": "tun-in", "type": "tun"}])");
@@ -163,7 +130,7 @@ TEST_CASE(refusesWhatItDoesNotUnderstand)
             "experimental.clash_api.external_controller"},
     };
     for (const Row &row : rows) {
-        json document = clientConfig();
+        json document = support::clientConfig();
         document[json::json_pointer(row.pointer)] = row.value;
         const std::string error = validate(document);
         CHECK_MSG(error.find(row.expected) != std::string::npos,
@@ -203,7 +170,7 @@ TEST_CASE(privateAddresses)
 
 TEST_CASE(routing)
 {
-    json document = clientConfig();
+    json document = support::clientConfig();
     document["route"]["rule_set"] = json::parse(R"([{"tag": "cn", "type": "inline",
         "rules": [{"domain_suffix": ["cn"]}, {"ip_cidr": ["1.0.1.0/24"]}, {"domain": ["exact.test"], "port": [443]}]}])");
     document["route"]["rules"].push_back({{"rule_set", {"cn"}}, {"outbound", "direct"}});

@@ -6,13 +6,14 @@
 #include "outbound/hysteria2protocol.h"
 #include "outbound/salamander.h"
 #include "outboundfactory.h"
+#include "peernamespace.h"
 #include "support.h"
 
 #include <algorithm>
 #include <asio/read.hpp>
 #include <asio/write.hpp>
 #include <cstdlib>
-#include <fstream>
+#include <sstream>
 #include <thread>
 #include <unistd.h>
 
@@ -21,9 +22,10 @@ using namespace qivro::engine;
 
 namespace {
 
-const support::TestCertificate &certificate()
+const support::CertificateSet &certificate()
 {
-    static const support::TestCertificate made = support::makeTestCertificate();
+    static const support::CertificateSet made
+        = support::makeCertificates("hy2", {"hy2.test", "127.0.0.1"});
     return made;
 }
 
@@ -34,7 +36,7 @@ json hy2Outbound(std::uint16_t port, const std::string &password, const std::str
         {"password", password}, {"connect_timeout", "2s"},
         {"tls",
             {{"enabled", true}, {"server_name", "hy2.test"},
-                {"certificate_path", certificate().certificateFile}}}};
+                {"certificate_path", certificate().caPath}}}};
     if (!obfs.empty())
         outbound["obfs"] = {{"type", "salamander"}, {"password", obfs}};
     return outbound;
@@ -186,6 +188,10 @@ TEST_CASE(framing)
         payload[i] = static_cast<std::uint8_t>(i * 31);
     auto messages = hy2::splitUdpPacket(7, 99, "[::1]:53", payload.data(), payload.size(), 1000);
     CHECK_EQ(messages.size(), 4u);
+    std::vector<std::uint8_t> beyond = messages[0];
+    beyond[6] = beyond[7]; // a fragment index equal to the count
+    hy2::UdpMessage refused;
+    CHECK(!hy2::parseUdpMessage(beyond.data(), beyond.size(), refused));
     std::reverse(messages.begin(), messages.end());
     struct DefragRow
     {
@@ -291,9 +297,9 @@ TEST_CASE(loginFailures)
     obfuscated.obfsPassword = "other secret";
     support::Hy2Server salamander(obfuscated, certificate());
     const std::uint16_t h3Port = support::freeUdpPort();
-    const std::string &file = certificate().certificateFile;
+    const std::string &file = certificate().certificatePath;
     support::Process h3server({"gtlsserver", "-q", "-d", file.substr(0, file.rfind('/')),
-        "127.0.0.1", std::to_string(h3Port), certificate().keyFile, certificate().certificateFile});
+        "127.0.0.1", std::to_string(h3Port), certificate().keyPath, file});
     // Ready once it holds the port; a loaded machine may take seconds to get there.
     for (int i = 0; i < 100 && h3server.running(); ++i) {
         asio::io_context io;
@@ -311,8 +317,8 @@ TEST_CASE(loginFailures)
     json insecure = untrusted;
     insecure["tls"]["insecure"] = true;
     json inlinePem = untrusted;
-    std::ifstream pemFile(certificate().certificateFile);
-    for (std::string line; std::getline(pemFile, line);)
+    std::istringstream pem(certificate().caPem);
+    for (std::string line; std::getline(pem, line);)
         inlinePem["tls"]["certificate"].push_back(line);
     json wrongName = hy2Outbound(server.port(), options.password);
     wrongName["tls"]["server_name"] = "other.test";
@@ -344,7 +350,7 @@ TEST_CASE(loginFailures)
         if (row.name == "plain HTTP/3 server" && !h3server.running())
             continue;
         if (row.extraCa)
-            ::setenv("QIVRO_EXTRA_CA_FILE", certificate().certificateFile.c_str(), 1);
+            ::setenv("QIVRO_EXTRA_CA_FILE", certificate().caPath.c_str(), 1);
         const std::string error = dialError(row.outbound);
         ::unsetenv("QIVRO_EXTRA_CA_FILE");
         CHECK_MSG(error.rfind(row.error, 0) == 0, row.name + ": " + error);
@@ -363,61 +369,53 @@ TEST_CASE(loginFailures)
     CHECK_EQ(dialError(tcpOnly, true), "udp is disabled");
 }
 
-// Loss on the QUIC leg, inside a network namespace of this test's own (root only).
+// Loss on the QUIC leg, in a network namespace of this test's own (root only): one thread moves
+// there, and the server, the engine and the programs they start follow it.
 TEST_CASE(lossInNamespace)
 {
-    if (!std::getenv("QIVRO_HY2_NAMESPACE")) {
-        if (::geteuid() != 0 || !support::haveProgram("unshare")) {
-            std::fprintf(stderr, "skipped: needs root and unshare\n");
+    std::thread([] {
+        std::string why;
+        if (!support::PeerNamespace::isolate(why)) {
+            std::fprintf(stderr, "skipped: %s\n", why.c_str());
             return;
         }
-        char self[4096] = {};
-        if (::readlink("/proc/self/exe", self, sizeof self - 1) <= 0)
-            return;
-        ::setenv("QIVRO_HY2_NAMESPACE", "1", 1);
-        const auto result = support::run(
-            {"unshare", "-n", "sh", "-c", "exec \"$0\" lossInNamespace 2>&1", self}, 240);
-        ::unsetenv("QIVRO_HY2_NAMESPACE");
-        std::fprintf(stderr, "%s", result.output.c_str());
-        CHECK(result.exitCode == 0);
-        return;
-    }
-    support::run({"ip", "link", "set", "lo", "up"});
-    support::Hy2ServerOptions options;
-    support::Hy2Server server(options, certificate());
-    const std::string port = std::to_string(server.port());
-    // netem where the kernel has it, else an nftables rule dropping the same share.
-    const bool netem
-        = support::run({"tc", "qdisc", "add", "dev", "lo", "root", "netem", "loss", "3%"}).exitCode
-        == 0;
-    if (!netem) {
-        const auto table = support::run({"nft",
-            "add table inet loss; add chain inet loss input { "
-            "type filter hook input priority 0; }; add rule "
-            "inet loss input udp sport "
-                + port
-                + " numgen random mod 100 < 3 counter drop; add rule inet loss input udp dport "
-                + port + " numgen random mod 100 < 3 counter drop"});
-        if (table.exitCode != 0) {
-            std::fprintf(stderr, "skipped: neither netem nor nftables here\n");
-            return;
+        support::Hy2ServerOptions options;
+        support::Hy2Server server(options, certificate());
+        const std::string port = std::to_string(server.port());
+        // netem where the kernel has it, else an nftables rule dropping the same share.
+        const bool netem
+            = support::run({"tc", "qdisc", "add", "dev", "lo", "root", "netem", "loss", "3%"})
+                  .exitCode
+            == 0;
+        if (!netem) {
+            const auto table = support::run({"nft",
+                "add table inet loss; add chain inet loss input { "
+                "type filter hook input priority 0; }; add rule "
+                "inet loss input udp sport "
+                    + port
+                    + " numgen random mod 100 < 3 counter drop; add rule inet loss input udp dport "
+                    + port + " numgen random mod 100 < 3 counter drop"});
+            if (table.exitCode != 0) {
+                std::fprintf(stderr, "skipped: neither netem nor nftables here\n");
+                return;
+            }
         }
-    }
-    support::Origin origin("origin", 8 << 20);
-    TcpEcho tcpEcho;
-    support::UdpEcho udpEcho;
-    RunningEngine running(engineConfig(hy2Outbound(server.port(), options.password)));
-    CHECK(support::sha256Hex(download(running.mixedPort(), origin))
-        == support::sha256Hex(origin.blob()));
-    CHECK(echoThrough(running.mixedPort(), tcpEcho.port(), 4 << 20));
-    int answered = 0;
-    for (int i = 0; i < 20; ++i)
-        answered += support::socksUdpExchange(
-                        running.mixedPort(), "127.0.0.1", udpEcho.port(), "ping", 1000)
-            == "echo:ping";
-    CHECK_MSG(answered >= 12, std::to_string(answered) + " of 20 datagrams answered");
-    std::fprintf(stderr, "loss by %s\n%s\n", netem ? "netem" : "nftables",
-        support::run({"nft", "list", "table", "inet", "loss"}).output.c_str());
+        support::Origin origin("origin", 8 << 20);
+        TcpEcho tcpEcho;
+        support::UdpEcho udpEcho;
+        RunningEngine running(engineConfig(hy2Outbound(server.port(), options.password)));
+        CHECK(support::sha256Hex(download(running.mixedPort(), origin))
+            == support::sha256Hex(origin.blob()));
+        CHECK(echoThrough(running.mixedPort(), tcpEcho.port(), 4 << 20));
+        int answered = 0;
+        for (int i = 0; i < 20; ++i)
+            answered += support::socksUdpExchange(
+                            running.mixedPort(), "127.0.0.1", udpEcho.port(), "ping", 1000)
+                == "echo:ping";
+        CHECK_MSG(answered >= 12, std::to_string(answered) + " of 20 datagrams answered");
+        std::fprintf(stderr, "loss by %s\n%s\n", netem ? "netem" : "nftables",
+            support::run({"nft", "list", "table", "inet", "loss"}).output.c_str());
+    }).join();
 }
 
 QTEST_MAIN()

@@ -1,4 +1,5 @@
 // The C boundary as the client uses it: dlopen, start, stop, and what must not leak across cycles.
+#include "clientconfig.h"
 #include "support.h"
 #include "testing.h"
 
@@ -145,34 +146,29 @@ TEST_CASE(clientConfigurationOnFixedPorts)
     support::Process server({"ss-server", "-s", "127.0.0.1", "-p", std::to_string(ssPort), "-k",
         "pw", "-m", "aes-256-gcm"});
     CHECK(support::waitForTcpPort(ssPort));
+    // The client's document with its servers here: HK-1 at ss-server, JP-1 a VLESS server that is
+    // not there, and no US-1 (a name elsewhere); plus the rule sets it ships.
     const std::string secret(64, 'a');
-    std::string ruleSets;
+    nlohmann::json document = support::clientConfig();
+    auto &outbounds = document["outbounds"];
+    outbounds[0].update({{"server_port", ssPort}, {"password", "pw"}});
+    outbounds[1] = {{"type", "vless"}, {"tag", "JP-1"}, {"server", "127.0.0.1"}, {"server_port", 9},
+        {"uuid", "b831381d-6324-4d53-ad4f-8cda48b30811"}, {"packet_encoding", "xudp"}};
+    outbounds.erase(2);
+    outbounds[2]["outbounds"] = outbounds[3]["outbounds"] = {"HK-1", "JP-1"};
+    document["experimental"]["clash_api"]["secret"] = secret;
+    document["experimental"]["cache_file"]["path"] = "/tmp/qivro-test-cache.db";
+    auto &dnsRules = document["dns"]["rules"];
+    dnsRules.insert(dnsRules.begin() + 1,
+        nlohmann::json {{"rule_set", {"geosite-cn"}}, {"server", "dns_direct"}});
     for (const char *tag : {"geoip-cn", "geoip-ir", "geoip-ru", "geosite-cn"}) {
-        ruleSets += std::string(ruleSets.empty() ? "" : ",") + R"({"format":"binary","path":")"
-            + rules + "/" + tag + R"(.srs","tag":")" + tag + R"(","type":"local"})";
+        document["route"]["rule_set"].push_back({{"format", "binary"}, {"type", "local"},
+            {"tag", tag}, {"path", std::string(rules) + "/" + tag + ".srs"}});
     }
-    const std::string document
-        = R"({"dns":{"fakeip":{"enabled":true,"inet4_range":"198.18.0.0/15","inet6_range":"fc00::/18"},
-"final":"dns_proxy","independent_cache":true,"rules":[{"outbound":"any","server":"dns_direct"},
-{"rule_set":["geosite-cn"],"server":"dns_direct"},{"query_type":["A","AAAA"],"server":"dns_fakeip"}],
-"servers":[{"address":"fakeip","tag":"dns_fakeip"},{"address":"https://1.1.1.1/dns-query","address_resolver":"dns_direct",
-"detour":"proxy","tag":"dns_proxy"},{"address":"223.5.5.5","detour":"direct","tag":"dns_direct"}]},
-"experimental":{"cache_file":{"enabled":true,"path":"/tmp/qivro-test-cache.db","store_fakeip":true},
-"clash_api":{"external_controller":"127.0.0.1:9090","secret":")"
-        + secret + R"("}},
-"inbounds":[{"listen":"::","listen_port":1080,"sniff":true,"tag":"mixed-in","type":"mixed"}],
-"log":{"level":"info","timestamp":true},
-"outbounds":[{"method":"aes-256-gcm","password":"pw","server":"127.0.0.1","server_port":)"
-        + std::to_string(ssPort) + R"(,
-"tag":"HK-1","type":"shadowsocks"},{"packet_encoding":"xudp","server":"127.0.0.1","server_port":9,"tag":"JP-1","type":"vless",
-"uuid":"b831381d-6324-4d53-ad4f-8cda48b30811"},{"outbounds":["HK-1","JP-1"],"tag":"proxy","type":"selector"},
-{"idle_timeout":"30m","interval":"3m","outbounds":["HK-1","JP-1"],"tag":"urltest","tolerance":50,"type":"urltest",
-"url":"https://check.test/generate_204"},{"tag":"direct","type":"direct"}],
-"route":{"auto_detect_interface":true,"final":"proxy","rule_set":[)"
-        + ruleSets + R"(],
-"rules":[{"action":"hijack-dns","protocol":"dns"},{"ip_is_private":true,"outbound":"direct"},
-{"outbound":"direct","rule_set":["geosite-cn"]},{"outbound":"direct","rule_set":["geoip-cn","geoip-ir","geoip-ru"]}]}})";
-    const std::string path = support::writeTempFile("client.json", document);
+    document["route"]["rules"].push_back({{"rule_set", {"geosite-cn"}}, {"outbound", "direct"}});
+    document["route"]["rules"].push_back(
+        {{"rule_set", {"geoip-cn", "geoip-ir", "geoip-ru"}}, {"outbound", "direct"}});
+    const std::string path = support::writeTempFile("client.json", document.dump());
     const std::string error = library.start(path.c_str());
     CHECK_MSG(error.empty(), error);
     if (!error.empty())

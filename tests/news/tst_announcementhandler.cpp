@@ -50,8 +50,6 @@ private slots:
     void initTestCase();
     void init() { QVERIFY2(m_panel.reset(), qPrintable(m_panel.lastError())); }
     void filteringAndOrder();
-    void failures_data();
-    void failures();
     void oneRequestAtATime();
     void signOutEmptiesLists();
     void popupFetchAfterSignIn_data();
@@ -60,10 +58,7 @@ private slots:
 
 void AnnouncementHandlerTest::initTestCase()
 {
-    QVERIFY(m_settingsDir.isValid());
-    useTestProfile(QStringLiteral("qivro"), m_settingsDir.path());
-    QVERIFY2(m_panel.start(), qPrintable(m_panel.lastError()));
-    QVERIFY(pointClientAt(m_panel));
+    QVERIFY2(startClientPanel(m_panel, m_settingsDir), qPrintable(m_panel.lastError()));
     QVERIFY(!m_panel.createUser(kEmail, kPassword).isEmpty());
 
     // Added oldest first; the panel lists the newest first: A, P, B, H, C, D.
@@ -84,6 +79,7 @@ void AnnouncementHandlerTest::filteringAndOrder()
     AnnouncementHandler news(&auth);
     QVERIFY(auth.login(kEmail, kPassword));
     QSignalSpy page(&news, &AnnouncementHandler::pageAnnouncementsChanged);
+    QSignalSpy failed(&news, &AnnouncementHandler::operationFailed);
 
     QVERIFY(news.fetchPageAnnouncements());
     QCOMPARE(titles(news, false), QStringLiteral("BDAPC"));
@@ -95,39 +91,17 @@ void AnnouncementHandlerTest::filteringAndOrder()
         QJsonObject({{"page", "1"}, {"size", "5"}, {"popup", "true"}}));
     QCOMPARE(sent.value("headers")["authorization"].toString(), auth.authToken());
     QCOMPARE(news.getPopupAnnouncement(0).value("created_at").typeId(), QMetaType::Double);
-}
 
-void AnnouncementHandlerTest::failures_data()
-{
-    QTest::addColumn<QString>("fault"); // an HTTP status, a replacement msg, or "signed out"
-    QTest::addColumn<QString>("error");
-    QTest::newRow("signed out") << "signed out"
-                                << "Not logged in";
-    QTest::newRow("refused without msg") << "msg:"
-                                         << "Failed to fetch announcements";
-}
-
-void AnnouncementHandlerTest::failures()
-{
-    QFETCH(QString, fault);
-    QFETCH(QString, error);
-    AuthHandler auth;
-    AnnouncementHandler news(&auth);
-    QVERIFY(auth.login(kEmail, kPassword));
-    QVERIFY(news.fetchPageAnnouncements());
-    if (fault == QLatin1String("signed out"))
-        auth.logout();
-    else
-        QVERIFY(m_panel.setFault(kList, fault));
-
-    QSignalSpy failed(&news, &AnnouncementHandler::operationFailed);
-    QSignalSpy page(&news, &AnnouncementHandler::pageAnnouncementsChanged);
+    // A refusal without msg leaves the list as it was.
+    QVERIFY(m_panel.setFault(kList, QStringLiteral("msg:")));
     QVERIFY(!news.fetchPageAnnouncements());
-    QCOMPARE(failed.value(0).value(0).toString(), error);
-    QCOMPARE(page.size(), 0);
-    // A failed fetch leaves its list as it was.
-    QCOMPARE(titles(news, false), auth.isLoggedIn() ? "BDAPC" : "");
+    QCOMPARE(failed.value(0).value(0).toString(), QStringLiteral("Failed to fetch announcements"));
+    QCOMPARE(page.size(), 1);
+    QCOMPARE(titles(news, false), QStringLiteral("BDAPC"));
     QVERIFY(!news.isLoading());
+    auth.logout();
+    QVERIFY(!news.fetchPageAnnouncements());
+    QCOMPARE(failed.value(1).value(0).toString(), QStringLiteral("Not logged in"));
 }
 
 // The page asks while the automatic pop-up fetch still waits: it is turned away quietly.

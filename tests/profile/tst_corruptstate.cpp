@@ -15,6 +15,8 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QSignalSpy>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -34,6 +36,22 @@ bool writeFile(const QString &path, const QByteArray &content)
 {
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+}
+
+// Leaves pages on the free list of a sound database.
+bool freePages(const QString &path)
+{
+    bool ok = false;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "scratch");
+        db.setDatabaseName(path);
+        QSqlQuery query(db);
+        ok = db.open() && query.exec(QStringLiteral("CREATE TABLE scratch (x BLOB)"))
+            && query.exec(QStringLiteral("INSERT INTO scratch VALUES (zeroblob(65536))"))
+            && query.exec(QStringLiteral("DROP TABLE scratch"));
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("scratch"));
+    return ok;
 }
 
 QStringList corruptCopies(const QString &path)
@@ -63,10 +81,7 @@ private:
 
 void CorruptStateTest::initTestCase()
 {
-    QVERIFY(m_settingsDir.isValid());
-    useTestProfile(QStringLiteral("qivro"), m_settingsDir.path());
-    QVERIFY2(m_panel.start(), qPrintable(m_panel.lastError()));
-    QVERIFY(pointClientAt(m_panel));
+    QVERIFY2(startClientPanel(m_panel, m_settingsDir), qPrintable(m_panel.lastError()));
     QVERIFY(!m_panel.createUser(m_email, m_password).isEmpty());
     QVERIFY(!m_panel.grantSubscription(m_email, 1).isEmpty());
 }
@@ -78,6 +93,8 @@ void CorruptStateTest::database_data()
 
     QTest::newRow("text") << "text" << true;
     QTest::newRow("damaged pages") << "damaged" << true;
+    // Opens, and the integrity check answers with the pages nothing refers to.
+    QTest::newRow("lost free list") << "orphans" << true;
     QTest::newRow("sound database") << "sound" << false;
 }
 
@@ -96,9 +113,12 @@ void CorruptStateTest::database()
         QVERIFY(SubscriptionHandler(earlier).addSubJson("kept",
             QJsonDocument::fromJson(R"({"outbounds":[{"type":"vless","tag":"JP"}]})").object()));
     }
+    QVERIFY(kind != QLatin1String("orphans") || freePages(path));
     QByteArray content = readAll(path);
     if (kind == QLatin1String("damaged"))
         content.replace(100, content.size() - 100, QByteArray(content.size() - 100, 'Z'));
+    else if (kind == QLatin1String("orphans")) // the free list's first page and its length
+        content.replace(32, 8, QByteArray(8, '\0'));
     else if (kind != QLatin1String("sound"))
         content = QByteArray("not a database\n").repeated(300);
     QVERIFY(writeFile(path, content));

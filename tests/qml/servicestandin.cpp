@@ -1,5 +1,33 @@
 #include "servicestandin.h"
 
+#include <QDir>
+#include <QQmlComponent>
+#include <QQmlContext>
+#include <QQmlEngine>
+
+void ServiceStandIn::installAll(QQmlEngine *engine, const QString &qmlDir)
+{
+    QQmlContext *context = engine->rootContext();
+    context->setContextProperty(QStringLiteral("appInfo"),
+        QVariantMap {{QStringLiteral("name"), QStringLiteral("qivro")},
+            {QStringLiteral("version"), QStringLiteral("1.0.0")},
+            {QStringLiteral("domain"), QStringLiteral("qivro.example")}});
+    context->setContextProperty(QStringLiteral("service"), new ServiceStandIn(engine));
+    for (const QFileInfo &file :
+        QDir(qmlDir).entryInfoList({QStringLiteral("*.qml")}, QDir::Files)) {
+        if (!file.baseName().at(0).isLower())
+            continue;
+        QQmlComponent component(engine, QUrl::fromLocalFile(file.absoluteFilePath()));
+        QObject *object = component.create();
+        if (!object) {
+            qWarning() << component.errors();
+            continue;
+        }
+        object->setParent(engine);
+        context->setContextProperty(file.baseName(), object);
+    }
+}
+
 void ServiceStandIn::reset()
 {
     m_isConnected = m_autoRoute = m_tunEnabled = m_requiresPasswordInput = m_checkingConnection

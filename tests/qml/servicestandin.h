@@ -4,6 +4,8 @@
 #include <QVariantList>
 #include <QVariantMap>
 
+class QQmlEngine;
+
 // Stand-in for the tunnel controller in the Qt Quick tests. It lives in C++ because the
 // controller's operation names start with a capital letter, which QML cannot declare.
 // Tests set the state directly and read back the recorded calls.
@@ -30,6 +32,10 @@ class ServiceStandIn : public QObject
 
 public:
     using QObject::QObject;
+
+    // Makes a stand-in of every handler the views read by name the engine's context objects: one
+    // of these as "service", and each <name>.qml of qmlDir that starts in lower case as <name>.
+    static void installAll(QQmlEngine *engine, const QString &qmlDir);
 
     Q_INVOKABLE void reset();
     Q_INVOKABLE QVariantList callsTo(const QString &name) const;

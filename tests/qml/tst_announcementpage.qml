@@ -7,21 +7,10 @@ import appclient
 ViewCase {
     name: "AnnouncementPage"
 
-    Component {
-        id: pageComponent
-
-        AnnouncementPage {
-            width: 400
-            height: 760
-        }
-    }
-
     function init() {
-        auth.reset()
-        announcement.reset()
-        Translations.currentLanguage = "en"
+        resetBackend()
         auth.isLoggedIn = true
-        make(pageComponent)
+        make("AnnouncementPage")
     }
 
     function test_titles_data() {

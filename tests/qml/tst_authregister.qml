@@ -6,18 +6,9 @@ import appclient
 ViewCase {
     name: "RegisterView"
 
-    Component {
-        id: registerView
-
-        RegisterView {
-            anchors.fill: parent
-        }
-    }
-
     function init() {
-        auth.reset()
-        Translations.currentLanguage = "en"
-        make(registerView)
+        resetBackend()
+        make("RegisterView")
     }
 
     function toPasswordStep() {
@@ -26,26 +17,30 @@ ViewCase {
     }
 
     // Each state of the flow shows one step: sending stays on the e-mail, verifying on the code.
-    function test_stepFollowsState() {
-        const steps = ["registerEmailField", "registerEmailField", "registerCodeField", "registerCodeField",
-                       "registerPasswordField", "registerPasswordField"]
-        for (let state = 0; state < steps.length; ++state) {
-            auth.registrationState = state
-            compare(["registerEmailField", "registerCodeField", "registerPasswordField"].filter(name => item(name).visible),
-                    [steps[state]], "state " + state)
-        }
-    }
-
+    // Failures are translated, and editing clears them.
     function test_emailAndCodeSteps() {
+        const fields = ["registerEmailField", "registerCodeField", "registerPasswordField"]
+        for (let state = 0; state < 6; ++state) {
+            auth.registrationState = state
+            compare(fields.filter(name => item(name).visible), [fields[state >> 1]], "state " + state)
+        }
+        auth.registrationState = 0
         verify(!item("registerSendButton").enabled)
         type(item("registerEmailField"), "a@b.c")
         keyClick(Qt.Key_Return)
         compare(auth.callsTo("sendVerificationCode")[0].args, ["a@b.c"])
         auth.registrationState = view.stateCodeSent
+        const box = item("registerErrorBox")
+        auth.verificationCodeFailed("Failed to send code")
+        compare(box.text, Translations.t("error_send_code_failed"))
         type(item("registerCodeField"), "1234567")
         compare(item("registerCodeField").text, "123456", "the seventh character is refused")
+        verify(!box.visible)
         mouseClick(item("registerVerifyButton"))
         compare(auth.callsTo("verifyCode")[0].args, ["a@b.c", "123456"])
+        auth.codeVerificationFailed("invalid code")
+        auth.codeVerified()
+        verify(!box.visible)
     }
 
     function test_resendCountdown() {
@@ -101,7 +96,8 @@ ViewCase {
         ]
     }
 
-    // The field stops at 64 characters, and one eye shows or hides both passwords.
+    // The field stops at 64 characters, one eye shows or hides both passwords, and leaving resets
+    // the flow before the view goes, with no password kept.
     function test_createButton(data) {
         toPasswordStep()
         item("registerPasswordField").text = "a1".repeat(32)
@@ -118,28 +114,11 @@ ViewCase {
         keyClick(Qt.Key_Return)
         compare(auth.callsTo("registerAccount").map(call => call.args),
                 data.enabled ? [["a@b.c", data.password, "INV"]] : [])
-    }
-
-    function test_errorBox() {
-        const box = item("registerErrorBox")
-        auth.verificationCodeFailed("Failed to send code")
-        compare(box.text, Translations.t("error_send_code_failed"))
-        auth.registrationState = view.stateCodeSent
-        type(item("registerCodeField"), "1")
-        verify(!box.visible, "editing clears the message")
-        auth.codeVerificationFailed("invalid code")
-        auth.codeVerified()
-        verify(!box.visible)
-    }
-
-    function test_leavingResetsTheFlow() {
-        toPasswordStep()
-        item("registerPasswordField").text = "abcdefg1"
         let resetsBeforeLeaving = -1
         view.navigateToLogin.connect(() => resetsBeforeLeaving = auth.callsTo("resetRegistrationState").length)
         mouseClick(item("registerLoginLink"))
-        compare(resetsBeforeLeaving, 1, "the flow is reset before the view is left")
+        compare(resetsBeforeLeaving, 1)
         verify(item("registerEmailField").visible)
-        compare(item("registerPasswordField").text, "", "no password survives the abandoned flow")
+        compare(item("registerPasswordField").text, "")
     }
 }

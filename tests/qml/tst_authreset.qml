@@ -6,18 +6,9 @@ import appclient
 ViewCase {
     name: "ResetPasswordView"
 
-    Component {
-        id: resetView
-
-        ResetPasswordView {
-            anchors.fill: parent
-        }
-    }
-
     function init() {
-        auth.reset()
-        Translations.currentLanguage = "en"
-        make(resetView)
+        resetBackend()
+        make("ResetPasswordView")
     }
 
     function test_flow() {

@@ -13,7 +13,7 @@ ViewCase {
     }
 
     function init() {
-        Translations.currentLanguage = "en"
+        resetBackend()
         view = page
     }
 

@@ -12,21 +12,17 @@ ViewCase {
         Main {}
     }
 
-    function init() {
-        versionChecker.reset()
-        auth.reset()
-        announcement.reset()
-        service.reset()
-        subscribeHandler.reset()
-    }
+    function init() { resetBackend() }
 
     // The version check and the main view start once the window's first frame is up.
-    function createMain() {
+    function createMain(answer) {
         const checks = versionChecker.callsTo("checkMinimumSupportedVersion").length
         const main = make(mainComponent)
         verify(!findChild(main, "mainView"), "the main view waits for the first frame")
         tryVerify(() => findChild(main, "mainView"), 2000)
         tryVerify(() => versionChecker.callsTo("checkMinimumSupportedVersion").length === checks + 1, 2000)
+        if (answer)
+            answerVersionCheck(false)
         return main
     }
 
@@ -35,14 +31,6 @@ ViewCase {
         versionChecker.updateRequired = updateRequired
         versionChecker.checked = true
         versionChecker.canUseApp = !updateRequired
-    }
-
-    // A window whose gate has opened and whose start-up overlay has gone.
-    function createReadyMain() {
-        const main = createMain()
-        answerVersionCheck(false)
-        tryCompare(main, "canShowStartupAnnouncement", true, 2000)
-        return main
     }
 
     // Pop-ups are made when first shown.
@@ -55,8 +43,7 @@ ViewCase {
     }
 
     function popupHidden(name) {
-        const popup = findChild(view, name)
-        return !popup || !popup.visible
+        return !findChild(view, name) || !findChild(view, name).visible
     }
 
     function test_startupOverlay_data() {
@@ -127,7 +114,8 @@ ViewCase {
 
     // A pop-up opens once per run (a forced open shows it again), a new one opens at once.
     function test_announcementOpensOncePerRun() {
-        const main = createReadyMain()
+        const main = createMain(true)
+        tryCompare(main, "canShowStartupAnnouncement", true, 2000)
         announcement.popups = [{ "id": 7, "title": "   ", "content": "" }]
         const dialog = shownPopup("announcementDialog")
         compare(item("announcementDialogTitle").text, Translations.t("notice"))
@@ -153,8 +141,7 @@ ViewCase {
             auth.userEmail = account.email
             auth.isLoggedIn = true
             announcement.popups = [{ "id": 31, "title": "Welcome", "content": "" }]
-            const main = createMain()
-            answerVersionCheck(false)
+            const main = createMain(true)
             // Signed in, the home page lets pop-ups through once its plans are in.
             wait(50)
             subscribeHandler.nodesFetched()
@@ -173,8 +160,7 @@ ViewCase {
 
     // Nothing pops up over the session restore; pages' messages get a title of their own.
     function test_dialogsWait() {
-        const main = createMain()
-        answerVersionCheck(false)
+        createMain(true)
         auth.isInitializing = true
         announcement.popups = [{ "id": 3, "title": "Hello", "content": "" }]
         wait(1200)

@@ -2,8 +2,8 @@ import QtQuick
 import QtTest
 import appclient
 
-// The menu: the account block with the plan's expiry in UTC+8, locked sections, and what each
-// entry asks the main view to do.
+// The menu: the account block with the plan's expiry in UTC+8, locked sections, what each entry
+// asks the main view to do, and the desktop settings and LAN sharing dialogs it leads to.
 ViewCase {
     id: testCase
 
@@ -21,10 +21,31 @@ ViewCase {
         onLogoutRequested: testCase.events.push("logout")
         onCloseRequested: testCase.events.push("close")
         onAboutRequested: testCase.events.push("about")
+        onLanSharingRequested: testCase.events.push("lan")
+        lanSharingOn: lanDialog.sharingOn
+    }
+
+    // The controller's LAN sharing object as the dialog sees it.
+    QtObject {
+        id: sharing
+
+        property bool enabled: false
+        property string username: "lan-abcdef"
+        property string password: "pw-0123456789"
+        property var addresses: []
+        property int refreshes: 0
+
+        function refreshAddresses() { sharing.refreshes += 1 }
+    }
+
+    LanSharingDialog {
+        id: lanDialog
+
+        sharing: sharing
     }
 
     function init() {
-        subscribeHandler.reset()
+        resetBackend()
         menu.isLoggedIn = false
         menu.userEmail = ""
         view = menu
@@ -83,7 +104,8 @@ ViewCase {
     }
 
     // Store, tickets and announcements need an account: drawn locked, and clicks go nowhere.
-    function test_lockedSectionsWhenSignedOut() {
+    // The other entries ask for sign-in, theme, about or sign-out as the account stands.
+    function test_entries() {
         const locked = [1, 2, 5]
         for (let i = 0; i < 6; ++i) {
             const isLocked = locked.indexOf(i) >= 0
@@ -93,9 +115,7 @@ ViewCase {
         menu.isLoggedIn = true
         for (const i of locked)
             compare(clickAndTake("menuItem" + i), "section:" + i + " close")
-    }
-
-    function test_entries() {
+        menu.isLoggedIn = false
         compare(clickAndTake("menuProfileBlock"), "login close")
         compare(clickAndTake("menuLogoutItem"), "login close")
         compare(clickAndTake("menuThemeSwitch"), "theme", "the menu stays open")
@@ -104,5 +124,51 @@ ViewCase {
         compare(clickAndTake("menuProfileBlock"), "")
         compare(item("menuLogoutItem").text, Translations.t("logout"))
         compare(clickAndTake("menuLogoutItem"), "logout close")
+    }
+
+    function test_desktopSettings_data() {
+        return [
+            { tag: "start at login", row: "desktopStartAtLogin", setting: "startAtLogin" },
+            { tag: "connect on start", row: "desktopConnectOnStart", setting: "connectOnStart" },
+            { tag: "system proxy", row: "desktopSystemProxy", setting: "systemProxy", hiddenInTun: true }
+        ]
+    }
+
+    // Each switch its own setting; the system proxy only where it means something (not in TUN mode).
+    function test_desktopSettings(data) {
+        mouseClick(item("menuDesktopItem"))
+        const dialog = item("desktopSettingsDialog")
+        tryCompare(dialog, "opened", true)
+        const row = item(data.row, dialog.contentItem)
+        mouseClick(row)
+        for (const setting of ["startAtLogin", "connectOnStart", "systemProxy"])
+            compare(desktop[setting], setting === data.setting, setting)
+        mouseClick(row)
+        compare(desktop[data.setting], false)
+        service.tunEnabled = true
+        compare(row.visible, !data.hiddenInTun)
+        keyClick(Qt.Key_Escape)
+        tryCompare(dialog, "visible", false)
+    }
+
+    // Details only while sharing, the next-connect note only while connected; the menu's row
+    // asks for the dialog and follows its switch.
+    function test_lanSharing() {
+        sharing.addresses = ["192.168.1.5:1080", "10.0.0.7:1080"]
+        lanDialog.connected = true
+        compare(clickAndTake("menuLanSharingItem"), "lan")
+        lanDialog.open()
+        tryCompare(lanDialog, "opened", true)
+        const content = lanDialog.contentItem
+        compare([sharing.refreshes, item("lanSharingDetails", content).visible,
+                 item("lanSharingNextConnect", content).visible], [1, false, true])
+        mouseClick(item("lanSharingToggle", content))
+        compare([sharing.enabled, item("menuLanSharingItem").switchOn], [true, true])
+        compare([item("lanSharingAddresses", content).text, item("lanSharingPassword", content).text],
+                ["192.168.1.5:1080\n10.0.0.7:1080", sharing.password])
+        sharing.addresses = []
+        compare(item("lanSharingAddresses", content).text, Translations.t("lan_sharing_no_network"))
+        lanDialog.close()
+        tryCompare(lanDialog, "visible", false)
     }
 }

@@ -2,8 +2,6 @@
 
 #include <QCoreApplication>
 #include <QDesktopServices>
-#include <QDir>
-#include <QQmlComponent>
 #include <QQmlContext>
 #include <QQmlEngine>
 #include <QSettings>
@@ -61,41 +59,17 @@ public slots:
             QDesktopServices::unsetUrlHandler(QString::fromLatin1(scheme));
     }
 
+    // The views read the program's context objects by name; each stand-in has the same members
+    // as what it stands in for, and records what the views call.
     void qmlEngineAvailable(QQmlEngine *engine)
     {
         engine->addImportPath(QStringLiteral("qrc:/qt/qml"));
-        installBackendStandIns(engine);
+        ServiceStandIn::installAll(engine, QStringLiteral(QUICK_TEST_SOURCE_DIR "/backend"));
         engine->rootContext()->setContextProperty(QStringLiteral("browser"), &m_browser);
     }
 
 private:
     BrowserStandIn m_browser;
-
-    // The views read the program's context objects by name; each backend/<name>.qml (and the
-    // C++ ServiceStandIn) stands in for one of them with the same members, and records what the
-    // views call.
-    static void installBackendStandIns(QQmlEngine *engine)
-    {
-        QQmlContext *context = engine->rootContext();
-        context->setContextProperty(QStringLiteral("appInfo"),
-            QVariantMap {{QStringLiteral("name"), QStringLiteral("qivro")},
-                {QStringLiteral("version"), QStringLiteral("1.0.0")},
-                {QStringLiteral("domain"), QStringLiteral("qivro.example")}});
-        context->setContextProperty(QStringLiteral("service"), new ServiceStandIn(engine));
-        const QDir dir(QStringLiteral(QUICK_TEST_SOURCE_DIR "/backend"));
-        for (const QFileInfo &file : dir.entryInfoList({QStringLiteral("*.qml")}, QDir::Files)) {
-            if (!file.baseName().at(0).isLower())
-                continue;
-            QQmlComponent component(engine, QUrl::fromLocalFile(file.absoluteFilePath()));
-            QObject *object = component.create();
-            if (!object) {
-                qWarning() << component.errors();
-                continue;
-            }
-            object->setParent(engine);
-            context->setContextProperty(file.baseName(), object);
-        }
-    }
 };
 
 QUICK_TEST_MAIN_WITH_SETUP(appclient, Setup)

@@ -7,21 +7,8 @@ import appclient
 ViewCase {
     name: "StorePage"
 
-    Component {
-        id: pageComponent
-
-        StorePage {
-            width: 400
-            height: 760
-        }
-    }
-
     function init() {
-        auth.reset()
-        store.reset()
-        subscribeHandler.reset()
-        browser.clear()
-        Translations.currentLanguage = "en"
+        resetBackend()
         auth.isLoggedIn = true
         store.plans = [
             { id: 1, name: "Basic", unit_price: 10, unit_time: "Month",
@@ -30,7 +17,7 @@ ViewCase {
         ]
         store.methods = [{ id: 2, name: "Test card", platform: "devpay", icon_url: "" },
                          { id: 5, name: "Wallet", platform: "alipay", icon_url: "" }]
-        make(pageComponent, { active: true })
+        make("StorePage", { active: true })
         // The loading overlay takes clicks until the deferred refresh has run.
         tryVerify(() => !view.pendingPageRefresh, 1000)
     }

@@ -7,22 +7,9 @@ import appclient
 ViewCase {
     name: "SubscriptionsPage"
 
-    Component {
-        id: pageComponent
-
-        SubscriptionsPage {
-            width: 400
-            height: 760
-        }
-    }
-
     function init() {
-        auth.reset()
-        subscribeHandler.reset()
-        service.reset()
-        traffic.reset()
-        Translations.currentLanguage = "en"
-        make(pageComponent)
+        resetBackend()
+        make("SubscriptionsPage")
     }
 
     function fetches() { return subscribeHandler.callsTo("fetchNodes").length }
@@ -92,6 +79,7 @@ ViewCase {
         compareFlash(false, "free_plan_claim_unavailable_title", data.text)
     }
 
+    // One claim at a time; a refused start frees the button; hidden once there is a plan.
     function test_claimButton() {
         const button = item("freePlanButton")
         view.active = true
@@ -100,19 +88,19 @@ ViewCase {
         subscribeHandler.nodesFetched()
         mouseClick(button)
         mouseClick(button)
-        compare(subscribeHandler.callsTo("claimFreeSubscription").length, 1, "one claim at a time")
+        compare(subscribeHandler.callsTo("claimFreeSubscription").length, 1)
         compare(button.text, Translations.t("processing"))
         subscribeHandler.freeSubscriptionClaimed()
         verify(!view.claimFreeInProgress && item("subscriptionsFlash").success)
 
         subscribeHandler.claimResult = false
         mouseClick(button)
-        verify(!view.claimFreeInProgress, "a refused start does not leave the button busy")
+        verify(!view.claimFreeInProgress)
         subscribeHandler.freeSubscriptionClaimFailed("Too many requests")
         compareFlash(false, "free_plan_claim_failed_title", Translations.t("error_rate_limited"))
 
         subscribeHandler.items = [{ "url": "sub-a", "nodes": [] }]
-        verify(!button.visible, "hidden once there is a plan")
+        verify(!button.visible)
     }
 
     // Signed in without a plan, both buttons lead to the store, but not while loading.
@@ -167,26 +155,22 @@ ViewCase {
         }
     }
 
-    // Live traffic on the connected card only, streamed only while the page is on screen.
-    function test_cardTraffic() {
+    // Live traffic on the connected card only, streamed only while the page is on screen;
+    // offline, the kept list shows with a quiet notice, and a refresh behind it does not cover it.
+    function test_trafficAndOffline() {
+        auth.isLoggedIn = true
         subscribeHandler.items = [{ "url": "sub-a", "nodes": [] }, { "url": "sub-b", "nodes": [] }]
         const panel = item("subscriptionTraffic0")
         verify(!panel.visible)
         service.isConnected = true
         service.selectSubscription("sub-a")
         tryVerify(() => panel.visible)
-        verify(!item("subscriptionTraffic1").visible)
-        verify(!traffic.watching)
+        verify(!item("subscriptionTraffic1").visible && !traffic.watching)
         view.active = true
         verify(traffic.watching)
         view.active = false
         verify(!traffic.watching)
-    }
 
-    // Offline, the kept list shows with a quiet notice, and a refresh behind it does not cover it.
-    function test_offline() {
-        auth.isLoggedIn = true
-        subscribeHandler.items = [{ "url": "sub-a", "nodes": [] }]
         verify(!item("offlineNotice").visible)
         subscribeHandler.offline = true
         verify(item("offlineNotice").visible)

@@ -7,30 +7,17 @@ import appclient
 ViewCase {
     name: "TicketPage"
 
-    Component {
-        id: pageComponent
-
-        TicketPage {
-            width: 400
-            height: 760
-        }
-    }
-
     function init() {
-        auth.reset()
-        ticket.reset()
-        Translations.currentLanguage = "en"
+        resetBackend()
         auth.isLoggedIn = true
         ticket.items = [{ id: 1, subject: "Slow nodes", status: 1 }, { id: 2, subject: "Refund", status: 3 },
                         { id: 3, subject: "Old question", status: 4 }]
-        make(pageComponent, { active: true })
+        make("TicketPage", { active: true })
         // The loading overlay takes clicks until the deferred refresh has run.
         tryVerify(() => !view.pendingPageRefresh, 1000)
     }
 
-    function fetches(name) {
-        return ticket.callsTo(name).length
-    }
+    function fetches(name) { return ticket.callsTo(name).length }
 
     function openTicket(status) {
         ticket.detail = { id: 1, subject: "Slow nodes", content: "hello", status: status }

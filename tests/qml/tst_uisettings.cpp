@@ -17,55 +17,33 @@ class TestUiSettings : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        QCoreApplication::setOrganizationName(QStringLiteral("qivro"));
+        QCoreApplication::setOrganizationDomain(QStringLiteral("qivro.example"));
+        QCoreApplication::setApplicationName(QStringLiteral("qivro"));
+    }
+
     void storedValues_data();
     void storedValues();
 
 private:
-    // One run of the program's UI: a fresh engine with its own singletons.
-    struct Ui
+    // One run of the program's UI: a fresh engine with its own singletons, read through a root
+    // whose "dark" and "login" follow them.
+    static std::unique_ptr<QObject> startUi(QQmlEngine &engine)
     {
-        std::unique_ptr<QQmlEngine> engine;
-        std::unique_ptr<QObject> root;
-        QObject *theme = nullptr;
-        QObject *translations = nullptr;
-
-        QString t(const QString &key) const
-        {
-            QVariant text;
-            QMetaObject::invokeMethod(
-                translations, "t", Q_RETURN_ARG(QVariant, text), Q_ARG(QVariant, key));
-            return text.toString();
-        }
-    };
-    static Ui startUi();
-};
-
-void TestUiSettings::initTestCase()
-{
-    QStandardPaths::setTestModeEnabled(true);
-    QCoreApplication::setOrganizationName(QStringLiteral("qivro"));
-    QCoreApplication::setOrganizationDomain(QStringLiteral("qivro.example"));
-    QCoreApplication::setApplicationName(QStringLiteral("qivro"));
-}
-
-TestUiSettings::Ui TestUiSettings::startUi()
-{
-    Ui ui;
-    ui.engine = std::make_unique<QQmlEngine>();
-    ui.engine->addImportPath(QStringLiteral("qrc:/qt/qml"));
-    QQmlComponent component(ui.engine.get());
-    component.setData("import QtQml\nimport appclient\n"
-                      "QtObject { readonly property QtObject theme: Theme;"
-                      " readonly property QtObject translations: Translations }",
-        QUrl(QStringLiteral("qrc:/tst_uisettings.qml")));
-    ui.root.reset(component.create());
-    if (ui.root) {
-        ui.theme = ui.root->property("theme").value<QObject *>();
-        ui.translations = ui.root->property("translations").value<QObject *>();
+        engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
+        QQmlComponent component(&engine);
+        component.setData("import QtQml\nimport appclient\n"
+                          "QtObject { property bool dark: Theme.darkMode;"
+                          " property string login: Translations.t('login');"
+                          " function choose() { Theme.darkMode = true;"
+                          " Translations.currentLanguage = 'zh-Hant' } }",
+            QUrl(QStringLiteral("qrc:/tst_uisettings.qml")));
+        return std::unique_ptr<QObject>(component.create());
     }
-    return ui;
-}
+};
 
 void TestUiSettings::storedValues_data()
 {
@@ -97,20 +75,21 @@ void TestUiSettings::storedValues()
         settings.setValue(QStringLiteral("Theme/darkMode"), storedDarkMode);
         settings.setValue(QStringLiteral("Language/language"), storedLanguage);
     } else {
-        Ui ui = startUi();
-        QVERIFY(ui.theme && ui.translations);
-        QCOMPARE(ui.theme->property("darkMode").toBool(), false);
-        QCOMPARE(ui.t(QStringLiteral("login")), QStringLiteral("Sign In"));
-        QVERIFY(ui.theme->setProperty("darkMode", true));
-        QVERIFY(ui.translations->setProperty("currentLanguage", QStringLiteral("zh-Hant")));
+        QQmlEngine engine;
+        const std::unique_ptr<QObject> ui = startUi(engine);
+        QVERIFY(ui);
+        QCOMPARE(ui->property("dark").toBool(), false);
+        QCOMPARE(ui->property("login").toString(), QStringLiteral("Sign In"));
+        QVERIFY(QMetaObject::invokeMethod(ui.get(), "choose"));
         // Visible to the backend at once, not only when the UI goes away.
         QCOMPARE(QSettings().value(QStringLiteral("Language/language")).toString(),
             QStringLiteral("zh-Hant"));
     }
-    Ui ui = startUi();
-    QVERIFY(ui.theme && ui.translations);
-    QCOMPARE(ui.theme->property("darkMode").toBool(), darkMode);
-    QCOMPARE(ui.t(QStringLiteral("login")), login);
+    QQmlEngine engine;
+    const std::unique_ptr<QObject> ui = startUi(engine);
+    QVERIFY(ui);
+    QCOMPARE(ui->property("dark").toBool(), darkMode);
+    QCOMPARE(ui->property("login").toString(), login);
 }
 
 QTEST_MAIN(TestUiSettings)

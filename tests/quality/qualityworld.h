@@ -60,15 +60,11 @@ public:
             return fail(panel.lastError());
         if (!pointClientAt(panel))
             return fail(QStringLiteral("the panel's certificate is not trusted"));
-        const int plan = panel
-                             .admin("POST", QStringLiteral("/admin/plans"),
-                                 {{QStringLiteral("name"), QStringLiteral("Quality")},
-                                     {QStringLiteral("traffic"), 10LL << 30}})
-                             .value(QStringLiteral("id"))
-                             .toInt();
-        if (plan <= 0
-            || panel.createUser(QString::fromLatin1(kEmail), QString::fromLatin1(kPassword))
-                   .isEmpty())
+        const int plan
+            = panel.admin("POST", "/admin/plans", {{"name", "Quality"}, {"traffic", 10LL << 30}})
+                  .value("id")
+                  .toInt();
+        if (plan <= 0 || panel.createUser(kEmail, kPassword).isEmpty())
             return fail(panel.lastError());
         for (const Node &node : nodes) {
             Server &server = m_servers[node.tag];
@@ -83,15 +79,14 @@ public:
                                      .arg(server.port)
                                      .arg(QString::fromLatin1(QUrl::toPercentEncoding(node.tag)));
             if (panel
-                    .admin("POST", QStringLiteral("/admin/nodes"),
-                        {{QStringLiteral("name"), node.tag}, {QStringLiteral("link"), link},
-                            {QStringLiteral("plan_ids"), QJsonArray {plan}}})
+                    .admin("POST", "/admin/nodes",
+                        {{"name", node.tag}, {"link", link}, {"plan_ids", QJsonArray {plan}}})
                     .isEmpty())
                 return fail(panel.lastError());
             if (!node.dead && !revive(node.tag))
                 return fail(QStringLiteral("the server of %1 did not start").arg(node.tag));
         }
-        if (panel.grantSubscription(QString::fromLatin1(kEmail), plan).isEmpty())
+        if (panel.grantSubscription(kEmail, plan).isEmpty())
             return fail(panel.lastError());
         return true;
     }
@@ -180,8 +175,7 @@ struct QualityClient
     // Signs in and fetches the subscription into the store; its URL, or empty.
     QString signInAndFetch()
     {
-        if (!auth.login(QString::fromLatin1(QualityWorld::kEmail),
-                QString::fromLatin1(QualityWorld::kPassword))
+        if (!auth.login(QualityWorld::kEmail, QualityWorld::kPassword)
             || !subscriptions.fetchNodes() || subscriptions.subscriptionCount() != 1)
             return {};
         return subscriptions.getSubscriptionUrl(0);

@@ -36,8 +36,6 @@ void collectQmlMessages(QtMsgType type, const QMessageLogContext &context, const
         g_previousHandler(type, context, text);
 }
 
-// A part that its view builds with data (a card, a delegate) cannot stand alone: every error of
-// creating it bare names a required property.
 bool onlyMissingRequiredProperties(const QList<QQmlError> &errors)
 {
     static const QRegularExpression missing(
@@ -67,7 +65,6 @@ private slots:
     void cleanupTestCase();
     void cleanup();
     void loadsMainWindow();
-    void loadsEveryView_data();
     void loadsEveryView();
     void backendEnumsByName();
 
@@ -124,59 +121,50 @@ void TestQmlModule::loadsMainWindow()
     QCOMPARE(g_qmlMessages, QStringList());
 }
 
-// Every type of the module's directory file except the singletons.
-void TestQmlModule::loadsEveryView_data()
+// Every type of the module's directory file except the singletons, each inside a window of the
+// program's size the way the main view hosts it; dialogs are opened so their content is built too.
+// All stay up together long enough for the views' own short timers (deferred refreshes,
+// animations) to run. Any QML warning or error fails; its text names the file.
+void TestQmlModule::loadsEveryView()
 {
-    QTest::addColumn<QString>("type");
-    QTest::addColumn<QString>("file");
     QFile qmldir(QStringLiteral(":/qt/qml/appclient/qmldir"));
     QVERIFY(qmldir.open(QIODevice::ReadOnly | QIODevice::Text));
     static const QRegularExpression typeLine(
-        QStringLiteral("^([A-Z]\\w*) \\d+\\.\\d+ (\\S+\\.qml)$"));
+        QStringLiteral("^([A-Z]\\w*) \\d+\\.\\d+ \\S+\\.qml$"));
+    std::vector<std::unique_ptr<QObject>> hosts;
     int count = 0;
     for (const QString &line : QString::fromUtf8(qmldir.readAll()).split(QLatin1Char('\n'))) {
         const QRegularExpressionMatch match = typeLine.match(line.trimmed());
         if (!match.hasMatch())
             continue;
-        QTest::newRow(qPrintable(match.captured(1))) << match.captured(1) << match.captured(2);
+        const QString type = match.captured(1);
         ++count;
+        QQmlComponent component(m_engine.get());
+        component.setData(
+            QStringLiteral("import QtQuick\nimport QtQuick.Controls\nimport appclient\n"
+                           "ApplicationWindow { width: 400; height: 760; visible: true\n"
+                           "    %1 { objectName: \"viewUnderTest\" }\n}\n")
+                .arg(type)
+                .toUtf8(),
+            QUrl(QStringLiteral("qrc:/selftest/%1Host.qml").arg(type)));
+        std::unique_ptr<QObject> host(component.create());
+        // A part that its view builds with data (a card, a delegate) cannot stand alone: every
+        // error of creating it bare names a required property. It compiled; its view runs it.
+        if (!host && onlyMissingRequiredProperties(component.errors()))
+            continue;
+        QVERIFY2(host, qPrintable(type + QStringLiteral(": ") + component.errorString()));
+        auto *window = qobject_cast<QQuickWindow *>(host.get());
+        QObject *view
+            = window ? window->findChild<QObject *>(QStringLiteral("viewUnderTest")) : nullptr;
+        QVERIFY2(view, qPrintable(type));
+        if (auto *item = qobject_cast<QQuickItem *>(view))
+            item->setSize(window->contentItem()->size());
+        else if (view->inherits("QQuickPopup"))
+            QVERIFY(QMetaObject::invokeMethod(view, "open"));
+        QVERIFY2(QTest::qWaitForWindowExposed(window), qPrintable(type));
+        hosts.push_back(std::move(host));
     }
     QVERIFY2(count >= 10, "the module's directory file lists too few views");
-}
-
-// Each view inside a window of the program's size, the way the main view hosts it; dialogs are
-// opened so their content is built too. Any QML warning or error fails.
-void TestQmlModule::loadsEveryView()
-{
-    QFETCH(QString, type);
-    QFETCH(QString, file);
-    QQmlComponent part(m_engine.get(), QUrl(QStringLiteral("qrc:/qt/qml/appclient/") + file));
-    QVERIFY2(part.isReady(), qPrintable(part.errorString()));
-
-    QQmlComponent component(m_engine.get());
-    component.setData(QStringLiteral("import QtQuick\nimport QtQuick.Controls\nimport appclient\n"
-                                     "ApplicationWindow { width: 400; height: 760; visible: true\n"
-                                     "    %1 { objectName: \"viewUnderTest\" }\n}\n")
-                          .arg(type)
-                          .toUtf8(),
-        QUrl(QStringLiteral("qrc:/selftest/%1Host.qml").arg(type)));
-    std::unique_ptr<QObject> host(component.create());
-    if (!host && onlyMissingRequiredProperties(component.errors())) {
-        // Compiled above; its view runs it with real data.
-        QCOMPARE(errorTexts(m_warnings), QStringList());
-        return;
-    }
-    QVERIFY2(host, qPrintable(component.errorString()));
-    auto *window = qobject_cast<QQuickWindow *>(host.get());
-    QVERIFY(window);
-    QObject *view = window->findChild<QObject *>(QStringLiteral("viewUnderTest"));
-    QVERIFY(view);
-    if (auto *item = qobject_cast<QQuickItem *>(view))
-        item->setSize(window->contentItem()->size());
-    else if (view->inherits("QQuickPopup"))
-        QVERIFY(QMetaObject::invokeMethod(view, "open"));
-    QVERIFY(QTest::qWaitForWindowExposed(window));
-    // Long enough for the views' own short timers (deferred refreshes, animations) to run.
     QTest::qWait(400);
 
     QCOMPARE(errorTexts(m_warnings), QStringList());

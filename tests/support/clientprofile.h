@@ -8,6 +8,7 @@
 #include <QSettings>
 #include <QStandardPaths>
 #include <QString>
+#include <QTemporaryDir>
 
 // Client-side set-up shared by the suites that run the client's handlers against a panel.
 // Header-only so the support library itself stays free of the client.
@@ -27,4 +28,15 @@ inline bool pointClientAt(const TestPanel &panel)
     panel.exportClientEnvironment();
     ApiEndpoints::reload();
     return Deployment::trustExtraCaCertificate();
+}
+
+// The start of a client suite: a private profile in `settingsDir`, the panel running and the
+// client pointed at it. On failure the panel's lastError() tells why.
+inline bool startClientPanel(TestPanel &panel, const QTemporaryDir &settingsDir,
+    const QString &organization = QStringLiteral("qivro"))
+{
+    if (!settingsDir.isValid())
+        return false;
+    useTestProfile(organization, settingsDir.path());
+    return panel.start() && pointClientAt(panel);
 }

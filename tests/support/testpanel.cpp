@@ -34,16 +34,6 @@ TestPanel::~TestPanel()
     stop();
 }
 
-bool TestPanel::isRunning() const
-{
-    return m_process && m_process->state() == QProcess::Running;
-}
-
-QString TestPanel::dataDir() const
-{
-    return m_tempDir ? m_tempDir->path() : QString();
-}
-
 QString TestPanel::host() const
 {
     return QStringLiteral("127.0.0.1:%1").arg(m_port);
@@ -231,11 +221,6 @@ bool TestPanel::adminPost(const QString &path, const QJsonObject &body)
     return !admin("POST", path, body).isEmpty();
 }
 
-bool TestPanel::reset()
-{
-    return adminPost(QStringLiteral("/admin/reset"));
-}
-
 bool TestPanel::setFault(const QString &path, const Fault &fault)
 {
     QJsonObject body {{"path", path}, {"status", fault.status}, {"delay_ms", fault.delayMs},
@@ -265,11 +250,6 @@ bool TestPanel::setFault(const QString &path, const QString &text, int times)
     return setFault(path, fault);
 }
 
-bool TestPanel::clearFaults()
-{
-    return adminPost(QStringLiteral("/admin/faults/clear"));
-}
-
 int TestPanel::requestCount(const QString &path, const QByteArray &method)
 {
     const QJsonObject counters = admin("GET", QStringLiteral("/admin/counters"));
@@ -285,32 +265,6 @@ QJsonArray TestPanel::requests(const QString &path)
         query.addQueryItem(QStringLiteral("path"), path);
     return admin("GET", "/admin/requests?" + query.toString(QUrl::FullyEncoded))["requests"]
         .toArray();
-}
-
-QJsonObject TestPanel::lastRequest(const QString &path)
-{
-    const QJsonArray all = requests(path);
-    return all.isEmpty() ? QJsonObject() : all.last().toObject();
-}
-
-bool TestPanel::resetCounters()
-{
-    return adminPost(QStringLiteral("/admin/counters/reset"));
-}
-
-bool TestPanel::setClockOffset(qint64 seconds)
-{
-    return adminPost(QStringLiteral("/admin/clock"), {{"offset", seconds}});
-}
-
-bool TestPanel::configure(const QJsonObject &settings)
-{
-    return adminPost(QStringLiteral("/admin/config"), settings);
-}
-
-bool TestPanel::setAuthStyle(const QString &style)
-{
-    return configure({{"auth_style", style}});
 }
 
 QString TestPanel::latestCode(const QString &email, int type)
@@ -337,38 +291,4 @@ QJsonObject TestPanel::grantSubscription(
     if (expireTime >= 0)
         body.insert("expire_time", expireTime);
     return admin("POST", QStringLiteral("/admin/subscriptions"), body);
-}
-
-bool TestPanel::revokeTokens(const QString &email)
-{
-    return adminPost(QStringLiteral("/admin/users/revoke"), {{"email", email}});
-}
-
-bool TestPanel::settleOrder(const QString &orderNo, bool paid)
-{
-    return adminPost(
-        QStringLiteral("/admin/orders/settle"), {{"order_no", orderNo}, {"paid", paid}});
-}
-
-bool TestPanel::setOrderStatus(const QString &orderNo, int status)
-{
-    return adminPost(
-        QStringLiteral("/admin/orders/status"), {{"order_no", orderNo}, {"status", status}});
-}
-
-bool TestPanel::replyToTicket(int ticketId, const QString &content, const QString &from)
-{
-    return adminPost(QStringLiteral("/admin/tickets/reply"),
-        {{"ticket_id", ticketId}, {"content", content}, {"from", from}});
-}
-
-bool TestPanel::setPaymentMethodEnabled(int id, bool enabled)
-{
-    return adminPost(
-        QStringLiteral("/admin/payment-methods/enable"), {{"id", id}, {"enabled", enabled}});
-}
-
-int TestPanel::addAnnouncement(const QJsonObject &announcement)
-{
-    return admin("POST", QStringLiteral("/admin/announcements"), announcement)["id"].toInt();
 }

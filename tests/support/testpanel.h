@@ -55,7 +55,7 @@ public:
     void stop();
     // Stops and starts again on the same data directory (a new port).
     bool restart();
-    bool isRunning() const;
+    bool isRunning() const { return m_process && m_process->state() == QProcess::Running; }
 
     QString lastError() const { return m_lastError; }
     quint16 port() const { return m_port; }
@@ -63,7 +63,7 @@ public:
     QUrl url(const QString &pathAndQuery = {}) const;
     QString certificatePath() const { return m_certificatePath; }
     QSslCertificate certificate() const { return m_certificate; }
-    QString dataDir() const;
+    QString dataDir() const { return m_tempDir ? m_tempDir->path() : QString(); }
 
     // Sets QIVRO_API_HOST, QIVRO_WEB_DOMAIN, QIVRO_VERSION_FILE_URL and QIVRO_EXTRA_CA_FILE in
     // this process's environment so that the client's deployment values point here.
@@ -80,24 +80,38 @@ public:
     // The admin API. Each returns false (or an empty result) and sets lastError() on failure.
     QJsonObject admin(
         const QByteArray &method, const QString &pathAndQuery, const QJsonObject &body = {});
-    bool reset(); // faults, counters, clock offset and test switches back to their defaults
+    // Faults, counters, clock offset and test switches back to their defaults.
+    bool reset() { return adminPost(QStringLiteral("/admin/reset")); }
     bool setFault(const QString &path, const Fault &fault);
     // The same written as text: an HTTP status, "msg:<text>", "drop", or a body kind.
     bool setFault(const QString &path, const QString &text, int times = 0);
-    bool clearFaults();
+    bool clearFaults() { return adminPost(QStringLiteral("/admin/faults/clear")); }
     int requestCount(const QString &path, const QByteArray &method = {});
-    bool resetCounters(); // and the request log
+    bool resetCounters()
+    {
+        return adminPost(QStringLiteral("/admin/counters/reset"));
+    } // and the log
     // The recent requests to `path` (all paths when empty), oldest first: {"method", "path",
     // "query" {key: value}, "headers" {lower-case name: value}, "body"}.
     QJsonArray requests(const QString &path = {});
-    QJsonObject lastRequest(const QString &path);
-    bool setClockOffset(qint64 seconds);
+    QJsonObject lastRequest(const QString &path)
+    {
+        const QJsonArray all = requests(path);
+        return all.isEmpty() ? QJsonObject() : all.last().toObject();
+    }
+    bool setClockOffset(qint64 seconds)
+    {
+        return adminPost(QStringLiteral("/admin/clock"), {{"offset", seconds}});
+    }
     // Keys: auth_style ("invalid-access", "login-first", "http-401"), token_lifetime (seconds;
     // 0: no "exp"), reveal_codes, ticket_auto_reply, free_plan_id, free_cooldown, free_duration,
     // free_cooldown_style ("data", "refusal", "message"),
     // site (the site configuration object), version (the version file object).
-    bool configure(const QJsonObject &settings);
-    bool setAuthStyle(const QString &style);
+    bool configure(const QJsonObject &settings)
+    {
+        return adminPost(QStringLiteral("/admin/config"), settings);
+    }
+    bool setAuthStyle(const QString &style) { return configure({{"auth_style", style}}); }
     QString latestCode(const QString &email, int type);
     // {"id", "refer_code", "token"} of a new account, or empty.
     QJsonObject createUser(
@@ -106,13 +120,30 @@ public:
     // A tokenless one is listed with an empty token.
     QJsonObject grantSubscription(
         const QString &email, int planId, qint64 expireTime = -1, bool tokenless = false);
-    bool revokeTokens(const QString &email);
-    bool settleOrder(const QString &orderNo, bool paid);
-    bool setOrderStatus(const QString &orderNo, int status);
+    bool revokeTokens(const QString &email)
+    {
+        return adminPost(QStringLiteral("/admin/users/revoke"), {{"email", email}});
+    }
+    bool setOrderStatus(const QString &orderNo, int status)
+    {
+        return adminPost(
+            QStringLiteral("/admin/orders/status"), {{"order_no", orderNo}, {"status", status}});
+    }
     bool replyToTicket(
-        int ticketId, const QString &content, const QString &from = QStringLiteral("Admin"));
-    bool setPaymentMethodEnabled(int id, bool enabled);
-    int addAnnouncement(const QJsonObject &announcement);
+        int ticketId, const QString &content, const QString &from = QStringLiteral("Admin"))
+    {
+        return adminPost(QStringLiteral("/admin/tickets/reply"),
+            {{"ticket_id", ticketId}, {"content", content}, {"from", from}});
+    }
+    bool setPaymentMethodEnabled(int id, bool enabled)
+    {
+        return adminPost(
+            QStringLiteral("/admin/payment-methods/enable"), {{"id", id}, {"enabled", enabled}});
+    }
+    int addAnnouncement(const QJsonObject &announcement)
+    {
+        return admin("POST", QStringLiteral("/admin/announcements"), announcement)["id"].toInt();
+    }
 
 private:
     bool adminPost(const QString &path, const QJsonObject &body = {});

@@ -1,15 +1,8 @@
 // The controller against the real engine library on the client's fixed ports 1080 and 9090.
-#include "config/configbuilder.h"
-#include "database/databasehandler.h"
 #include "network/networkerror.h"
 #include "network/networkhandler.h"
-#include "service/service.h"
-#include "subscription/subscriptionhandler.h"
 #include "tunneltest.h"
 
-#include <QDir>
-#include <QJsonDocument>
-#include <QStandardPaths>
 #include <QTcpServer>
 #include <QTest>
 
@@ -17,13 +10,6 @@ namespace {
 
 const QString kSubscription = "https://panel.test/api/subscribe?token=engine";
 const QString kQuoted = "JP \"02\" \\ x";
-
-QJsonObject node(const QString &tag)
-{
-    // Nothing listens there: these tests only move the selector.
-    return QJsonObject {{"type", "shadowsocks"}, {"tag", tag}, {"server", "127.0.0.1"},
-        {"server_port", 9}, {"method", "aes-256-gcm"}, {"password", "pw"}};
-}
 
 // The selector's current member as the engine reports it.
 QString engineSelection(const QString &secret)
@@ -57,28 +43,16 @@ private slots:
     void unreachableControlApi();
 
 private:
-    std::unique_ptr<DatabaseHandler> m_database;
-    std::unique_ptr<SubscriptionHandler> m_store;
+    TestProfile m_profile; // nothing listens behind its nodes: these tests only move the selector
     RecordingSelection m_selection;
 };
 
 void ServiceEngineTest::initTestCase()
 {
-    QStandardPaths::setTestModeEnabled(true);
-    QCoreApplication::setOrganizationName("qivro-test");
-    QCoreApplication::setApplicationName("service-engine");
     // Health checks stay on loopback.
     qputenv("QIVRO_ENGINE_TEST_URL", "http://127.0.0.1:9/");
-    QDir(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)).removeRecursively();
-    m_database = std::make_unique<DatabaseHandler>(":/sql/", "service-engine");
-    QVERIFY(m_database->initializeDatabase());
-    m_store = std::make_unique<SubscriptionHandler>(*m_database);
-    const QList<QString> tags {"HK-01", kQuoted, "US-03"};
-    QJsonArray nodes;
-    for (const QString &tag : tags)
-        nodes.append(node(tag));
-    QVERIFY(m_store->addSubJson(
-        kSubscription, buildConfig(nodes, tags, QString(), QString(), QString(), false)));
+    QVERIFY(m_profile.open("service-engine"));
+    QVERIFY(m_profile.add(kSubscription, {"HK-01", kQuoted, "US-03"}));
 }
 
 void ServiceEngineTest::init()
@@ -90,7 +64,7 @@ void ServiceEngineTest::init()
 void ServiceEngineTest::selectionReachesEngine()
 {
     m_selection.defaultIsAuto = true;
-    service tunnel(*m_store, &m_selection);
+    service tunnel(*m_profile.store, &m_selection);
     QVERIFY(tunnel.selectSubscription(kSubscription));
     LogCapture log;
 
@@ -128,7 +102,7 @@ void ServiceEngineTest::selectionReachesEngine()
 void ServiceEngineTest::disconnectCancelsSecondPush()
 {
     m_selection.defaultTag = "HK-01";
-    service tunnel(*m_store, &m_selection);
+    service tunnel(*m_profile.store, &m_selection);
     QVERIFY(tunnel.selectSubscription(kSubscription));
     LogCapture log;
     tunnel.ToggleConnection();
@@ -151,7 +125,7 @@ void ServiceEngineTest::startFailsWhenPortTaken()
     QTcpServer blocker;
     QVERIFY2(blocker.listen(QHostAddress::Any, 1080), qPrintable(blocker.errorString()));
     m_selection.defaultTag = "HK-01";
-    service tunnel(*m_store, &m_selection);
+    service tunnel(*m_profile.store, &m_selection);
     QVERIFY(tunnel.selectSubscription(kSubscription));
     const QVariantMap before = propertySnapshot(&tunnel);
     SignalRecorder signalsSeen(&tunnel);
@@ -174,7 +148,7 @@ void ServiceEngineTest::unreachableControlApi()
     // An engine that starts but serves no control API.
     qputenv("QIVRO_ENGINE_LIBRARY", QIVRO_STANDIN_ENGINE);
     m_selection.defaultTag = "HK-01";
-    service tunnel(*m_store, &m_selection);
+    service tunnel(*m_profile.store, &m_selection);
     QVERIFY(tunnel.selectSubscription(kSubscription));
     LogCapture log;
     tunnel.ToggleConnection();

@@ -1,12 +1,9 @@
-#include "database/databasehandler.h"
 #include "httpstestserver.h"
-#include "subscription/subscriptionhandler.h"
 #include "tunneltest.h"
 
 #include <QHttpServerRequest>
 #include <QJsonArray>
 #include <QSqlQuery>
-#include <QStandardPaths>
 #include <QTest>
 
 namespace {
@@ -46,12 +43,11 @@ private slots:
     void storeReplaceAndReload();
     void addSubURL_data();
     void addSubURL();
-    void addSubURLSameNameTwice();
 
 private:
     int rowCount(const QString &name);
 
-    std::unique_ptr<DatabaseHandler> m_database;
+    TestProfile m_profile;
     HttpsTestServer m_https;
     QMap<QString, QByteArray> m_bodies; // served at /sub/<name>, Base64-encoded on the way out
     QByteArray m_userAgent;
@@ -59,12 +55,7 @@ private:
 
 void SubscriptionStoreTest::initTestCase()
 {
-    QStandardPaths::setTestModeEnabled(true);
-    QCoreApplication::setOrganizationName("qivro-test");
-    QCoreApplication::setApplicationName("subscription-store");
-    QDir(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)).removeRecursively();
-    m_database = std::make_unique<DatabaseHandler>(":/sql/", "subscription-store");
-    QVERIFY(m_database->initializeDatabase());
+    QVERIFY(m_profile.open("subscription-store"));
 
     m_https.server().route("/sub/<arg>", [this](const QString &name, const QHttpServerRequest &r) {
         m_userAgent = r.value("User-Agent");
@@ -77,12 +68,12 @@ void SubscriptionStoreTest::initTestCase()
 
 void SubscriptionStoreTest::init()
 {
-    QVERIFY(m_database->executeSql("DELETE FROM subscriptions", true));
+    QVERIFY(m_profile.database->executeSql("DELETE FROM subscriptions", true));
 }
 
 int SubscriptionStoreTest::rowCount(const QString &name)
 {
-    QSqlQuery &query = m_database->getQuery();
+    QSqlQuery &query = m_profile.database->getQuery();
     query.prepare("SELECT COUNT(*) FROM subscriptions WHERE name = ?");
     query.addBindValue(name);
     if (!query.exec() || !query.next())
@@ -119,7 +110,7 @@ void SubscriptionStoreTest::extraction()
 
 void SubscriptionStoreTest::storeReplaceAndReload()
 {
-    SubscriptionHandler store(*m_database);
+    SubscriptionHandler store(*m_profile.database);
     QSignalSpy names(&store, &SubscriptionHandler::subscriptionNamesChanged);
     const QJsonObject first = configWith({outbound("shadowsocks", "B-1")});
     const QJsonObject second = configWith({outbound("vless", "B-2"), outbound("vless", "B-3")});
@@ -130,7 +121,7 @@ void SubscriptionStoreTest::storeReplaceAndReload()
     QCOMPARE(store.subscriptionNames(), QStringList({"a", "b"}));
 
     QVERIFY(store.addSubJson("b", second));
-    QSqlQuery &query = m_database->getQuery();
+    QSqlQuery &query = m_profile.database->getQuery();
     QVERIFY(query.exec("SELECT id FROM subscriptions WHERE name = 'b'"));
     QVERIFY(query.next());
     QCOMPARE(query.value(0).toString(), QString::number(SubscriptionHandler::subscriptionId("b")));
@@ -142,7 +133,7 @@ void SubscriptionStoreTest::storeReplaceAndReload()
     // start) reads the rest back.
     QVERIFY(query.exec(QStringLiteral(
         "INSERT INTO subscriptions (id, name, content) VALUES ('1', 'broken', '{not json')")));
-    SubscriptionHandler restarted(*m_database);
+    SubscriptionHandler restarted(*m_profile.database);
     {
         LogCapture log;
         restarted.loadFromDatabase();
@@ -150,6 +141,12 @@ void SubscriptionStoreTest::storeReplaceAndReload()
     }
     QCOMPARE(restarted.subscriptionNames(), QStringList({"a", "b"}));
     QCOMPARE(rowCount("broken"), 1);
+
+    // A fetch that fails keeps what was stored; a fetch that works replaces in place, as above.
+    LogCapture log;
+    QVERIFY(!restarted.addSubURL(m_https.url("/sub/missing")));
+    QCOMPARE(LogCapture::count("Failed to load subscription: "), 1);
+    QCOMPARE(restarted.subscriptionNames(), QStringList({"a", "b"}));
 }
 
 void SubscriptionStoreTest::addSubURL_data()
@@ -178,7 +175,7 @@ void SubscriptionStoreTest::addSubURL()
     QFETCH(QStringList, tags);
     QFETCH(int, unhandled);
 
-    SubscriptionHandler store(*m_database);
+    SubscriptionHandler store(*m_profile.database);
     m_bodies.insert("case", body);
     const QUrl url = m_https.url("/sub/case?token=t");
     LogCapture log;
@@ -189,24 +186,6 @@ void SubscriptionStoreTest::addSubURL()
     QCOMPARE(LogCapture::count("://***"), unhandled);
     QCOMPARE(rowCount(url.toString()), stored ? 1 : 0);
     QCOMPARE(store.getSubscription(url.toString()).tags, tags);
-}
-
-void SubscriptionStoreTest::addSubURLSameNameTwice()
-{
-    SubscriptionHandler store(*m_database);
-    const QUrl url = m_https.url("/sub/twice?token=t");
-    m_bodies.insert("twice", ssLink("old").toUtf8());
-    QVERIFY(store.addSubURL(url));
-    m_bodies.insert("twice", (ssLink("new-1") + QLatin1Char('\n') + ssLink("new-2")).toUtf8());
-    QVERIFY(store.addSubURL(url));
-    QCOMPARE(rowCount(url.toString()), 1);
-    QCOMPARE(store.getSubscription(url.toString()).tags, QList<QString>({"new-1", "new-2"}));
-
-    // A failed fetch keeps what was stored.
-    LogCapture log;
-    QVERIFY(!store.addSubURL(m_https.url("/sub/missing")));
-    QCOMPARE(LogCapture::count("Failed to load subscription: "), 1);
-    QCOMPARE(store.subscriptionNames(), QStringList {url.toString()});
 }
 
 QTEST_GUILESS_MAIN(SubscriptionStoreTest)

@@ -3,20 +3,15 @@
 // subscription fetched and stored, selected, connected through the bundled engine library, and
 // curl through the local proxy to a local origin.
 #include "clientprofile.h"
-#include "database/databasehandler.h"
 #include "demonodes.h"
 #include "hy2server.h"
 #include "main/startup.h"
 #include "panel/authhandler.h"
 #include "panel/subscribehandler.h"
-#include "service/service.h"
-#include "subscription/subscriptionhandler.h"
 #include "support.h" // engine test helpers: origin, processes by PID, curl
 #include "tunneltest.h"
 
-#include <QDir>
 #include <QSettings>
-#include <QStandardPaths>
 #include <QTemporaryFile>
 #include <QTest>
 #include <QUrlQuery>
@@ -49,6 +44,17 @@ private:
     int m_saved = -1;
 };
 
+// The origin's blob through the client's local proxy arrives whole; a name, not an address, since
+// private addresses go direct.
+bool fetchesBlob(const support::Origin &origin, const std::string &login = {})
+{
+    std::vector<std::string> command {"curl", "-s", "-f", "--max-time", "20", "--socks5-hostname",
+        "127.0.0.1:1080", "http://localhost:" + std::to_string(origin.port()) + "/blob"};
+    if (!login.empty())
+        command.insert(command.end() - 1, {"--proxy-user", login});
+    return support::sha256Hex(support::run(command).output) == support::sha256Hex(origin.blob());
+}
+
 } // namespace
 
 class TunnelEndToEndTest : public QObject
@@ -66,37 +72,30 @@ private:
 
     DemoNodes m_demo;
     QUrl m_subscriptionUrl;
-    std::unique_ptr<DatabaseHandler> m_database;
+    int m_plan = 0;
+    TestProfile m_profile;
 };
 
 void TunnelEndToEndTest::initTestCase()
 {
     if (!DemoNodes::available() || !support::haveProgram("curl"))
         QSKIP("ss-server (shadowsocks-libev) or curl is missing");
-    QStandardPaths::setTestModeEnabled(true);
-    QCoreApplication::setOrganizationName(QStringLiteral("qivro-test"));
-    QCoreApplication::setApplicationName(QStringLiteral("end-to-end"));
-    QDir(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)).removeRecursively();
+    QVERIFY(m_profile.open(QStringLiteral("end-to-end")));
     // The bundled engine library next to this executable, as the program finds it.
     qunsetenv("QIVRO_ENGINE_LIBRARY");
 
     QVERIFY2(m_demo.start(), qPrintable(m_demo.lastError()));
     QCOMPARE(m_demo.serverCount(), std::size_t(3));
     QVERIFY(pointClientAt(m_demo.panel));
-
     const QByteArray token = m_demo.panel.login(
         QString::fromLatin1(DemoNodes::kEmail), QString::fromLatin1(DemoNodes::kPassword));
     QVERIFY(!token.isEmpty());
-    const QJsonObject reply
-        = m_demo.panel.call("GET", QStringLiteral("/v1/public/user/subscribe"), {}, token);
-    const QJsonArray list = reply.value("data").toObject().value("list").toArray();
-    QVERIFY(!list.isEmpty());
-    m_subscriptionUrl = m_demo.panel.url(QStringLiteral("/api/subscribe?token=")
-        + list.first().toObject().value("token").toString());
-
-    m_database
-        = std::make_unique<DatabaseHandler>(QStringLiteral(":/sql/"), QStringLiteral("end-to-end"));
-    QVERIFY(m_database->initializeDatabase());
+    const QJsonObject first = m_demo.panel.call("GET", "/v1/public/user/subscribe", {}, token)
+                                  .value("data")["list"][0]
+                                  .toObject();
+    m_subscriptionUrl = m_demo.panel.url("/api/subscribe?token=" + first["token"].toString());
+    m_plan = first["subscribe_id"].toInt();
+    QVERIFY(m_plan > 0);
 }
 
 // A session the way a user runs it: sign in, fetch, connect, browse, share on the LAN. Afterwards
@@ -120,7 +119,7 @@ void TunnelEndToEndTest::signInToConnectKeepsSecrets()
     AuthHandler auth;
     QVERIFY(auth.login(
         QString::fromLatin1(DemoNodes::kEmail), QString::fromLatin1(DemoNodes::kPassword)));
-    SubscriptionHandler store(*m_database);
+    SubscriptionHandler store(*m_profile.database);
     SubscribeHandler subscribe(&auth, &store);
     QVERIFY(subscribe.fetchNodes());
     const QString url = subscribe.getSubscriptionUrl(0);
@@ -128,26 +127,18 @@ void TunnelEndToEndTest::signInToConnectKeepsSecrets()
     selection.defaultTag = store.getSubscription(url).tags.value(0);
     service tunnel(store, &selection);
     support::Origin origin("origin");
-    const auto fetch = [&](const std::string &login) {
-        return support::sha256Hex(
-                   support::run({"curl", "-s", "-f", "--max-time", "20", "--socks5-hostname",
-                                    "127.0.0.1:1080", "--proxy-user", login,
-                                    "http://localhost:" + std::to_string(origin.port()) + "/blob"})
-                       .output)
-            == support::sha256Hex(origin.blob());
-    };
 
     QVERIFY(tunnel.selectSubscription(url));
     tunnel.ToggleConnection();
-    QVERIFY(fetch(":"));
+    QVERIFY(fetchesBlob(origin, ":"));
     // Shared on the LAN, the same proxy asks everyone for the login.
     tunnel.lanSharing()->setEnabled(true);
     tunnel.ToggleConnection();
     QVERIFY(tunnel.selectSubscription(url));
     tunnel.ToggleConnection();
     QVERIFY(tunnel.isConnected());
-    QVERIFY(!fetch(":"));
-    QVERIFY(fetch(
+    QVERIFY(!fetchesBlob(origin, ":"));
+    QVERIFY(fetchesBlob(origin,
         (tunnel.lanSharing()->username() + ':' + tunnel.lanSharing()->password()).toStdString()));
     tunnel.ToggleConnection();
     tunnel.lanSharing()->setEnabled(false);
@@ -188,7 +179,7 @@ int TunnelEndToEndTest::nodePort(const Subscription &subscription, const QString
 
 void TunnelEndToEndTest::fetchSelectConnectAndSwitch()
 {
-    SubscriptionHandler store(*m_database);
+    SubscriptionHandler store(*m_profile.database);
     {
         // The seed's third node is in the older whole-authority Base64 form: it must arrive too.
         LogCapture log;
@@ -216,21 +207,14 @@ void TunnelEndToEndTest::fetchSelectConnectAndSwitch()
     // The default node is pushed again 600 ms later; let that happen before switching.
     QTRY_COMPARE(LogCapture::count(QStringLiteral("Proxy selected successfully: ") + japan), 2);
 
-    const std::string expected = support::sha256Hex(origin.blob());
-    const auto fetch = [&]() {
-        return support::sha256Hex(support::run(
-            {"curl", "-s", "-f", "--max-time", "20", "--socks5-hostname", "127.0.0.1:1080",
-                "http://localhost:" + std::to_string(origin.port()) + "/blob"})
-                                      .output);
-    };
-    QVERIFY(fetch() == expected);
+    QVERIFY(fetchesBlob(origin));
 
     // Without the Japanese node's server the same route breaks; the switch takes new connections
     // to the Hong Kong node.
     m_demo.stopServer(nodePort(subscription, japan));
-    QVERIFY(fetch() != expected);
+    QVERIFY(!fetchesBlob(origin));
     QVERIFY(tunnel.selectProxy(hongKong));
-    QVERIFY(fetch() == expected);
+    QVERIFY(fetchesBlob(origin));
 
     tunnel.ToggleConnection();
     QVERIFY(!tunnel.isConnected());
@@ -241,8 +225,10 @@ void TunnelEndToEndTest::fetchSelectConnectAndSwitch()
 // certificate, plain with the check switched off.
 void TunnelEndToEndTest::hysteria2NodesCarryTraffic()
 {
-    const support::TestCertificate certificate {m_demo.panel.certificatePath().toStdString(),
-        QDir(m_demo.panel.dataDir()).filePath(QStringLiteral("key.pem")).toStdString()};
+    support::CertificateSet certificate;
+    certificate.certificatePath = m_demo.panel.certificatePath().toStdString();
+    certificate.keyPath
+        = QDir(m_demo.panel.dataDir()).filePath(QStringLiteral("key.pem")).toStdString();
     support::Hy2ServerOptions plainOptions;
     plainOptions.password = "qivro-hy2";
     support::Hy2ServerOptions obfsOptions = plainOptions;
@@ -270,27 +256,14 @@ void TunnelEndToEndTest::hysteria2NodesCarryTraffic()
             QStringLiteral("hy2://qivro-hy2@127.0.0.1:%1?insecure=1#FR-02").arg(plain.port()),
             &plain},
     };
-    const QByteArray token = m_demo.panel.login(
-        QString::fromLatin1(DemoNodes::kEmail), QString::fromLatin1(DemoNodes::kPassword));
-    const QJsonObject reply
-        = m_demo.panel.call("GET", QStringLiteral("/v1/public/user/subscribe"), {}, token);
-    const int plan = reply.value("data")
-                         .toObject()
-                         .value("list")
-                         .toArray()
-                         .first()
-                         .toObject()
-                         .value("subscribe_id")
-                         .toInt();
-    QVERIFY(plan > 0);
     for (const Node &node : nodes) {
         const QJsonObject added = m_demo.panel.admin("POST", QStringLiteral("/admin/nodes"),
             {{"name", node.tag}, {"protocol", node.link.section(QLatin1Char(':'), 0, 0)},
-                {"link", node.link}, {"plan_ids", QJsonArray {plan}}});
+                {"link", node.link}, {"plan_ids", QJsonArray {m_plan}}});
         QVERIFY2(!added.isEmpty(), qPrintable(m_demo.panel.lastError()));
     }
 
-    SubscriptionHandler store(*m_database);
+    SubscriptionHandler store(*m_profile.database);
     QVERIFY(store.addSubURL(m_subscriptionUrl));
     const QString name = m_subscriptionUrl.toString();
     const QList<QString> tags = store.getSubscription(name).tags;
@@ -306,15 +279,10 @@ void TunnelEndToEndTest::hysteria2NodesCarryTraffic()
     QTRY_COMPARE(
         LogCapture::count(QStringLiteral("Proxy selected successfully: ") + nodes.first().tag), 2);
     support::Origin origin("origin", 3 << 20);
-    const std::string expected = support::sha256Hex(origin.blob());
     for (const Node &node : nodes) {
         QVERIFY(tunnel.selectProxy(node.tag));
         const int streams = node.server->counters().tcpStreams;
-        const std::string got = support::sha256Hex(support::run(
-            {"curl", "-s", "-f", "--max-time", "20", "--socks5-hostname", "127.0.0.1:1080",
-                "http://localhost:" + std::to_string(origin.port()) + "/blob"})
-                                                       .output);
-        QVERIFY2(got == expected, qPrintable(node.tag));
+        QVERIFY2(fetchesBlob(origin), qPrintable(node.tag));
         QVERIFY2(node.server->counters().tcpStreams > streams, qPrintable(node.tag));
     }
     tunnel.ToggleConnection();

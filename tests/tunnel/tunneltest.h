@@ -1,19 +1,70 @@
-// Shared pieces of the tunnel tests: a selection memory that records what it is told, a recorder
-// of every notification of an object, and a capture of the process's log lines.
+// Shared pieces of the tunnel tests: a private profile with a stored subscription, a selection
+// memory that records what it is told, a recorder of every notification of an object, and a
+// capture of the process's log lines.
 #pragma once
 
+#include "config/configbuilder.h"
+#include "database/databasehandler.h"
+#include "service/service.h"
 #include "subscription/selectionmemory.h"
+#include "subscription/subscriptionhandler.h"
 
+#include <QCoreApplication>
+#include <QDir>
+#include <QJsonArray>
 #include <QList>
 #include <QMetaMethod>
 #include <QMetaProperty>
 #include <QObject>
+#include <QSettings>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QStringList>
 #include <QVariantMap>
 
 #include <memory>
 #include <vector>
+
+// A private profile (its own data folder and database) for suites that drive the client's objects
+// without real servers; add() stores a subscription of Shadowsocks nodes where nothing listens.
+struct TestProfile
+{
+    bool open(const QString &name)
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        QCoreApplication::setOrganizationName(QStringLiteral("qivro-test"));
+        QCoreApplication::setApplicationName(name);
+        QDir(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)).removeRecursively();
+        // The program's own settings file too: a run that failed half-way (LAN sharing left on)
+        // must not decide the next.
+        QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("qivro"),
+            QStringLiteral("qivro"))
+            .clear();
+        database = std::make_unique<DatabaseHandler>(QStringLiteral(":/sql/"), name);
+        if (!database->initializeDatabase())
+            return false;
+        store = std::make_unique<SubscriptionHandler>(*database);
+        return true;
+    }
+    bool add(const QString &url, const QList<QString> &tags)
+    {
+        QJsonArray nodes;
+        for (const QString &tag : tags) {
+            nodes.append(QJsonObject {{QStringLiteral("type"), QStringLiteral("shadowsocks")},
+                {QStringLiteral("tag"), tag},
+                {QStringLiteral("server"), QStringLiteral("127.0.0.1")},
+                {QStringLiteral("server_port"), 9},
+                {QStringLiteral("method"), QStringLiteral("aes-256-gcm")},
+                {QStringLiteral("password"), QStringLiteral("pw")}});
+        }
+        return store->addSubJson(
+            url, buildConfig(nodes, tags, QString(), QString(), QString(), false));
+    }
+
+    std::unique_ptr<DatabaseHandler> database;
+    std::unique_ptr<SubscriptionHandler> store;
+    std::unique_ptr<service> tunnel; // for suites that keep one controller
+};
 
 class RecordingSelection : public SelectionMemory
 {

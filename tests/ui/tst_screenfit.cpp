@@ -4,11 +4,9 @@
 // the real window over the stand-in backend of the Qt Quick tests.
 #include "servicestandin.h"
 
-#include <QDir>
 #include <QGuiApplication>
 #include <QProcess>
 #include <QQmlApplicationEngine>
-#include <QQmlComponent>
 #include <QQmlContext>
 #include <QQuickItem>
 #include <QQuickWindow>
@@ -52,24 +50,7 @@ public:
     Child()
     {
         m_engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
-        QQmlContext *context = m_engine.rootContext();
-        context->setContextProperty(QStringLiteral("appInfo"),
-            QVariantMap {{QStringLiteral("name"), QStringLiteral("qivro")},
-                {QStringLiteral("version"), QStringLiteral("1.0.0")},
-                {QStringLiteral("domain"), QStringLiteral("qivro.example")}});
-        context->setContextProperty(QStringLiteral("service"), &m_service);
-        const QDir dir(QStringLiteral(QIVRO_STANDIN_DIR));
-        for (const QString &name : {QStringLiteral("auth"), QStringLiteral("subscribeHandler"),
-                 QStringLiteral("versionChecker"), QStringLiteral("announcement"),
-                 QStringLiteral("store"), QStringLiteral("ticket"), QStringLiteral("latency"),
-                 QStringLiteral("traffic")}) {
-            QQmlComponent component(&m_engine, QUrl::fromLocalFile(dir.filePath(name + ".qml")));
-            QObject *object = component.create();
-            if (object)
-                object->setParent(&m_engine);
-            context->setContextProperty(name, object);
-            m_standIns.insert(name, object);
-        }
+        ServiceStandIn::installAll(&m_engine, QStringLiteral(QIVRO_STANDIN_DIR));
     }
 
     int run()
@@ -81,7 +62,7 @@ public:
         if (!window || !QTest::qWaitForWindowExposed(window))
             return fail(QStringLiteral("no window"));
         m_window = window;
-        QObject *gate = m_standIns.value(QStringLiteral("versionChecker"));
+        QObject *gate = standIn("versionChecker");
         if (!QTest::qWaitFor([gate] { return gate->property("isChecking").toBool(); }, 2000))
             return fail(QStringLiteral("the version check never started"));
         gate->setProperty("isChecking", false);
@@ -100,11 +81,11 @@ public:
         expectReachable(QStringLiteral("loginSubmitButton"));
         expectReachable(QStringLiteral("loginRegisterLink"));
 
-        QObject *auth = m_standIns.value(QStringLiteral("auth"));
+        QObject *auth = standIn("auth");
         auth->setProperty("userEmail", QStringLiteral("alex.morgan@example.com"));
         auth->setProperty("isLoggedIn", true);
         QTest::qWait(300); // the home page asks for the plans
-        QObject *plans = m_standIns.value(QStringLiteral("subscribeHandler"));
+        QObject *plans = standIn("subscribeHandler");
         plans->setProperty("items",
             QVariantList {QVariantMap {
                 {QStringLiteral("url"), QStringLiteral("https://panel/sub/1")},
@@ -123,6 +104,13 @@ public:
     }
 
 private:
+    QObject *standIn(const char *name) const
+    {
+        return m_engine.rootContext()
+            ->contextProperty(QString::fromLatin1(name))
+            .value<QObject *>();
+    }
+
     static QString toText(const QRectF &rect)
     {
         return QStringLiteral("%1,%2 %3x%4")
@@ -163,8 +151,6 @@ private:
     }
 
     QQmlApplicationEngine m_engine;
-    ServiceStandIn m_service;
-    QHash<QString, QObject *> m_standIns;
     QQuickWindow *m_window = nullptr;
     int m_failures = 0;
 };

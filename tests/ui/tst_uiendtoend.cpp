@@ -6,21 +6,15 @@
 // no proxy at all, through the TUN and the chosen node.
 #include "clientprofile.h"
 #include "demonodes.h"
-#include "main/startup.h"
 #include "panel/authhandler.h"
 #include "peernamespace.h"
 #include "subscription/subscriptionhandler.h"
 #include "support.h"
 #include "windowdriver.h"
 
-#include <QDir>
 #include <QJsonArray>
 #include <QJsonObject>
-#include <QQmlApplicationEngine>
-#include <QQmlContext>
 #include <QQuickItem>
-#include <QQuickWindow>
-#include <QStandardPaths>
 #include <QTcpSocket>
 #include <QTest>
 #include <QtQml/qqmlextensionplugin.h>
@@ -73,29 +67,22 @@ private:
     QString fetchThroughProxy() const;
     bool tunGone() const;
     int nodePort(const QString &tag) const;
-    QObject *contextObject(const char *name) const;
+    QString status() const { return textOf(QStringLiteral("subscriptionStatus0")); }
 
     support::PeerNamespace m_peer;
     DemoNodes m_demo;
     std::unique_ptr<support::Origin> m_origin;
-    std::unique_ptr<QQmlApplicationEngine> m_engine;
 };
 
 void UiEndToEndTest::initTestCase()
 {
     if (!DemoNodes::available() || !support::haveProgram("curl"))
         QSKIP("ss-server (shadowsocks-libev) or curl is missing");
-    collectQmlWarnings(true);
-    qputenv("QT_QUICK_CONTROLS_STYLE", "Basic");
-    qunsetenv("QIVRO_ENGINE_LIBRARY");
     if (tunRoad() && !isolationProblem().empty())
         QSKIP(isolationProblem().c_str());
+    qunsetenv("QIVRO_ENGINE_LIBRARY");
     qputenv("QIVRO_TUN", tunRoad() ? "1" : "0");
-    // A first start: no saved session, database or settings from an earlier run.
-    QStandardPaths::setTestModeEnabled(true);
-    QDir(QDir::home().filePath(QStringLiteral(".qttest"))).removeRecursively();
-    QCoreApplication::setOrganizationName(QStringLiteral("qivro"));
-    QCoreApplication::setApplicationName(QStringLiteral("qivro"));
+    prepareFirstStart();
 
     if (tunRoad()) {
         std::string error;
@@ -113,12 +100,7 @@ void UiEndToEndTest::initTestCase()
     // The client's latency and health tests stay on loopback too.
     qputenv("QIVRO_ENGINE_TEST_URL",
         QByteArray("http://127.0.0.1:") + QByteArray::number(m_origin->port()) + "/generate_204");
-
-    m_engine = std::make_unique<QQmlApplicationEngine>();
-    QVERIFY(Startup::loadClient(*m_engine, this, false));
-    m_window = qobject_cast<QQuickWindow *>(m_engine->rootObjects().constFirst());
-    QVERIFY(m_window);
-    QVERIFY(QTest::qWaitForWindowExposed(m_window));
+    QVERIFY(openWindow(this));
 }
 
 void UiEndToEndTest::cleanupTestCase()
@@ -128,13 +110,7 @@ void UiEndToEndTest::cleanupTestCase()
         if (tunnel->property("isConnected").toBool())
             QMetaObject::invokeMethod(tunnel, "ToggleConnection");
     }
-    m_engine.reset();
-    collectQmlWarnings(false);
-}
-
-QObject *UiEndToEndTest::contextObject(const char *name) const
-{
-    return m_engine->rootContext()->contextProperty(QString::fromLatin1(name)).value<QObject *>();
+    closeWindow();
 }
 
 bool UiEndToEndTest::chooseCountry(const QString &cluster)
@@ -188,19 +164,9 @@ void UiEndToEndTest::signInConnectSwitchAndSignOut()
     const QString expected = QString::fromStdString(
         support::sha256Hex(tunRoad() ? std::string(kTunFetchSize, 'q') : m_origin->blob()));
 
-    // Signed out, the home page offers the way in.
-    QVERIFY(click(QStringLiteral("emptyStateButton")));
-    QVERIFY(type(QStringLiteral("loginEmailField"), QString::fromLatin1(DemoNodes::kEmail)));
-    QVERIFY(type(QStringLiteral("loginPasswordField"), QString::fromLatin1(DemoNodes::kPassword)));
-    QVERIFY(click(QStringLiteral("loginSubmitButton")));
-    QTRY_VERIFY_WITH_TIMEOUT(auth->property("isLoggedIn").toBool(), 15000);
-
     // The demo plan's card, then its countries; choosing one connects (in local-proxy mode, or
     // in TUN mode where the build has it and the process has the rights).
-    QVERIFY(waitFor(QStringLiteral("subscriptionCard0"), 15000));
-    // The demo panel greets every account with a pop-up announcement.
-    QVERIFY(click(QStringLiteral("announcementDialogCloseButton")));
-    QTRY_VERIFY(!find(QStringLiteral("announcementDialogCloseButton")));
+    QVERIFY(signIn(DemoNodes::kEmail, DemoNodes::kPassword));
     QVERIFY(chooseCountry(QStringLiteral("日本")));
     QTRY_VERIFY_WITH_TIMEOUT(tunnel->property("isConnected").toBool(), 15000);
     QCOMPARE(tunnel->property("tunEnabled").toBool(), tunRoad());
@@ -216,17 +182,14 @@ void UiEndToEndTest::signInConnectSwitchAndSignOut()
     QVERIFY(fetchThroughProxy() != expected);
     // The failed connection sends the health check to the node, which no longer answers.
     QTRY_COMPARE_WITH_TIMEOUT(
-        find(QStringLiteral("subscriptionStatus0"))->property("text").toString(),
-        QStringLiteral("Connected, no response from the node"), 15000);
+        status(), QStringLiteral("Connected, no response from the node"), 15000);
     QVERIFY(chooseCountry(QStringLiteral("香港")));
     QTRY_COMPARE(tunnel->property("selectedProxy").toString(), QStringLiteral("香港-01"));
     QVERIFY(tunnel->property("isConnected").toBool());
     QCOMPARE(fetchThroughProxy(), expected);
 
     // The power button disconnects once the switch animation is over.
-    QTRY_COMPARE_WITH_TIMEOUT(
-        find(QStringLiteral("subscriptionStatus0"))->property("text").toString(),
-        QStringLiteral("Connected"), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(status(), QStringLiteral("Connected"), 5000);
     QVERIFY(click(QStringLiteral("subscriptionPowerButton0")));
     QTRY_VERIFY_WITH_TIMEOUT(!tunnel->property("isConnected").toBool(), 10000);
     if (tunRoad()) {
@@ -238,9 +201,7 @@ void UiEndToEndTest::signInConnectSwitchAndSignOut()
     }
 
     // Connected again, then signed out from the menu: the engine stops before the session goes.
-    QTRY_COMPARE_WITH_TIMEOUT(
-        find(QStringLiteral("subscriptionStatus0"))->property("text").toString(),
-        QStringLiteral("Click Connect"), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(status(), QStringLiteral("Click Connect"), 5000);
     QVERIFY(click(QStringLiteral("subscriptionPowerButton0")));
     QTRY_VERIFY_WITH_TIMEOUT(tunnel->property("isConnected").toBool(), 15000);
     std::optional<bool> connectedWhenSignedOut;

@@ -3,24 +3,19 @@
 // announcements. Every step is a click or key press on the window; the test itself is the
 // "system browser" that the payment page opens in.
 #include "clientprofile.h"
-#include "main/startup.h"
 #include "testpanel.h"
 #include "windowdriver.h"
 
 #include <QDateTime>
 #include <QDesktopServices>
-#include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkRequest>
-#include <QQmlApplicationEngine>
-#include <QQmlContext>
 #include <QQmlNetworkAccessManagerFactory>
 #include <QQuickItem>
 #include <QQuickWindow>
-#include <QStandardPaths>
 #include <QTest>
 #include <QtQml/qqmlextensionplugin.h>
 
@@ -95,26 +90,21 @@ private slots:
 
 private:
     bool openSection(int index);
-    QString textOf(const QString &name) const;
-    QObject *contextObject(const char *name) const;
     QJsonObject panelData(const QString &pathAndQuery);
+    QJsonObject firstListed(const QString &pathAndQuery)
+    {
+        return panelData(pathAndQuery).value("list").toArray().at(0).toObject();
+    }
 
     TestPanel m_panel;
     QByteArray m_token;
     LoopbackOnlyFactory m_networkFactory;
-    std::unique_ptr<QQmlApplicationEngine> m_engine;
     QList<QUrl> m_openedUrls;
 };
 
 void UiStoreEndToEndTest::initTestCase()
 {
-    collectQmlWarnings(true);
-    qputenv("QT_QUICK_CONTROLS_STYLE", "Basic");
-    QStandardPaths::setTestModeEnabled(true);
-    QDir(QDir::home().filePath(QStringLiteral(".qttest"))).removeRecursively();
-    QCoreApplication::setOrganizationName(QStringLiteral("qivro"));
-    QCoreApplication::setApplicationName(QStringLiteral("qivro"));
-
+    prepareFirstStart();
     QVERIFY2(m_panel.start({QStringLiteral("--seed"), QStringLiteral("demo")}),
         qPrintable(m_panel.lastError()));
     // Staff answers come from the test, so the conversation has to pick them up by itself.
@@ -130,26 +120,14 @@ void UiStoreEndToEndTest::initTestCase()
     QVERIFY(!m_token.isEmpty());
     QDesktopServices::setUrlHandler(QStringLiteral("https"), this, "openInBrowser");
     QDesktopServices::setUrlHandler(QStringLiteral("http"), this, "openInBrowser");
-
-    m_engine = std::make_unique<QQmlApplicationEngine>();
-    m_engine->setNetworkAccessManagerFactory(&m_networkFactory);
-    QVERIFY(Startup::loadClient(*m_engine, this, false));
-    m_window = qobject_cast<QQuickWindow *>(m_engine->rootObjects().constFirst());
-    QVERIFY(m_window);
-    QVERIFY(QTest::qWaitForWindowExposed(m_window));
+    QVERIFY(openWindow(this, &m_networkFactory));
 }
 
 void UiStoreEndToEndTest::cleanupTestCase()
 {
     QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
     QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
-    m_engine.reset();
-    collectQmlWarnings(false);
-}
-
-QObject *UiStoreEndToEndTest::contextObject(const char *name) const
-{
-    return m_engine->rootContext()->contextProperty(QString::fromLatin1(name)).value<QObject *>();
+    closeWindow();
 }
 
 QJsonObject UiStoreEndToEndTest::panelData(const QString &pathAndQuery)
@@ -162,32 +140,14 @@ bool UiStoreEndToEndTest::openSection(int index)
     return click(QStringLiteral("menuButton")) && click(QStringLiteral("menuItem%1").arg(index));
 }
 
-QString UiStoreEndToEndTest::textOf(const QString &name) const
-{
-    const QQuickItem *item = find(name);
-    return item ? item->property("text").toString() : QString();
-}
-
 void UiStoreEndToEndTest::signIn()
 {
-    QVERIFY(click(QStringLiteral("emptyStateButton")));
-    QVERIFY(type(QStringLiteral("loginEmailField"), QString::fromLatin1(kEmail)));
-    QVERIFY(type(QStringLiteral("loginPasswordField"), QString::fromLatin1(kPassword)));
-    QVERIFY(click(QStringLiteral("loginSubmitButton")));
-    QTRY_VERIFY_WITH_TIMEOUT(contextObject("auth")->property("isLoggedIn").toBool(), 15000);
-    QVERIFY(waitFor(QStringLiteral("subscriptionCard0"), 15000));
-    // The demo panel greets every account with a pop-up announcement.
-    QVERIFY(click(QStringLiteral("announcementDialogCloseButton")));
-    QTRY_VERIFY(!find(QStringLiteral("announcementDialogCloseButton")));
+    QVERIFY(WindowDriver::signIn(kEmail, kPassword));
 }
 
 void UiStoreEndToEndTest::buyPlanWithCouponByCard()
 {
-    const QJsonObject before = panelData(QStringLiteral("/v1/public/user/subscribe"))
-                                   .value("list")
-                                   .toArray()
-                                   .at(0)
-                                   .toObject();
+    const QJsonObject before = firstListed(QStringLiteral("/v1/public/user/subscribe"));
     QVERIFY(before.value("expire_time").toInteger() > 0);
 
     QVERIFY(openSection(1));
@@ -224,13 +184,8 @@ void UiStoreEndToEndTest::buyPlanWithCouponByCard()
     QTRY_VERIFY(!find(QStringLiteral("paymentOverlay")));
 
     // Back on the connect page, the account shows the plan's new end.
-    const qint64 expiry = panelData(QStringLiteral("/v1/public/user/subscribe"))
-                              .value("list")
-                              .toArray()
-                              .at(0)
-                              .toObject()
-                              .value("expire_time")
-                              .toInteger();
+    const qint64 expiry
+        = firstListed(QStringLiteral("/v1/public/user/subscribe")).value("expire_time").toInteger();
     QVERIFY(expiry > before.value("expire_time").toInteger());
     QVERIFY(openSection(0));
     QVERIFY(click(QStringLiteral("menuButton")));
@@ -243,11 +198,7 @@ void UiStoreEndToEndTest::redeemPoints()
 {
     const double balance
         = panelData(QStringLiteral("/v1/public/user/info")).value("balance").toDouble();
-    const double cost = panelData(QStringLiteral("/v1/public/subscribe/list?language=zh-CN"))
-                            .value("list")
-                            .toArray()
-                            .at(0)
-                            .toObject()
+    const double cost = firstListed(QStringLiteral("/v1/public/subscribe/list?language=zh-CN"))
                             .value("unit_price")
                             .toDouble();
     QVERIFY(balance >= cost && cost > 0);

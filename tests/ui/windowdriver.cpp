@@ -1,7 +1,14 @@
 #include "windowdriver.h"
 
+#include "main/startup.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QQmlApplicationEngine>
+#include <QQmlContext>
 #include <QQuickItem>
 #include <QQuickWindow>
+#include <QStandardPaths>
 #include <QTest>
 
 #include <utility>
@@ -33,6 +40,39 @@ QStringList &WindowDriver::qmlWarnings()
     return warnings;
 }
 
+void WindowDriver::prepareFirstStart()
+{
+    collectQmlWarnings(true);
+    qputenv("QT_QUICK_CONTROLS_STYLE", "Basic");
+    QStandardPaths::setTestModeEnabled(true);
+    QDir(QDir::home().filePath(QStringLiteral(".qttest"))).removeRecursively();
+    QCoreApplication::setOrganizationName(QStringLiteral("qivro"));
+    QCoreApplication::setApplicationName(QStringLiteral("qivro"));
+}
+
+bool WindowDriver::openWindow(QObject *owner, QQmlNetworkAccessManagerFactory *network)
+{
+    m_engine = std::make_unique<QQmlApplicationEngine>();
+    if (network)
+        m_engine->setNetworkAccessManagerFactory(network);
+    if (!Startup::loadClient(*m_engine, owner, false))
+        return false;
+    m_window = qobject_cast<QQuickWindow *>(m_engine->rootObjects().constFirst());
+    return m_window && QTest::qWaitForWindowExposed(m_window);
+}
+
+void WindowDriver::closeWindow()
+{
+    m_window = nullptr;
+    m_engine.reset();
+    collectQmlWarnings(false);
+}
+
+QObject *WindowDriver::contextObject(const char *name) const
+{
+    return m_engine->rootContext()->contextProperty(QString::fromLatin1(name)).value<QObject *>();
+}
+
 // The visible item of that name, wherever it sits in the drawn tree: pages, list delegates, the
 // menu, pop-ups.
 QQuickItem *WindowDriver::find(const QString &name) const
@@ -60,6 +100,12 @@ QQuickItem *WindowDriver::waitFor(const QString &name, int timeoutMs) const
     return item;
 }
 
+QString WindowDriver::textOf(const QString &name) const
+{
+    const QQuickItem *item = find(name);
+    return item ? item->property("text").toString() : QString();
+}
+
 bool WindowDriver::click(const QString &name)
 {
     QQuickItem *item = waitFor(name);
@@ -83,4 +129,18 @@ bool WindowDriver::type(const QString &name, const QString &text)
     for (const QChar c : text)
         QTest::keyClick(m_window, c.toLatin1());
     return find(name)->property("text").toString() == text;
+}
+
+bool WindowDriver::signIn(const char *email, const char *password)
+{
+    QObject *auth = contextObject("auth");
+    const QString greeting = QStringLiteral("announcementDialogCloseButton");
+    return click(QStringLiteral("emptyStateButton"))
+        && type(QStringLiteral("loginEmailField"), QString::fromLatin1(email))
+        && type(QStringLiteral("loginPasswordField"), QString::fromLatin1(password))
+        && click(QStringLiteral("loginSubmitButton"))
+        && QTest::qWaitFor([auth] { return auth->property("isLoggedIn").toBool(); }, 15000)
+        && waitFor(QStringLiteral("subscriptionCard0"), 15000)
+        // The demo panel greets every account with a pop-up announcement.
+        && click(greeting) && QTest::qWaitFor([&] { return !find(greeting); }, 5000);
 }

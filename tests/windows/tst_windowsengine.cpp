@@ -116,7 +116,8 @@ TEST_CASE(vlessToV2ray)
 
 TEST_CASE(hysteria2ToTestServer)
 {
-    const support::TestCertificate certificate = support::makeTestCertificate();
+    const support::CertificateSet certificate
+        = support::makeCertificates("hy2", {"hy2.test", "127.0.0.1"});
     support::Hy2Server server({}, certificate);
     const Origin origin("hy2", 4 << 20);
     const WindowsRunner runner(
@@ -124,7 +125,7 @@ TEST_CASE(hysteria2ToTestServer)
             {"server_port", server.port()}, {"password", support::Hy2ServerOptions().password},
             {"tls",
                 {{"enabled", true}, {"server_name", "hy2.test"},
-                    {"certificate_path", windowsPath(certificate.certificateFile)}}}}),
+                    {"certificate_path", windowsPath(certificate.caPath)}}}}),
         "hysteria2");
     checkBlob(runner, origin, "hysteria2");
     CHECK(server.counters().logins.load() >= 1);
