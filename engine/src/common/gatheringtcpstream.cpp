@@ -3,18 +3,14 @@
 #include <asio/post.hpp>
 #include <chrono>
 
-#if defined(__linux__)
-#include <sys/socket.h>
-#endif
-
 namespace qivro::engine {
 
 namespace {
 // A stream this far into an uninterrupted download is taken for bulk.
 constexpr std::uint64_t bulkStreak = 1024 * 1024;
-// The longest a batch may hold back bytes that already arrived: when the sender pauses, what came
-// before the pause is read this late at most, and the stream leaves bulk mode.
-constexpr auto batchPatience = std::chrono::milliseconds(1);
+// How long a bulk read waits once bytes are there. Setting SO_RCVLOWAT instead would make the
+// kernel acknowledge every segment below the mark, which keeps a sender writing small segments.
+constexpr auto batchPatience = std::chrono::milliseconds(2);
 } // namespace
 
 GatheringTcpStream::GatheringTcpStream(asio::ip::tcp::socket socket)
@@ -25,14 +21,14 @@ GatheringTcpStream::GatheringTcpStream(asio::ip::tcp::socket socket)
 void GatheringTcpStream::asyncReadSome(asio::mutable_buffer buffer, IoHandler handler)
 {
 #if defined(__linux__)
-    // Bytes already waiting are taken at once whatever the batch size; only an empty socket waits.
-    readNow(buffer, std::move(handler), false);
+    // Bytes already waiting are taken at once; only an empty socket waits.
+    readNow(buffer, std::move(handler), After::Call);
 #else
-    TcpStream::asyncReadSome(buffer, std::move(handler)); // no low-water mark to wait for
+    TcpStream::asyncReadSome(buffer, std::move(handler)); // readiness waits are costly on IOCP
 #endif
 }
 
-void GatheringTcpStream::readNow(asio::mutable_buffer buffer, IoHandler handler, bool waited)
+void GatheringTcpStream::readNow(asio::mutable_buffer buffer, IoHandler handler, After after)
 {
     std::error_code error;
     if (!socket().non_blocking())
@@ -42,13 +38,6 @@ void GatheringTcpStream::readNow(asio::mutable_buffer buffer, IoHandler handler,
         size = socket().read_some(buffer, error);
     if (error == asio::error::would_block || error == asio::error::try_again) {
         auto weak = weak_from_this();
-        if (m_gathering) {
-            m_timer.expires_after(batchPatience);
-            m_timer.async_wait([weak](const std::error_code &error) {
-                if (auto self = weak.lock(); self && !error)
-                    self->setGathering(false); // wakes the wait below for what is there
-            });
-        }
         socket().async_wait(asio::socket_base::wait_read,
             [weak, buffer, handler = std::move(handler)](const std::error_code &error) mutable {
                 auto self = weak.lock();
@@ -56,33 +45,27 @@ void GatheringTcpStream::readNow(asio::mutable_buffer buffer, IoHandler handler,
                     return handler(asio::error::operation_aborted, 0);
                 if (error)
                     return handler(error, 0);
-                self->readNow(buffer, std::move(handler), true);
+                if (self->m_streak < bulkStreak)
+                    return self->readNow(buffer, std::move(handler), After::Wait);
+                self->m_timer.expires_after(batchPatience);
+                self->m_timer.async_wait([weak, buffer, handler = std::move(handler)](
+                                             const std::error_code &error) mutable {
+                    auto self = weak.lock();
+                    if (!self || error)
+                        return handler(asio::error::operation_aborted, 0);
+                    self->readNow(buffer, std::move(handler), After::Pause);
+                });
             });
         return;
     }
-    if (m_gathering)
-        m_timer.cancel();
-    if (error)
+    if (error || (after == After::Pause && size < batchBytes))
         m_streak = 0;
-    else if ((m_streak += size) >= bulkStreak && !m_gathering)
-        setGathering(true);
-    if (waited) // the wait's completion already left the caller's stack
+    else
+        m_streak += size;
+    if (after != After::Call) // the wait's completion already left the caller's stack
         return handler(error, size);
     asio::post(socket().get_executor(),
         [handler = std::move(handler), error, size] { handler(error, size); });
-}
-
-void GatheringTcpStream::setGathering(bool gathering)
-{
-    if (!gathering)
-        m_streak = 0;
-#if defined(__linux__)
-    // The kernel then reports the socket readable only once a batch is in (or the peer is done).
-    const int lowWater = gathering ? batchBytes : 1;
-    if (::setsockopt(socket().native_handle(), SOL_SOCKET, SO_RCVLOWAT, &lowWater, sizeof lowWater)
-        == 0)
-        m_gathering = gathering;
-#endif
 }
 
 void GatheringTcpStream::close()

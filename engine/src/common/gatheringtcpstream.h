@@ -1,6 +1,8 @@
-// A TCP stream for connections that may carry bulk downloads. While bytes keep arriving it lets
-// them gather in the kernel and wakes only for a batch: a peer that writes many small records
-// would otherwise wake the engine, and so the engine's own reader, once for each of them.
+// A TCP stream for connections that may carry bulk downloads. While bytes keep arriving it waits a
+// moment after the socket turns readable before reading: the sender's small writes then gather in
+// the kernel, the engine wakes once per batch instead of once per record, and the receive side's
+// acknowledgements (sent as reads free the window) stay few enough for the sender to coalesce its
+// writes into large segments.
 #pragma once
 
 #include "common/stream.h"
@@ -21,16 +23,21 @@ public:
     void close() override;
     void abort() override;
 
-    // Bytes a wake-up waits for once a transfer runs in bulk.
-    static constexpr int batchBytes = 16 * 1024;
+    // A read after a wait that brings less than this ends bulk mode: the sender has slowed down,
+    // and waiting would only add latency.
+    static constexpr std::size_t batchBytes = 16 * 1024;
 
 private:
-    void readNow(asio::mutable_buffer buffer, IoHandler handler, bool waited);
-    void setGathering(bool gathering);
+    enum class After
+    {
+        Call,
+        Wait,
+        Pause
+    };
+    void readNow(asio::mutable_buffer buffer, IoHandler handler, After after);
 
     asio::steady_timer m_timer;
     std::uint64_t m_streak = 0; // bytes read since the stream last went quiet
-    bool m_gathering = false;
 };
 
 } // namespace qivro::engine
