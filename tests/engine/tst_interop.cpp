@@ -30,14 +30,8 @@ void checkShadowsocks(
     Origin origin("origin");
     support::UdpEcho echo;
     RunningEngine running(shadowsocksConfig(serverPort, method));
-    const std::string proxy = "socks5h://127.0.0.1:" + std::to_string(running.mixedPort());
-    const std::string body
-        = curlGet({"-x", proxy}, "http://localhost:" + std::to_string(origin.port()) + "/blob");
-    CHECK_MSG(
-        support::sha256Hex(body) == support::sha256Hex(origin.blob()), server + " tcp " + method);
-    const std::string answer = support::socksUdpExchange(
-        running.mixedPort(), "127.0.0.1", echo.port(), "ping " + method);
-    CHECK_MSG(answer == "echo:ping " + method, server + " udp " + method + ": \"" + answer + "\"");
+    carriesBlob(running.mixedPort(), origin, server + " " + method, "localhost");
+    udpEchoes(running.mixedPort(), echo, "ping " + method, server + " " + method);
 }
 
 } // namespace
