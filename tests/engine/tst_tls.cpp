@@ -1,6 +1,7 @@
 // The outbound TLS layer against an OpenSSL server on loopback: trust (configured certificates,
 // the extra CA file, insecure), names and IPs, versions, cipher suites, ALPN, and the
-// errors the user reads when a handshake fails.
+// errors the user reads when a handshake fails. A certificate file that is trusted, and one
+// that is not, are rows of the VLESS suite's roads through v2ray.
 #include "outbound/dialer.h"
 #include "support.h"
 #include "testcerts.h"
@@ -193,23 +194,15 @@ TEST_CASE(handshakesAndTheirErrors)
         std::string seen; // fragment of what the server saw
     };
     const std::vector<Row> rows = {
-        {"certificate_path", server,
-            [&](TlsConfig &c) {
-                c.serverName = "localhost";
-                c.certificatePath = main.caPath;
-            },
-            "", "sni=localhost alpn= "},
         {"inline certificate and ALPN", server,
             [&](TlsConfig &c) {
                 c.serverName = "localhost";
                 c.certificate = lines(main.caPem);
                 c.alpn = {"h2", "http/1.1"};
             },
-            "", "alpn=http/1.1"},
+            "", "sni=localhost alpn=http/1.1"},
         {"extra CA file", environmentServer, [](TlsConfig &c) { c.serverName = "localhost"; }, "",
             "sni=localhost"},
-        {"unknown authority", server, [](TlsConfig &c) { c.serverName = "localhost"; },
-            "tls: failed to verify certificate: x509: certificate signed by unknown authority", ""},
         {"another name", server,
             [&](TlsConfig &c) {
                 c.serverName = "other.test";
