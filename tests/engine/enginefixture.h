@@ -6,9 +6,11 @@
 #include "support.h"
 #include "testing.h"
 
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <nlohmann/json.hpp>
+#include <poll.h>
 #include <string>
 #include <vector>
 
@@ -91,6 +93,35 @@ inline nlohmann::json toOrigin(const std::string &tag, const support::Origin &or
 {
     return {{"type", "direct"}, {"tag", tag}, {"override_address", "127.0.0.1"},
         {"override_port", origin.port()}};
+}
+
+// What the peer sent until it closed the connection (or reset it) or timeoutMs from since ran out.
+struct Received
+{
+    std::string data;
+    long closedAfterMs = -1; // from since; -1 while still open
+    bool closed() const { return closedAfterMs >= 0; }
+};
+
+inline Received readUntilClosed(asio::ip::tcp::socket &socket, int timeoutMs,
+    std::chrono::steady_clock::time_point since = std::chrono::steady_clock::now())
+{
+    using namespace std::chrono;
+    Received received;
+    for (char buffer[4096];;) {
+        const auto left
+            = duration_cast<milliseconds>(since + milliseconds(timeoutMs) - steady_clock::now());
+        pollfd entry {socket.native_handle(), POLLIN, 0};
+        if (left.count() <= 0 || ::poll(&entry, 1, static_cast<int>(left.count())) <= 0)
+            return received;
+        const ssize_t size = ::recv(socket.native_handle(), buffer, sizeof buffer, 0);
+        if (size <= 0) {
+            received.closedAfterMs
+                = duration_cast<milliseconds>(steady_clock::now() - since).count();
+            return received;
+        }
+        received.data.append(buffer, static_cast<std::size_t>(size));
+    }
 }
 
 // GET path from host:port through a new SOCKS5 connection to proxyPort; the body.
