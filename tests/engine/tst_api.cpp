@@ -319,11 +319,7 @@ TEST_CASE(streamsAndConnections)
                  api, "DELETE", "/connections/" + connection["id"].get<std::string>(), auth)
                  .status,
         204);
-    std::error_code error;
-    char scratch[4096];
-    for (pollfd entry {deleted.native_handle(), POLLIN, 0}; !error && ::poll(&entry, 1, 3000) == 1;)
-        deleted.read_some(asio::buffer(scratch), error);
-    CHECK(error == asio::error::eof || error == asio::error::connection_reset);
+    CHECK(readUntilClosed(deleted, 3000).closed());
 
     const std::string token = "token=" + secret;
 
