@@ -317,7 +317,7 @@ TEST_CASE(lossInNamespace)
                 return;
             }
         }
-        support::Origin origin("origin", 8 << 20);
+        support::Origin origin("origin", 4 << 20);
         support::UdpEcho udpEcho;
         RunningEngine running(engineConfig(hy2Outbound(server.port(), options.password)));
         carriesBlob(running.mixedPort(), origin, "lossy");
