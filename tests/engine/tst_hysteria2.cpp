@@ -185,8 +185,8 @@ TEST_CASE(tcpAndUdpThroughServer)
         std::atomic<int> good {0};
         for (int i = 0; i < 6; ++i)
             parallel.emplace_back([&] {
-                good += socksFetch(running.mixedPort(), "127.0.0.1", origin.port(), "/blob")
-                    == origin.blob();
+                good += socksFetch(running.mixedPort(), "127.0.0.1", small.port(), "/blob")
+                    == small.blob();
             });
         for (auto &thread : parallel)
             thread.join();
