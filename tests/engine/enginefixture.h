@@ -6,9 +6,11 @@
 #include "support.h"
 #include "testing.h"
 
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <nlohmann/json.hpp>
+#include <poll.h>
 #include <string>
 #include <vector>
 
@@ -91,6 +93,77 @@ inline nlohmann::json toOrigin(const std::string &tag, const support::Origin &or
 {
     return {{"type", "direct"}, {"tag", tag}, {"override_address", "127.0.0.1"},
         {"override_port", origin.port()}};
+}
+
+// What the peer sent until it closed the connection (or reset it) or timeoutMs from since ran out.
+struct Received
+{
+    std::string data;
+    long closedAfterMs = -1; // from since; -1 while still open
+    bool closed() const { return closedAfterMs >= 0; }
+};
+
+inline Received readUntilClosed(asio::ip::tcp::socket &socket, int timeoutMs,
+    std::chrono::steady_clock::time_point since = std::chrono::steady_clock::now())
+{
+    using namespace std::chrono;
+    Received received;
+    for (char buffer[4096];;) {
+        const auto left
+            = duration_cast<milliseconds>(since + milliseconds(timeoutMs) - steady_clock::now());
+        pollfd entry {socket.native_handle(), POLLIN, 0};
+        if (left.count() <= 0 || ::poll(&entry, 1, static_cast<int>(left.count())) <= 0)
+            return received;
+        const ssize_t size = ::recv(socket.native_handle(), buffer, sizeof buffer, 0);
+        if (size <= 0) {
+            received.closedAfterMs
+                = duration_cast<milliseconds>(steady_clock::now() - since).count();
+            return received;
+        }
+        received.data.append(buffer, static_cast<std::size_t>(size));
+    }
+}
+
+// GET path from host:port through a new SOCKS5 connection to proxyPort; the body.
+inline std::string socksFetch(std::uint16_t proxyPort, const std::string &host, std::uint16_t port,
+    const std::string &path = "/name")
+{
+    asio::io_context io;
+    asio::ip::tcp::socket socket(io);
+    std::error_code error;
+    socket.connect({asio::ip::make_address("127.0.0.1"), proxyPort}, error);
+    return error ? "" : support::socksGet(socket, host, port, path, true);
+}
+
+// The origin's blob down (SOCKS5) and up to its echo (HTTP proxy) through the mixed inbound on
+// proxyPort, each compared whole; host names the origin.
+inline bool carriesBlob(std::uint16_t proxyPort, const support::Origin &origin,
+    const std::string &label, const std::string &host = "127.0.0.1")
+{
+    const std::string proxy = "127.0.0.1:" + std::to_string(proxyPort);
+    const std::string base = "http://" + host + ":" + std::to_string(origin.port());
+    const std::string expected = support::sha256Hex(origin.blob());
+    const std::string body = support::curl({"-x", "socks5h://" + proxy, base + "/blob"});
+    const std::string upload = support::writeTempFile("upload-" + proxy + ".bin", origin.blob());
+    // Without "Expect:" curl holds a large body back for a second, waiting for a 100 Continue.
+    const std::string echoed = support::curl(
+        {"-x", "http://" + proxy, "-H", "Expect:", "--data-binary", "@" + upload, base + "/echo"});
+    const bool down = CHECK_MSG(support::sha256Hex(body) == expected,
+        label + ": download of " + std::to_string(body.size()) + " bytes");
+    return CHECK_MSG(support::sha256Hex(echoed) == expected,
+               label + ": upload of " + std::to_string(echoed.size()) + " bytes echoed")
+        && down;
+}
+
+// One datagram to the echo through SOCKS5 UDP ASSOCIATE on proxyPort, its answer checked.
+inline bool udpEchoes(std::uint16_t proxyPort, const support::UdpEcho &echo,
+    const std::string &payload, const std::string &label, int timeoutMs = 3000)
+{
+    const std::string answer
+        = support::socksUdpExchange(proxyPort, "127.0.0.1", echo.port(), payload, timeoutMs);
+    return CHECK_MSG(answer == "echo:" + payload,
+        label + ": udp answer of " + std::to_string(answer.size()) + " bytes \""
+            + answer.substr(0, 40) + "\"");
 }
 
 inline nlohmann::json mixedInbound(bool sniff = true)

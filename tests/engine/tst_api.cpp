@@ -25,15 +25,6 @@ json apiConfig(json outbounds, json route)
             {{"clash_api", {{"external_controller", "127.0.0.1:0"}, {"secret", secret}}}}}};
 }
 
-std::string socksName(std::uint16_t proxyPort, const std::string &host)
-{
-    asio::io_context io;
-    asio::ip::tcp::socket socket(io);
-    std::error_code error;
-    socket.connect({asio::ip::make_address("127.0.0.1"), proxyPort}, error);
-    return error ? "" : support::socksGet(socket, host, 80, "/name", true);
-}
-
 // Every test URL goes to this origin (the override keeps tests off the network).
 void setTestUrl(const Origin &origin)
 {
@@ -225,7 +216,7 @@ TEST_CASE(controlApiRows)
     CHECK_EQ(support::socksGet(existing, "site.test", 80, "/name", true), "B");
     CHECK_EQ(
         support::httpCall(api, "PUT", "/proxies/proxy", auth, "{\"name\": \"a\"}").status, 204);
-    CHECK_EQ(socksName(running.mixedPort(), "site.test"), "A");
+    CHECK_EQ(socksFetch(running.mixedPort(), "site.test", 80), "A");
     CHECK_EQ(support::socksGet(existing, "site.test", 80, "/name", false), "B");
 }
 
@@ -244,7 +235,7 @@ TEST_CASE(urltestPicksTheFasterMember)
     CHECK(support::httpCall(running.apiPort(), "GET", "/proxies/slow", auth)
               .body.find("\"history\":[]")
         != std::string::npos);
-    CHECK_EQ(socksName(running.mixedPort(), "any.test"), "slow");
+    CHECK_EQ(socksFetch(running.mixedPort(), "any.test", 80), "slow");
     std::string now;
     for (int i = 0; i < 50 && now != "fast"; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -252,7 +243,7 @@ TEST_CASE(urltestPicksTheFasterMember)
                   .value("now", "");
     }
     CHECK_EQ(now, "fast");
-    CHECK_EQ(socksName(running.mixedPort(), "any.test"), "fast");
+    CHECK_EQ(socksFetch(running.mixedPort(), "any.test", 80), "fast");
     const json slowInfo
         = json::parse(support::httpCall(running.apiPort(), "GET", "/proxies/slow", auth).body);
     CHECK(slowInfo["history"].size() == 1 && slowInfo["history"][0]["delay"].get<int>() >= 400);
@@ -294,12 +285,9 @@ TEST_CASE(privateAddressesAndRuleSetsGoDirect)
         {"198.18.0.1", "selector"},
     };
     for (const auto &[host, expected] : rows)
-        CHECK_MSG(socksName(port, host) == expected, host);
+        CHECK_MSG(socksFetch(port, host, 80) == expected, host);
     // A private literal goes direct: to the destination itself.
-    asio::io_context io;
-    asio::ip::tcp::socket socket(io);
-    socket.connect({asio::ip::make_address("127.0.0.1"), port});
-    CHECK_EQ(support::socksGet(socket, "127.0.0.1", viaRule.port(), "/name", true), "rule");
+    CHECK_EQ(socksFetch(port, "127.0.0.1", viaRule.port()), "rule");
     // The sniffed HTTP Host decides where a CONNECT to a literal address goes.
     const std::string sniffed
         = support::run({"curl", "-s", "-p", "-x", "http://127.0.0.1:" + std::to_string(port), "-H",
@@ -331,11 +319,7 @@ TEST_CASE(streamsAndConnections)
                  api, "DELETE", "/connections/" + connection["id"].get<std::string>(), auth)
                  .status,
         204);
-    std::error_code error;
-    char scratch[4096];
-    for (pollfd entry {deleted.native_handle(), POLLIN, 0}; !error && ::poll(&entry, 1, 3000) == 1;)
-        deleted.read_some(asio::buffer(scratch), error);
-    CHECK(error == asio::error::eof || error == asio::error::connection_reset);
+    CHECK(readUntilClosed(deleted, 3000).closed());
 
     const std::string token = "token=" + secret;
 
@@ -364,7 +348,7 @@ TEST_CASE(streamsAndConnections)
 
     WsClient logs;
     CHECK(logs.open(api, "/logs?level=info&" + token).rfind("HTTP/1.1 101 ", 0) == 0);
-    socksName(running.mixedPort(), "logged.test");
+    socksFetch(running.mixedPort(), "logged.test", 80);
     CHECK_EQ(logs.next(payload), 1);
     const json line = json::parse(payload, nullptr, false);
     CHECK_MSG(line.value("type", "") == "info"

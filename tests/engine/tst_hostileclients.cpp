@@ -10,7 +10,6 @@
 #include <asio/write.hpp>
 #include <fcntl.h>
 #include <functional>
-#include <poll.h>
 #include <sched.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -21,29 +20,6 @@ using nlohmann::json;
 namespace {
 
 std::string g_runner;
-
-struct Received
-{
-    std::string data;
-    bool closed = false; // the peer closed before timeoutMs passed
-};
-
-Received readAll(tcp::socket &socket, int timeoutMs)
-{
-    Received received;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (char buffer[4096];;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        pollfd fd {socket.native_handle(), POLLIN, 0};
-        if (left.count() <= 0 || ::poll(&fd, 1, static_cast<int>(left.count())) <= 0)
-            return received;
-        const ssize_t size = ::recv(socket.native_handle(), buffer, sizeof buffer, 0);
-        if (size <= 0)
-            return {received.data, true};
-        received.data.append(buffer, static_cast<std::size_t>(size));
-    }
-}
 
 // "GET /name" for host:port as a SOCKS5 CONNECT or a plain HTTP proxy request, as user "lan"
 // (password "pw") when auth is set; what came back after the proxy's own handshake.
@@ -71,7 +47,7 @@ std::string throughProxy(const tcp::endpoint &proxy, bool socks, const std::stri
             + "\r\nConnection: close\r\n\r\n";
     }
     asio::write(socket, asio::buffer(request), error);
-    return readAll(socket, 5000).data;
+    return readUntilClosed(socket, 5000).data;
 }
 
 // One destination: served names the origin that must answer, "" when the engine must refuse.
@@ -306,7 +282,7 @@ TEST_CASE(floods)
         for (int i = 0; i < cap + 2; ++i)
             idle.push_back(connect(port));
         for (int i = 0; i < cap + 2; ++i)
-            CHECK_MSG(readAll(*idle[i], i < cap ? 5000 : 1000).closed, std::to_string(i));
+            CHECK_MSG(readUntilClosed(*idle[i], i < cap ? 5000 : 1000).closed(), std::to_string(i));
     }
     {
         std::lock_guard lock(logs.mutex);
@@ -319,8 +295,8 @@ TEST_CASE(floods)
     const std::string auth = "Host: 127.0.0.1\r\nAuthorization: Bearer s\r\n";
     auto keptAlive = connect(running.apiPort());
     asio::write(*keptAlive, asio::buffer("GET /version HTTP/1.1\r\n" + auth + "\r\n"));
-    const Received kept = readAll(*keptAlive, 5000);
-    CHECK(kept.closed && kept.data.rfind("HTTP/1.1 200", 0) == 0);
+    const Received kept = readUntilClosed(*keptAlive, 5000);
+    CHECK(kept.closed() && kept.data.rfind("HTTP/1.1 200", 0) == 0);
 
     // Masked pings that are never answered by reading the pongs: closed, not buffered.
     auto socket = std::make_unique<tcp::socket>(io);

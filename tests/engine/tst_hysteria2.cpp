@@ -10,8 +10,6 @@
 #include "support.h"
 
 #include <algorithm>
-#include <asio/read.hpp>
-#include <asio/write.hpp>
 #include <cstdlib>
 #include <sstream>
 #include <thread>
@@ -45,78 +43,6 @@ json hy2Outbound(std::uint16_t port, const std::string &password, const std::str
 json engineConfig(const json &outbound)
 {
     return proxyConfig(outbound, true, false);
-}
-
-// Echoes every TCP connection back to its sender.
-class TcpEcho
-{
-public:
-    TcpEcho()
-        : m_acceptor(m_io, {asio::ip::make_address("127.0.0.1"), 0})
-    {
-        m_thread = std::thread([this] {
-            for (;;) {
-                auto socket = std::make_shared<asio::ip::tcp::socket>(m_io);
-                std::error_code error;
-                m_acceptor.accept(*socket, error);
-                if (error)
-                    return;
-                std::thread([socket] {
-                    char buffer[65536];
-                    std::error_code e;
-                    for (;;) {
-                        const std::size_t n = socket->read_some(asio::buffer(buffer), e);
-                        if (e || !asio::write(*socket, asio::buffer(buffer, n), e) || e)
-                            break;
-                    }
-                    socket->shutdown(asio::ip::tcp::socket::shutdown_send, e);
-                }).detach();
-            }
-        });
-    }
-    ~TcpEcho()
-    {
-        ::shutdown(m_acceptor.native_handle(), SHUT_RDWR); // wakes the blocking accept
-        m_thread.join();
-    }
-    std::uint16_t port() const { return m_acceptor.local_endpoint().port(); }
-
-private:
-    asio::io_context m_io;
-    asio::ip::tcp::acceptor m_acceptor;
-    std::thread m_thread;
-};
-
-// size bytes up while the echo streams them back; true when every byte returns unchanged.
-bool echoThrough(std::uint16_t proxyPort, std::uint16_t echoPort, std::size_t size)
-{
-    asio::io_context io;
-    asio::ip::tcp::socket socket(io);
-    if (!support::socksConnect(socket, proxyPort, "127.0.0.1", echoPort))
-        return false;
-    std::string data(size, '\0');
-    for (std::size_t i = 0; i < size; ++i)
-        data[i] = static_cast<char>((i * 7919) >> 5);
-    std::thread writer([&] {
-        std::error_code error;
-        asio::write(socket, asio::buffer(data), error);
-        socket.shutdown(asio::ip::tcp::socket::shutdown_send, error);
-    });
-    std::string back;
-    back.resize(size);
-    std::error_code error;
-    const std::size_t n = asio::read(socket, asio::buffer(back), error);
-    writer.join();
-    return n == size && support::sha256Hex(back) == support::sha256Hex(data);
-}
-
-std::string download(std::uint16_t proxyPort, const support::Origin &origin)
-{
-    asio::io_context io;
-    asio::ip::tcp::socket socket(io);
-    if (!support::socksConnect(socket, proxyPort, "127.0.0.1", origin.port()))
-        return {};
-    return support::socksGet(socket, "127.0.0.1", origin.port(), "/blob", false);
 }
 
 // The error a first dial (or, with udp, a first packet connection) through the outbound reports.
@@ -249,37 +175,28 @@ TEST_CASE(tcpAndUdpThroughServer)
         support::Hy2ServerOptions options;
         options.obfsPassword = obfs;
         support::Hy2Server server(options, certificate());
-        support::Origin origin("origin", 4 << 20);
+        support::Origin origin("origin", 4 << 20), small("small", 300000);
         support::UdpEcho udpEcho;
-        TcpEcho tcpEcho;
         RunningEngine running(engineConfig(hy2Outbound(server.port(), options.password, obfs)));
         const std::string row = obfs.empty() ? "plain" : "salamander";
-
-        CHECK_MSG(support::sha256Hex(download(running.mixedPort(), origin))
-                == support::sha256Hex(origin.blob()),
-            row + " download");
-        CHECK_MSG(echoThrough(running.mixedPort(), tcpEcho.port(), 6 << 20), row + " echo");
+        carriesBlob(running.mixedPort(), origin, row);
         // Several connections at once share the one QUIC connection.
         std::vector<std::thread> parallel;
         std::atomic<int> good {0};
         for (int i = 0; i < 6; ++i)
-            parallel.emplace_back(
-                [&] { good += echoThrough(running.mixedPort(), tcpEcho.port(), 300000); });
+            parallel.emplace_back([&] {
+                good += socksFetch(running.mixedPort(), "127.0.0.1", small.port(), "/blob")
+                    == small.blob();
+            });
         for (auto &thread : parallel)
             thread.join();
         CHECK_MSG(good == 6, row + " parallel");
         CHECK_EQ(server.counters().logins.load(), 1);
-
-        const std::string small = support::socksUdpExchange(
-            running.mixedPort(), "127.0.0.1", udpEcho.port(), "ping " + row);
-        CHECK_MSG(small == "echo:ping " + row, row + " udp: " + small);
+        udpEchoes(running.mixedPort(), udpEcho, "ping " + row, row);
         std::string big(3000, 'x');
         for (std::size_t i = 0; i < big.size(); ++i)
             big[i] = static_cast<char>('a' + i % 26);
-        const std::string answer = support::socksUdpExchange(
-            running.mixedPort(), "127.0.0.1", udpEcho.port(), big, 5000);
-        CHECK_MSG(
-            answer == "echo:" + big, row + " fragmented udp, " + std::to_string(answer.size()));
+        udpEchoes(running.mixedPort(), udpEcho, big, row + " fragmented", 5000);
         CHECK(server.counters().fragmentedPackets >= 1);
 
         const auto info = support::httpCall(running.apiPort(), "GET", "/proxies/hy");
@@ -400,13 +317,10 @@ TEST_CASE(lossInNamespace)
                 return;
             }
         }
-        support::Origin origin("origin", 8 << 20);
-        TcpEcho tcpEcho;
+        support::Origin origin("origin", 4 << 20);
         support::UdpEcho udpEcho;
         RunningEngine running(engineConfig(hy2Outbound(server.port(), options.password)));
-        CHECK(support::sha256Hex(download(running.mixedPort(), origin))
-            == support::sha256Hex(origin.blob()));
-        CHECK(echoThrough(running.mixedPort(), tcpEcho.port(), 4 << 20));
+        carriesBlob(running.mixedPort(), origin, "lossy");
         int answered = 0;
         for (int i = 0; i < 20; ++i)
             answered += support::socksUdpExchange(

@@ -7,8 +7,6 @@
 #include <asio/connect.hpp>
 #include <asio/write.hpp>
 #include <chrono>
-#include <poll.h>
-#include <sys/socket.h>
 
 using asio::ip::tcp;
 using nlohmann::json;
@@ -40,24 +38,6 @@ void send(tcp::socket &socket, const std::string &bytes)
     std::error_code error;
     asio::write(socket, asio::buffer(bytes), error);
     CHECK_MSG(!error, error.message());
-}
-
-// Milliseconds from since until the peer closed the socket (whatever it sent before), or -1 if it
-// is still open at the limit.
-long closedAfter(tcp::socket &socket, Clock::time_point since, int limitMs)
-{
-    char scratch[4096];
-    while (Clock::now() - since < std::chrono::milliseconds(limitMs)) {
-        pollfd entry {socket.native_handle(), POLLIN, 0};
-        if (::poll(&entry, 1, 50) <= 0)
-            continue;
-        const ssize_t got = ::recv(socket.native_handle(), scratch, sizeof scratch, 0);
-        if (got <= 0)
-            return static_cast<long>(
-                std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since)
-                    .count());
-    }
-    return -1;
 }
 
 // One plain-forwarded GET on a kept-alive connection; returns the body.
@@ -125,11 +105,11 @@ TEST_CASE(stalledClientsAreDropped)
     const Clock::time_point lastAnswer = Clock::now();
 
     for (tcp::socket *socket : {&silent, &halfGreeting, &halfSocks5, &halfSocks4, &halfHttp}) {
-        const long after = closedAfter(*socket, began, 5000);
+        const long after = readUntilClosed(*socket, 5000, began).closedAfterMs;
         CHECK_MSG(after >= handshakeMs - 50 && after < handshakeMs + 2000,
             "closed after " + std::to_string(after) + " ms");
     }
-    const long idle = closedAfter(keptAlive, lastAnswer, 5000);
+    const long idle = readUntilClosed(keptAlive, 5000, lastAnswer).closedAfterMs;
     CHECK_MSG(
         idle >= idleMs - 100 && idle < idleMs + 2000, "idle closed after " + std::to_string(idle));
     CHECK_EQ(support::socksGet(relay, "127.0.0.1", origin.port(), "/again", false), "origin");

@@ -143,16 +143,11 @@ TEST_CASE(innerTrafficThroughVision)
     }
 
     // Plain HTTP stays inside the outer TLS and arrives whole.
-    asio::io_context io;
-    asio::ip::tcp::socket socket(io);
-    socket.connect({asio::ip::make_address("127.0.0.1"), engine.mixedPort()});
-    const std::string body = support::socksGet(socket, "127.0.0.1", origin.port(), "/blob", true);
-    CHECK(body == origin.blob());
+    CHECK(socksFetch(engine.mixedPort(), "127.0.0.1", origin.port(), "/blob") == origin.blob());
 
     // UDP through XUDP.
     support::UdpEcho echo;
-    CHECK_EQ(support::socksUdpExchange(engine.mixedPort(), "127.0.0.1", echo.port(), "over xudp"),
-        "echo:over xudp");
+    udpEchoes(engine.mixedPort(), echo, "over xudp", "vision");
     CHECK(node.vision.udpPackets() >= 1);
 
     // The node in the control API like any other.
