@@ -1,12 +1,9 @@
 #include "realityserver.h"
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <brotli/encode.h>
 #include <cstring>
 #include <ctime>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <openssl/core_names.h>
 #include <openssl/evp.h>
 #include <openssl/kdf.h>
@@ -18,18 +15,6 @@
 namespace support {
 
 namespace {
-
-bool readExact(int fd, std::uint8_t *data, std::size_t size)
-{
-    while (size > 0) {
-        const ssize_t got = ::recv(fd, data, size, 0);
-        if (got <= 0)
-            return false;
-        data += got;
-        size -= static_cast<std::size_t>(got);
-    }
-    return true;
-}
 
 Octets sha256(const Octets &data)
 {
@@ -131,12 +116,6 @@ bool gcm(bool seal, const Octets &key, const Octets &nonce, const std::uint8_t *
     return ok;
 }
 
-void put16(Octets &out, std::size_t value)
-{
-    out.push_back(static_cast<std::uint8_t>(value >> 8));
-    out.push_back(static_cast<std::uint8_t>(value));
-}
-
 void put24(Octets &out, std::size_t value)
 {
     out.push_back(static_cast<std::uint8_t>(value >> 16));
@@ -160,11 +139,6 @@ struct ClientHelloFacts
     bool brotli = false;
     Octets x25519Share;
 };
-
-std::uint16_t get16(const Octets &data, std::size_t at)
-{
-    return static_cast<std::uint16_t>(data[at] << 8 | data[at + 1]);
-}
 
 // Reads what the REALITY check needs out of a ClientHello handshake message.
 bool readClientHello(const Octets &hello, ClientHelloFacts &facts)
@@ -221,28 +195,7 @@ bool readClientHello(const Octets &hello, ClientHelloFacts &facts)
     return true;
 }
 
-Octets fromHex(const std::string &hex)
-{
-    Octets out;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
-        out.push_back(static_cast<std::uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-    out.resize(8, 0);
-    return out;
-}
-
 } // namespace
-
-bool sendAll(int fd, const std::uint8_t *data, std::size_t size)
-{
-    while (size > 0) {
-        const ssize_t sent = ::send(fd, data, size, MSG_NOSIGNAL);
-        if (sent <= 0)
-            return false;
-        data += sent;
-        size -= static_cast<std::size_t>(sent);
-    }
-    return true;
-}
 
 bool TlsServerSession::readRecord(std::uint8_t &type, Octets &body)
 {
@@ -318,12 +271,12 @@ bool TlsServerSession::sendRecord(std::uint8_t type, const std::uint8_t *data, s
 
 bool TlsServerSession::write(const std::uint8_t *data, std::size_t size)
 {
-    for (std::size_t at = 0; at < size || size == 0; at += 16384) {
+    std::size_t at = 0;
+    do {
         if (!sendRecord(23, data + at, std::min<std::size_t>(16384, size - at)))
             return false;
-        if (size == 0)
-            break;
-    }
+        at += 16384;
+    } while (at < size);
     return true;
 }
 
@@ -370,44 +323,12 @@ RealityServer::RealityServer(Options options)
     OPENSSL_free(der);
     X509_free(certificate);
 
-    m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(m_listener, reinterpret_cast<sockaddr *>(&address), sizeof address);
-    ::listen(m_listener, 256);
-    socklen_t length = sizeof address;
-    ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &length);
-    m_port = ntohs(address.sin_port);
-    m_acceptThread = std::thread([this] {
-        for (;;) {
-            const int fd = ::accept(m_listener, nullptr, nullptr);
-            if (fd < 0 || m_stopping)
-                break;
-            const int one = 1;
-            ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-            std::lock_guard lock(m_mutex);
-            m_fds.push_back(fd);
-            m_threads.emplace_back([this, fd] { handle(fd); });
-        }
-    });
+    m_listener.emplace([this](int fd) { handle(fd); });
 }
 
 RealityServer::~RealityServer()
 {
-    m_stopping = true;
-    ::shutdown(m_listener, SHUT_RDWR);
-    ::close(m_listener);
-    m_acceptThread.join();
-    {
-        std::lock_guard lock(m_mutex);
-        for (int fd : m_fds)
-            ::shutdown(fd, SHUT_RDWR);
-    }
-    for (std::thread &thread : m_threads)
-        thread.join();
-    for (int fd : m_fds)
-        ::close(fd);
+    m_listener.reset();
     EVP_PKEY_free(static_cast<EVP_PKEY *>(m_signingKey));
 }
 
@@ -459,9 +380,13 @@ void RealityServer::handle(int fd)
             plain[4] << 24 | plain[5] << 16 | plain[6] << 8 | plain[7]);
         const Octets shortId(plain.begin() + 8, plain.begin() + 16);
         const long long now = static_cast<long long>(std::time(nullptr));
-        authentic = authentic && std::llabs(now - time) <= m_options.maxTimeDifference
-            && std::any_of(m_options.shortIds.begin(), m_options.shortIds.end(),
-                [&](const std::string &id) { return fromHex(id) == shortId; });
+        authentic = authentic && std::llabs(now - time) <= 120
+            && std::any_of(
+                m_options.shortIds.begin(), m_options.shortIds.end(), [&](const std::string &id) {
+                    Octets bytes = unhex(id);
+                    bytes.resize(8);
+                    return bytes == shortId;
+                });
     }
     if (!authentic) {
         ++m_fallbacks;
@@ -488,13 +413,9 @@ void RealityServer::handle(int fd)
 bool RealityServer::handshake(int fd, const Octets &hello, const Octets &clientShare,
     const Octets &auth, const Octets &sessionId, bool brotli, TlsServerSession &session)
 {
-    EVP_PKEY *ephemeral = EVP_PKEY_Q_keygen(nullptr, nullptr, "X25519");
     Octets ephemeralPrivate(32);
-    Octets ephemeralPublic(32);
-    std::size_t size = 32;
-    EVP_PKEY_get_raw_private_key(ephemeral, ephemeralPrivate.data(), &size);
-    EVP_PKEY_get_raw_public_key(ephemeral, ephemeralPublic.data(), &size);
-    EVP_PKEY_free(ephemeral);
+    RAND_bytes(ephemeralPrivate.data(), 32);
+    const Octets ephemeralPublic = publicKeyOf(ephemeralPrivate);
     const Octets shared = x25519(ephemeralPrivate, clientShare);
 
     Octets serverHello = {3, 3};
@@ -602,18 +523,12 @@ bool RealityServer::handshake(int fd, const Octets &hello, const Octets &clientS
 
 void RealityServer::splice(int client, const Octets &hello)
 {
-    const int upstream = ::socket(AF_INET, SOCK_STREAM, 0);
-    {
-        std::lock_guard lock(m_mutex);
-        m_fds.push_back(upstream);
-    }
-    sockaddr_in address {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(m_options.fallbackPort);
-    if (::connect(upstream, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0
-        || !sendAll(upstream, hello.data(), hello.size())) {
-        ::shutdown(client, SHUT_RDWR);
+    const int upstream = connectLoopback(m_options.fallbackPort, SOCK_STREAM);
+    if (upstream < 0)
+        return;
+    m_listener->track(upstream);
+    if (!sendAll(upstream, hello.data(), hello.size())) {
+        m_listener->close(upstream);
         return;
     }
     std::thread down([client, upstream] {
@@ -634,6 +549,7 @@ void RealityServer::splice(int client, const Octets &hello)
     }
     ::shutdown(upstream, SHUT_WR);
     down.join();
+    m_listener->close(upstream);
 }
 
 } // namespace support
