@@ -33,37 +33,41 @@ Octets hmacSha(const char *digest, const Octets &key, const Octets &data)
     return out;
 }
 
-// OpenSSL's own TLS 1.3 KDF, which does the "derived" step itself when given a salt.
-Octets tls13Kdf(int mode, const Octets &key, const Octets *salt, const std::string &label,
-    const Octets &data, std::size_t length)
+OSSL_PARAM octets(const char *key, const void *data, std::size_t size)
 {
-    EVP_KDF *kdf = EVP_KDF_fetch(nullptr, "TLS13-KDF", nullptr);
-    EVP_KDF_CTX *ctx = EVP_KDF_CTX_new(kdf);
-    static const char prefix[] = "tls13 ";
-    OSSL_PARAM params[8];
-    int i = 0;
-    params[i++] = OSSL_PARAM_construct_int(OSSL_KDF_PARAM_MODE, &mode);
-    params[i++]
-        = OSSL_PARAM_construct_utf8_string(OSSL_KDF_PARAM_DIGEST, const_cast<char *>("SHA256"), 0);
-    params[i++] = OSSL_PARAM_construct_octet_string(
-        OSSL_KDF_PARAM_KEY, const_cast<std::uint8_t *>(key.data()), key.size());
-    params[i++] = OSSL_PARAM_construct_octet_string(
-        OSSL_KDF_PARAM_PREFIX, const_cast<char *>(prefix), sizeof prefix - 1);
-    params[i++] = OSSL_PARAM_construct_octet_string(
-        OSSL_KDF_PARAM_LABEL, const_cast<char *>(label.data()), label.size());
     static std::uint8_t none = 0; // an empty parameter still needs a pointer
-    params[i++] = OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_DATA,
-        data.empty() ? &none : const_cast<std::uint8_t *>(data.data()), data.size());
-    if (salt)
-        params[i++] = OSSL_PARAM_construct_octet_string(
-            OSSL_KDF_PARAM_SALT, const_cast<std::uint8_t *>(salt->data()), salt->size());
-    params[i] = OSSL_PARAM_construct_end();
+    return OSSL_PARAM_construct_octet_string(key, size ? const_cast<void *>(data) : &none, size);
+}
+
+// One call of an OpenSSL KDF over SHA-256; empty when it fails.
+Octets derive(const char *name, std::vector<OSSL_PARAM> params, std::size_t length)
+{
+    params.push_back(
+        OSSL_PARAM_construct_utf8_string(OSSL_KDF_PARAM_DIGEST, const_cast<char *>("SHA256"), 0));
+    params.push_back(OSSL_PARAM_construct_end());
+    EVP_KDF *kdf = EVP_KDF_fetch(nullptr, name, nullptr);
+    EVP_KDF_CTX *ctx = EVP_KDF_CTX_new(kdf);
     Octets out(length);
-    if (EVP_KDF_derive(ctx, out.data(), out.size(), params) != 1)
+    if (EVP_KDF_derive(ctx, out.data(), out.size(), params.data()) != 1)
         out.clear();
     EVP_KDF_CTX_free(ctx);
     EVP_KDF_free(kdf);
     return out;
+}
+
+// OpenSSL's own TLS 1.3 KDF, which does the "derived" step itself when given a salt.
+Octets tls13Kdf(int mode, const Octets &key, const Octets *salt, const std::string &label,
+    const Octets &data, std::size_t length)
+{
+    static const char prefix[] = "tls13 ";
+    std::vector<OSSL_PARAM> params = {OSSL_PARAM_construct_int(OSSL_KDF_PARAM_MODE, &mode),
+        octets(OSSL_KDF_PARAM_KEY, key.data(), key.size()),
+        octets(OSSL_KDF_PARAM_PREFIX, prefix, sizeof prefix - 1),
+        octets(OSSL_KDF_PARAM_LABEL, label.data(), label.size()),
+        octets(OSSL_KDF_PARAM_DATA, data.data(), data.size())};
+    if (salt)
+        params.push_back(octets(OSSL_KDF_PARAM_SALT, salt->data(), salt->size()));
+    return derive("TLS13-KDF", std::move(params), length);
 }
 
 Octets expand(
@@ -351,22 +355,13 @@ void RealityServer::handle(int fd)
     if (authentic) {
         const Octets shared = x25519(m_options.privateKey, facts.x25519Share);
         // HKDF in one call, extract and expand, with info "REALITY".
-        EVP_KDF *kdf = EVP_KDF_fetch(nullptr, "HKDF", nullptr);
-        EVP_KDF_CTX *ctx = EVP_KDF_CTX_new(kdf);
         static const char info[] = "REALITY";
-        OSSL_PARAM params[] = {OSSL_PARAM_construct_utf8_string(
-                                   OSSL_KDF_PARAM_DIGEST, const_cast<char *>("SHA256"), 0),
-            OSSL_PARAM_construct_octet_string(
-                OSSL_KDF_PARAM_KEY, const_cast<std::uint8_t *>(shared.data()), shared.size()),
-            OSSL_PARAM_construct_octet_string(
-                OSSL_KDF_PARAM_SALT, const_cast<std::uint8_t *>(facts.random.data()), 20),
-            OSSL_PARAM_construct_octet_string(
-                OSSL_KDF_PARAM_INFO, const_cast<char *>(info), sizeof info - 1),
-            OSSL_PARAM_construct_end()};
-        auth.resize(32);
-        authentic = !shared.empty() && EVP_KDF_derive(ctx, auth.data(), 32, params) == 1;
-        EVP_KDF_CTX_free(ctx);
-        EVP_KDF_free(kdf);
+        auth = derive("HKDF",
+            {octets(OSSL_KDF_PARAM_KEY, shared.data(), shared.size()),
+                octets(OSSL_KDF_PARAM_SALT, facts.random.data(), 20),
+                octets(OSSL_KDF_PARAM_INFO, info, sizeof info - 1)},
+            32);
+        authentic = !shared.empty() && auth.size() == 32;
     }
     if (authentic) {
         Octets aad = hello;
