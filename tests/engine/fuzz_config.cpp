@@ -1,9 +1,9 @@
 // The configuration parser and validator on arbitrary text; what it accepts must also route.
 #include "config/config.h"
+#include "fuzzcheck.h"
 #include "outboundfactory.h"
 #include "route/router.h"
 
-#include <cstdlib>
 #include <string>
 
 using namespace qivro::engine;
@@ -14,8 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     Config config;
     std::string error;
     if (!parseConfig(std::string(reinterpret_cast<const char *>(data), size), config, error)) {
-        if (error.empty())
-            std::abort();
+        require(!error.empty());
         return 0;
     }
     // Files named by local rule sets are not the fuzzer's business (it could name /dev/zero).
@@ -26,8 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     std::map<std::string, std::shared_ptr<Outbound>> outbounds;
     for (const OutboundConfig &outbound : config.outbounds) {
         outbounds[outbound.tag] = createOutbound(outbound);
-        if (!outbounds[outbound.tag])
-            std::abort(); // validation let through a type nothing can build
+        // validation let through a type nothing can build
+        require(outbounds[outbound.tag] != nullptr);
     }
     Router router;
     if (!router.init(config, outbounds, error))
@@ -38,8 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         metadata.network = "tcp";
         metadata.destination = makeDestination(host, 443);
         const RouteDecision decision = router.route(metadata);
-        if (decision.action == RouteDecision::Action::Route && !decision.outbound)
-            std::abort();
+        require(decision.action != RouteDecision::Action::Route || decision.outbound);
     }
     return 0;
 }

@@ -1,8 +1,7 @@
 // DNS messages from applications (hijacked queries) and from resolvers: parsing stays in bounds,
 // and the answer built for a query reads back as a reply to it with the addresses given.
 #include "dns/message.h"
-
-#include <cstdlib>
+#include "fuzzcheck.h"
 
 using namespace qivro::engine;
 
@@ -13,15 +12,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     dns::Question question;
     if (!dns::parseQuery(data, size, question))
         return 0;
-    if (question.end > size || question.name.size() > 253)
-        std::abort();
+    require(question.end <= size && question.name.size() <= 253);
     const std::vector<asio::ip::address> addresses
         = {asio::ip::make_address("198.19.0.1"), asio::ip::make_address("fc00::1")};
     const std::vector<std::uint8_t> answer = dns::buildAnswer(data, question, addresses, 1);
     dns::Reply back;
-    if (!dns::parseReply(answer.data(), answer.size(), back) || back.id != question.id
-        || back.addresses != addresses)
-        std::abort();
+    require(dns::parseReply(answer.data(), answer.size(), back) && back.id == question.id
+        && back.addresses == addresses);
     // Written out and read back once, a name stays the same from then on.
     const std::vector<std::uint8_t> query
         = dns::buildQuery(question.id, question.name, question.type);
@@ -30,7 +27,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         return 0;
     const std::vector<std::uint8_t> again = dns::buildQuery(once.id, once.name, once.type);
     dns::Question twice;
-    if (!dns::parseQuery(again.data(), again.size(), twice) || twice.name != once.name)
-        std::abort();
+    require(dns::parseQuery(again.data(), again.size(), twice) && twice.name == once.name);
     return 0;
 }

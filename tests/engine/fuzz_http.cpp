@@ -1,10 +1,10 @@
 // HTTP heads, body framing and sniffing on untrusted bytes: no crash, and the chunked scanner
 // finds the same end whether the body arrives whole or in pieces.
 #include "common/httpparser.h"
+#include "fuzzcheck.h"
 #include "route/sniff.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <string>
 
 using namespace qivro::engine;
@@ -15,8 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     http::RequestHead request;
     std::size_t consumed = 0;
     if (http::parseRequestHead(text, size, request, consumed) == ParseStatus::Done) {
-        if (consumed > size)
-            std::abort();
+        require(consumed <= size);
         Destination destination;
         std::string path;
         if (http::proxyTarget(request, destination, path)) {
@@ -25,31 +24,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             http::RequestHead again;
             std::size_t againConsumed = 0;
             // What we send to an origin must itself be a well-formed head.
-            if (request.method != "CONNECT"
-                && http::parseRequestHead(rewritten.data(), rewritten.size(), again, againConsumed)
-                    != ParseStatus::Done)
-                std::abort();
+            require(request.method == "CONNECT"
+                || http::parseRequestHead(rewritten.data(), rewritten.size(), again, againConsumed)
+                    == ParseStatus::Done);
         }
         http::requestFraming(request);
         http::keepAlive(request.minorVersion, request.headers);
     }
     http::ResponseHead response;
     if (http::parseResponseHead(text, size, response, consumed) == ParseStatus::Done) {
-        if (consumed > size)
-            std::abort();
+        require(consumed <= size);
         http::responseFraming(response, "GET");
     }
     http::ChunkedScanner whole;
     const std::size_t wholeTaken = whole.feed(text, size);
-    if (wholeTaken > size)
-        std::abort();
+    require(wholeTaken <= size);
     http::ChunkedScanner pieces;
     std::size_t piecesTaken = 0;
     for (std::size_t i = 0; i < size && !pieces.done() && !pieces.invalid(); i += 7)
         piecesTaken += pieces.feed(text + i, std::min<std::size_t>(7, size - i));
-    if (whole.done() != pieces.done() || whole.invalid() != pieces.invalid()
-        || (whole.done() && wholeTaken != piecesTaken))
-        std::abort();
+    require(whole.done() == pieces.done() && whole.invalid() == pieces.invalid()
+        && (!whole.done() || wholeTaken == piecesTaken));
     std::string name;
     sniff::tlsServerName(data, size, name);
     sniff::httpHost(data, size, name);

@@ -1,10 +1,10 @@
 // UDP messages from a Hysteria 2 server: the input is a series of length-prefixed datagrams for
 // the parser and the reassembly; a parsed message must encode back to the same fields, an
 // unfragmented one comes out as it is, and nothing comes out that did not go in.
+#include "fuzzcheck.h"
 #include "outbound/hysteria2protocol.h"
 
 #include <algorithm>
-#include <cstdlib>
 
 using namespace qivro::engine;
 
@@ -21,28 +21,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         hy2::UdpMessage message;
         if (!hy2::parseUdpMessage(datagram, length, message))
             continue;
-        if (message.size == 0 || message.fragmentId >= message.fragmentCount)
-            std::abort();
+        require(message.size > 0 && message.fragmentId < message.fragmentCount);
         std::vector<std::uint8_t> again;
         hy2::appendUdpMessage(again, message);
         hy2::UdpMessage reread;
-        if (again.size() > length || !hy2::parseUdpMessage(again.data(), again.size(), reread)
-            || reread.sessionId != message.sessionId || reread.packetId != message.packetId
-            || reread.fragmentId != message.fragmentId || reread.address != message.address
-            || reread.size != message.size
-            || !std::equal(message.data, message.data + message.size, reread.data))
-            std::abort();
+        require(again.size() <= length && hy2::parseUdpMessage(again.data(), again.size(), reread)
+            && reread.sessionId == message.sessionId && reread.packetId == message.packetId
+            && reread.fragmentId == message.fragmentId && reread.address == message.address
+            && reread.size == message.size
+            && std::equal(message.data, message.data + message.size, reread.data));
         fed += message.size;
         std::vector<std::uint8_t> packet;
         std::string address;
         if (defragger.feed(message, packet, address)) {
-            if (packet.size() > fed)
-                std::abort();
-            if (message.fragmentCount == 1
-                && (packet.size() != message.size
-                    || !std::equal(packet.begin(), packet.end(), message.data)
-                    || address != message.address))
-                std::abort();
+            require(packet.size() <= fed);
+            require(message.fragmentCount != 1
+                || (packet.size() == message.size
+                    && std::equal(packet.begin(), packet.end(), message.data)
+                    && address == message.address));
         }
     }
     return 0;

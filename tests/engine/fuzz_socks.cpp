@@ -1,8 +1,7 @@
 // SOCKS handshakes from untrusted clients: no crash, consumed within bounds, and the incremental
 // contract the inbound relies on (a prefix of a complete message is NeedMore, never Invalid).
+#include "fuzzcheck.h"
 #include "inbound/socksparser.h"
-
-#include <cstdlib>
 
 using namespace qivro::engine;
 
@@ -16,19 +15,12 @@ void checkIncremental(const std::uint8_t *data, std::size_t size, Parse parse)
     const ParseStatus status = parse(data, size, message, consumed);
     if (status != ParseStatus::Done)
         return;
-    if (consumed == 0 || consumed > size)
-        std::abort();
-    for (std::size_t prefix = 0; prefix < consumed; ++prefix) {
-        Message partial;
-        std::size_t partialConsumed = 0;
-        if (parse(data, prefix, partial, partialConsumed) != ParseStatus::NeedMore)
-            std::abort();
-    }
+    require(consumed > 0 && consumed <= size);
+    requireIncompletePrefixes<Message>(parse, data, consumed);
     Message again;
     std::size_t againConsumed = 0;
-    if (parse(data, consumed, again, againConsumed) != ParseStatus::Done
-        || againConsumed != consumed)
-        std::abort();
+    require(parse(data, consumed, again, againConsumed) == ParseStatus::Done
+        && againConsumed == consumed);
 }
 
 } // namespace
@@ -41,14 +33,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     checkIncremental<socks::Request4>(data, size, socks::parseRequest4);
     socks::Datagram datagram;
     if (socks::parseDatagram(data, size, datagram)) {
-        if (datagram.payloadOffset > size)
-            std::abort();
+        require(datagram.payloadOffset <= size);
         // The reply header for the same address parses back to it.
         const std::vector<std::uint8_t> header = socks::datagramHeader(datagram.destination);
         socks::Datagram back;
-        if (!socks::parseDatagram(header.data(), header.size(), back)
-            || !(back.destination == datagram.destination))
-            std::abort();
+        require(socks::parseDatagram(header.data(), header.size(), back)
+            && back.destination == datagram.destination);
     }
     return 0;
 }

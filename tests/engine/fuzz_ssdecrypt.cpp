@@ -2,10 +2,10 @@
 // corruption and how the ciphertext is split on arrival. A clean stream must decrypt to exactly
 // the plaintext however it is split; a corrupted one may only yield a prefix of it, then fail.
 // Raw input is also fed straight to the decryptor.
+#include "fuzzcheck.h"
 #include "outbound/sscrypto.h"
 
 #include <algorithm>
-#include <cstdlib>
 
 using namespace qivro::engine;
 
@@ -29,9 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         // Build a genuine stream from the input, in two writes.
         ss::StreamEncryptor encryptor(kind, master);
         const std::size_t first = size / 3;
-        if (!encryptor.encrypt(data, first, wire)
-            || !encryptor.encrypt(data + first, size - first, wire))
-            std::abort();
+        require(encryptor.encrypt(data, first, wire)
+            && encryptor.encrypt(data + first, size - first, wire));
         plain.assign(data, data + size);
         if ((mode & 2) && !wire.empty())
             wire[(static_cast<std::size_t>(flip) * 131) % wire.size()]
@@ -47,10 +46,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         ok = decryptor.feed(wire.data() + i, std::min<std::size_t>(split, wire.size() - i), out);
     if (mode & 1) {
         const bool corrupted = (mode & 2) != 0;
-        if (!corrupted && (!ok || out != plain))
-            std::abort();
-        if (out.size() > plain.size() || !std::equal(out.begin(), out.end(), plain.begin()))
-            std::abort();
+        require(corrupted || (ok && out == plain));
+        require(out.size() <= plain.size() && std::equal(out.begin(), out.end(), plain.begin()));
     }
     std::vector<std::uint8_t> packet;
     ss::openPacket(kind, master, data, size, packet);

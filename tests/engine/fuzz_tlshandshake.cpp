@@ -7,13 +7,13 @@
 //        ServerHello and HelloRetryRequest (a second hello is written), split as the input says
 //   8    record protection: what one side seals the other must open to the same bytes, and a
 //        flipped bit must not open
+#include "fuzzcheck.h"
 #include "tls/utls/certificateverifier.h"
 #include "tls/utls/handshakemessages.h"
 #include "tls/utls/reality.h"
 #include "tls/utls/recordcipher.h"
 #include "tls/utls/tls13client.h"
 
-#include <cstdlib>
 #include <cstring>
 
 using namespace qivro::engine::utls;
@@ -47,8 +47,7 @@ void messages(std::uint8_t target, const Bytes &body)
     case 2: {
         std::vector<Bytes> chain;
         if (!parseCertificate(body, chain)) {
-            if (chain.empty())
-                std::abort();
+            require(!chain.empty());
             verifier->verifyChain(chain, "example.test");
             RealityAuth reality({Bytes(32, 1), Bytes(8, 0)});
             reality.authenticates(chain.front());
@@ -59,8 +58,7 @@ void messages(std::uint8_t target, const Bytes &body)
     }
     case 3: {
         Bytes certificate;
-        if (!decompressCertificate(body, {1, 2}, certificate) && certificate.empty())
-            std::abort();
+        require(decompressCertificate(body, {1, 2}, certificate) || !certificate.empty());
         break;
     }
     case 4: {
@@ -102,14 +100,12 @@ void client(const std::uint8_t *data, std::size_t size)
     options.serverName = "example.test";
     options.insecure = true;
     Tls13Client tls(options);
-    if (!tls.start())
-        std::abort();
+    require(tls.start());
     for (std::size_t at = 0; at < size && !tls.failed(); at += split) {
         const std::size_t chunk = std::min(split, size - at);
         std::memcpy(tls.inputSpace(chunk), data + at, chunk);
         tls.commitInput(chunk);
-        if (!tls.process() && tls.error().empty())
-            std::abort();
+        require(tls.process() || !tls.error().empty());
         tls.output().clear();
     }
 }
@@ -126,8 +122,7 @@ void records(const std::uint8_t *data, std::size_t size)
     const Bytes secret(suite.hashLength, 0x5a);
     RecordCipher sealer;
     RecordCipher opener;
-    if (!sealer.init(suite, secret, true) || !opener.init(suite, secret, false))
-        std::abort();
+    require(sealer.init(suite, secret, true) && opener.init(suite, secret, false));
     Bytes wire;
     for (int round = 0; round < 2; ++round) {
         wire.clear();
@@ -137,13 +132,11 @@ void records(const std::uint8_t *data, std::size_t size)
         if (round == 1 && flip) {
             wire[flip % wire.size()] ^= 0x80;
             // The header is authenticated too: no flipped bit anywhere may open.
-            if (opener.open(wire.data(), wire.size(), type, plainSize))
-                std::abort();
+            require(!opener.open(wire.data(), wire.size(), type, plainSize));
             return;
         }
-        if (!opener.open(wire.data(), wire.size(), type, plainSize) || type != 23
-            || plainSize != size || std::memcmp(wire.data() + 5, data, size) != 0)
-            std::abort();
+        require(opener.open(wire.data(), wire.size(), type, plainSize) && type == 23
+            && plainSize == size && std::memcmp(wire.data() + 5, data, size) == 0);
     }
 }
 

@@ -1,9 +1,9 @@
 // Packets from the TUN device are whatever applications send: parsing stays in bounds, a
 // rewrite keeps right checksums right (so a packet the kernel accepted stays acceptable), echo
 // replies are well formed, and the stack survives any packet with and without offload headers.
+#include "fuzzcheck.h"
 #include "inbound/tun/systemstack.h"
 
-#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -21,8 +21,8 @@ struct Sink : PacketDevice
     {
         std::vector<std::uint8_t> copy(packet + header, packet + size);
         Packet parsed;
-        if (size < header || !parsePacket(copy.data(), copy.size(), parsed))
-            std::abort(); // the stack only writes packets it can read back
+        // the stack only writes packets it can read back
+        require(size >= header && parsePacket(copy.data(), copy.size(), parsed));
     }
     void close() override { }
 };
@@ -46,23 +46,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     std::vector<std::uint8_t> bytes(data, data + size);
     Packet packet;
     if (parsePacket(bytes.data(), bytes.size(), packet)) {
-        if (packet.size > size || packet.l4 > packet.size
-            || (!packet.fragment && packet.payload > packet.size))
-            std::abort();
+        require(packet.size <= size && packet.l4 <= packet.size
+            && (packet.fragment || packet.payload <= packet.size));
         if (!packet.fragment && (packet.protocol == protoTcp || packet.protocol == protoUdp)) {
             const bool valid = checksumsValid(packet);
             Flow moved = packet.flow;
             std::swap(moved.src, moved.dst);
             moved.sport = static_cast<std::uint16_t>(moved.sport ^ 0x5A5A);
             rewrite(packet, moved);
-            if (valid && !checksumsValid(packet))
-                std::abort();
+            require(!valid || checksumsValid(packet));
         }
         std::vector<std::uint8_t> echo(data, data + size);
         Packet request;
-        if (parsePacket(echo.data(), echo.size(), request) && makeEchoReply(request)
-            && !checksumsValid(request))
-            std::abort();
+        require(!parsePacket(echo.data(), echo.size(), request) || !makeEchoReply(request)
+            || checksumsValid(request));
     }
     for (const std::size_t header : {std::size_t(0), std::size_t(10)}) {
         Sink sink;

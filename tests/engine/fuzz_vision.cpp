@@ -2,9 +2,9 @@
 // client frames them and fed back in pieces; the content must come out unchanged, the last
 // command where the framer put it. Even: raw input goes to the frame reader and the inner-TLS
 // sniffer as a server (or anyone in between) might send it.
+#include "fuzzcheck.h"
 #include "outbound/visionframing.h"
 
-#include <cstdlib>
 #include <cstring>
 
 using namespace qivro::engine::vision;
@@ -31,8 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             std::size_t length = std::min(size - at, piece);
             if (length > maxContent) {
                 length = splitPoint(data + at, length);
-                if (length == 0 || length > maxContent)
-                    std::abort();
+                require(length > 0 && length <= maxContent);
             }
             traffic.filter(data + at, length, true);
             last = completeApplicationRecords(data + at, length) ? command::direct
@@ -48,22 +47,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         for (std::size_t offset = 0; offset < wire.size();) {
             const std::size_t chunk = std::min(piece, wire.size() - offset);
             std::size_t consumed = 0;
-            if (!unpadder.feed(wire.data() + offset, chunk, content, consumed))
-                std::abort();
+            require(unpadder.feed(wire.data() + offset, chunk, content, consumed));
             offset += consumed;
             if (unpadder.finished()) {
-                if (offset != framed)
-                    std::abort();
+                require(offset == framed);
                 break;
             }
         }
-        if (content != expected || (last != command::padding && unpadder.lastCommand() != last))
-            std::abort();
+        require(
+            content == expected && (last == command::padding || unpadder.lastCommand() == last));
     } else {
         std::size_t consumed = 0;
         unpadder.feed(data, size, content, consumed);
-        if (consumed > size)
-            std::abort();
+        require(consumed <= size);
         traffic.filter(data, size, false);
         traffic.filter(data, size, true);
     }

@@ -1,8 +1,7 @@
 // WebSocket frames from control API clients: no crash, consumed within bounds, a prefix of a
 // complete frame is NeedMore, and the payload is unmasked back to what a server frame carries.
 #include "common/websocket.h"
-
-#include <cstdlib>
+#include "fuzzcheck.h"
 
 using namespace qivro::engine;
 
@@ -13,15 +12,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     std::size_t consumed = 0;
     if (websocket::parseClientFrame(text, size, frame, consumed) != ParseStatus::Done)
         return 0;
-    if (consumed == 0 || consumed > size || frame.payload.size() > websocket::maxClientPayload)
-        std::abort();
-    for (std::size_t prefix = 0; prefix < consumed; ++prefix) {
-        websocket::Frame partial;
-        std::size_t partialConsumed = 0;
-        if (websocket::parseClientFrame(text, prefix, partial, partialConsumed)
-            != ParseStatus::NeedMore)
-            std::abort();
-    }
+    require(
+        consumed > 0 && consumed <= size && frame.payload.size() <= websocket::maxClientPayload);
+    requireIncompletePrefixes<websocket::Frame>(websocket::parseClientFrame, text, consumed);
     // The same frame as a server sends it, masked again with the client's key, parses back.
     std::string again = websocket::encodeFrame(frame.opcode, frame.payload);
     const std::size_t header = again.size() - frame.payload.size();
@@ -33,10 +26,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         masked += static_cast<char>(frame.payload[i] ^ mask[i % 4]);
     websocket::Frame back;
     std::size_t backConsumed = 0;
-    if (websocket::parseClientFrame(masked.data(), masked.size(), back, backConsumed)
-            != ParseStatus::Done
-        || back.payload != frame.payload || back.opcode != frame.opcode
-        || backConsumed != masked.size())
-        std::abort();
+    require(websocket::parseClientFrame(masked.data(), masked.size(), back, backConsumed)
+            == ParseStatus::Done
+        && back.payload == frame.payload && back.opcode == frame.opcode
+        && backConsumed == masked.size());
     return 0;
 }

@@ -50,19 +50,18 @@ bool takeVarint(const Bytes &in, std::size_t &at, std::uint64_t &value)
     return true;
 }
 
+// Big-endian, `size` bytes.
+void putNumber(Bytes &out, std::uint64_t value, int size)
+{
+    for (int shift = 8 * (size - 1); shift >= 0; shift -= 8)
+        out.push_back(static_cast<std::uint8_t>(value >> shift));
+}
+
 void putVarint(Bytes &out, std::uint64_t value)
 {
-    if (value < 0x40) {
-        out.push_back(static_cast<std::uint8_t>(value));
-    } else if (value < 0x4000) {
-        out.push_back(static_cast<std::uint8_t>(0x40 | value >> 8));
-        out.push_back(static_cast<std::uint8_t>(value));
-    } else {
-        out.push_back(static_cast<std::uint8_t>(0x80 | value >> 24));
-        out.push_back(static_cast<std::uint8_t>(value >> 16));
-        out.push_back(static_cast<std::uint8_t>(value >> 8));
-        out.push_back(static_cast<std::uint8_t>(value));
-    }
+    const int size = value < 0x40 ? 1 : value < 0x4000 ? 2 : 4;
+    putNumber(out, value, size);
+    out[out.size() - static_cast<std::size_t>(size)] |= size == 1 ? 0 : size == 2 ? 0x40 : 0x80;
 }
 
 void salamanderXor(
@@ -199,17 +198,16 @@ struct Hy2Server::Impl
 
     void sendRaw(Session &session, std::uint8_t *data, std::size_t size)
     {
+        Bytes wire;
         if (!options.obfsPassword.empty()) {
-            Bytes wire(8 + size);
+            wire.resize(8 + size);
             randombytes_buf(wire.data(), 8);
             std::memcpy(wire.data() + 8, data, size);
             salamanderXor(options.obfsPassword, wire.data(), wire.data() + 8, size);
-            std::error_code ignored;
-            socket.send_to(asio::buffer(wire), session.peer, 0, ignored);
-            return;
         }
         std::error_code ignored;
-        socket.send_to(asio::buffer(data, size), session.peer, 0, ignored);
+        socket.send_to(
+            wire.empty() ? asio::buffer(data, size) : asio::buffer(wire), session.peer, 0, ignored);
     }
 
     void receive()
@@ -749,9 +747,6 @@ struct Hy2Server::Impl
                 if (session->from.address().is_v6())
                     host = "[" + host + "]";
                 const std::string address = host + ":" + std::to_string(session->from.port());
-                Bytes header;
-                for (int shift = 24; shift >= 0; shift -= 8)
-                    header.push_back(static_cast<std::uint8_t>(session->id >> shift));
                 const std::size_t limit = 1200 - 64;
                 const std::size_t headerSize = 8 + 2 + address.size();
                 const std::size_t room = limit - headerSize;
@@ -759,11 +754,11 @@ struct Hy2Server::Impl
                 const std::uint16_t packet
                     = count > 1 ? static_cast<std::uint16_t>(1 + randombytes_uniform(65535)) : 0;
                 for (std::size_t i = 0; i < count; ++i) {
-                    Bytes message = header;
-                    message.push_back(static_cast<std::uint8_t>(packet >> 8));
-                    message.push_back(static_cast<std::uint8_t>(packet));
-                    message.push_back(static_cast<std::uint8_t>(i));
-                    message.push_back(static_cast<std::uint8_t>(count));
+                    Bytes message;
+                    putNumber(message, session->id, 4);
+                    putNumber(message, packet, 2);
+                    message.insert(message.end(),
+                        {static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(count)});
                     putVarint(message, address.size());
                     message.insert(message.end(), address.begin(), address.end());
                     const std::size_t start = i * room;

@@ -1,12 +1,9 @@
 #include "realityserver.h"
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <brotli/encode.h>
 #include <cstring>
 #include <ctime>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <openssl/core_names.h>
 #include <openssl/evp.h>
 #include <openssl/kdf.h>
@@ -18,18 +15,6 @@
 namespace support {
 
 namespace {
-
-bool readExact(int fd, std::uint8_t *data, std::size_t size)
-{
-    while (size > 0) {
-        const ssize_t got = ::recv(fd, data, size, 0);
-        if (got <= 0)
-            return false;
-        data += got;
-        size -= static_cast<std::size_t>(got);
-    }
-    return true;
-}
 
 Octets sha256(const Octets &data)
 {
@@ -48,37 +33,41 @@ Octets hmacSha(const char *digest, const Octets &key, const Octets &data)
     return out;
 }
 
-// OpenSSL's own TLS 1.3 KDF, which does the "derived" step itself when given a salt.
-Octets tls13Kdf(int mode, const Octets &key, const Octets *salt, const std::string &label,
-    const Octets &data, std::size_t length)
+OSSL_PARAM octets(const char *key, const void *data, std::size_t size)
 {
-    EVP_KDF *kdf = EVP_KDF_fetch(nullptr, "TLS13-KDF", nullptr);
-    EVP_KDF_CTX *ctx = EVP_KDF_CTX_new(kdf);
-    static const char prefix[] = "tls13 ";
-    OSSL_PARAM params[8];
-    int i = 0;
-    params[i++] = OSSL_PARAM_construct_int(OSSL_KDF_PARAM_MODE, &mode);
-    params[i++]
-        = OSSL_PARAM_construct_utf8_string(OSSL_KDF_PARAM_DIGEST, const_cast<char *>("SHA256"), 0);
-    params[i++] = OSSL_PARAM_construct_octet_string(
-        OSSL_KDF_PARAM_KEY, const_cast<std::uint8_t *>(key.data()), key.size());
-    params[i++] = OSSL_PARAM_construct_octet_string(
-        OSSL_KDF_PARAM_PREFIX, const_cast<char *>(prefix), sizeof prefix - 1);
-    params[i++] = OSSL_PARAM_construct_octet_string(
-        OSSL_KDF_PARAM_LABEL, const_cast<char *>(label.data()), label.size());
     static std::uint8_t none = 0; // an empty parameter still needs a pointer
-    params[i++] = OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_DATA,
-        data.empty() ? &none : const_cast<std::uint8_t *>(data.data()), data.size());
-    if (salt)
-        params[i++] = OSSL_PARAM_construct_octet_string(
-            OSSL_KDF_PARAM_SALT, const_cast<std::uint8_t *>(salt->data()), salt->size());
-    params[i] = OSSL_PARAM_construct_end();
+    return OSSL_PARAM_construct_octet_string(key, size ? const_cast<void *>(data) : &none, size);
+}
+
+// One call of an OpenSSL KDF over SHA-256; empty when it fails.
+Octets derive(const char *name, std::vector<OSSL_PARAM> params, std::size_t length)
+{
+    params.push_back(
+        OSSL_PARAM_construct_utf8_string(OSSL_KDF_PARAM_DIGEST, const_cast<char *>("SHA256"), 0));
+    params.push_back(OSSL_PARAM_construct_end());
+    EVP_KDF *kdf = EVP_KDF_fetch(nullptr, name, nullptr);
+    EVP_KDF_CTX *ctx = EVP_KDF_CTX_new(kdf);
     Octets out(length);
-    if (EVP_KDF_derive(ctx, out.data(), out.size(), params) != 1)
+    if (EVP_KDF_derive(ctx, out.data(), out.size(), params.data()) != 1)
         out.clear();
     EVP_KDF_CTX_free(ctx);
     EVP_KDF_free(kdf);
     return out;
+}
+
+// OpenSSL's own TLS 1.3 KDF, which does the "derived" step itself when given a salt.
+Octets tls13Kdf(int mode, const Octets &key, const Octets *salt, const std::string &label,
+    const Octets &data, std::size_t length)
+{
+    static const char prefix[] = "tls13 ";
+    std::vector<OSSL_PARAM> params = {OSSL_PARAM_construct_int(OSSL_KDF_PARAM_MODE, &mode),
+        octets(OSSL_KDF_PARAM_KEY, key.data(), key.size()),
+        octets(OSSL_KDF_PARAM_PREFIX, prefix, sizeof prefix - 1),
+        octets(OSSL_KDF_PARAM_LABEL, label.data(), label.size()),
+        octets(OSSL_KDF_PARAM_DATA, data.data(), data.size())};
+    if (salt)
+        params.push_back(octets(OSSL_KDF_PARAM_SALT, salt->data(), salt->size()));
+    return derive("TLS13-KDF", std::move(params), length);
 }
 
 Octets expand(
@@ -131,12 +120,6 @@ bool gcm(bool seal, const Octets &key, const Octets &nonce, const std::uint8_t *
     return ok;
 }
 
-void put16(Octets &out, std::size_t value)
-{
-    out.push_back(static_cast<std::uint8_t>(value >> 8));
-    out.push_back(static_cast<std::uint8_t>(value));
-}
-
 void put24(Octets &out, std::size_t value)
 {
     out.push_back(static_cast<std::uint8_t>(value >> 16));
@@ -160,11 +143,6 @@ struct ClientHelloFacts
     bool brotli = false;
     Octets x25519Share;
 };
-
-std::uint16_t get16(const Octets &data, std::size_t at)
-{
-    return static_cast<std::uint16_t>(data[at] << 8 | data[at + 1]);
-}
 
 // Reads what the REALITY check needs out of a ClientHello handshake message.
 bool readClientHello(const Octets &hello, ClientHelloFacts &facts)
@@ -221,28 +199,7 @@ bool readClientHello(const Octets &hello, ClientHelloFacts &facts)
     return true;
 }
 
-Octets fromHex(const std::string &hex)
-{
-    Octets out;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
-        out.push_back(static_cast<std::uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-    out.resize(8, 0);
-    return out;
-}
-
 } // namespace
-
-bool sendAll(int fd, const std::uint8_t *data, std::size_t size)
-{
-    while (size > 0) {
-        const ssize_t sent = ::send(fd, data, size, MSG_NOSIGNAL);
-        if (sent <= 0)
-            return false;
-        data += sent;
-        size -= static_cast<std::size_t>(sent);
-    }
-    return true;
-}
 
 bool TlsServerSession::readRecord(std::uint8_t &type, Octets &body)
 {
@@ -318,12 +275,12 @@ bool TlsServerSession::sendRecord(std::uint8_t type, const std::uint8_t *data, s
 
 bool TlsServerSession::write(const std::uint8_t *data, std::size_t size)
 {
-    for (std::size_t at = 0; at < size || size == 0; at += 16384) {
+    std::size_t at = 0;
+    do {
         if (!sendRecord(23, data + at, std::min<std::size_t>(16384, size - at)))
             return false;
-        if (size == 0)
-            break;
-    }
+        at += 16384;
+    } while (at < size);
     return true;
 }
 
@@ -370,44 +327,12 @@ RealityServer::RealityServer(Options options)
     OPENSSL_free(der);
     X509_free(certificate);
 
-    m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(m_listener, reinterpret_cast<sockaddr *>(&address), sizeof address);
-    ::listen(m_listener, 256);
-    socklen_t length = sizeof address;
-    ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &length);
-    m_port = ntohs(address.sin_port);
-    m_acceptThread = std::thread([this] {
-        for (;;) {
-            const int fd = ::accept(m_listener, nullptr, nullptr);
-            if (fd < 0 || m_stopping)
-                break;
-            const int one = 1;
-            ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-            std::lock_guard lock(m_mutex);
-            m_fds.push_back(fd);
-            m_threads.emplace_back([this, fd] { handle(fd); });
-        }
-    });
+    m_listener.emplace([this](int fd) { handle(fd); });
 }
 
 RealityServer::~RealityServer()
 {
-    m_stopping = true;
-    ::shutdown(m_listener, SHUT_RDWR);
-    ::close(m_listener);
-    m_acceptThread.join();
-    {
-        std::lock_guard lock(m_mutex);
-        for (int fd : m_fds)
-            ::shutdown(fd, SHUT_RDWR);
-    }
-    for (std::thread &thread : m_threads)
-        thread.join();
-    for (int fd : m_fds)
-        ::close(fd);
+    m_listener.reset();
     EVP_PKEY_free(static_cast<EVP_PKEY *>(m_signingKey));
 }
 
@@ -430,22 +355,13 @@ void RealityServer::handle(int fd)
     if (authentic) {
         const Octets shared = x25519(m_options.privateKey, facts.x25519Share);
         // HKDF in one call, extract and expand, with info "REALITY".
-        EVP_KDF *kdf = EVP_KDF_fetch(nullptr, "HKDF", nullptr);
-        EVP_KDF_CTX *ctx = EVP_KDF_CTX_new(kdf);
         static const char info[] = "REALITY";
-        OSSL_PARAM params[] = {OSSL_PARAM_construct_utf8_string(
-                                   OSSL_KDF_PARAM_DIGEST, const_cast<char *>("SHA256"), 0),
-            OSSL_PARAM_construct_octet_string(
-                OSSL_KDF_PARAM_KEY, const_cast<std::uint8_t *>(shared.data()), shared.size()),
-            OSSL_PARAM_construct_octet_string(
-                OSSL_KDF_PARAM_SALT, const_cast<std::uint8_t *>(facts.random.data()), 20),
-            OSSL_PARAM_construct_octet_string(
-                OSSL_KDF_PARAM_INFO, const_cast<char *>(info), sizeof info - 1),
-            OSSL_PARAM_construct_end()};
-        auth.resize(32);
-        authentic = !shared.empty() && EVP_KDF_derive(ctx, auth.data(), 32, params) == 1;
-        EVP_KDF_CTX_free(ctx);
-        EVP_KDF_free(kdf);
+        auth = derive("HKDF",
+            {octets(OSSL_KDF_PARAM_KEY, shared.data(), shared.size()),
+                octets(OSSL_KDF_PARAM_SALT, facts.random.data(), 20),
+                octets(OSSL_KDF_PARAM_INFO, info, sizeof info - 1)},
+            32);
+        authentic = !shared.empty() && auth.size() == 32;
     }
     if (authentic) {
         Octets aad = hello;
@@ -459,9 +375,13 @@ void RealityServer::handle(int fd)
             plain[4] << 24 | plain[5] << 16 | plain[6] << 8 | plain[7]);
         const Octets shortId(plain.begin() + 8, plain.begin() + 16);
         const long long now = static_cast<long long>(std::time(nullptr));
-        authentic = authentic && std::llabs(now - time) <= m_options.maxTimeDifference
-            && std::any_of(m_options.shortIds.begin(), m_options.shortIds.end(),
-                [&](const std::string &id) { return fromHex(id) == shortId; });
+        authentic = authentic && std::llabs(now - time) <= 120
+            && std::any_of(
+                m_options.shortIds.begin(), m_options.shortIds.end(), [&](const std::string &id) {
+                    Octets bytes = unhex(id);
+                    bytes.resize(8);
+                    return bytes == shortId;
+                });
     }
     if (!authentic) {
         ++m_fallbacks;
@@ -488,13 +408,9 @@ void RealityServer::handle(int fd)
 bool RealityServer::handshake(int fd, const Octets &hello, const Octets &clientShare,
     const Octets &auth, const Octets &sessionId, bool brotli, TlsServerSession &session)
 {
-    EVP_PKEY *ephemeral = EVP_PKEY_Q_keygen(nullptr, nullptr, "X25519");
     Octets ephemeralPrivate(32);
-    Octets ephemeralPublic(32);
-    std::size_t size = 32;
-    EVP_PKEY_get_raw_private_key(ephemeral, ephemeralPrivate.data(), &size);
-    EVP_PKEY_get_raw_public_key(ephemeral, ephemeralPublic.data(), &size);
-    EVP_PKEY_free(ephemeral);
+    RAND_bytes(ephemeralPrivate.data(), 32);
+    const Octets ephemeralPublic = publicKeyOf(ephemeralPrivate);
     const Octets shared = x25519(ephemeralPrivate, clientShare);
 
     Octets serverHello = {3, 3};
@@ -602,18 +518,12 @@ bool RealityServer::handshake(int fd, const Octets &hello, const Octets &clientS
 
 void RealityServer::splice(int client, const Octets &hello)
 {
-    const int upstream = ::socket(AF_INET, SOCK_STREAM, 0);
-    {
-        std::lock_guard lock(m_mutex);
-        m_fds.push_back(upstream);
-    }
-    sockaddr_in address {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(m_options.fallbackPort);
-    if (::connect(upstream, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0
-        || !sendAll(upstream, hello.data(), hello.size())) {
-        ::shutdown(client, SHUT_RDWR);
+    const int upstream = connectLoopback(m_options.fallbackPort, SOCK_STREAM);
+    if (upstream < 0)
+        return;
+    m_listener->track(upstream);
+    if (!sendAll(upstream, hello.data(), hello.size())) {
+        m_listener->close(upstream);
         return;
     }
     std::thread down([client, upstream] {
@@ -634,6 +544,7 @@ void RealityServer::splice(int client, const Octets &hello)
     }
     ::shutdown(upstream, SHUT_WR);
     down.join();
+    m_listener->close(upstream);
 }
 
 } // namespace support

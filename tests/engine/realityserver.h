@@ -4,20 +4,12 @@
 // certificate signed by HMAC, everyone else is spliced to the fallback server.
 #pragma once
 
-#include <atomic>
-#include <cstdint>
+#include "support.h"
+
 #include <functional>
-#include <mutex>
-#include <string>
-#include <thread>
-#include <vector>
+#include <optional>
 
 namespace support {
-
-using Octets = std::vector<std::uint8_t>;
-
-// Blocking send of every byte (no SIGPIPE); false when the peer went away.
-bool sendAll(int fd, const std::uint8_t *data, std::size_t size);
 
 // The server side of one TLS 1.3 connection after the handshake, blocking.
 class TlsServerSession
@@ -62,7 +54,6 @@ public:
         std::vector<std::string> shortIds; // hex
         std::vector<std::string> serverNames;
         std::uint16_t fallbackPort = 0;
-        int maxTimeDifference = 120; // seconds
         bool compressCertificate = false; // brotli, when the client offers it
         // Runs for each authenticated connection; echoes by default.
         std::function<void(TlsServerSession &)> serve;
@@ -70,7 +61,7 @@ public:
 
     explicit RealityServer(Options options);
     ~RealityServer();
-    std::uint16_t port() const { return m_port; }
+    std::uint16_t port() const { return m_listener->port(); }
     static Octets publicKeyOf(const Octets &privateKey);
 
     int authenticated() const { return m_authenticated.load(); }
@@ -85,19 +76,13 @@ private:
     void splice(int client, const Octets &hello);
 
     Options m_options;
-    int m_listener = -1;
-    std::uint16_t m_port = 0;
-    std::atomic<bool> m_stopping {false};
     std::atomic<int> m_authenticated {0};
     std::atomic<int> m_fallbacks {0};
     std::atomic<std::size_t> m_afterHello {0};
-    std::mutex m_mutex;
-    std::vector<int> m_fds;
-    std::vector<std::thread> m_threads;
-    std::thread m_acceptThread;
     void *m_signingKey = nullptr; // EVP_PKEY, Ed25519
     Octets m_certificate; // DER; its last 64 bytes get the HMAC per connection
     Octets m_signingPublic;
+    std::optional<Listener> m_listener; // last: its threads use the rest
 };
 
 } // namespace support

@@ -1,5 +1,6 @@
 #include "support.h"
 
+#include <arpa/inet.h>
 #include <asio/connect.hpp>
 #include <asio/read.hpp>
 #include <asio/read_until.hpp>
@@ -13,6 +14,7 @@
 #include <openssl/sha.h>
 #include <poll.h>
 #include <sstream>
+#include <sys/socket.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -41,9 +43,43 @@ std::string hex(const std::uint8_t *data, std::size_t size)
 std::vector<std::uint8_t> unhex(const std::string &text)
 {
     std::vector<std::uint8_t> bytes;
-    for (std::size_t i = 0; i + 1 < text.size(); i += 2)
-        bytes.push_back(static_cast<std::uint8_t>(std::stoi(text.substr(i, 2), nullptr, 16)));
+    for (std::size_t i = 0; i + 1 < text.size(); i += text[i] == '-' ? 1 : 2) {
+        if (text[i] != '-')
+            bytes.push_back(static_cast<std::uint8_t>(std::stoi(text.substr(i, 2), nullptr, 16)));
+    }
     return bytes;
+}
+
+bool sendAll(int fd, const std::uint8_t *data, std::size_t size)
+{
+    for (ssize_t sent = 0; size > 0; data += sent, size -= static_cast<std::size_t>(sent)) {
+        if ((sent = ::send(fd, data, size, MSG_NOSIGNAL)) <= 0)
+            return false;
+    }
+    return true;
+}
+
+bool readExact(int fd, std::uint8_t *data, std::size_t size)
+{
+    for (ssize_t got = 0; size > 0; data += got, size -= static_cast<std::size_t>(got)) {
+        if ((got = ::recv(fd, data, size, 0)) <= 0)
+            return false;
+    }
+    return true;
+}
+
+int connectLoopback(std::uint16_t port, int type)
+{
+    const int fd = ::socket(AF_INET, type, 0);
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port);
+    if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
 }
 
 std::uint16_t freeTcpPort()
@@ -108,63 +144,23 @@ std::size_t openDescriptors(int pid)
 
 Origin::Origin(std::string name, std::size_t blobSize, int delayMs, const std::string &address)
     : m_name(std::move(name))
+    , m_blob(blobSize, 0)
     , m_delayMs(delayMs)
-    , m_acceptor(m_io, tcp::endpoint(asio::ip::make_address(address), 0))
+    , m_listener([this](int fd) { serve(fd); }, address)
 {
-    m_blob.resize(blobSize);
     std::uint32_t state = 12345;
     for (char &c : m_blob) {
         state = state * 1103515245 + 12345;
         c = static_cast<char>(state >> 16);
     }
-    m_port = m_acceptor.local_endpoint().port();
-    m_acceptThread = std::thread([this] {
-        while (!m_stopping) {
-            auto socket = std::make_shared<tcp::socket>(m_io);
-            std::error_code error;
-            m_acceptor.accept(*socket, error);
-            if (error || m_stopping)
-                break;
-            ++m_connections;
-            std::lock_guard lock(m_mutex);
-            m_sockets.push_back(socket);
-            m_threads.emplace_back([this, socket] {
-                serve(*socket);
-                // Closed under the lock: the destructor may be shutting sockets down meanwhile.
-                std::lock_guard closeLock(m_mutex);
-                std::error_code ignored;
-                socket->shutdown(tcp::socket::shutdown_both, ignored);
-                socket->close(ignored);
-            });
-        }
-    });
 }
 
-Origin::~Origin()
+void Origin::serve(int fd)
 {
-    m_stopping = true;
-    { // wakes the blocking accept
-        asio::io_context io;
-        tcp::socket socket(io);
-        std::error_code ignored;
-        socket.connect(m_acceptor.local_endpoint(), ignored);
-    }
-    m_acceptThread.join();
-    {
-        std::lock_guard lock(m_mutex);
-        for (auto &socket : m_sockets) {
-            std::error_code ignored;
-            socket->shutdown(tcp::socket::shutdown_both, ignored);
-        }
-    }
-    for (auto &thread : m_threads)
-        thread.join();
-}
-
-void Origin::serve(tcp::socket &socket)
-{
+    asio::io_context io;
+    tcp::socket socket(io, tcp::v4(), ::dup(fd));
     std::string buffer;
-    while (!m_stopping) {
+    for (;;) {
         std::error_code error;
         const std::size_t headEnd
             = asio::read_until(socket, asio::dynamic_buffer(buffer), "\r\n\r\n", error);
@@ -227,6 +223,21 @@ UdpEcho::~UdpEcho()
     m_thread.join();
 }
 
+namespace {
+
+// In a forked child: becomes the program or exits with 127.
+[[noreturn]] void execute(const std::vector<std::string> &argv)
+{
+    std::vector<char *> args;
+    for (const std::string &arg : argv)
+        args.push_back(const_cast<char *>(arg.c_str()));
+    args.push_back(nullptr);
+    ::execvp(args[0], args.data());
+    ::_exit(127);
+}
+
+} // namespace
+
 Process::Process(const std::vector<std::string> &argv, const std::string &logFile, bool withInput)
 {
     int input[2] = {-1, -1};
@@ -243,12 +254,7 @@ Process::Process(const std::vector<std::string> &argv, const std::string &logFil
             ::dup2(input[0], 0);
             ::close(input[1]);
         }
-        std::vector<char *> args;
-        for (const std::string &arg : argv)
-            args.push_back(const_cast<char *>(arg.c_str()));
-        args.push_back(nullptr);
-        ::execvp(args[0], args.data());
-        ::_exit(127);
+        execute(argv);
     }
     if (withInput) {
         ::close(input[0]);
@@ -290,12 +296,7 @@ CommandResult run(const std::vector<std::string> &argv, int timeoutSeconds)
         const int null = ::open("/dev/null", O_WRONLY);
         ::dup2(null, 2);
         ::close(pipeFds[0]);
-        std::vector<char *> args;
-        for (const std::string &arg : argv)
-            args.push_back(const_cast<char *>(arg.c_str()));
-        args.push_back(nullptr);
-        ::execvp(args[0], args.data());
-        ::_exit(127);
+        execute(argv);
     }
     ::close(pipeFds[1]);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);

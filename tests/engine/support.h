@@ -2,23 +2,39 @@
 // and stopped by PID, and small blocking clients.
 #pragma once
 
+#include "listener.h"
+
 #include <asio/io_context.hpp>
 #include <asio/ip/tcp.hpp>
 #include <asio/ip/udp.hpp>
-#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 namespace support {
 
+using Octets = std::vector<std::uint8_t>;
+
 std::string sha256Hex(const std::string &data);
 std::string hex(const std::uint8_t *data, std::size_t size);
-std::vector<std::uint8_t> unhex(const std::string &text);
+std::vector<std::uint8_t> unhex(const std::string &text); // skips '-' (UUIDs)
+inline std::uint16_t get16(const Octets &data, std::size_t at)
+{
+    return static_cast<std::uint16_t>(data[at] << 8 | data[at + 1]);
+}
+inline void put16(Octets &out, std::size_t value)
+{
+    out.insert(
+        out.end(), {static_cast<std::uint8_t>(value >> 8), static_cast<std::uint8_t>(value)});
+}
+// Blocking socket calls for the peers: every byte or false (no SIGPIPE), and a connection to
+// 127.0.0.1 (-1 when refused).
+bool sendAll(int fd, const std::uint8_t *data, std::size_t size);
+bool readExact(int fd, std::uint8_t *data, std::size_t size);
+int connectLoopback(std::uint16_t port, int type);
 // A port that was free a moment ago (bound to 0 and read back), for programs that need one.
 std::uint16_t freeTcpPort();
 std::uint16_t freeUdpPort();
@@ -37,26 +53,17 @@ class Origin
 public:
     explicit Origin(std::string name, std::size_t blobSize = 1 << 20, int delayMs = 0,
         const std::string &address = "127.0.0.1");
-    ~Origin();
-    std::uint16_t port() const { return m_port; }
+    std::uint16_t port() const { return m_listener.port(); }
     const std::string &blob() const { return m_blob; }
-    int connections() const { return m_connections.load(); }
+    int connections() const { return m_listener.connections(); }
 
 private:
-    void serve(asio::ip::tcp::socket &socket);
+    void serve(int fd);
 
     std::string m_name;
     std::string m_blob;
     int m_delayMs;
-    asio::io_context m_io;
-    asio::ip::tcp::acceptor m_acceptor;
-    std::uint16_t m_port = 0;
-    std::atomic<int> m_connections {0};
-    std::atomic<bool> m_stopping {false};
-    std::mutex m_mutex;
-    std::vector<std::shared_ptr<asio::ip::tcp::socket>> m_sockets;
-    std::vector<std::thread> m_threads;
-    std::thread m_acceptThread;
+    Listener m_listener;
 };
 
 // Answers every datagram with "echo:" + payload.

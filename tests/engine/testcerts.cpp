@@ -13,26 +13,12 @@ namespace support {
 
 namespace {
 
-EVP_PKEY *newKey()
-{
-    return EVP_EC_gen("P-256");
-}
-
-std::string pemOf(X509 *certificate)
+// PEM text of what write puts into a memory BIO.
+template <typename Write>
+std::string pem(Write write)
 {
     BIO *bio = BIO_new(BIO_s_mem());
-    PEM_write_bio_X509(bio, certificate);
-    char *data = nullptr;
-    const long size = BIO_get_mem_data(bio, &data);
-    std::string text(data, static_cast<std::size_t>(size));
-    BIO_free(bio);
-    return text;
-}
-
-std::string pemOf(EVP_PKEY *key)
-{
-    BIO *bio = BIO_new(BIO_s_mem());
-    PEM_write_bio_PrivateKey(bio, key, nullptr, nullptr, 0, nullptr, nullptr);
+    write(bio);
     char *data = nullptr;
     const long size = BIO_get_mem_data(bio, &data);
     std::string text(data, static_cast<std::size_t>(size));
@@ -70,7 +56,7 @@ CertificateSet makeCertificates(const std::string &tag, const std::vector<std::s
     long validFromSeconds, long validUntilSeconds)
 {
     static long serial = 1;
-    EVP_PKEY *caKey = newKey();
+    EVP_PKEY *caKey = EVP_EC_gen("P-256");
     X509 *ca = newCertificate("qivro test CA " + tag, caKey, -3600, 365L * 24 * 3600, serial++);
     X509_set_issuer_name(ca, X509_get_subject_name(ca));
     addExtension(ca, ca, NID_basic_constraints, "critical,CA:TRUE");
@@ -78,7 +64,7 @@ CertificateSet makeCertificates(const std::string &tag, const std::vector<std::s
     addExtension(ca, ca, NID_subject_key_identifier, "hash");
     X509_sign(ca, caKey, EVP_sha256());
 
-    EVP_PKEY *key = newKey();
+    EVP_PKEY *key = EVP_EC_gen("P-256");
     X509 *leaf = newCertificate(names.empty() ? "server" : names.front(), key, validFromSeconds,
         validUntilSeconds, serial++);
     X509_set_issuer_name(leaf, X509_get_subject_name(ca));
@@ -96,12 +82,13 @@ CertificateSet makeCertificates(const std::string &tag, const std::vector<std::s
     X509_sign(leaf, caKey, EVP_sha256());
 
     CertificateSet set;
-    set.caPem = pemOf(ca);
-    set.certificatePem = pemOf(leaf);
-    set.keyPem = pemOf(key);
+    set.caPem = pem([ca](BIO *bio) { PEM_write_bio_X509(bio, ca); });
     set.caPath = writeTempFile(tag + "-ca.pem", set.caPem);
-    set.certificatePath = writeTempFile(tag + "-cert.pem", set.certificatePem);
-    set.keyPath = writeTempFile(tag + "-key.pem", set.keyPem);
+    set.certificatePath = writeTempFile(
+        tag + "-cert.pem", pem([leaf](BIO *bio) { PEM_write_bio_X509(bio, leaf); }));
+    set.keyPath = writeTempFile(tag + "-key.pem", pem([key](BIO *bio) {
+        PEM_write_bio_PrivateKey(bio, key, nullptr, nullptr, 0, nullptr, nullptr);
+    }));
     X509_free(leaf);
     X509_free(ca);
     EVP_PKEY_free(key);

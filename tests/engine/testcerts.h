@@ -1,4 +1,5 @@
-// Certificates made at test time: a CA and a server certificate it signed, as PEM text and files.
+// Certificates made at test time: a CA and a server certificate it signed, as files (the CA also
+// as PEM text).
 #pragma once
 
 #include <string>
@@ -9,8 +10,6 @@ namespace support {
 struct CertificateSet
 {
     std::string caPem;
-    std::string certificatePem;
-    std::string keyPem;
     std::string caPath;
     std::string certificatePath;
     std::string keyPath;

@@ -12,14 +12,20 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-std::vector<std::string> keyArguments(const std::string &keyType)
+// openssl req: a certificate and its key at prefix.pem and prefix.key.
+void request(const std::string &prefix, const std::string &subject, const std::string &keyType,
+    const std::vector<std::string> &extra)
 {
-    if (keyType == "rsa")
-        return {"-newkey", "rsa:2048"};
-    if (keyType == "ed25519")
-        return {"-newkey", "ed25519"};
-    return {"-newkey", "ec", "-pkeyopt",
-        std::string("ec_paramgen_curve:") + (keyType == "p384" ? "P-384" : "P-256")};
+    std::vector<std::string> argv = {"openssl", "req", "-x509", "-nodes", "-keyout",
+        prefix + ".key", "-out", prefix + ".pem", "-days", "2", "-subj", subject};
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    if (keyType == "rsa" || keyType == "ed25519")
+        argv.insert(argv.end(), {"-newkey", keyType == "rsa" ? "rsa:2048" : "ed25519"});
+    else
+        argv.insert(argv.end(),
+            {"-newkey", "ec", "-pkeyopt",
+                std::string("ec_paramgen_curve:") + (keyType == "p384" ? "P-384" : "P-256")});
+    run(argv);
 }
 
 std::string readFile(const std::string &path)
@@ -37,35 +43,22 @@ TestPki::TestPki()
     char pattern[] = "/tmp/qivro-pki-XXXXXX";
     m_dir = ::mkdtemp(pattern) ? pattern : "/tmp";
     m_caPath = m_dir + "/ca.pem";
-    std::vector<std::string> argv = {"openssl", "req", "-x509", "-new", "-nodes", "-keyout",
-        m_dir + "/ca.key", "-out", m_caPath, "-days", "2", "-subj", "/CN=qivro test CA"};
-    for (const std::string &arg : keyArguments("p256"))
-        argv.push_back(arg);
-    run(argv);
+    request(m_dir + "/ca", "/CN=qivro test CA", "p256", {});
 }
 
 std::string TestPki::leaf(const std::string &keyType, const std::string &names)
 {
     const std::string prefix = m_dir + "/leaf" + std::to_string(++m_count);
-    std::vector<std::string> argv = {"openssl", "req", "-x509", "-nodes", "-keyout",
-        prefix + ".key", "-out", prefix + ".pem", "-days", "2", "-subj", "/CN=qivro test leaf",
-        "-addext", "subjectAltName=" + names, "-addext", "basicConstraints=critical,CA:FALSE",
-        "-CA", m_caPath, "-CAkey", m_dir + "/ca.key"};
-    for (const std::string &arg : keyArguments(keyType))
-        argv.push_back(arg);
-    run(argv);
+    request(prefix, "/CN=qivro test leaf", keyType,
+        {"-addext", "subjectAltName=" + names, "-addext", "basicConstraints=critical,CA:FALSE",
+            "-CA", m_caPath, "-CAkey", m_dir + "/ca.key"});
     return prefix;
 }
 
 std::string TestPki::selfSigned(const std::string &keyType, const std::string &names)
 {
     const std::string prefix = m_dir + "/self" + std::to_string(++m_count);
-    std::vector<std::string> argv
-        = {"openssl", "req", "-x509", "-nodes", "-keyout", prefix + ".key", "-out", prefix + ".pem",
-            "-days", "2", "-subj", "/CN=qivro stranger", "-addext", "subjectAltName=" + names};
-    for (const std::string &arg : keyArguments(keyType))
-        argv.push_back(arg);
-    run(argv);
+    request(prefix, "/CN=qivro stranger", keyType, {"-addext", "subjectAltName=" + names});
     return prefix;
 }
 
@@ -101,14 +94,10 @@ bool TlsDriver::connect(std::uint16_t port, utls::ClientOptions options)
         m_error = error.message();
         return false;
     }
-    return connectOver(std::make_shared<TcpStream>(std::move(socket)), std::move(options));
-}
-
-bool TlsDriver::connectOver(std::shared_ptr<Stream> lower, utls::ClientOptions options)
-{
     bool done = false;
     m_stream.reset();
-    utls::UtlsStream::connect(m_io.get_executor(), std::move(lower), std::move(options), 5000,
+    utls::UtlsStream::connect(m_io.get_executor(), std::make_shared<TcpStream>(std::move(socket)),
+        std::move(options), 5000,
         [&](const std::string &failure, std::shared_ptr<utls::UtlsStream> stream) {
             done = true;
             m_error = failure;

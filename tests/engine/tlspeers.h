@@ -53,15 +53,11 @@ class TlsDriver
 public:
     // Connects and shakes hands; error() tells why not.
     bool connect(std::uint16_t port, qivro::engine::utls::ClientOptions options);
-    // Shakes hands over a stream that runs on io() (TLS inside TLS).
-    bool connectOver(
-        std::shared_ptr<qivro::engine::Stream> lower, qivro::engine::utls::ClientOptions options);
     bool write(const std::string &data);
     // Reads until at least size bytes or the time runs out.
     std::string read(std::size_t size, int timeoutMs = 5000);
     const std::string &error() const { return m_error; }
     qivro::engine::utls::UtlsStream &stream() { return *m_stream; }
-    asio::io_context &io() { return m_io; }
 
 private:
     asio::io_context m_io;

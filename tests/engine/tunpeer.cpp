@@ -4,11 +4,14 @@
 //                    TCP <port>+2 prints "eof=N reset=N" of the echo port and closes
 //                    TCP <port>+3 reads a byte count, sends that many bytes, then closes
 //                    UDP <port>   echo
+// The echo and the report share one event loop, so a report counts every end that came before it;
+// the other ports serve a connection each in a thread of its own.
 #include <array>
 #include <asio.hpp>
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <thread>
 
 using asio::ip::tcp;
 using asio::ip::udp;
@@ -18,127 +21,72 @@ namespace {
 int g_eof = 0;
 int g_reset = 0;
 
-class Echo : public std::enable_shared_from_this<Echo>
-{
-public:
-    explicit Echo(tcp::socket socket)
-        : m_socket(std::move(socket))
-    { }
-    void start() { read(); }
+using Socket = std::shared_ptr<tcp::socket>;
 
-private:
-    void read()
-    {
-        m_socket.async_read_some(asio::buffer(m_buffer),
-            [self = shared_from_this()](std::error_code error, std::size_t n) {
-                if (error == asio::error::eof) {
-                    ++g_eof;
-                    self->m_socket.shutdown(tcp::socket::shutdown_send, error);
-                    return;
-                }
-                if (error) {
-                    g_reset += error == asio::error::connection_reset;
-                    return;
-                }
-                asio::async_write(self->m_socket, asio::buffer(self->m_buffer, n),
-                    [self](std::error_code writeError, std::size_t) {
+void echo(const Socket &socket, const std::shared_ptr<std::array<char, 64 * 1024>> &buffer)
+{
+    socket->async_read_some(
+        asio::buffer(*buffer), [socket, buffer](std::error_code error, std::size_t n) {
+            if (error == asio::error::eof) {
+                ++g_eof;
+                socket->shutdown(tcp::socket::shutdown_send, error);
+            } else if (error) {
+                g_reset += error == asio::error::connection_reset;
+            } else {
+                asio::async_write(*socket, asio::buffer(buffer->data(), n),
+                    [socket, buffer](std::error_code writeError, std::size_t) {
                         if (!writeError)
-                            self->read();
+                            echo(socket, buffer);
                     });
-            });
-    }
-    tcp::socket m_socket;
-    std::array<char, 64 * 1024> m_buffer {};
-};
+            }
+        });
+}
 
-class Oneshot : public std::enable_shared_from_this<Oneshot>
+void report(const Socket &socket)
 {
-public:
-    Oneshot(tcp::socket socket, int kind)
-        : m_socket(std::move(socket))
-        , m_kind(kind)
-    { }
-    void start()
-    {
-        if (m_kind == 2) {
-            m_text = "eof=" + std::to_string(g_eof) + " reset=" + std::to_string(g_reset) + "\n";
-            return send();
-        }
-        asio::async_read_until(m_socket, asio::dynamic_buffer(m_text), '\n',
-            [self = shared_from_this()](std::error_code error, std::size_t) {
-                if (error)
-                    return;
-                if (self->m_kind == 1) {
-                    self->m_socket.set_option(asio::socket_base::linger(true, 0), error);
-                    self->m_socket.close(error);
-                    return;
-                }
-                self->m_left = std::stoull(self->m_text);
-                self->m_text.assign(256 * 1024, 'q');
-                self->source();
-            });
-    }
+    auto text = std::make_shared<std::string>(
+        "eof=" + std::to_string(g_eof) + " reset=" + std::to_string(g_reset) + "\n");
+    asio::async_write(
+        *socket, asio::buffer(*text), [socket, text](std::error_code error, std::size_t) {
+            socket->shutdown(tcp::socket::shutdown_send, error);
+        });
+}
 
-private:
-    void send()
-    {
-        asio::async_write(m_socket, asio::buffer(m_text),
-            [self = shared_from_this()](std::error_code error, std::size_t) {
-                self->m_socket.shutdown(tcp::socket::shutdown_send, error);
-            });
+// Blocking, in a thread of its own: reset after a line (kind 1) or send the count asked for.
+void resetOrSource(const Socket &socket, int kind)
+{
+    std::error_code error;
+    std::string line;
+    if (asio::read_until(*socket, asio::dynamic_buffer(line), '\n', error), error)
+        return;
+    if (kind == 1) {
+        socket->set_option(asio::socket_base::linger(true, 0), error);
+        return socket->close(error);
     }
-    void source()
-    {
-        if (m_left == 0) {
-            std::error_code ignored;
-            m_socket.shutdown(tcp::socket::shutdown_send, ignored);
-            return;
-        }
-        const std::size_t n
-            = static_cast<std::size_t>(std::min<unsigned long long>(m_left, m_text.size()));
-        asio::async_write(m_socket, asio::buffer(m_text.data(), n),
-            [self = shared_from_this(), n](std::error_code error, std::size_t) {
-                if (error)
-                    return;
-                self->m_left -= n;
-                self->source();
-            });
+    const std::string block(256 * 1024, 'q');
+    for (unsigned long long left = std::stoull(line); left > 0 && !error;) {
+        const auto n = static_cast<std::size_t>(std::min<unsigned long long>(left, block.size()));
+        asio::write(*socket, asio::buffer(block.data(), n), error);
+        left -= n;
     }
-    tcp::socket m_socket;
-    int m_kind;
-    std::string m_text;
-    unsigned long long m_left = 0;
-};
+    socket->shutdown(tcp::socket::shutdown_send, error);
+}
 
 void acceptLoop(tcp::acceptor &acceptor, int kind)
 {
-    acceptor.async_accept([&acceptor, kind](std::error_code error, tcp::socket socket) {
+    acceptor.async_accept([&acceptor, kind](std::error_code error, tcp::socket accepted) {
         if (!error) {
+            auto socket = std::make_shared<tcp::socket>(std::move(accepted));
             if (kind == 0)
-                std::make_shared<Echo>(std::move(socket))->start();
+                echo(socket, std::make_shared<std::array<char, 64 * 1024>>());
+            else if (kind == 2)
+                report(socket);
             else
-                std::make_shared<Oneshot>(std::move(socket), kind)->start();
+                std::thread([socket, kind] { resetOrSource(socket, kind); }).detach();
         }
         acceptLoop(acceptor, kind);
     });
 }
-
-struct UdpEcho
-{
-    udp::socket socket;
-    udp::endpoint from;
-    std::array<char, 65536> buffer {};
-
-    void receive()
-    {
-        socket.async_receive_from(
-            asio::buffer(buffer), from, [this](std::error_code error, std::size_t n) {
-                if (!error)
-                    socket.send_to(asio::buffer(buffer, n), from, 0, error);
-                receive();
-            });
-    }
-};
 
 } // namespace
 
@@ -157,8 +105,16 @@ int main(int argc, char **argv)
         acceptors.back()->listen(4096);
         acceptLoop(*acceptors.back(), kind);
     }
-    UdpEcho echo {udp::socket(io, udp::endpoint(udp::v4(), port)), {}, {}};
-    echo.receive();
+    udp::socket udpEcho(io, udp::endpoint(udp::v4(), port));
+    std::thread([&udpEcho] {
+        std::array<char, 65536> buffer;
+        for (udp::endpoint from;;) {
+            std::error_code error;
+            const std::size_t n = udpEcho.receive_from(asio::buffer(buffer), from, 0, error);
+            if (!error)
+                udpEcho.send_to(asio::buffer(buffer.data(), n), from, 0, error);
+        }
+    }).detach();
     io.run();
     return 0;
 }

@@ -119,34 +119,6 @@ Octets frame(const Octets *uuid, std::uint8_t command, const Octets &content, bo
     return out;
 }
 
-Octets parseUuid(const std::string &text)
-{
-    Octets out;
-    for (std::size_t i = 0; i + 1 < text.size();) {
-        if (text[i] == '-') {
-            ++i;
-            continue;
-        }
-        out.push_back(static_cast<std::uint8_t>(std::stoi(text.substr(i, 2), nullptr, 16)));
-        i += 2;
-    }
-    return out;
-}
-
-int connectLoopback(std::uint16_t port, int type)
-{
-    const int fd = ::socket(AF_INET, type, 0);
-    sockaddr_in address {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
 // The server's half of a direction: pads until the inner traffic allows the end or the switch.
 struct DownlinkWriter
 {
@@ -195,25 +167,21 @@ struct DownlinkWriter
 } // namespace
 
 VisionServer::VisionServer(const std::string &uuid)
-    : m_uuid(parseUuid(uuid))
+    : m_uuid(unhex(uuid))
 { }
 
 void VisionServer::serve(TlsServerSession &session)
 {
     Octets request;
     if (!session.read(request) || request.size() < 1 + 16 + 1 || request[0] != 0
-        || !std::equal(m_uuid.begin(), m_uuid.end(), request.begin() + 1)) {
-        ++m_refused;
+        || !std::equal(m_uuid.begin(), m_uuid.end(), request.begin() + 1))
         return;
-    }
     const std::size_t addonsEnd = 18u + request[17];
     const std::string flow = "xtls-rprx-vision";
     const bool vision = addonsEnd <= request.size() && request[17] == flow.size() + 2
         && std::equal(flow.begin(), flow.end(), request.begin() + 20);
-    if (!vision || request.size() < addonsEnd + 1) {
-        ++m_refused;
+    if (!vision || request.size() < addonsEnd + 1)
         return;
-    }
     const std::uint8_t command = request[addonsEnd];
     if (command == 3) {
         serveXudp(
@@ -221,20 +189,16 @@ void VisionServer::serve(TlsServerSession &session)
         return;
     }
     // TCP to a loopback address: port, then IPv4 1 or a domain 2.
-    if (command != 1 || request.size() < addonsEnd + 4) {
-        ++m_refused;
+    if (command != 1 || request.size() < addonsEnd + 4)
         return;
-    }
     const std::uint16_t port
         = static_cast<std::uint16_t>(request[addonsEnd + 1] << 8 | request[addonsEnd + 2]);
     const std::uint8_t type = request[addonsEnd + 3];
     const std::size_t addressSize = type == 1 ? 4 : type == 2 ? 1u + request[addonsEnd + 4] : 16;
     const std::size_t payload = addonsEnd + 4 + addressSize;
     const int target = connectLoopback(port, SOCK_STREAM);
-    if (target < 0 || payload > request.size()) {
-        ++m_refused;
+    if (target < 0 || payload > request.size())
         return;
-    }
     serveTcp(session, target, Octets(request.begin() + static_cast<long>(payload), request.end()));
     ::close(target);
     ++m_finished;
@@ -366,9 +330,9 @@ void VisionServer::serveXudp(TlsServerSession &session, const Octets &early)
                 to.sin_family = AF_INET;
                 std::memcpy(&to.sin_port, meta + 5, 2);
                 std::memcpy(&to.sin_addr.s_addr, meta + 8, 4);
+                ++m_udpPackets; // before the answer can reach the test
                 ::sendto(udp, mux.data() + total - dataSize, dataSize, 0,
                     reinterpret_cast<sockaddr *>(&to), sizeof to);
-                ++m_udpPackets;
             }
             mux.erase(mux.begin(), mux.begin() + static_cast<long>(total));
         }

@@ -23,7 +23,6 @@ public:
     int downlinkDirect() const { return m_downlinkDirect.load(); }
     int uplinkEnds() const { return m_uplinkEnds.load(); }
     int udpPackets() const { return m_udpPackets.load(); }
-    int refused() const { return m_refused.load(); }
     int finished() const { return m_finished.load(); }
 
 private:
@@ -35,7 +34,6 @@ private:
     std::atomic<int> m_downlinkDirect {0};
     std::atomic<int> m_uplinkEnds {0};
     std::atomic<int> m_udpPackets {0};
-    std::atomic<int> m_refused {0};
     std::atomic<int> m_finished {0};
 };
 

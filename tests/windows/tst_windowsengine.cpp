@@ -150,16 +150,11 @@ TEST_CASE(controlApiContract)
         int status;
         std::string expected; // prefix of the body
     };
+    // The rules behind each answer are the Linux build's (tst_engineapi); here, that the
+    // Windows build serves them: refusal, a switch, a delay test through its own sockets.
     const std::vector<Call> calls = {
         {"GET", "/proxies/pick", "", {}, 401, "{\"message\":\"Unauthorized\"}"},
-        {"GET", "/proxies/pick", "", {{"Authorization", "Bearer wrong"}}, 401, ""},
         {"PUT", "/proxies/pick", "{\"name\":\"b\"}", auth, 204, ""},
-        {"GET", "/proxies/pick", "", auth, 200, "{"},
-        {"PUT", "/proxies/pick", "{\"name\":\"zz\"}", auth, 400,
-            "{\"message\":\"Selector update error: not found\"}"},
-        {"PUT", "/proxies/a", "{\"name\":\"b\"}", auth, 400,
-            "{\"message\":\"Must be a Selector\"}"},
-        {"GET", "/proxies/a/delay?timeout=40000", "", auth, 400, "{\"message\":\"Body invalid\"}"},
         {"GET", "/proxies/a/delay?timeout=5000", "", auth, 200, "{\"delay\":"},
     };
     for (const Call &call : calls) {
