@@ -28,7 +28,7 @@ class TestShareParser : public QObject
 private slots:
     void links_data();
     void links();
-    void sharedOutputs();
+    void generatedTags();
     void base64Decode_data();
     void base64Decode();
     void base64RoundTrip();
@@ -92,27 +92,17 @@ void TestShareParser::links()
     QCOMPARE(actual, expected);
 }
 
-void TestShareParser::sharedOutputs()
+// Repeated tags pass through here (assembly resolves them); generated ones differ, since two
+// drawing the same 32-bit number would be a one in four billion event. Refused lines and the
+// parallel lists are the link table's.
+void TestShareParser::generatedTags()
 {
     QJsonArray outbounds;
     QList<QString> tags;
-    const QStringList lines {
-        QStringLiteral("vless://u@a.example:443#Same"),
-        QStringLiteral("trojan://pw@b.example:443#Skipped"),
-        QStringLiteral("  hy2://pw@c.example:443#Same \r"),
-        QStringLiteral("vless://u@d.example:443"),
-        QStringLiteral("vless://u@e.example:443"),
-    };
-    for (const QString &line : lines)
-        parseLine(line, outbounds, tags);
-
-    // Duplicates pass through here; assembly resolves them.
-    QCOMPARE(tags.size(), 4);
+    for (const char *line : {"vless://u@a.example:443#Same", "hy2://pw@c.example:443#Same",
+             "vless://u@d.example:443", "vless://u@e.example:443"})
+        QVERIFY(parseLine(QString::fromLatin1(line), outbounds, tags));
     QCOMPARE(tags.mid(0, 2), (QList<QString> {QStringLiteral("Same"), QStringLiteral("Same")}));
-    for (int i = 0; i < tags.size(); ++i)
-        QCOMPARE(outbounds.at(i)[QLatin1String("tag")].toString(), tags.at(i));
-    QCOMPARE(outbounds.at(1)[QLatin1String("server")].toString(), QStringLiteral("c.example"));
-    // Two generated tags drawing the same 32-bit number would be a one in four billion event.
     QVERIFY(tags.at(2) != tags.at(3));
 }
 

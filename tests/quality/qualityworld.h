@@ -24,6 +24,22 @@
 #include <map>
 #include <memory>
 
+// The origin's blob through the client's local proxy, whole: its size, or -1. A name, not an
+// address: private addresses go direct, not through the node. The tunnel's end-to-end suite
+// shares this.
+inline qint64 fetchThroughProxy(
+    const support::Origin &origin, int maxSeconds = 10, const std::string &login = {})
+{
+    std::vector<std::string> command {"curl", "-s", "-f", "--max-time", std::to_string(maxSeconds),
+        "--socks5-hostname", "127.0.0.1:1080",
+        "http://localhost:" + std::to_string(origin.port()) + "/blob"};
+    if (!login.empty())
+        command.insert(command.end() - 1, {"--proxy-user", login});
+    const support::CommandResult result = support::run(command);
+    return result.exitCode == 0 && result.output == origin.blob() ? qint64(result.output.size())
+                                                                  : -1;
+}
+
 class QualityWorld
 {
 public:
@@ -120,16 +136,6 @@ public:
     QString testUrl() const
     {
         return QStringLiteral("http://127.0.0.1:%1/generate_204").arg(origin.port());
-    }
-
-    // Downloads the origin's blob through the client's local proxy; the bytes that arrived, or -1.
-    qint64 fetchThroughProxy(int maxSeconds = 10) const
-    {
-        const support::CommandResult result = support::run({"curl", "-s", "-f", "--max-time",
-            std::to_string(maxSeconds), "--socks5-hostname", "127.0.0.1:1080",
-            // A name, not an address: private addresses go direct, not through the node.
-            "http://localhost:" + std::to_string(origin.port()) + "/blob"});
-        return result.exitCode == 0 ? qint64(result.output.size()) : -1;
     }
 
     QString lastError() const { return m_error; }

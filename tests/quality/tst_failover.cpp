@@ -90,7 +90,7 @@ void FailoverTest::autoAvoidsAndLeavesDeadNodes()
     QVERIFY(tunnel.autoRoute());
     QTRY_VERIFY(!tunnel.selectedProxy().isEmpty());
     QVERIFY(tunnel.selectedProxy() != kVipDead);
-    QVERIFY(m_world.fetchThroughProxy() > 0);
+    QVERIFY(fetchThroughProxy(m_world.origin) > 0);
 
     // The node in use dies: within one interval new connections go through another.
     const QString first = tunnel.selectedProxy();
@@ -100,7 +100,7 @@ void FailoverTest::autoAvoidsAndLeavesDeadNodes()
     qint64 fetched = -1;
     while (fetched <= 0 && sinceDeath.elapsed() < kIntervalMs + 1000) {
         QTest::qWait(100);
-        fetched = m_world.fetchThroughProxy(2);
+        fetched = fetchThroughProxy(m_world.origin, 2);
     }
     QVERIFY2(fetched > 0,
         qPrintable(QStringLiteral("no way through after %1 ms").arg(sinceDeath.elapsed())));
@@ -126,14 +126,14 @@ void FailoverTest::countryWithoutAnswer()
     m_world.kill(kJapan2);
     tunnel.retryConnection();
     QTRY_VERIFY_WITH_TIMEOUT(!tunnel.nodeResponding(), 10000);
-    QVERIFY(m_world.fetchThroughProxy(2) < 0);
+    QVERIFY(fetchThroughProxy(m_world.origin, 2) < 0);
 
     // One is back: the retry finds it.
     QVERIFY(m_world.revive(kJapan2));
     tunnel.retryConnection();
     QTRY_VERIFY_WITH_TIMEOUT(tunnel.nodeResponding(), 10000);
     QTRY_COMPARE(tunnel.selectedProxy(), kJapan2);
-    QVERIFY(m_world.fetchThroughProxy() > 0);
+    QVERIFY(fetchThroughProxy(m_world.origin) > 0);
 }
 
 QTEST_GUILESS_MAIN(FailoverTest)

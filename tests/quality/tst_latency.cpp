@@ -123,7 +123,7 @@ void LatencyTest::connectStopsTheProbe()
     m_client->tunnel.ToggleConnection();
     QVERIFY(m_client->tunnel.isConnected());
     QVERIFY(!m_client->latency.testing());
-    QVERIFY(m_world.fetchThroughProxy() > 0);
+    QVERIFY(fetchThroughProxy(m_world.origin) > 0);
 }
 
 void LatencyTest::throughTheTunnel()

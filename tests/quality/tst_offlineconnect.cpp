@@ -95,7 +95,7 @@ void OfflineConnectTest::startWithoutPanel()
     QVERIFY(client.tunnel.selectSubscription(m_url));
     client.tunnel.ToggleConnection();
     QVERIFY(client.tunnel.isConnected());
-    QVERIFY(m_world.fetchThroughProxy() > 0);
+    QVERIFY(fetchThroughProxy(m_world.origin) > 0);
 
     // The panel is back: the next retry brings fresh data, without the user doing anything.
     if (outage == QLatin1String("stopped")) {

@@ -59,7 +59,7 @@ void TrafficTest::totalsMatchCurl()
     const QMetaObject::Connection sampling = connect(&traffic, &TrafficMonitor::trafficChanged,
         this, [&] { fastest = moving ? qMax(fastest, traffic.downloadSpeed()) : fastest; });
     for (int i = 0; i < downloads; ++i) {
-        const qint64 bytes = m_world.fetchThroughProxy();
+        const qint64 bytes = fetchThroughProxy(m_world.origin);
         QVERIFY(bytes > 0);
         m_moved += double(bytes);
     }

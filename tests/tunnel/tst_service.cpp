@@ -103,9 +103,7 @@ void ServiceTest::selectSubscriptionWritesConfig()
     QVERIFY(tunnel->selectSubscription(kSubscription));
     QCOMPARE(signalsSeen.count("proxyTagsChanged"), 1);
     QCOMPARE(tunnel->proxyTags(), QList<QString>({"HK-01", "JP-02"}));
-
-    QCOMPARE(writtenConfig(*tunnel).value("experimental").toObject().value("clash_api").toObject(),
-        QJsonObject({{"external_controller", "127.0.0.1:9090"}, {"secret", tunnel->secret()}}));
+    // The control API with that secret is the engine suite's: it drives the selector through it.
     // Auto and each country as latency test groups ahead of the nodes; measured latencies put
     // the answering nodes first.
     LatencyTable latency;
@@ -134,14 +132,12 @@ void ServiceTest::connectAndDisconnect()
     QVERIFY(tunnel->selectSubscription(kSubscription));
     QVERIFY(tunnel->selectProxyAuto("JP-02"));
     SignalRecorder signalsSeen(tunnel.get());
-    LogCapture log;
 
     // No remembered node: nothing is pushed.
     tunnel->ToggleConnection();
     QVERIFY(tunnel->isConnected());
     QCOMPARE(signalsSeen.emitted(), QStringList({"isConnectedChanged()", "engineStarting()"}));
     QCOMPARE(m_selection.calls.last(), "default " + kSubscription + " 2");
-    QCOMPARE(LogCapture::count("[Service][Connected]: Connected"), 1);
 
     qputenv("QIVRO_STANDIN_STOP", "still running");
     tunnel->ToggleConnection();
@@ -152,7 +148,6 @@ void ServiceTest::connectAndDisconnect()
     QVERIFY(!tunnel->isConnected());
     QVERIFY(tunnel->proxyTags().isEmpty() && tunnel->selectedProxy().isEmpty());
     QCOMPARE(tunnel->selectedSubscription(), kSubscription);
-    QCOMPARE(LogCapture::count("[Service][Disconnected]: Disconnected"), 1);
 }
 
 void ServiceTest::startFailureChangesNothing_data()
