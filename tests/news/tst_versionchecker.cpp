@@ -1,13 +1,10 @@
 // The version gate: version arithmetic, and every way a check against the development panel's
 // version file ends, the failed ones included (the gate fails open).
 #include "main/startup.h"
-#include "network/deployment.h"
 #include "panel/versionchecker.h"
-#include "testpanel.h"
+#include "panelsuite.h"
 
 #include <QJsonValue>
-#include <QSignalSpy>
-#include <QTest>
 #include <QTimer>
 
 namespace {
@@ -27,13 +24,11 @@ public:
 
 } // namespace
 
-class VersionCheckerTest : public QObject
+class VersionCheckerTest : public PanelSuite
 {
     Q_OBJECT
 
 private:
-    TestPanel m_panel;
-
     bool serve(const QJsonValue &minVersion, const QString &updateUrl = {})
     {
         QJsonObject file {{"update_url", updateUrl}};
@@ -43,8 +38,6 @@ private:
     }
 
 private slots:
-    void initTestCase();
-    void init() { QVERIFY2(m_panel.reset(), qPrintable(m_panel.lastError())); }
     void compareVersions_data();
     void compareVersions();
     void check_data();
@@ -52,13 +45,6 @@ private slots:
     void secondCallWhileChecking();
     void tunResumeOnRealGate();
 };
-
-void VersionCheckerTest::initTestCase()
-{
-    QVERIFY2(m_panel.start(), qPrintable(m_panel.lastError()));
-    m_panel.exportClientEnvironment();
-    QVERIFY(Deployment::trustExtraCaCertificate());
-}
 
 void VersionCheckerTest::compareVersions_data()
 {
