@@ -224,8 +224,7 @@ bool TestPanel::adminPost(const QString &path, const QJsonObject &body)
 bool TestPanel::setFault(const QString &path, const Fault &fault)
 {
     QJsonObject body {{"path", path}, {"status", fault.status}, {"delay_ms", fault.delayMs},
-        {"never", fault.neverAnswer}, {"times", fault.times},
-        {"method", QString::fromLatin1(fault.method)}};
+        {"times", fault.times}, {"method", QString::fromLatin1(fault.method)}};
     if (fault.msg)
         body.insert("msg", *fault.msg);
     if (!fault.data.isEmpty())

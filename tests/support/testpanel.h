@@ -39,7 +39,6 @@ public:
         QJsonObject data; // set these members of the reply's data (the endpoint still runs)
         QString body; // "malformed", "non-object" or "empty" instead of the real body
         int delayMs = 0; // answer this much later
-        bool neverAnswer = false; // keep the connection open and say nothing
         int times = 0; // apply to this many requests only; 0: until cleared
         QByteArray method; // only for this method; empty: any
     };
