@@ -60,8 +60,9 @@ protected:
 protected slots:
     void initTestCase()
     {
-        QVERIFY2(startClientPanel(m_panel, m_settingsDir, m_organisation),
-            qPrintable(m_panel.lastError()));
+        QVERIFY(m_settingsDir.isValid());
+        useTestProfile(m_organisation, m_settingsDir.path());
+        QVERIFY2(m_panel.start() && pointClientAt(m_panel), qPrintable(m_panel.lastError()));
     }
     void init() { QVERIFY2(m_panel.reset(), qPrintable(m_panel.lastError())); }
 
