@@ -283,11 +283,11 @@ void StoreHandlerTest::renewal()
     const QHash<QString, qint64> expiries {
         {"past", now - 86400}, {"future", now + 2592000}, {"futureMs", (now + 2592000) * 1000}};
     QList<int> ids;
-    for (const QString &spec : held) {
-        const QString expiry = spec.section('@', 1).remove('!');
+    for (const QString &entry : held) {
+        const QString expiry = entry.section('@', 1).remove('!');
         ids.append(m_panel
-                       .grantSubscription(email, spec.section('@', 0, 0).toInt(),
-                           expiries.value(expiry, expiry.toLongLong()), spec.endsWith('!'))["id"]
+                       .grantSubscription(email, entry.section('@', 0, 0).toInt(),
+                           expiries.value(expiry, expiry.toLongLong()), entry.endsWith('!'))["id"]
                        .toInt());
         QVERIFY(ids.last() > 0);
     }
