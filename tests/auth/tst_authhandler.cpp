@@ -1,23 +1,15 @@
 // The session against the development panel over HTTPS: what each path leaves signed in and on
 // disk, and what it asks the panel.
-#include "clientprofile.h"
-#include "network/apiendpoints.h"
 #include "network/deployment.h"
 #include "panel/authhandler.h"
-#include "testpanel.h"
+#include "panelsuite.h"
 
-#include <QCoreApplication>
+#include <QDateTime>
 #include <QFile>
-#include <QJsonDocument>
 #include <QSettings>
-#include <QSignalSpy>
-#include <QStandardPaths>
-#include <QTemporaryDir>
-#include <QTest>
 
 namespace {
 
-const QString kPassword = QStringLiteral("correct-horse-1");
 const QString kWrong = QStringLiteral("wrong-password-1");
 const QString kLogin = QStringLiteral("/v1/auth/login");
 const QString kUserInfo = QStringLiteral("/v1/public/user/info");
@@ -61,36 +53,13 @@ QString expiredToken()
     return "eyJhbGciOiJIUzI1NiJ9." + QString::fromLatin1(payload) + ".c2ln";
 }
 
-QJsonObject sentBody(TestPanel &panel, const QString &path)
-{
-    return QJsonDocument::fromJson(
-        panel.lastRequest(path).value(QStringLiteral("body")).toString().toUtf8())
-        .object();
-}
-
 } // namespace
 
-class AuthHandlerTest : public QObject
+class AuthHandlerTest : public PanelSuite
 {
     Q_OBJECT
 
-private:
-    TestPanel m_panel;
-    QTemporaryDir m_settingsDir;
-    int m_accounts = 0;
-
-    QString newAccount(QString *referCode = nullptr)
-    {
-        const QString email = QStringLiteral("user%1@example.test").arg(++m_accounts);
-        const QJsonObject user = m_panel.createUser(email, kPassword, 1234, 250);
-        if (referCode)
-            *referCode = user.value(QStringLiteral("refer_code")).toString();
-        return email;
-    }
-    QString freshAddress() { return QStringLiteral("new%1@example.test").arg(++m_accounts); }
-
 private slots:
-    void initTestCase();
     void init();
     void initializeSession_data();
     void initializeSession();
@@ -102,14 +71,9 @@ private slots:
     void legacyCopies();
 };
 
-void AuthHandlerTest::initTestCase()
-{
-    QVERIFY2(startClientPanel(m_panel, m_settingsDir, kOwn), qPrintable(m_panel.lastError()));
-}
-
 void AuthHandlerTest::init()
 {
-    QVERIFY2(m_panel.reset(), qPrintable(m_panel.lastError()));
+    PanelSuite::init();
     storeAuth({});
 }
 
@@ -117,8 +81,7 @@ void AuthHandlerTest::initializeSession_data()
 {
     QTest::addColumn<QString>("token"); // what is stored: none, expired, valid, revoked
     QTest::addColumn<QString>("password");
-    // "info" or "login", then a status, a body kind or "msg:<text>" (once each), or "drop"
-    // (until cleared).
+    // "info" or "login", then a status, a body kind or "msg:<text>", once each.
     QTest::addColumn<QStringList>("faults");
     QTest::addColumn<bool>("restored");
     QTest::addColumn<QString>("disk"); // kept, renewed, empty
@@ -155,8 +118,8 @@ void AuthHandlerTest::initializeSession()
     QFETCH(QString, disk);
     QFETCH(int, logins);
 
-    QString referCode;
-    const QString email = newAccount(&referCode);
+    QJsonObject user;
+    const QString email = newAccount(1234, 250, &user);
     QVariantMap stored {{"email", email}, {"tokenExpiresAt", "0"}}; // 0: read from the token
     if (token == QLatin1String("expired"))
         stored.insert("token", expiredToken());
@@ -173,8 +136,7 @@ void AuthHandlerTest::initializeSession()
         const QString where = fault.section(QLatin1Char(' '), 0, 0);
         const QString kind = fault.section(QLatin1Char(' '), 1);
         infoFaulty = infoFaulty || where == QLatin1String("info");
-        QVERIFY(m_panel.setFault(where == QLatin1String("info") ? kUserInfo : kLogin, kind,
-            kind == QLatin1String("drop") ? 0 : 1));
+        QVERIFY(m_panel.setFault(where == QLatin1String("info") ? kUserInfo : kLogin, kind, 1));
     }
 
     AuthHandler auth;
@@ -190,7 +152,7 @@ void AuthHandlerTest::initializeSession()
     // The figures come with a validation that went through.
     if (restored && !infoFaulty && (faults.isEmpty() || disk == QLatin1String("renewed"))) {
         QCOMPARE(auth.userBalance() + auth.userGiftAmount(), 12.34 + 2.5);
-        QCOMPARE(auth.userReferCode(), referCode);
+        QCOMPARE(auth.userReferCode(), user["refer_code"].toString());
     }
 
     const QVariantMap now = storedAuth();
@@ -273,7 +235,7 @@ void AuthHandlerTest::loginFailures()
 // Refused steps go back one step and stay retryable; the account is made once a code is verified.
 void AuthHandlerTest::registration()
 {
-    const QString email = freshAddress();
+    const QString email = QStringLiteral("new@example.test");
     AuthHandler auth;
     QList<State> states;
     connect(&auth, &AuthHandler::registrationStateChanged, this,
@@ -294,7 +256,7 @@ void AuthHandlerTest::registration()
     // Without a verified code an empty one goes out.
     auth.registerAccount(email, kPassword, QStringLiteral("NOSUCHCODE"));
     QCOMPARE(registerFailed.last().first().toString(), QStringLiteral("Verification code error"));
-    const QJsonObject body = sentBody(m_panel, kRegister);
+    const QJsonObject body = sentBody(kRegister);
     QCOMPARE(body.value("code").toString(), QString());
     QCOMPARE(body.value("invite").toString(), QStringLiteral("NOSUCHCODE"));
     QCOMPARE(storedAuth(), QVariantMap());

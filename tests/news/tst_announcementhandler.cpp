@@ -1,25 +1,15 @@
 // Announcements against the development panel over HTTPS: which ones each list keeps and in
 // what order, the automatic pop-up fetch after a sign-in, and the lists on sign-out.
-#include "clientprofile.h"
-#include "network/apiendpoints.h"
-#include "network/deployment.h"
 #include "panel/announcementhandler.h"
 #include "panel/authhandler.h"
-#include "testpanel.h"
+#include "panelsuite.h"
 
-#include <QCoreApplication>
-#include <QSettings>
-#include <QSignalSpy>
-#include <QStandardPaths>
-#include <QTemporaryDir>
-#include <QTest>
 #include <QTimer>
 
 namespace {
 
 const QString kList = QStringLiteral("/v1/public/announcement/list");
 const QString kEmail = QStringLiteral("reader@example.test");
-const QString kPassword = QStringLiteral("news-reader-1");
 
 // The titles of this suite's announcements, in list order; the panel brings some of its own.
 QString titles(const AnnouncementHandler &news, bool popup)
@@ -38,17 +28,12 @@ QString titles(const AnnouncementHandler &news, bool popup)
 
 } // namespace
 
-class AnnouncementHandlerTest : public QObject
+class AnnouncementHandlerTest : public PanelSuite
 {
     Q_OBJECT
 
-private:
-    TestPanel m_panel;
-    QTemporaryDir m_settingsDir;
-
 private slots:
     void initTestCase();
-    void init() { QVERIFY2(m_panel.reset(), qPrintable(m_panel.lastError())); }
     void filteringAndOrder();
     void oneRequestAtATime();
     void signOutEmptiesLists();
@@ -58,7 +43,7 @@ private slots:
 
 void AnnouncementHandlerTest::initTestCase()
 {
-    QVERIFY2(startClientPanel(m_panel, m_settingsDir), qPrintable(m_panel.lastError()));
+    PanelSuite::initTestCase();
     QVERIFY(!m_panel.createUser(kEmail, kPassword).isEmpty());
 
     // Added oldest first; the panel lists the newest first: A, P, B, H, C, D.

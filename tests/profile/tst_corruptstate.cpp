@@ -2,24 +2,19 @@
 // and an INI file that cannot be parsed. Each is kept aside, started afresh and logged; the
 // client then works as on a first start.
 #include "base/secretstore.h"
-#include "clientprofile.h"
 #include "database/databasehandler.h"
 #include "main/startup.h"
 #include "panel/authhandler.h"
 #include "panel/subscribehandler.h"
+#include "panelsuite.h"
 #include "subscription/subscriptionhandler.h"
-#include "testpanel.h"
 #include "tunneltest.h" // LogCapture
 
 #include <QDir>
 #include <QFile>
-#include <QJsonDocument>
-#include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QStandardPaths>
-#include <QTemporaryDir>
-#include <QTest>
 
 namespace {
 
@@ -62,7 +57,7 @@ QStringList corruptCopies(const QString &path)
 
 } // namespace
 
-class CorruptStateTest : public QObject
+class CorruptStateTest : public PanelSuite
 {
     Q_OBJECT
 
@@ -73,16 +68,13 @@ private slots:
     void settings();
 
 private:
-    QTemporaryDir m_settingsDir;
-    TestPanel m_panel;
-    QString m_email = QStringLiteral("corrupt@example.test");
-    QString m_password = QStringLiteral("correct-horse-3");
+    QString m_email;
 };
 
 void CorruptStateTest::initTestCase()
 {
-    QVERIFY2(startClientPanel(m_panel, m_settingsDir), qPrintable(m_panel.lastError()));
-    QVERIFY(!m_panel.createUser(m_email, m_password).isEmpty());
+    PanelSuite::initTestCase();
+    m_email = newAccount();
     QVERIFY(!m_panel.grantSubscription(m_email, 1).isEmpty());
 }
 
@@ -142,7 +134,7 @@ void CorruptStateTest::database()
     store.loadFromDatabase();
     QCOMPARE(store.subscriptionNames().contains(QStringLiteral("kept")), !keptAside);
     AuthHandler auth;
-    QVERIFY(auth.login(m_email, m_password));
+    QVERIFY(auth.login(m_email, kPassword));
     SubscribeHandler subscribe(&auth, &store);
     QVERIFY(subscribe.fetchNodes());
     SubscriptionHandler restarted(database);

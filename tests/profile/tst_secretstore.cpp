@@ -1,20 +1,16 @@
 // Where secrets end up: in the credential store where one runs (QIVRO_TEST_KEYRING=1, a private
 // keyring), in the INI file with one warning where none does. Every case holds in both runs.
 #include "base/secretstore.h"
-#include "clientprofile.h"
 #include "panel/authhandler.h"
+#include "panelsuite.h"
 #include "service/lansharing.h"
 #include "service/service.h"
-#include "testpanel.h"
 #include "tunneltest.h" // LogCapture
 
 #include <QFile>
 #include <QProcess>
 #include <QSettings>
-#include <QSignalSpy>
 #include <QStandardPaths>
-#include <QTemporaryDir>
-#include <QTest>
 
 namespace {
 
@@ -41,7 +37,7 @@ QString storedInKeyring(const QString &key)
 
 } // namespace
 
-class SecretStoreTest : public QObject
+class SecretStoreTest : public PanelSuite
 {
     Q_OBJECT
 
@@ -56,14 +52,11 @@ private:
     void expectStored(const QString &key, const QString &value);
 
     const bool m_keyring = qEnvironmentVariableIntValue("QIVRO_TEST_KEYRING") == 1;
-    QTemporaryDir m_settingsDir;
-    TestPanel m_panel;
 };
 
 void SecretStoreTest::initTestCase()
 {
-    QVERIFY(m_settingsDir.isValid());
-    useTestProfile(QStringLiteral("qivro"), m_settingsDir.path());
+    PanelSuite::initTestCase();
     if (m_keyring)
         QVERIFY2(!QStandardPaths::findExecutable(QStringLiteral("secret-tool")).isEmpty(),
             "secret-tool (libsecret-tools) is needed to look into the keyring");
@@ -127,11 +120,7 @@ void SecretStoreTest::secrets()
 // The program's own secrets: the control secret, the LAN sharing login and the session.
 void SecretStoreTest::programSecrets()
 {
-    QVERIFY2(m_panel.start(), qPrintable(m_panel.lastError()));
-    QVERIFY(pointClientAt(m_panel));
-    const QString email = QStringLiteral("keyring@example.test");
-    const QString password = QStringLiteral("correct-horse-2");
-    QVERIFY(!m_panel.createUser(email, password).isEmpty());
+    const QString email = newAccount();
 
     // An older build's control secret is kept, and moves.
     const QString secret(64, QLatin1Char('c'));
@@ -150,8 +139,8 @@ void SecretStoreTest::programSecrets()
     expectStored(QStringLiteral("Service/lanPassword"), first.password());
 
     AuthHandler auth;
-    QVERIFY(auth.login(email, password));
-    expectStored(QStringLiteral("Auth/password"), password);
+    QVERIFY(auth.login(email, kPassword));
+    expectStored(QStringLiteral("Auth/password"), kPassword);
     expectStored(QStringLiteral("Auth/token"), auth.authToken());
 
     AuthHandler restarted;

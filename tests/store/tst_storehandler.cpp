@@ -1,19 +1,14 @@
 // The store against the development panel over HTTPS: caches and who empties them, payment
 // methods and their names, icon addresses, price previews, purchase versus renewal, checkout,
 // the order-status latch, and what failures report and leave in place.
-#include "clientprofile.h"
 #include "panel/authhandler.h"
 #include "panel/iconaddress.h"
 #include "panel/storehandler.h"
 #include "panel/subscribehandler.h"
-#include "testpanel.h"
+#include "panelsuite.h"
 
 #include <QDateTime>
-#include <QJsonDocument>
 #include <QSettings>
-#include <QSignalSpy>
-#include <QTemporaryDir>
-#include <QTest>
 #include <QTimer>
 
 #include <utility>
@@ -28,19 +23,9 @@ const QString kPurchase = QStringLiteral("/v1/public/order/purchase");
 const QString kRenewal = QStringLiteral("/v1/public/order/renewal");
 const QString kCheckout = QStringLiteral("/v1/public/portal/order/checkout");
 const QString kDetail = QStringLiteral("/v1/public/order/detail");
-const QString kPassword = QStringLiteral("store-buyer-1");
-const char *const kAuthExpired = "Authentication expired, please log in again";
 // Seeded: plan 1 Basic; payment methods 1 balance, 2 test card, 3 test wallet.
 constexpr int kBasic = 1;
 constexpr int kCard = 2;
-
-QStringList texts(const QSignalSpy &spy)
-{
-    QStringList out;
-    for (const QList<QVariant> &signal : spy)
-        out.append(signal.at(0).toString());
-    return out;
-}
 
 QStringList unlessEmpty(const QString &text)
 {
@@ -49,23 +34,16 @@ QStringList unlessEmpty(const QString &text)
 
 } // namespace
 
-class StoreHandlerTest : public QObject
+// Each case buys with an account of its own, so that held subscriptions and orders of other
+// cases do not count.
+class StoreHandlerTest : public PanelSuite
 {
     Q_OBJECT
 
 private:
-    TestPanel m_panel;
-    QTemporaryDir m_settingsDir;
     QJsonObject m_seededSite;
     int m_addedMethod = 0;
-    int m_accounts = 0;
 
-    // A fresh account, so that held subscriptions and orders of other cases do not count.
-    QString newAccount(qint64 balance = 0)
-    {
-        const QString email = QStringLiteral("buyer%1@example.test").arg(++m_accounts);
-        return m_panel.createUser(email, kPassword, balance).isEmpty() ? QString() : email;
-    }
     static QString placeOrder(StoreHandler &store, int paymentId)
     {
         QSignalSpy created(&store, &StoreHandler::orderCreated);
@@ -75,10 +53,8 @@ private:
 
 private slots:
     void initTestCase();
-    void init() { QVERIFY2(m_panel.reset(), qPrintable(m_panel.lastError())); }
     void cleanup();
     void caches();
-    void refreshAfterNodeFetch();
     void paymentMethods_data();
     void paymentMethods();
     void iconAddresses();
@@ -96,7 +72,7 @@ private slots:
 
 void StoreHandlerTest::initTestCase()
 {
-    QVERIFY2(startClientPanel(m_panel, m_settingsDir), qPrintable(m_panel.lastError()));
+    PanelSuite::initTestCase();
     m_seededSite = m_panel.admin("GET", QStringLiteral("/admin/state"))["site"].toObject();
     QVERIFY(!m_seededSite.isEmpty());
 }
@@ -111,24 +87,32 @@ void StoreHandlerTest::cleanup()
     QSettings().remove(QStringLiteral("Language"));
 }
 
-// Each list is asked for once while fresh. Signing out empties the account's lists, in this
-// order; the site configuration belongs to nobody and stays, so a new session asks again for the
-// account's lists only.
+// A node fetch refreshes the store afterwards, queued; each list is then asked for once while
+// fresh. Signing out empties the account's lists, in this order; the site configuration belongs
+// to nobody and stays, so a new session asks again for the account's lists only.
 void StoreHandlerTest::caches()
 {
     const QString email = newAccount();
     AuthHandler auth;
-    StoreHandler store(&auth, nullptr);
+    SubscribeHandler nodes(&auth, nullptr);
+    StoreHandler store(&auth, &nodes);
     QVERIFY(auth.login(email, kPassword));
     QJsonObject site = m_seededSite;
     site["currency"] = QJsonObject {{"currency_unit", "EUR"}, {"currency_symbol", "€"}};
-    QVERIFY(m_panel.configure({{"site", site}}));
+    QVERIFY(m_panel.configure({{"site", site}}) && m_panel.resetCounters());
+    QSignalSpy refreshed(&store, &StoreHandler::paymentMethodsChanged);
+    emit nodes.nodesFetched();
+    QVERIFY(!store.isLoading()); // nothing runs inside the node fetch's signal
+    QVERIFY(refreshed.wait());
+    QStringList paths;
+    for (const QJsonValue &request : m_panel.requests())
+        paths.append(request["path"].toString());
+    QCOMPARE(paths, QStringList({kSite, kList, kMethods}));
     const auto fetchAll = [&] {
         return store.fetchSiteConfig() && store.fetchSubscriptions() && store.fetchPaymentMethods();
     };
-    QVERIFY(fetchAll() && fetchAll());
-    for (const QString &path : {kSite, kList, kMethods})
-        QVERIFY2(m_panel.requestCount(path) == 1, qPrintable(path));
+    QVERIFY(fetchAll());
+    QCOMPARE(m_panel.requests().size(), 3);
     // The site configuration is public: no token travels with it.
     QCOMPARE(m_panel.lastRequest(kSite).value("headers")["authorization"].toString(), QString());
     QVERIFY(store.fetchOrderPreview(kBasic, 1, kCard));
@@ -159,33 +143,16 @@ void StoreHandlerTest::caches()
     }
 }
 
-void StoreHandlerTest::refreshAfterNodeFetch()
-{
-    AuthHandler auth;
-    SubscribeHandler nodes(&auth, nullptr);
-    StoreHandler store(&auth, &nodes);
-    QVERIFY(auth.login(newAccount(), kPassword));
-    QVERIFY(m_panel.resetCounters());
-    QSignalSpy methods(&store, &StoreHandler::paymentMethodsChanged);
-    emit nodes.nodesFetched();
-    QVERIFY(!store.isLoading()); // queued: nothing runs inside the node fetch's signal
-    QVERIFY(methods.wait());
-    QStringList paths;
-    for (const QJsonValue &request : m_panel.requests())
-        paths.append(request["path"].toString());
-    QCOMPARE(paths, QStringList({kSite, kList, kMethods}));
-}
-
 void StoreHandlerTest::paymentMethods_data()
 {
     QTest::addColumn<QList<int>>("disabled");
     QTest::addColumn<bool>("addBalance"); // an extra method named and of platform "Balance"
     QTest::addColumn<QStringList>("names");
     QTest::addColumn<bool>("balance");
-    const QStringList english {"Test card", "Test wallet"};
-    QTest::newRow("en") << QList<int>() << false << english << true;
+    // The seeded list itself is what the store road shows.
     QTest::newRow("only Balance") << QList<int> {1, 2, 3} << true << QStringList() << true;
-    QTest::newRow("no balance") << QList<int> {1} << false << english << false;
+    QTest::newRow("no balance") << QList<int> {1} << false
+                                << QStringList {"Test card", "Test wallet"} << false;
 }
 
 void StoreHandlerTest::paymentMethods()
@@ -246,24 +213,19 @@ void StoreHandlerTest::previews_data()
 {
     QTest::addColumn<bool>("background"); // fetchOrderPreview, else preCreateOrder
     QTest::addColumn<QList<int>>("choice"); // plan, quantity, payment method, calls
-    QTest::addColumn<QString>("coupon");
     QTest::addColumn<bool>("result");
     QTest::addColumn<int>("requests");
     QTest::addColumn<int>("revisions");
-    QTest::newRow("preview twice")
-        << true << QList<int> {kBasic, 3, kCard, 2} << "" << true << 1 << 1;
-    QTest::newRow("preview of nothing") << true << QList<int> {5, 0, 2, 1} << "" << false << 0 << 0;
-    QTest::newRow("price twice") << false << QList<int> {kBasic, 3, kCard, 2} << "" << true << 2
-                                 << 2;
-    QTest::newRow("price with coupon")
-        << false << QList<int> {kBasic, 3, kCard, 1} << "WELCOME10" << true << 1 << 0;
+    // The price with a coupon is the store road's.
+    QTest::newRow("preview twice") << true << QList<int> {kBasic, 3, kCard, 2} << true << 1 << 1;
+    QTest::newRow("preview of nothing") << true << QList<int> {5, 0, 2, 1} << false << 0 << 0;
+    QTest::newRow("price twice") << false << QList<int> {kBasic, 3, kCard, 2} << true << 2 << 2;
 }
 
 void StoreHandlerTest::previews()
 {
     QFETCH(bool, background);
     QFETCH(QList<int>, choice);
-    QFETCH(QString, coupon);
     QFETCH(bool, result);
     QFETCH(int, requests);
     QFETCH(int, revisions);
@@ -275,16 +237,15 @@ void StoreHandlerTest::previews()
     QSignalSpy revised(&store, &StoreHandler::orderPreviewChanged);
     for (int i = 0; i < choice[3]; ++i)
         QCOMPARE(background ? store.fetchOrderPreview(choice[0], choice[1], choice[2])
-                            : store.preCreateOrder(choice[0], choice[1], choice[2], coupon),
+                            : store.preCreateOrder(choice[0], choice[1], choice[2], QString()),
             result);
     QCOMPARE(m_panel.requestCount(kPre), requests);
     QCOMPARE(store.orderPreviewRevision(), revisions);
     QCOMPARE(revised.size(), revisions);
 
     // The panel's own price for the same choice.
-    QJsonObject body {{"subscribe_id", choice[0]}, {"quantity", choice[1]}, {"payment", choice[2]}};
-    if (!coupon.isEmpty())
-        body.insert("coupon", coupon);
+    const QJsonObject body {
+        {"subscribe_id", choice[0]}, {"quantity", choice[1]}, {"payment", choice[2]}};
     const double amount = m_panel.call("POST", kPre, body, auth.authToken().toUtf8())["data"]
                               .toObject()["amount"]
                               .toDouble()
@@ -322,11 +283,11 @@ void StoreHandlerTest::renewal()
     const QHash<QString, qint64> expiries {
         {"past", now - 86400}, {"future", now + 2592000}, {"futureMs", (now + 2592000) * 1000}};
     QList<int> ids;
-    for (const QString &spec : held) {
-        const QString expiry = spec.section('@', 1).remove('!');
+    for (const QString &entry : held) {
+        const QString expiry = entry.section('@', 1).remove('!');
         ids.append(m_panel
-                       .grantSubscription(email, spec.section('@', 0, 0).toInt(),
-                           expiries.value(expiry, expiry.toLongLong()), spec.endsWith('!'))["id"]
+                       .grantSubscription(email, entry.section('@', 0, 0).toInt(),
+                           expiries.value(expiry, expiry.toLongLong()), entry.endsWith('!'))["id"]
                        .toInt());
         QVERIFY(ids.last() > 0);
     }
@@ -347,12 +308,11 @@ void StoreHandlerTest::renewal()
 
 void StoreHandlerTest::checkout_data()
 {
-    QTest::addColumn<int>("payment"); // -1: createBalanceOrder
+    // A payment page by card and a balance order are the store road's.
+    QTest::addColumn<int>("payment");
     QTest::addColumn<QJsonObject>("patch"); // members the panel's reply data gets instead
-    QTest::addColumn<QString>("outcome"); // "page", "balance", or the reported error
-    QTest::newRow("payment page") << kCard << QJsonObject() << "page";
+    QTest::addColumn<QString>("outcome"); // "balance", or the reported error
     QTest::newRow("balance") << 1 << QJsonObject() << "balance";
-    QTest::newRow("balance order") << -1 << QJsonObject() << "balance";
     QTest::newRow("balance, empty address")
         << kCard << QJsonObject {{"type", "balance"}, {"checkout_url", ""}} << "balance";
     QTest::newRow("not a web page") << kCard << QJsonObject {{"checkout_url", "file:///etc/passwd"}}
@@ -368,11 +328,9 @@ void StoreHandlerTest::checkout()
     StoreHandler store(&auth, nullptr);
     QVERIFY(auth.login(newAccount(100000), kPassword));
     QSignalSpy created(&store, &StoreHandler::orderCreated);
-    QVERIFY(
-        payment < 0 ? store.createBalanceOrder(kBasic, 1) : store.createOrder(kBasic, 1, payment));
+    QVERIFY(store.createOrder(kBasic, 1, payment));
     const QString orderNo = created.value(0).value(0).toString();
-    const QString body = m_panel.lastRequest(kPurchase)["body"].toString();
-    QCOMPARE(QJsonDocument::fromJson(body.toUtf8())["payment"].toInt(), qMax(payment, 1));
+    QCOMPARE(sentBody(kPurchase)["payment"].toInt(), payment);
     TestPanel::Fault fault;
     fault.data = patch;
     QVERIFY(patch.isEmpty() || m_panel.setFault(kCheckout, fault));
@@ -380,14 +338,13 @@ void StoreHandlerTest::checkout()
     QSignalSpy page(&store, &StoreHandler::checkoutReady);
     QSignalSpy balance(&store, &StoreHandler::balanceCheckoutCompleted);
     QSignalSpy failed(&store, &StoreHandler::operationFailed);
-    const bool paid = outcome == "page" || outcome == "balance";
+    const bool paid = outcome == "balance";
     QCOMPARE(store.checkoutOrder(orderNo), paid);
     const QString sent = QStringLiteral(R"({"orderNo":"%1","returnUrl":"%2"})")
                              .arg(orderNo, QStringLiteral("https://") + m_panel.host());
     QCOMPARE(m_panel.lastRequest(kCheckout)["body"].toString(), sent);
-    QCOMPARE(texts(page),
-        outcome == "page" ? unlessEmpty(m_panel.url("/pay/" + orderNo).toString()) : QStringList());
-    QCOMPARE(texts(balance), outcome == "balance" ? unlessEmpty(orderNo) : QStringList());
+    QCOMPARE(page.size(), 0);
+    QCOMPARE(texts(balance), paid ? unlessEmpty(orderNo) : QStringList());
     QCOMPARE(texts(failed), paid ? QStringList() : unlessEmpty(outcome));
     QVERIFY(!store.isLoading());
 }
@@ -465,18 +422,13 @@ void StoreHandlerTest::listFaults_data()
     QTest::addColumn<QString>("fault");
     QTest::addColumn<QString>("catalogueError");
     QTest::addColumn<QString>("methodsError");
-    const struct
-    {
-        const char *fault, *catalogue, *methods;
-    } cases[] = {
-        {"malformed", "Failed to fetch subscriptions", "Failed to fetch payment methods"},
-        {"msg:Store closed", "Store closed", "Store closed"},
-        {"auth:http-401", kAuthExpired, kAuthExpired},
-        {"recovered", "", ""},
+    const auto row = [](const char *fault, const QString &catalogue, const QString &methods) {
+        QTest::newRow(fault) << fault << catalogue << methods;
     };
-    for (const auto &c : cases)
-        QTest::newRow(c.fault) << c.fault << QString::fromUtf8(c.catalogue)
-                               << QString::fromUtf8(c.methods);
+    row("malformed", "Failed to fetch subscriptions", "Failed to fetch payment methods");
+    row("msg:Store closed", "Store closed", "Store closed");
+    row("auth:http-401", kAuthExpired, kAuthExpired);
+    row("recovered", "", "");
 }
 
 void StoreHandlerTest::listFaults()

@@ -1,37 +1,27 @@
 // Subscriptions against the development panel over HTTPS, downloaded into a real local store:
 // which ones are kept, what a failure leaves behind, the auth-failure recovery, the free plan
 // and the clusters read back from the store.
-#include "clientprofile.h"
 #include "database/databasehandler.h"
 #include "network/apiendpoints.h"
-#include "network/deployment.h"
 #include "panel/authhandler.h"
 #include "panel/subscribehandler.h"
+#include "panelsuite.h"
 #include "subscription/subscriptionhandler.h"
-#include "testpanel.h"
 
-#include <QCoreApplication>
 #include <QDateTime>
-#include <QSettings>
-#include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QStandardPaths>
-#include <QTemporaryDir>
-#include <QTest>
 #include <QTimer>
 
 #include <memory>
 
 namespace {
 
-const QString kPassword = QStringLiteral("subscriber-pass-1");
 const QString kUserSubscribe = QStringLiteral("/v1/public/user/subscribe");
 const QString kDownload = QStringLiteral("/api/subscribe");
 const QString kLogin = QStringLiteral("/v1/auth/login");
 const QString kClaim = QStringLiteral("/v1/public/subscribe/claim_free");
-const QString kAuthExpired = QStringLiteral("Authentication expired, please log in again");
 
 QString u(const char *text)
 {
@@ -52,18 +42,15 @@ struct Client
 
 } // namespace
 
-class SubscribeHandlerTest : public QObject
+class SubscribeHandlerTest : public PanelSuite
 {
     Q_OBJECT
 
 private:
-    TestPanel m_panel;
-    QTemporaryDir m_settingsDir;
     std::unique_ptr<DatabaseHandler> m_database;
     std::unique_ptr<SubscriptionHandler> m_store;
     int m_nodesPlan = 0;
     int m_emptyPlan = 0;
-    int m_users = 0;
     QString m_email; // of the last client()
 
     // A new account holding the given subscriptions ({plan, expire_time}), signed in unless
@@ -71,9 +58,9 @@ private:
     std::unique_ptr<Client> client(const QList<QPair<int, qint64>> &subscriptions = {},
         QStringList *tokens = nullptr, bool signIn = true)
     {
-        m_email = QStringLiteral("subscriber%1@example.test").arg(++m_users);
+        m_email = newAccount();
         auto session = std::make_unique<Client>(m_store.get());
-        if (m_panel.createUser(m_email, kPassword).isEmpty())
+        if (m_email.isEmpty())
             return {};
         for (const auto &[plan, expireTime] : subscriptions) {
             const QString token = grant(plan, expireTime);
@@ -115,7 +102,6 @@ private:
 
 private slots:
     void initTestCase();
-    void init() { QVERIFY2(m_panel.reset(), qPrintable(m_panel.lastError())); }
     void validity_data();
     void validity();
     void secondFetch_data();
@@ -129,7 +115,7 @@ private slots:
 
 void SubscribeHandlerTest::initTestCase()
 {
-    QVERIFY2(startClientPanel(m_panel, m_settingsDir), qPrintable(m_panel.lastError()));
+    PanelSuite::initTestCase();
     m_database = std::make_unique<DatabaseHandler>();
     QVERIFY(m_database->initializeDatabase());
     m_store = std::make_unique<SubscriptionHandler>(*m_database);
@@ -357,36 +343,28 @@ void SubscribeHandlerTest::claimFree()
     }
 }
 
+// The countries offered are the panel road's.
 void SubscribeHandlerTest::nodesAndClusters()
 {
     QStringList tokens;
     const auto c = client({{m_nodesPlan, 0}}, &tokens);
-    QVERIFY(c);
-    SubscribeHandler &handler = c->handler;
-    QVERIFY(handler.fetchNodes());
-
+    QVERIFY(c && c->handler.fetchNodes());
     const QString url = ApiEndpoints::Subscribe::Config + QStringLiteral("?token=") + tokens[0];
-    QCOMPARE(handler.getSubscriptionUrl(0), url);
+    QCOMPARE(c->handler.getSubscriptionUrl(0), url);
     QCOMPARE(m_store->getSubscription(url).tags, kNodeNames);
-    const QVariantMap entry = handler.getSubscription(0);
+    const QVariantMap entry = c->handler.getSubscription(0);
     QCOMPARE(entry.value("name").toString(), QStringLiteral("Nodes"));
     QCOMPARE(entry.value("node_count").toInt(), 4);
-    QVERIFY(handler.getSubscription(1).isEmpty());
-
-    QStringList clusters;
-    for (const QVariant &cluster : handler.getNodes(0))
-        clusters.append(cluster.toMap().value("name").toString());
-    QCOMPARE(clusters, QStringList({u("香港"), u("美国"), u("日本"), "Home"}));
-    QVERIFY(handler.getNodes(1).isEmpty());
-    QCOMPARE(handler.clusterForTag(0, u("香港-02 VIP")), u("香港"));
-    QCOMPARE(handler.randomTagForSubscription(0), u("香港-02 VIP"));
-    QCOMPARE(handler.randomTagForCluster(0, u("日本")), u("日本-01"));
+    QVERIFY(c->handler.getSubscription(1).isEmpty() && c->handler.getNodes(1).isEmpty());
+    QCOMPARE(c->handler.clusterForTag(0, u("香港-02 VIP")), u("香港"));
+    QCOMPARE(c->handler.randomTagForSubscription(0), u("香港-02 VIP"));
+    QCOMPARE(c->handler.randomTagForCluster(0, u("日本")), u("日本-01"));
 
     // Signing out forgets the panel's list once; a second sign-out has nothing to forget.
-    QSignalSpy changed(&handler, &SubscribeHandler::subscriptionsChanged);
+    QSignalSpy changed(&c->handler, &SubscribeHandler::subscriptionsChanged);
     c->auth.logout();
     c->auth.logout();
-    QCOMPARE(handler.subscriptionCount(), 0);
+    QCOMPARE(c->handler.subscriptionCount(), 0);
     QCOMPARE(changed.size(), 1);
 }
 

@@ -29,14 +29,3 @@ inline bool pointClientAt(const TestPanel &panel)
     ApiEndpoints::reload();
     return Deployment::trustExtraCaCertificate();
 }
-
-// The start of a client suite: a private profile in `settingsDir`, the panel running and the
-// client pointed at it. On failure the panel's lastError() tells why.
-inline bool startClientPanel(TestPanel &panel, const QTemporaryDir &settingsDir,
-    const QString &organization = QStringLiteral("qivro"))
-{
-    if (!settingsDir.isValid())
-        return false;
-    useTestProfile(organization, settingsDir.path());
-    return panel.start() && pointClientAt(panel);
-}

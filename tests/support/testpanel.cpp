@@ -224,8 +224,7 @@ bool TestPanel::adminPost(const QString &path, const QJsonObject &body)
 bool TestPanel::setFault(const QString &path, const Fault &fault)
 {
     QJsonObject body {{"path", path}, {"status", fault.status}, {"delay_ms", fault.delayMs},
-        {"never", fault.neverAnswer}, {"drop", fault.dropConnection}, {"times", fault.times},
-        {"method", QString::fromLatin1(fault.method)}};
+        {"times", fault.times}, {"method", QString::fromLatin1(fault.method)}};
     if (fault.msg)
         body.insert("msg", *fault.msg);
     if (!fault.data.isEmpty())
@@ -241,8 +240,6 @@ bool TestPanel::setFault(const QString &path, const QString &text, int times)
     fault.times = times;
     if (text.startsWith(QLatin1String("msg:")))
         fault.msg = text.mid(4);
-    else if (text == QLatin1String("drop"))
-        fault.dropConnection = true;
     else if (!text.isEmpty() && text.front().isDigit())
         fault.status = text.toInt();
     else

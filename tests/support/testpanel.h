@@ -39,8 +39,6 @@ public:
         QJsonObject data; // set these members of the reply's data (the endpoint still runs)
         QString body; // "malformed", "non-object" or "empty" instead of the real body
         int delayMs = 0; // answer this much later
-        bool neverAnswer = false; // keep the connection open and say nothing
-        bool dropConnection = false; // close the connection without answering
         int times = 0; // apply to this many requests only; 0: until cleared
         QByteArray method; // only for this method; empty: any
     };
@@ -55,7 +53,6 @@ public:
     void stop();
     // Stops and starts again on the same data directory (a new port).
     bool restart();
-    bool isRunning() const { return m_process && m_process->state() == QProcess::Running; }
 
     QString lastError() const { return m_lastError; }
     quint16 port() const { return m_port; }
@@ -83,7 +80,7 @@ public:
     // Faults, counters, clock offset and test switches back to their defaults.
     bool reset() { return adminPost(QStringLiteral("/admin/reset")); }
     bool setFault(const QString &path, const Fault &fault);
-    // The same written as text: an HTTP status, "msg:<text>", "drop", or a body kind.
+    // The same written as text: an HTTP status, "msg:<text>", or a body kind.
     bool setFault(const QString &path, const QString &text, int times = 0);
     bool clearFaults() { return adminPost(QStringLiteral("/admin/faults/clear")); }
     int requestCount(const QString &path, const QByteArray &method = {});

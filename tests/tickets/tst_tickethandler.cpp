@@ -1,14 +1,9 @@
 // Support tickets against the development panel over HTTPS: the list request and its guard, a
 // conversation from opening to closing, what failures report and leave in place, and the sign-out.
-#include "clientprofile.h"
 #include "panel/authhandler.h"
 #include "panel/tickethandler.h"
-#include "testpanel.h"
+#include "panelsuite.h"
 
-#include <QJsonDocument>
-#include <QSignalSpy>
-#include <QTemporaryDir>
-#include <QTest>
 #include <QTimer>
 
 namespace {
@@ -19,23 +14,18 @@ const QString kTicket = QStringLiteral("/v1/public/ticket/");
 const QString kFollow = QStringLiteral("/v1/public/ticket/follow");
 const QString kLogin = QStringLiteral("/v1/auth/login");
 const QString kEmail = QStringLiteral("asker@example.test");
-const QString kPassword = QStringLiteral("ticket-asker-1");
-const char *const kAuthExpired = "Authentication expired, please log in again";
 
 } // namespace
 
-class TicketHandlerTest : public QObject
+class TicketHandlerTest : public PanelSuite
 {
     Q_OBJECT
 
 private:
-    TestPanel m_panel;
-    QTemporaryDir m_settingsDir;
     int m_openTicket = 0;
 
 private slots:
     void initTestCase();
-    void init() { QVERIFY2(m_panel.reset(), qPrintable(m_panel.lastError())); }
     void listQuery_data();
     void listQuery();
     void conversation();
@@ -46,7 +36,7 @@ private slots:
 
 void TicketHandlerTest::initTestCase()
 {
-    QVERIFY2(startClientPanel(m_panel, m_settingsDir), qPrintable(m_panel.lastError()));
+    PanelSuite::initTestCase();
     QVERIFY(m_panel.configure({{"ticket_auto_reply", false}}));
     QVERIFY(!m_panel.createUser(kEmail, kPassword).isEmpty());
 
@@ -107,6 +97,8 @@ void TicketHandlerTest::listQuery()
     QCOMPARE(tickets.totalTickets(), int(shown.size()));
 }
 
+// Opening, answering and closing a ticket are the store road's; here what a follow-up carries
+// and who counts as the user.
 void TicketHandlerTest::conversation()
 {
     AuthHandler auth;
@@ -114,32 +106,22 @@ void TicketHandlerTest::conversation()
     QVERIFY(auth.login(kEmail, kPassword));
     QSignalSpy created(&tickets, &TicketHandler::ticketCreated);
     QVERIFY(tickets.createTicket(QStringLiteral("Slow"), QStringLiteral("Nodes are slow")));
-    const int id = created.at(0).at(0).toInt();
-    QVERIFY(id > 0);
-    QSignalSpy followed(&tickets, &TicketHandler::followCreated);
-    QVERIFY(tickets.createFollow(id, QStringLiteral("Still slow")));
-    QCOMPARE(followed.size(), 1);
-    QCOMPARE(
-        QJsonDocument::fromJson(m_panel.lastRequest(kFollow)["body"].toString().toUtf8()).object(),
+    const int id = created.value(0).value(0).toInt();
+    QVERIFY(id > 0 && tickets.createFollow(id, QStringLiteral("Still slow")));
+    QCOMPARE(sentBody(kFollow),
         QJsonObject({{"ticket_id", id}, {"from", "User"}, {"type", 1}, {"content", "Still slow"}}));
+    const QJsonObject headers = m_panel.lastRequest(kFollow)["headers"].toObject();
+    QCOMPARE(headers["content-type"].toString() + ' ' + headers["authorization"].toString(),
+        "application/json " + auth.authToken());
     // Panels name the staff side differently; only "User" exactly is the user.
     QVERIFY(m_panel.replyToTicket(id, QStringLiteral("Looking"), QStringLiteral("Admin")));
     QVERIFY(m_panel.replyToTicket(id, QStringLiteral("Fixed"), QStringLiteral("user")));
-
     QVERIFY(tickets.fetchTicketDetail(id));
-    const QVariantMap detail = tickets.getDetailTicket();
-    QCOMPARE(detail["content"].toString(), QStringLiteral("Nodes are slow"));
     QStringList conversation;
     for (const QVariant &follow : tickets.getFollows())
         conversation.append(follow.toMap()["content"].toString()
             + (follow.toMap()["is_admin"].toBool() ? "/staff" : "/me"));
     QCOMPARE(conversation, QStringList({"Still slow/me", "Looking/staff", "Fixed/staff"}));
-
-    QSignalSpy closed(&tickets, &TicketHandler::ticketClosed);
-    QVERIFY(tickets.closeTicket(id));
-    QCOMPARE(closed.size(), 1);
-    QVERIFY(tickets.fetchTicketDetail(id));
-    QCOMPARE(tickets.getDetailTicket()["status"].toInt(), 4);
 }
 
 void TicketHandlerTest::failures_data()
@@ -149,20 +131,15 @@ void TicketHandlerTest::failures_data()
     QTest::addColumn<QString>("operation");
     QTest::addColumn<QString>("fault");
     QTest::addColumn<QString>("error"); // empty: the operation succeeds all the same
-    const struct
-    {
-        const char *operation, *fault, *error;
-    } cases[] = {
-        {"list", "malformed", "Failed to fetch tickets"},
-        {"list", "msg:unauthorized", kAuthExpired}, // still refused after the renewal
-        {"detail", "auth:login-first", "请先登录"}, // only the list renews the token
-        {"reply", "msg:", "Failed to create reply"},
-        {"close", "502", "Server error, please try again later"},
-        {"close", "msg:No", ""}, // the body of a close is not read
+    const auto row = [](const char *operation, const char *fault, const QString &error) {
+        QTest::addRow("%s, %s", operation, fault) << operation << fault << error;
     };
-    for (const auto &c : cases)
-        QTest::addRow("%s, %s", c.operation, c.fault)
-            << c.operation << c.fault << QString::fromUtf8(c.error);
+    row("list", "malformed", "Failed to fetch tickets");
+    row("list", "msg:unauthorized", kAuthExpired); // still refused after the renewal
+    row("detail", "auth:login-first", QString::fromUtf8("请先登录")); // only the list renews
+    row("reply", "msg:", "Failed to create reply");
+    row("close", "502", "Server error, please try again later");
+    row("close", "msg:No", ""); // the body of a close is not read
 }
 
 void TicketHandlerTest::failures()
@@ -193,7 +170,7 @@ void TicketHandlerTest::failures()
             : operation == "detail"              ? kDetail
             : operation == "reply"               ? kFollow
                                                  : kTicket;
-        injected.method = operation == "close" ? "PUT" : operation == "create" ? "POST" : "";
+        injected.method = operation == "close" ? "PUT" : "";
         QVERIFY(m_panel.setFault(path, injected));
     }
 
@@ -201,7 +178,6 @@ void TicketHandlerTest::failures()
     QSignalSpy changed(&tickets, &TicketHandler::ticketsChanged);
     const bool result = operation == "list" ? tickets.fetchTickets(1, 5, -1)
         : operation == "detail"             ? tickets.fetchTicketDetail(m_openTicket)
-        : operation == "create"             ? tickets.createTicket("T", "D")
         : operation == "reply"              ? tickets.createFollow(m_openTicket, "R")
                                             : tickets.closeTicket(m_openTicket);
     QCOMPARE(result, error.isEmpty());
