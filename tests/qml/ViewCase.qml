@@ -19,7 +19,6 @@ TestCase {
         for (const standIn of [auth, subscribeHandler, service, latency, traffic, store, ticket, announcement,
                                versionChecker, desktop])
             standIn.reset()
-        browser.clear()
         Translations.currentLanguage = "en"
     }
 

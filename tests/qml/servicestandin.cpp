@@ -39,16 +39,6 @@ void ServiceStandIn::reset()
     clearCalls();
 }
 
-QVariantList ServiceStandIn::callsTo(const QString &name) const
-{
-    QVariantList matching;
-    for (const QVariant &call : m_calls) {
-        if (call.toMap().value(QStringLiteral("name")).toString() == name)
-            matching.append(call);
-    }
-    return matching;
-}
-
 void ServiceStandIn::clearCalls()
 {
     m_calls.clear();

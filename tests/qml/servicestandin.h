@@ -38,7 +38,6 @@ public:
     static void installAll(QQmlEngine *engine, const QString &qmlDir);
 
     Q_INVOKABLE void reset();
-    Q_INVOKABLE QVariantList callsTo(const QString &name) const;
     Q_INVOKABLE void clearCalls();
 
     Q_INVOKABLE void ToggleConnection();

@@ -25,12 +25,12 @@ ViewCase {
     function test_menuSection_data() {
         return [
             { tag: "store signed out", section: 1, signedIn: false, shown: 0, menuOpen: true },
-            { tag: "rewards signed out", section: 3, signedIn: false, shown: 3, menuOpen: false },
-            { tag: "store signed in", section: 1, signedIn: true, shown: 1, menuOpen: false }
+            { tag: "rewards signed out", section: 3, signedIn: false, shown: 3, menuOpen: false }
         ]
     }
 
-    // Sections that need an account send a signed-out user to the sign-in page instead.
+    // Sections that need an account send a signed-out user to the sign-in page instead (signed in,
+    // the store roads open every section from the menu).
     function test_menuSection(data) {
         auth.isLoggedIn = data.signedIn
         createView()
@@ -77,7 +77,6 @@ ViewCase {
         compare(view.authPage, "reset")
         item("resetPasswordView").navigateToLogin()
         compare(view.authPage, "login")
-        verify(!findChild(view, "rewardPage"), "a section never shown is not made")
         view.selectMenuSection(3)
         tryVerify(() => findChild(view, "rewardPage") !== null, 1000)
         item("rewardPage").openStoreRequested()

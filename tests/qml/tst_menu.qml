@@ -104,7 +104,8 @@ ViewCase {
     }
 
     // Store, tickets and announcements need an account: drawn locked, and clicks go nowhere.
-    // The other entries ask for sign-in, theme, about or sign-out as the account stands.
+    // The other entries ask for sign-in, theme or about as the account stands (signed in, the
+    // end-to-end roads open every section and sign out from here).
     function test_entries() {
         const locked = [1, 2, 5]
         for (let i = 0; i < 6; ++i) {
@@ -112,18 +113,12 @@ ViewCase {
             compare(item("menuItemLock", item("menuItem" + i)).visible, isLocked, "lock " + i)
             compare(clickAndTake("menuItem" + i), isLocked ? "" : "section:" + i + " close", "click " + i)
         }
-        menu.isLoggedIn = true
-        for (const i of locked)
-            compare(clickAndTake("menuItem" + i), "section:" + i + " close")
-        menu.isLoggedIn = false
         compare(clickAndTake("menuProfileBlock"), "login close")
         compare(clickAndTake("menuLogoutItem"), "login close")
         compare(clickAndTake("menuThemeSwitch"), "theme", "the menu stays open")
         compare(clickAndTake("menuVersionLabel"), "about")
         menu.isLoggedIn = true
         compare(clickAndTake("menuProfileBlock"), "")
-        compare(item("menuLogoutItem").text, Translations.t("logout"))
-        compare(clickAndTake("menuLogoutItem"), "logout close")
     }
 
     function test_desktopSettings_data() {

@@ -37,7 +37,8 @@ ViewCase {
         return picker
     }
 
-    // Another card's button switches over; clicks during the ring's sweep do nothing.
+    // Another card's button switches over; clicks during the ring's sweep do nothing. The same
+    // card's button on and off, and the no-response status, are the end-to-end roads' steps.
     function test_powerButton() {
         const card = item("subscriptionCard1")
         const power = item("subscriptionPowerButton1")
@@ -50,10 +51,6 @@ ViewCase {
         mouseClick(power)
         compare(service.calls.length, 4)
         tryCompare(card, "statusText", Translations.t("connected_status"), 3000)
-        tryCompare(card, "animating", false, 1000)
-        mouseClick(power)
-        compare(callTexts(service).slice(4), ["ToggleConnection"])
-        compare(card.statusText, Translations.t("tap_connect"))
     }
 
     function test_pickerWhileConnected_data() {
@@ -89,20 +86,12 @@ ViewCase {
             tryCompare(card, "statusText", Translations.t("connected_status"), 3000)
     }
 
-    // A refused choice connects nothing; an accepted one connects to the country.
-    function test_pickerConnects() {
-        const card = item("subscriptionCard0")
+    // A refused choice connects nothing (an accepted one connects: the end-to-end roads).
+    function test_pickerRefused() {
         service.selectResult = false
         mouseClick(item("nodePickerRow_Germany", openPicker()))
         compare(callTexts(service), ["selectSubscription sub-a", "selectCluster Germany"])
-        verify(!view.nodePickerOpen && !card.animating)
-
-        service.reset()
-        tryCompare(item("nodePicker"), "visible", false, 1000)
-        mouseClick(item("nodePickerRow_Germany", openPicker()))
-        compare(callTexts(service), ["selectSubscription sub-a", "selectCluster Germany"].concat(connects))
-        verify(service.isConnected && card.connecting)
-        tryCompare(card, "nodeSummary", "Germany")
+        verify(!view.nodePickerOpen && !item("subscriptionCard0").animating)
     }
 
     function test_privilegePassword() {
@@ -173,7 +162,6 @@ ViewCase {
         connectTo("sub-a", "jp-1", true)
         verify(!retry.visible)
         service.nodeResponding = false
-        compare(item("subscriptionCard0").statusText, Translations.t("connected_no_response"))
         mouseClick(retry)
         compare(callTexts(service), ["retryConnection"])
         service.nodeResponding = true

@@ -3,9 +3,10 @@ import QtTest
 import appclient
 import "scripts.js" as Scripts
 
-// The three dictionaries agree, each script stays in its own characters, lookups fall back, and
-// failure texts from the panel become messages in the UI's language (others are shown as sent).
-TestCase {
+// The three dictionaries agree, each script stays in its own characters, lookups fall back, views
+// follow a change of language, and failure texts from the panel become messages in the UI's
+// language (others are shown as sent).
+ViewCase {
     name: "Translations"
 
     // Texts that are the same in both scripts: every character has one form, and the word is the
@@ -91,6 +92,22 @@ TestCase {
         compare(label.text, "OK")
         Translations.currentLanguage = "zh-Hant"
         compare(label.text, "確定")
+    }
+
+    // On the language page the tick moves, and choosing the current language changes nothing.
+    function test_languagePage() {
+        make("LanguagePage")
+        waitForRendering(view) // the rows are made with the first frame
+        const checked = code => item("languageCheck", item("languageRow_" + code)).visible
+        const changes = spy(Translations, "currentLanguageChanged")
+        verify(checked("en") && !checked("zh"))
+        mouseClick(item("languageRow_zh-Hant"))
+        compare(Translations.currentLanguage, "zh-Hant")
+        verify(checked("zh-Hant") && !checked("en"))
+        mouseClick(item("languageRow_zh-Hant"))
+        compare(changes.count, 1, "the selected language is left alone")
+        mouseClick(item("languageRow_zh"))
+        compare(Translations.currentLanguage, "zh")
     }
 
     // A phrase is looked up trimmed and in lower case, and must lead to a message that exists.

@@ -1,3 +1,4 @@
+#include <QColor>
 #include <QCoreApplication>
 #include <QQmlComponent>
 #include <QQmlEngine>
@@ -11,7 +12,7 @@
 Q_IMPORT_QML_PLUGIN(appclientPlugin)
 
 // The appearance and the language must survive a restart, and the store backend reads the
-// language from the same place while the program runs.
+// language from the same place while the program runs. A switch of appearance restyles at once.
 class TestUiSettings : public QObject
 {
     Q_OBJECT
@@ -27,6 +28,7 @@ private slots:
 
     void storedValues_data();
     void storedValues();
+    void tokensFollowAppearance();
 
 private:
     // One run of the program's UI: a fresh engine with its own singletons, read through a root
@@ -37,6 +39,7 @@ private:
         QQmlComponent component(&engine);
         component.setData("import QtQml\nimport appclient\n"
                           "QtObject { property bool dark: Theme.darkMode;"
+                          " property QtObject theme: Theme;"
                           " property string login: Translations.t('login');"
                           " function choose() { Theme.darkMode = true;"
                           " Translations.currentLanguage = 'zh-Hant' } }",
@@ -90,6 +93,35 @@ void TestUiSettings::storedValues()
     QVERIFY(ui);
     QCOMPARE(ui->property("dark").toBool(), darkMode);
     QCOMPARE(ui->property("login").toString(), login);
+}
+
+// Every colour token changes with the appearance, apart from the few the design keeps in both.
+void TestUiSettings::tokensFollowAppearance()
+{
+    QSettings().clear();
+    QQmlEngine engine;
+    const std::unique_ptr<QObject> ui = startUi(engine);
+    QVERIFY(ui);
+    auto *theme = ui->property("theme").value<QObject *>();
+    QStringList same;
+    for (int i = 0; i < theme->metaObject()->propertyCount(); ++i) {
+        const QMetaProperty token = theme->metaObject()->property(i);
+        if (token.metaType().id() != QMetaType::QColor)
+            continue;
+        theme->setProperty("darkMode", false);
+        const QVariant light = token.read(theme);
+        theme->setProperty("darkMode", true);
+        if (token.read(theme) == light)
+            same.append(QString::fromLatin1(token.name()));
+    }
+    same.sort();
+    QCOMPARE(same,
+        QStringList({QStringLiteral("authAccentPressedColor"),
+            QStringLiteral("authAccentStrongColor"), QStringLiteral("authButtonTextColor")}));
+    // The transparent hover is the hover colour with no alpha, so a fade shows no other hue.
+    QColor hover = theme->property("hoverBackgroundColor").value<QColor>();
+    hover.setAlpha(0);
+    QCOMPARE(theme->property("hoverBackgroundTransparentColor").value<QColor>(), hover);
 }
 
 QTEST_MAIN(TestUiSettings)

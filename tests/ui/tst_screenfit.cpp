@@ -3,11 +3,12 @@
 // program starts, so each row runs this program again as a child at that factor; the child drives
 // the real window over the stand-in backend of the Qt Quick tests.
 #include "servicestandin.h"
+#include "windowdriver.h"
 
 #include <QGuiApplication>
+#include <QJsonDocument>
 #include <QProcess>
 #include <QQmlApplicationEngine>
-#include <QQmlContext>
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QScreen>
@@ -44,25 +45,21 @@ QRectF reachableRect(QQuickItem *item)
         inWindow.height());
 }
 
-class Child
+class Child : protected WindowDriver
 {
 public:
-    Child()
-    {
-        m_engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
-        ServiceStandIn::installAll(&m_engine, QStringLiteral(QIVRO_STANDIN_DIR));
-    }
-
     int run()
     {
-        m_engine.load(QUrl(QStringLiteral("qrc:/qt/qml/appclient/Main.qml")));
-        auto *window = m_engine.rootObjects().isEmpty()
+        m_engine = std::make_unique<QQmlApplicationEngine>();
+        m_engine->addImportPath(QStringLiteral("qrc:/qt/qml"));
+        ServiceStandIn::installAll(m_engine.get(), QStringLiteral(QIVRO_STANDIN_DIR));
+        m_engine->load(QUrl(QStringLiteral("qrc:/qt/qml/appclient/Main.qml")));
+        m_window = m_engine->rootObjects().isEmpty()
             ? nullptr
-            : qobject_cast<QQuickWindow *>(m_engine.rootObjects().constFirst());
-        if (!window || !QTest::qWaitForWindowExposed(window))
+            : qobject_cast<QQuickWindow *>(m_engine->rootObjects().constFirst());
+        if (!m_window || !QTest::qWaitForWindowExposed(m_window))
             return fail(QStringLiteral("no window"));
-        m_window = window;
-        QObject *gate = standIn("versionChecker");
+        QObject *gate = contextObject("versionChecker");
         if (!QTest::qWaitFor([gate] { return gate->property("isChecking").toBool(); }, 2000))
             return fail(QStringLiteral("the version check never started"));
         gate->setProperty("isChecking", false);
@@ -70,29 +67,27 @@ public:
         gate->setProperty("canUseApp", true);
         QTest::qWait(900);
 
-        const QRect available = window->screen()->availableGeometry();
-        if (!available.contains(window->frameGeometry()))
+        const QRect available = m_window->screen()->availableGeometry();
+        if (!available.contains(m_window->frameGeometry()))
             fail(QStringLiteral("window %1 outside the screen's free area %2")
-                     .arg(toText(window->frameGeometry()), toText(available)));
+                     .arg(toText(m_window->frameGeometry()), toText(available)));
 
-        auto *view = window->findChild<QQuickItem *>(QStringLiteral("mainView"));
+        auto *view = m_window->findChild<QQuickItem *>(QStringLiteral("mainView"));
         QMetaObject::invokeMethod(view, "showLoginPage");
         QTest::qWait(400);
         expectReachable(QStringLiteral("loginSubmitButton"));
         expectReachable(QStringLiteral("loginRegisterLink"));
 
-        QObject *auth = standIn("auth");
+        QObject *auth = contextObject("auth");
         auth->setProperty("userEmail", QStringLiteral("alex.morgan@example.com"));
         auth->setProperty("isLoggedIn", true);
         QTest::qWait(300); // the home page asks for the plans
-        QObject *plans = standIn("subscribeHandler");
+        QObject *plans = contextObject("subscribeHandler");
         plans->setProperty("items",
-            QVariantList {QVariantMap {
-                {QStringLiteral("url"), QStringLiteral("https://panel/sub/1")},
-                {QStringLiteral("name"), QStringLiteral("Premium")},
-                {QStringLiteral("nodes"),
-                    QVariantList {QVariantMap {{QStringLiteral("name"), QStringLiteral("Japan")},
-                        {QStringLiteral("tags"), QStringList {QStringLiteral("Japan-01")}}}}}}});
+            QJsonDocument::fromJson(
+                "[{\"url\": \"https://panel/sub/1\", \"name\": \"Premium\", \"nodes\": "
+                "[{\"name\": \"Japan\", \"tags\": [\"Japan-01\"]}]}]")
+                .toVariant());
         QMetaObject::invokeMethod(plans, "nodesFetched");
         QTest::qWait(400);
         expectReachable(QStringLiteral("subscriptionPowerButton0"));
@@ -104,13 +99,6 @@ public:
     }
 
 private:
-    QObject *standIn(const char *name) const
-    {
-        return m_engine.rootContext()
-            ->contextProperty(QString::fromLatin1(name))
-            .value<QObject *>();
-    }
-
     static QString toText(const QRectF &rect)
     {
         return QStringLiteral("%1,%2 %3x%4")
@@ -128,17 +116,7 @@ private:
 
     void expectReachable(const QString &name)
     {
-        // Through the drawn tree: list delegates have no object parent to find them by.
-        QQuickItem *item = nullptr;
-        QList<QQuickItem *> pending {m_window->contentItem()};
-        while (!item && !pending.isEmpty()) {
-            QQuickItem *next = pending.takeLast();
-            if (!next->isVisible())
-                continue;
-            if (next->objectName() == name)
-                item = next;
-            pending.append(next->childItems());
-        }
+        QQuickItem *item = find(name);
         if (!item) {
             fail(name + QStringLiteral(" not shown"));
             return;
@@ -150,8 +128,6 @@ private:
                      .arg(name, toText(rect), toText(window)));
     }
 
-    QQmlApplicationEngine m_engine;
-    QQuickWindow *m_window = nullptr;
     int m_failures = 0;
 };
 

@@ -86,7 +86,6 @@ private slots:
     void redeemPoints();
     void supportConversation();
     void pinnedAnnouncementFirst();
-    void noQmlWarnings();
 
 private:
     bool openSection(int index);
@@ -127,7 +126,9 @@ void UiStoreEndToEndTest::cleanupTestCase()
 {
     QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
     QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
+    const QStringList warnings = qmlWarnings();
     closeWindow();
+    QVERIFY2(warnings.isEmpty(), qPrintable(warnings.join(QLatin1Char('\n'))));
 }
 
 QJsonObject UiStoreEndToEndTest::panelData(const QString &pathAndQuery)
@@ -277,11 +278,6 @@ void UiStoreEndToEndTest::pinnedAnnouncementFirst()
     QVERIFY(click(QStringLiteral("announcementRow0")));
     QTRY_COMPARE(textOf(QStringLiteral("announcementDialogTitle")), pinned);
     QVERIFY(click(QStringLiteral("announcementDialogCloseButton")));
-}
-
-void UiStoreEndToEndTest::noQmlWarnings()
-{
-    QVERIFY2(qmlWarnings().isEmpty(), qPrintable(qmlWarnings().join(QLatin1Char('\n'))));
 }
 
 QTEST_MAIN(UiStoreEndToEndTest)

@@ -2,23 +2,79 @@ import QtQuick
 import QtTest
 import appclient
 
-// Creating an account: e-mail, code and password steps, the password rules, and the messages.
+// The account forms: signing in (when the form may be sent, its messages, what it keeps),
+// creating an account (the steps, the password rules) and resetting a password.
 ViewCase {
-    name: "RegisterView"
+    name: "Auth"
 
-    function init() {
-        resetBackend()
-        make("RegisterView")
-    }
+    function init() { resetBackend() }
 
     function toPasswordStep() {
+        make("RegisterView")
         view.pendingEmail = "a@b.c"
         auth.registrationState = view.stateCodeVerified
     }
 
+    // Sent only complete and not while a request runs; the links lead on.
+    function test_loginSubmit() {
+        make("LoginView")
+        const [email, password, submit] = [item("loginEmailField"), item("loginPasswordField"),
+                                           item("loginSubmitButton")]
+        const toRegister = spy(view, "navigateToRegister")
+        const toReset = spy(view, "navigateToResetPassword")
+        mouseClick(item("loginForgotLink"))
+        mouseClick(item("loginRegisterLink"))
+        compare([toReset.count, toRegister.count], [1, 1])
+        type(password, "pw")
+        keyClick(Qt.Key_Return)
+        verify(!submit.enabled)
+        type(email, "a@b.c")
+        keyClick(Qt.Key_Return)
+        verify(password.activeFocus, "Enter in the e-mail field moves on to the password")
+        compare(auth.callsTo("login").length, 0)
+        auth.isLoading = true
+        verify(!submit.enabled && !email.enabled && !password.enabled)
+        auth.isLoading = false
+        mouseClick(item("loginPasswordToggle"))
+        compare(password.echoMode, TextInput.Normal)
+        password.forceActiveFocus()
+        keyClick(Qt.Key_Enter)
+        compare(auth.callsTo("login").map(call => call.args), [["a@b.c", "pw"]])
+
+        // The handler reports a failure before login() returns: submitting must clear the old
+        // message first, not the new one afterwards. Editing clears it.
+        const box = item("loginErrorBox")
+        auth.loginError = "  INVALID email or password "
+        mouseClick(submit)
+        compare([box.visible, box.text], [true, Translations.t("error_invalid_credentials")])
+        type(password, "x")
+        verify(!box.visible)
+    }
+
+    function test_loginFormClearing() {
+        make("LoginView")
+        const [email, password] = [item("loginEmailField"), item("loginPasswordField")]
+        const fill = () => [email.text, password.text, view.passwordVisible] = ["a@b.c", "pw", true]
+        fill()
+        auth.loginSucceeded()
+        compare([email.text, password.text, view.passwordVisible], ["a@b.c", "", false], "the address stays")
+        fill()
+        auth.isLoggedIn = true
+        view.visible = false
+        view.visible = true
+        compare(password.text, "pw", "not cleared while signed in")
+        auth.isLoggedIn = false
+        compare(email.text + password.text, "", "signing out clears the form")
+        fill()
+        view.visible = false
+        view.visible = true
+        compare(email.text + password.text, "")
+    }
+
     // Each state of the flow shows one step: sending stays on the e-mail, verifying on the code.
     // Failures are translated, and editing clears them.
-    function test_emailAndCodeSteps() {
+    function test_registerEmailAndCodeSteps() {
+        make("RegisterView")
         const fields = ["registerEmailField", "registerCodeField", "registerPasswordField"]
         for (let state = 0; state < 6; ++state) {
             auth.registrationState = state
@@ -43,12 +99,13 @@ ViewCase {
         verify(!box.visible)
     }
 
-    function test_resendCountdown() {
+    function test_registerResendCountdown() {
+        make("RegisterView")
         view.pendingEmail = "a@b.c"
         auth.registrationState = view.stateCodeSent
         auth.verificationCodeSent()
         const link = item("registerResendLink")
-        compare([view.resendCooldown, link.text, link.enabled], [60, "Resend in 60s", false])
+        compare([view.resendCooldown, link.enabled], [60, false])
         tryCompare(view, "resendCooldown", 59, 1500)
         view.resendCooldown = 1
         tryCompare(view, "resendCooldown", 0, 2000)
@@ -120,5 +177,40 @@ ViewCase {
         compare(resetsBeforeLeaving, 1)
         verify(item("registerEmailField").visible)
         compare(item("registerPasswordField").text, "")
+    }
+
+    // The reset operations (not the sign-up ones), no password rules of its own (short passwords
+    // are the server's business), and the end of the flow.
+    function test_resetFlow() {
+        make("ResetPasswordView")
+        type(item("resetEmailField"), "a@b.c")
+        mouseClick(item("resetSendButton"))
+        auth.passwordResetState = view.stateCodeSent
+        auth.passwordResetCodeSent()
+        compare(view.resendCooldown, 60)
+        view.resendCooldown = 0
+        mouseClick(item("resetResendLink"))
+        type(item("resetCodeField"), "6543210")
+        keyClick(Qt.Key_Return)
+        compare(callTexts(auth), ["sendPasswordResetCode a@b.c", "sendPasswordResetCode a@b.c",
+                                  "verifyPasswordResetCode a@b.c 654321"])
+        auth.passwordResetState = view.stateCodeVerified
+        item("resetPasswordField").text = "a"
+        item("resetConfirmField").text = "A"
+        verify(!item("resetSubmitButton").enabled)
+        item("resetConfirmField").text = "a"
+        item("resetConfirmField").forceActiveFocus()
+        keyClick(Qt.Key_Return)
+        compare(auth.callsTo("resetPassword")[0].args, ["a@b.c", "a"])
+
+        auth.passwordResetState = view.stateCompleted
+        auth.passwordResetSucceeded()
+        verify(item("resetSuccessText").visible && !item("resetPasswordField").visible)
+        compare(item("resetPasswordField").text, "", "the new password is not kept in the form")
+        let resetsBeforeLeaving = -1
+        view.navigateToLogin.connect(() => resetsBeforeLeaving = auth.callsTo("resetPasswordResetState").length)
+        mouseClick(item("resetBackLink"))
+        compare(resetsBeforeLeaving, 1)
+        verify(item("resetEmailField").visible)
     }
 }
