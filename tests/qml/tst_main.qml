@@ -96,6 +96,7 @@ ViewCase {
         versionChecker.minimumVersion = "1.2.0"
         answerVersionCheck(true)
         verify(item("versionBlocker").visible)
+        verify(item("versionBlockerVersions").text.indexOf("1.2.0") >= 0)
         compare([main.updateDownloadUrl, auth.callsTo("initializeSession").length], ["https://qivro.example/", 0])
         versionChecker.updateUrl = "https://downloads.example/new"
         compare(main.updateDownloadUrl, "https://downloads.example/new")
@@ -170,5 +171,6 @@ ViewCase {
         item("mainView").showMessage("", "Body text")
         shownPopup("messageDialog")
         compare(item("messageDialogTitle").text, Translations.t("notice"))
+        compare(item("messageDialogText").text, "Body text")
     }
 }
