@@ -914,7 +914,7 @@ Hy2Server::Hy2Server(Hy2ServerOptions options, const CertificateSet &certificate
     gnutls_certificate_allocate_credentials(&m_impl->credentials);
     gnutls_certificate_set_x509_key_file(m_impl->credentials, certificates.certificatePath.c_str(),
         certificates.keyPath.c_str(), GNUTLS_X509_FMT_PEM);
-    const asio::ip::udp::endpoint local(asio::ip::make_address("127.0.0.1"), 0);
+    const asio::ip::udp::endpoint local(asio::ip::make_address(m_impl->options.address), 0);
     m_impl->socket.open(local.protocol());
     m_impl->socket.bind(local);
     m_impl->receive();

@@ -1,4 +1,4 @@
-// A Hysteria 2 server for the tests, on 127.0.0.1 in a thread of its own:
+// A Hysteria 2 server for the tests, on 127.0.0.1 (unless told) in a thread of its own:
 // QUIC with datagrams, the HTTP/3 login, TCP proxy streams and UDP sessions relayed to the
 // addresses the client names, optional Salamander. Written from the protocol's description, apart
 // from the engine's client, so the two check each other.
@@ -18,6 +18,7 @@ struct Hy2ServerOptions
     std::string password = "correct horse";
     std::string obfsPassword; // Salamander when not empty
     bool udp = true;
+    std::string address = "127.0.0.1";
 };
 
 class Hy2Server

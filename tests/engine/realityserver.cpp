@@ -327,7 +327,7 @@ RealityServer::RealityServer(Options options)
     OPENSSL_free(der);
     X509_free(certificate);
 
-    m_listener.emplace([this](int fd) { handle(fd); });
+    m_listener.emplace([this](int fd) { handle(fd); }, m_options.address);
 }
 
 RealityServer::~RealityServer()

@@ -53,6 +53,7 @@ public:
         Octets privateKey; // X25519, 32 bytes
         std::vector<std::string> shortIds; // hex
         std::vector<std::string> serverNames;
+        std::string address = "127.0.0.1";
         std::uint16_t fallbackPort = 0;
         bool compressCertificate = false; // brotli, when the client offers it
         // Runs for each authenticated connection; echoes by default.
