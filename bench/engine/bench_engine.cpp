@@ -23,6 +23,7 @@
 #include "common/base64url.h"
 #include "hy2server.h"
 #include "peernamespace.h"
+#include "procstat.h"
 #include "realityserver.h"
 #include "support.h"
 #include "testcerts.h"
@@ -47,6 +48,8 @@
 
 using asio::ip::tcp;
 using Clock = std::chrono::steady_clock;
+using bench::machineTicks;
+using bench::processCpuSeconds;
 using nlohmann::json;
 
 namespace {
@@ -89,39 +92,6 @@ long processSwitches(int pid)
         }
     }
     return total;
-}
-
-// Idle and total jiffies of the whole machine, from /proc/stat.
-std::pair<double, double> machineTicks()
-{
-    std::ifstream stat("/proc/stat");
-    std::string cpu;
-    stat >> cpu;
-    double idle = 0, total = 0, value = 0;
-    for (int i = 0; i < 8 && stat >> value; ++i) {
-        total += value;
-        if (i == 3 || i == 4) // idle, iowait
-            idle += value;
-    }
-    return {idle, total};
-}
-
-// User + system CPU seconds a process has used so far.
-double processCpuSeconds(int pid)
-{
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    const std::size_t close = text.rfind(')');
-    if (close == std::string::npos)
-        return 0;
-    std::istringstream fields(text.substr(close + 2));
-    std::string field;
-    double ticks = 0;
-    for (int i = 3; i <= 15 && fields >> field; ++i) {
-        if (i == 14 || i == 15)
-            ticks += std::stod(field);
-    }
-    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
 void addCpu(std::atomic<double> &total, double amount)
