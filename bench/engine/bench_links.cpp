@@ -406,6 +406,7 @@ int main(int argc, char **argv)
     }
     g_engine = argv[1];
     g_linkemu = argv[2];
+    std::setvbuf(stdout, nullptr, _IOLBF, 0); // each profile's lines as they come, into a file too
     const int rounds = argc > 3 ? std::max(1, std::atoi(argv[3])) : 3;
     const std::vector<std::string> only(argv + std::min(argc, 4), argv + argc);
     std::string why;

@@ -1,5 +1,8 @@
 #include "linkemulator.h"
 
+#include "peernamespace.h"
+#include "testing.h"
+
 #include <chrono>
 #include <fcntl.h>
 #include <fstream>
@@ -9,6 +12,20 @@
 #include <unistd.h>
 
 namespace support {
+
+int LinkEmulator::runTests(int argc, char **argv, std::string &linkemu, bool &isolated)
+{
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: %s <linkemu> [case]\n", argv[0]);
+        return 2;
+    }
+    linkemu = argv[1];
+    std::string why;
+    isolated = PeerNamespace::isolate(why);
+    if (!isolated)
+        std::fprintf(stderr, "skipped: %s\n", why.c_str());
+    return qtest::runAll(argc - 1, argv + 1);
+}
 
 bool LinkEmulator::start(
     const std::string &program, const std::vector<std::string> &options, std::string &error)

@@ -17,6 +17,10 @@ public:
     static constexpr const char *nearAddress = "198.18.100.1";
     static constexpr const char *farAddress = "198.18.100.2";
 
+    // main() of a test across the link: argv[1] names linkemu, the rest picks cases. The process
+    // moves into a network namespace of its own first; without one (not root) the cases skip.
+    static int runTests(int argc, char **argv, std::string &linkemu, bool &isolated);
+
     // options are linkemu's ("--delay", "50", ...). False (and why) when it did not come up.
     bool start(
         const std::string &program, const std::vector<std::string> &options, std::string &error);

@@ -1,15 +1,12 @@
 // linkemu's own check: round trip, loss and rate measured across it from outside match what it
 // was set to within 5 % (root: it runs in network namespaces of its own).
 #include "linkemulator.h"
-#include "peernamespace.h"
 #include "testing.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
-#include <atomic>
 #include <chrono>
 #include <cmath>
-#include <cstring>
 #include <mutex>
 #include <netinet/in.h>
 #include <poll.h>
@@ -240,14 +237,5 @@ TEST_CASE(linkMatchesItsSettings)
 
 int main(int argc, char **argv)
 {
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: %s <linkemu> [case]\n", argv[0]);
-        return 2;
-    }
-    g_linkemu = argv[1];
-    std::string why;
-    g_isolated = support::PeerNamespace::isolate(why);
-    if (!g_isolated)
-        std::fprintf(stderr, "skipped: %s\n", why.c_str());
-    return qtest::runAll(argc - 1, argv + 1);
+    return support::LinkEmulator::runTests(argc, argv, g_linkemu, g_isolated);
 }

@@ -3,7 +3,6 @@
 // runs in network namespaces of its own).
 #include "enginefixture.h"
 #include "farnodes.h"
-#include "peernamespace.h"
 
 #include <chrono>
 
@@ -51,14 +50,5 @@ TEST_CASE(hysteria2)
 
 int main(int argc, char **argv)
 {
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: %s <linkemu> [case]\n", argv[0]);
-        return 2;
-    }
-    g_linkemu = argv[1];
-    std::string why;
-    g_isolated = support::PeerNamespace::isolate(why);
-    if (!g_isolated)
-        std::fprintf(stderr, "skipped: %s\n", why.c_str());
-    return qtest::runAll(argc - 1, argv + 1);
+    return support::LinkEmulator::runTests(argc, argv, g_linkemu, g_isolated);
 }
