@@ -150,9 +150,9 @@ int main(int argc, char **argv)
         LinkSide b = LinkSide::create(addressB, static_cast<int>(mtu), error);
         if (error.empty()) {
             // Packets are timed against an absolute schedule. On a busy machine an ordinary
-            // process wakes up milliseconds late (4.9 ms on average at a load of 16 on two cores,
-            // against 0.08 ms in the real-time class); the loop always sleeps in ppoll, and the
-            // kernel's real-time throttling still bounds it.
+            // process wakes up milliseconds late (5 to 10 ms on average at a load of 16 on two
+            // cores, against 0.08 ms in the real-time class); the loop always sleeps in ppoll, and
+            // the kernel's real-time throttling still bounds it.
             ::prctl(PR_SET_TIMERSLACK, 1);
             const sched_param priority {realtime ? 10 : 0};
             if (!realtime || ::sched_setscheduler(0, SCHED_FIFO, &priority) != 0)
